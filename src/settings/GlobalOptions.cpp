@@ -1,0 +1,86 @@
+#include "GlobalOptions.h"
+
+#include "ProfileFile.h"
+#include "ProgramFolder.h"
+
+#include <algorithm>
+
+TOptionsSetting Options;
+
+namespace {
+
+// One row per key, in the order the file is written.
+void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
+{
+    const auto str = [&](const char* section, const char* key, std::string& field, const std::string& def) {
+        if (load)
+            field = ini.ReadString(section, key, def);
+        else
+            ini.WriteString(section, key, field);
+    };
+    const auto num = [&](const char* section, const char* key, int32_t& field, int32_t def) {
+        if (load)
+            field = ini.ReadInteger(section, key, def);
+        else
+            ini.WriteInteger(section, key, field);
+    };
+    const auto flag = [&](const char* section, const char* key, bool& field, bool def) {
+        if (load)
+            field = ini.ReadBool(section, key, def);
+        else
+            ini.WriteBool(section, key, field);
+    };
+
+    auto& common = o.CommonOptions;
+    str("CommonOptions", "OutputFolder", common.OutputFolder, ProgramFolder() + "Output");
+    num("CommonOptions", "OutputFormat", common.OutputFormat, 0);
+    flag("CommonOptions", "IsKeepWav", common.IsKeepWav, false);
+    flag("CommonOptions", "IsNormalize", common.IsNormalize, false);
+    num("CommonOptions", "NormalizePercent", common.NormalizePercent, 95);
+    flag("CommonOptions", "EnableRipTime", common.EnableRipTime, false);
+    num("CommonOptions", "RipTime", common.RipTime, 0);
+
+    auto& mp3 = o.Mp3Options;
+    flag("Mp3Options", "IsSelectVBR", mp3.IsSelectVBR, false);
+    flag("Mp3Options", "IsVBRHead", mp3.IsVBRHead, false);
+    num("Mp3Options", "BitRate", mp3.BitRate, 128);
+    num("Mp3Options", "MaxBitRate", mp3.MaxBitRate, 320);
+    num("Mp3Options", "MpegQuality", mp3.MpegQuality, 0);
+    num("Mp3Options", "VBRQuality", mp3.VBRQuality, 4);
+    num("Mp3Options", "StereoMode", mp3.StereoMode, 1);
+
+    auto& ogg = o.OggOptions;
+    flag("OggOptions", "IsUseCompress", ogg.IsUseCompress, true);
+    num("OggOptions", "CompressPosition", ogg.CompressPosition, 30);
+    num("OggOptions", "MaxBitRate", ogg.MaxBitRate, 0);
+    num("OggOptions", "NomalBitRate", ogg.NomalBitRate, 0);
+    num("OggOptions", "MinBitRate", ogg.MinBitRate, 0);
+
+    num("WMAOptions", "BitRate", o.WMAOptions.BitRate, 8);
+    num("CDOptions", "Index", o.CDOptions.Index, -1);
+    flag("CDOptions", "CDDb", o.CDOptions.CDDb, false);
+    flag("RecordOptions", "SaveMp3", o.RecordOptions.SaveMp3, false);
+
+    auto& cddb = o.QueryCDDB;
+    str("QueryCDDB", "Server", cddb.Server, DefaultCDDBServer);
+    str("QueryCDDB", "Script", cddb.Script, "/~cddb/cddb.cgi");
+    flag("QueryCDDB", "UseProxy", cddb.UseProxy, false);
+    str("QueryCDDB", "ProxyAddress", cddb.ProxyAddress, "");
+    str("QueryCDDB", "Port", cddb.Port, "80");
+
+    flag("ID3", "Use", o.UseID3, false);
+}
+
+}  // namespace
+
+void LoadSaveOptions(bool load)
+{
+    TProfileFile ini(ProgramFolder() + "options.ini");
+    Exchange(ini, Options, load);
+    if (load) {
+        // The quality slider runs from 30 to 100.
+        Options.OggOptions.CompressPosition = std::clamp(Options.OggOptions.CompressPosition, 30, 100);
+    } else {
+        ini.UpdateFile();
+    }
+}

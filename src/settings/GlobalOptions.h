@@ -1,0 +1,103 @@
+#pragma once
+// All user settings in one record, Options, read from options.ini when the main window is made and
+// written back when it closes; and the current disc's information, kept per disc in cdinfo.dat.
+// Lives on the UI thread; the extraction and lookup threads only read it while a modal window
+// keeps the UI from changing it.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+struct TCommonOptions {
+    std::string OutputFolder;     // receives WAV and encoded files
+    int32_t OutputFormat = 0;     // 0 MP3, 1 WAV, 2 OGG, 3 WMA
+    bool IsKeepWav = false;       // keep the intermediate WAV after encoding
+    bool IsNormalize = false;     // scale each extracted track
+    int32_t NormalizePercent = 0; // the scale, in percent
+    bool EnableRipTime = false;   // "Enable to set the length to extract" (kept, not acted on)
+    int32_t RipTime = 0;          // seconds (kept, not acted on)
+};
+
+struct TMp3Options {
+    bool IsSelectVBR = false;
+    bool IsVBRHead = false;       // true: no VBR header frame
+    int32_t BitRate = 0;          // kbit/s: constant rate, or the least rate with VBR
+    int32_t MaxBitRate = 0;       // kbit/s, with VBR
+    int32_t MpegQuality = 0;      // 0 default, 1 faster, 2 slower and better
+    int32_t VBRQuality = 0;       // 0..9
+    int32_t StereoMode = 0;       // 0 stereo, 1 joint, 2 forced joint, 3 dual channels, 4 mono
+};
+
+struct TOggOptions {
+    bool IsUseCompress = false;   // quality setting instead of the bit-rate manager
+    int32_t CompressPosition = 0; // quality slider, 30..100 after loading
+    // Bit-rate choices: 0 lets the encoder choose; 1..14 are 45, 48, 56, 64, 80, 96, 112, 128,
+    // 144, 160, 192, 224, 256, 320 kbit/s.
+    int32_t MaxBitRate = 0;
+    int32_t NomalBitRate = 0;
+    int32_t MinBitRate = 0;
+};
+
+struct TWMAOptions {
+    int32_t BitRate = 0;          // position in WMAProfiles; users reset a value outside 0..32 to 8
+};
+
+struct TCDOptions {
+    int32_t Index = 0;            // drive chosen in the options dialog, -1 none
+    bool CDDb = false;            // "Get CD information from CD DB" (kept, not acted on)
+};
+
+struct TRecordOptions {
+    bool SaveMp3 = false;         // the recorder also makes an MP3 copy
+};
+
+struct TQueryCDDB {
+    std::string Server;           // host of the CDDB server
+    std::string Script;           // path of its query script
+    bool UseProxy = false;
+    std::string ProxyAddress;
+    std::string Port;             // proxy port, as text
+};
+
+constexpr int MaxTracks = 100;
+
+struct TCDInfo {
+    std::string Artist;
+    std::string Album;
+    std::string Year;
+    int32_t Genre = 0;            // -1 not set, 0 none, k: entry k of GenreNames counted from 1
+    std::string Comment;
+    int32_t TrackNumber = 0;      // how many titles are meaningful
+    std::array<std::string, MaxTracks + 1> Tracks;  // Tracks[n]: title of track n, 1..100; [0] unused
+};
+
+struct TOptionsSetting {
+    TCommonOptions CommonOptions;
+    TMp3Options Mp3Options;
+    TOggOptions OggOptions;
+    TWMAOptions WMAOptions;
+    TCDOptions CDOptions;
+    TRecordOptions RecordOptions;
+    TCDInfo CDInfo;
+    TQueryCDDB QueryCDDB;
+    bool UseID3 = false;          // ID3v1 tags in MP3 files, author and description in WMA files
+};
+
+// The program's one settings record; empty until loaded.
+extern TOptionsSetting Options;
+
+// The host asked when no server is set: the public CDDB server.
+inline constexpr const char* DefaultCDDBServer = "gnudb.gnudb.org";
+
+// load true: fills Options from options.ini in the program's folder, missing or unreadable keys
+// taking their defaults. load false: writes every setting into the file in one step, keeping the
+// file's other lines. Throws EProfileWriteError ("Unable to write to <path>") when refused.
+void LoadSaveOptions(bool load);
+
+// load true: fills Options.CDInfo from the section of cdinfo.dat named key (defaults when there is
+// none). load false: writes Options.CDInfo there, when key is not empty. Throws
+// EProfileWriteError when the file cannot be written.
+void LoadSaveCDInfo(const std::string& key, bool load);
+
+// The default title of track n: "Track" and n in two digits ("Track01", "Track12").
+std::string DefaultTrackTitle(int n);

@@ -1,0 +1,15 @@
+// Sonvale: turns audio CDs into music files and converts files between formats.
+
+#include "Application.h"
+#include "QtDialogs.h"
+#include "main.h"
+
+int main(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    QtDialogs dialogs;
+    app.SetDialogs(&dialogs);
+    TMainForm form(dialogs);
+    form.show();
+    return app.exec();
+}

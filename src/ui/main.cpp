@@ -1,0 +1,365 @@
+#include "main.h"
+
+#include "Global.h"
+#include "ProfileFile.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// Colours of the window's parts.
+const QColor ToolBarColour(228, 228, 255);
+const QColor WindowColour(214, 223, 247);
+const QColor ListColour(239, 239, 255);
+const QColor StatusBarColour(220, 225, 255);
+
+// Gap between the window's edge and the list and status bar, in pixels.
+constexpr int EdgeGap = 10;
+
+void Paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(role, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+}  // namespace
+
+TMainForm::TMainForm(Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent)
+    , m_dialogs(dialogs)
+{
+    setWindowTitle(QStringLiteral("Sonvale 2.1"));
+    resize(551, 501);
+    BuildActions();
+    BuildMenus();
+    BuildToolBar();
+    BuildClientArea();
+    FormCreate();
+    UpdateActions();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::BuildActions()
+{
+    const auto make = [this](QAction*& action, const char* name, const QString& caption,
+                             const QString& hint, const QKeySequence& shortcut = {}) {
+        action = new QAction(caption, this);
+        action->setObjectName(QLatin1String(name));
+        action->setStatusTip(hint);
+        action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
+        action->setShortcut(shortcut);
+    };
+    const QStyle* s = style();
+
+    make(ActionExtract, "ActionExtract", QStringLiteral("E&xtract"), QStringLiteral("Extract the selected track"),
+         QKeySequence(Qt::CTRL | Qt::Key_X));
+    make(ActionSelectAll, "ActionSelectAll", QStringLiteral("Select &All"), QStringLiteral("Select all tracks"),
+         QKeySequence(Qt::CTRL | Qt::Key_A));
+    make(ActionNoSelect, "ActionNoSelect", QStringLiteral("Select &None"), QStringLiteral("Cancel selected track"),
+         QKeySequence(Qt::CTRL | Qt::Key_N));
+    make(ActionOptionSet, "ActionOptionSet", QStringLiteral("&Options"), QStringLiteral("Options"),
+         QKeySequence(Qt::CTRL | Qt::Key_O));
+    make(ActionExit, "ActionExit", QStringLiteral("E&xit"), QStringLiteral("Exit the program"));
+    make(ActionRecord, "ActionRecord", QStringLiteral("&Record"), QStringLiteral("Record to wav or mp3"),
+         QKeySequence(Qt::CTRL | Qt::Key_R));
+    make(ActionWavToMp3, "ActionWavToMp3", QStringLiteral("&WAV to MP3"), QStringLiteral("Convert  WAV file to MP3 file"),
+         QKeySequence(Qt::CTRL | Qt::Key_W));
+    make(aPlay, "aPlay", QStringLiteral("&Play"), QStringLiteral("Play the current track"), QKeySequence(Qt::CTRL | Qt::Key_P));
+    make(aPause, "aPause", QStringLiteral("P&ause"), QStringLiteral("Pause the current track"));
+    make(aStop, "aStop", QStringLiteral("&Stop"), QStringLiteral("Stop the current track"));
+    make(aID3Edit, "aID3Edit", QStringLiteral("&ID3 Tag Edit"), QStringLiteral("MP3 ID3 edit"));
+    make(aEditTrackName, "aEditTrackName", QStringLiteral("Rename &Title"), QStringLiteral("Rename track title"),
+         QKeySequence(Qt::Key_F2));
+    make(aQueryCDDB, "aQueryCDDB", QStringLiteral("&Query Freedb"), QString());
+
+    make(mnuMp3ToWav, "mnuMp3ToWav", QStringLiteral("&MP3 to WAV..."), QStringLiteral("Convert  MP3 file to WAV file"));
+    make(miWAVtoOGG, "miWAVtoOGG", QStringLiteral("WAV to O&GG..."), QString());
+    make(miWAVtoWMA, "miWAVtoWMA", QStringLiteral("WAV to WM&A..."), QString());
+    make(Openoutputdirectory1, "Openoutputdirectory1", QStringLiteral("&Open output directory..."), QString());
+    make(bRefresh, "bRefresh", QStringLiteral("&Refresh"), QString());
+    make(EjectMenu, "EjectMenu", QStringLiteral("&Eject CD"), QString(), QKeySequence(Qt::CTRL | Qt::Key_E));
+    make(CloseCdRomMenu, "CloseCdRomMenu", QStringLiteral("&Close CD"), QString(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    make(VolumeControlMenu, "VolumeControlMenu", QStringLiteral("&Volume Control..."), QString(),
+         QKeySequence(Qt::CTRL | Qt::Key_V));
+    make(miRealOnePlayer, "miRealOnePlayer", QStringLiteral("&RealPlayer"), QString());
+    make(miWindowsMediaPlayer, "miWindowsMediaPlayer", QStringLiteral("&Windows Media Player"), QString());
+    make(mnuHelp, "mnuHelp", QStringLiteral("&Help"), QString(), QKeySequence(Qt::Key_F1));
+    make(mnuHomePage, "mnuHomePage", QStringLiteral("Sonvale &Home Page"), QString());
+    make(mnuAbout, "mnuAbout", QStringLiteral("&About..."), QString());
+
+    ActionExtract->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
+    ActionWavToMp3->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
+    ActionRecord->setIcon(s->standardIcon(QStyle::SP_MediaVolume));
+    ActionOptionSet->setIcon(s->standardIcon(QStyle::SP_FileDialogInfoView));
+    ActionExit->setIcon(s->standardIcon(QStyle::SP_DialogCloseButton));
+    aPlay->setIcon(s->standardIcon(QStyle::SP_MediaPlay));
+    aPause->setIcon(s->standardIcon(QStyle::SP_MediaPause));
+    aStop->setIcon(s->standardIcon(QStyle::SP_MediaStop));
+
+    connect(ActionSelectAll, &QAction::triggered, this, &TMainForm::ActionSelectAllExecute);
+    connect(ActionNoSelect, &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
+    connect(ActionExit, &QAction::triggered, this, &QWidget::close);
+    connect(Openoutputdirectory1, &QAction::triggered, this, &TMainForm::OpenOutputDirectoryClick);
+
+    // Commands whose windows and workers are not part of the program yet stay disabled.
+    for (QAction* later : {ActionOptionSet, ActionRecord, ActionWavToMp3, aID3Edit, mnuMp3ToWav, miWAVtoOGG,
+                           miWAVtoWMA, bRefresh, EjectMenu, CloseCdRomMenu, VolumeControlMenu, miRealOnePlayer,
+                           miWindowsMediaPlayer, mnuHelp, mnuHomePage, mnuAbout})
+        later->setEnabled(false);
+}
+
+void TMainForm::BuildMenus()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(ActionWavToMp3);
+    file->addAction(mnuMp3ToWav);
+    file->addAction(miWAVtoOGG);
+    file->addAction(miWAVtoWMA);
+    file->addSeparator();
+    file->addAction(Openoutputdirectory1);
+    file->addSeparator();
+    file->addAction(bRefresh);
+    file->addSeparator();
+    file->addAction(EjectMenu);
+    file->addAction(CloseCdRomMenu);
+    file->addSeparator();
+    file->addAction(ActionExit);
+
+    QMenu* actions = menuBar()->addMenu(QStringLiteral("&Actions"));
+    actions->addAction(ActionExtract);
+    actions->addSeparator();
+    actions->addAction(ActionRecord);
+    actions->addSeparator();
+    actions->addAction(aPlay);
+    actions->addAction(aPause);
+    actions->addAction(aStop);
+    actions->addSeparator();
+    actions->addAction(VolumeControlMenu);
+    actions->addSeparator();
+    QMenu* history = actions->addMenu(QStringLiteral("&Clear History"));
+    history->addAction(miRealOnePlayer);
+    history->addAction(miWindowsMediaPlayer);
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->addAction(ActionSelectAll);
+    edit->addAction(ActionNoSelect);
+    edit->addSeparator();
+    edit->addAction(aQueryCDDB);
+    edit->addSeparator();
+    edit->addAction(aEditTrackName);
+    edit->addAction(aID3Edit);
+    edit->addSeparator();
+    edit->addAction(ActionOptionSet);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(mnuHelp);
+    help->addSeparator();
+    help->addAction(mnuHomePage);
+    help->addSeparator();
+    help->addAction(mnuAbout);
+
+    // Menu entries whose caption differs from their action's.
+    const auto menuCaption = [](QMenu* menu, QAction* action, const QString& caption) {
+        auto* item = new QAction(caption, menu);
+        item->setShortcut(action->shortcut());
+        item->setStatusTip(action->statusTip());
+        item->setEnabled(action->isEnabled());
+        QObject::connect(item, &QAction::triggered, action, &QAction::trigger);
+        QObject::connect(action, &QAction::enabledChanged, item, &QAction::setEnabled);
+        menu->insertAction(action, item);
+        menu->removeAction(action);
+    };
+    menuCaption(file, ActionWavToMp3, QStringLiteral("&WAV to MP3..."));
+    menuCaption(actions, ActionRecord, QStringLiteral("&Record..."));
+    menuCaption(edit, ActionOptionSet, QStringLiteral("&Options..."));
+}
+
+void TMainForm::BuildToolBar()
+{
+    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBar1->addAction(ActionExtract);
+    ToolBar1->addAction(ActionWavToMp3);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(ActionRecord);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(ActionOptionSet);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(ActionExit);
+    // The buttons show the short command names; their tool tips give the hints.
+    ActionExtract->setIconText(QStringLiteral("Extract"));
+    ActionWavToMp3->setIconText(QStringLiteral("Encode"));
+    ActionRecord->setIconText(QStringLiteral("Record"));
+    ActionOptionSet->setIconText(QStringLiteral("Options"));
+    ActionExit->setIconText(QStringLiteral("Exit"));
+    Paint(ToolBar1, QPalette::Window, ToolBarColour);
+}
+
+void TMainForm::BuildClientArea()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    Paint(client, QPalette::Window, WindowColour);
+    auto* layout = new QVBoxLayout(client);
+    // The list fills the window below the tool bar, 10 pixels in from the sides; the status bar
+    // sits under it, 10 pixels above the bottom edge.
+    layout->setContentsMargins(EdgeGap, 0, EdgeGap, EdgeGap);
+    layout->setSpacing(0);
+
+    ListView1 = new QTreeWidget(client);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setColumnCount(4);
+    ListView1->setHeaderLabels({QStringLiteral("No."), QStringLiteral("Title"), QStringLiteral("Length(min)"),
+                                QStringLiteral("Size(MB)")});
+    ListView1->setRootIsDecorated(false);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->setUniformRowHeights(true);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setSectionsMovable(false);
+    ListView1->setColumnWidth(colNo, 90);
+    ListView1->setColumnWidth(colTitle, 230);
+    ListView1->setColumnWidth(colLength, 100);
+    ListView1->setColumnWidth(colSize, 90);
+    ListView1->headerItem()->setTextAlignment(colLength, Qt::AlignCenter);
+    ListView1->headerItem()->setTextAlignment(colSize, Qt::AlignCenter);
+    Paint(ListView1, QPalette::Base, ListColour);
+    layout->addWidget(ListView1, 1);
+
+    PopupMenu1 = new QMenu(ListView1);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->addAction(ActionExtract);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(ActionSelectAll);
+    PopupMenu1->addAction(ActionNoSelect);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(aPlay);
+    PopupMenu1->addAction(aPause);
+    PopupMenu1->addAction(aStop);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(aEditTrackName);
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at)); });
+    connect(ListView1, &QTreeWidget::itemChanged, this, [this] { UpdateActions(); });
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateActions(); });
+
+    StatusBar1 = new QStatusBar(client);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    m_statusPanel = new QLabel(StatusBar1);
+    StatusBar1->addWidget(m_statusPanel, 1);
+    Paint(StatusBar1, QPalette::Window, StatusBarColour);
+    layout->addWidget(StatusBar1);
+
+    setCentralWidget(client);
+    // The window's own status bar would sit flush with the edge; this one is part of the client.
+    setStatusBar(nullptr);
+}
+
+QString TMainForm::StatusText() const
+{
+    return m_statusPanel->text();
+}
+
+void TMainForm::SetStatusText(const QString& text)
+{
+    m_statusPanel->setText(text);
+}
+
+void TMainForm::UpdateActions()
+{
+    // Extract (any row checked), Play and Rename (a row selected), Pause and Stop (playing) and
+    // the lookup (any row) act on the disc in the drive; until the drive is part of the program
+    // they have nothing to act on.
+    for (QAction* onDisc : {ActionExtract, aPlay, aPause, aStop, aEditTrackName, aQueryCDDB})
+        onDisc->setEnabled(false);
+}
+
+void TMainForm::FormCreate()
+{
+    LoadSaveOptions(true);
+}
+
+void TMainForm::FormShow()
+{
+    // Centred on the screen the first time it appears.
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+bool TMainForm::FormClose()
+{
+    try {
+        LoadSaveOptions(false);
+    } catch (const EProfileWriteError& e) {
+        // Closing now would lose the settings: say so and stay open, so the user can make the
+        // folder writable and close again.
+        m_dialogs.MessageBox(QString::fromUtf8(e.what()), Dialogs::Icon::Error);
+        return false;
+    }
+    return true;
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    if (FormClose())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TMainForm::ActionSelectAllExecute()
+{
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setCheckState(colNo, Qt::Checked);
+    UpdateActions();
+}
+
+void TMainForm::ActionNoSelectExecute()
+{
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setCheckState(colNo, Qt::Unchecked);
+    UpdateActions();
+}
+
+void TMainForm::OpenOutputDirectoryClick()
+{
+    const QString folder = QString::fromStdString(Options.CommonOptions.OutputFolder);
+    if (QDir(folder).exists() && !folder.isEmpty())
+        m_dialogs.OpenWithShell(folder);
+    else
+        m_dialogs.MessageBox(folder + QStringLiteral(",") + QStringLiteral("The output directory does not exist."),
+                             Dialogs::Icon::Error);
+}

@@ -1,0 +1,89 @@
+#pragma once
+// The main window: the track list of the disc in the open drive, and every command of the
+// program. Lives on the UI thread for the program's lifetime.
+
+#include "Dialogs.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QMenu;
+class QStatusBar;
+class QToolBar;
+class QTreeWidget;
+class QLabel;
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(Dialogs& dialogs, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Track list columns.
+    enum Column { colNo, colTitle, colLength, colSize };
+
+    // Re-evaluates every action's enabling rule; runs whenever the state behind a rule changes.
+    void UpdateActions();
+
+    // The text of the status bar's one panel.
+    QString StatusText() const;
+    void SetStatusText(const QString& text);
+
+    // Actions, named as the program's commands are.
+    QAction* ActionExtract;
+    QAction* ActionSelectAll;
+    QAction* ActionNoSelect;
+    QAction* ActionOptionSet;
+    QAction* ActionExit;
+    QAction* ActionRecord;
+    QAction* ActionWavToMp3;
+    QAction* aPlay;
+    QAction* aPause;
+    QAction* aStop;
+    QAction* aID3Edit;
+    QAction* aEditTrackName;
+    QAction* aQueryCDDB;
+
+    // Menu items without an action of their own.
+    QAction* mnuMp3ToWav;
+    QAction* miWAVtoOGG;
+    QAction* miWAVtoWMA;
+    QAction* Openoutputdirectory1;
+    QAction* bRefresh;
+    QAction* EjectMenu;
+    QAction* CloseCdRomMenu;
+    QAction* VolumeControlMenu;
+    QAction* miRealOnePlayer;
+    QAction* miWindowsMediaPlayer;
+    QAction* mnuHelp;
+    QAction* mnuHomePage;
+    QAction* mnuAbout;
+
+    QToolBar* ToolBar1;
+    QTreeWidget* ListView1;
+    QMenu* PopupMenu1;
+    QStatusBar* StatusBar1;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    // False when the close must be abandoned (the options could not be saved).
+    bool FormClose();
+
+    void ActionSelectAllExecute();
+    void ActionNoSelectExecute();
+    void OpenOutputDirectoryClick();
+
+    void BuildActions();
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildClientArea();
+
+    Dialogs& m_dialogs;
+    QLabel* m_statusPanel;
+    bool m_shown = false;
+};

@@ -1,0 +1,59 @@
+#pragma once
+// The shared test base: a temporary folder per test that is also the program's folder, and
+// scripted dialogs that answer as a test tells them and remember what was shown.
+
+#include "Dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+// Gives each test an empty folder, made the program's folder (options.ini and cdinfo.dat go
+// there), removed afterwards.
+class TempDirTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // dir + name.
+    std::string Path(const std::string& name) const { return m_dir + name; }
+    void WriteFile(const std::string& name, const std::string& bytes) const;
+    std::string ReadFile(const std::string& name) const;
+
+    std::string m_dir;  // with a trailing "/"
+};
+
+class ScriptedDialogs : public Dialogs {
+public:
+    struct Shown {
+        QString text;
+        Icon icon;
+    };
+
+    // Answers handed out in order to AskYesNo / AskYesNoCancel; an empty script fails the test.
+    std::deque<Answer> answers;
+    std::deque<QStringList> openFiles;
+    std::deque<QString> saveFiles;
+    std::deque<QString> folders;
+
+    std::vector<Shown> shown;        // message boxes and questions, in order
+    std::vector<QString> opened;     // targets handed to the shell
+
+    void MessageBox(const QString& text, Icon icon) override;
+    Answer AskYesNo(const QString& text, Icon icon, Answer defaultAnswer) override;
+    Answer AskYesNoCancel(const QString& text, Icon icon, Answer defaultAnswer) override;
+    QStringList OpenFiles(const QString& filter, bool allowMany) override;
+    QString SaveFile(const QString& filter, const QString& suggestedName) override;
+    QString BrowseFolder(const QString& title, const QString& start) override;
+    bool OpenWithShell(const QString& target) override;
+
+    // The texts shown, in order.
+    QStringList Texts() const;
+};
+
+// So failing expectations print QStrings as text.
+void PrintTo(const QString& s, std::ostream* os);

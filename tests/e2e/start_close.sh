@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Starts the real program in an X server of its own, checks that its window appears and that
+# nothing is written while it runs, closes it through File > Exit and checks that options.ini
+# then holds every key. SONVALE_SCREENSHOT=file.png keeps a picture of the window.
+set -euo pipefail
+
+exe=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The program keeps options.ini in its own folder: run a copy from a folder of this test.
+cp "$exe" "$work/sonvale"
+
+export WORK=$work
+export QT_QPA_PLATFORM=xcb
+xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+  "$WORK/sonvale" >"$WORK/out.log" 2>&1 &
+  pid=$!
+  wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1)
+  [ -n "$wid" ] || { echo "no window"; cat "$WORK/out.log"; exit 1; }
+  sleep 1   # let the first paint finish before the picture; nothing is waited on by it
+  if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "$SONVALE_SCREENSHOT"; fi
+  if [ -e "$WORK/options.ini" ]; then echo "options.ini written before the close"; exit 1; fi
+  xdotool windowfocus --sync "$wid"
+  for attempt in 1 2 3 4 5; do
+    xdotool key --window "$wid" alt+f
+    sleep 0.5
+    xdotool key x
+    for i in $(seq 1 20); do
+      kill -0 $pid 2>/dev/null || break 2
+      sleep 0.25
+    done
+  done
+  if kill -0 $pid 2>/dev/null; then echo "the window did not close"; kill $pid; exit 1; fi
+  wait $pid || { echo "sonvale exited with $?"; cat "$WORK/out.log"; exit 1; }
+'
+keys=$(grep -c '=' "$work/options.ini")
+if [ "$keys" -ne 29 ]; then
+  echo "options.ini holds $keys keys, not 29:"; cat "$work/options.ini"; exit 1
+fi
+grep -q "^OutputFolder=$work/Output$" "$work/options.ini" || { echo "wrong output folder"; cat "$work/options.ini"; exit 1; }
+echo "e2e start and close: ok"

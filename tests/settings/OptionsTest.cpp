@@ -1,0 +1,133 @@
+#include "Global.h"
+#include "ProfileFile.h"
+
+#include "TestSupport.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+class OptionsTest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        Options = TOptionsSetting{};
+    }
+};
+
+// The file a first start and close writes: every key in order, every default.
+std::string DefaultFile(const std::string& folder)
+{
+    return "[CommonOptions]\n"
+           "OutputFolder=" + folder + "Output\n"
+           "OutputFormat=0\n"
+           "IsKeepWav=0\n"
+           "IsNormalize=0\n"
+           "NormalizePercent=95\n"
+           "EnableRipTime=0\n"
+           "RipTime=0\n"
+           "[Mp3Options]\n"
+           "IsSelectVBR=0\n"
+           "IsVBRHead=0\n"
+           "BitRate=128\n"
+           "MaxBitRate=320\n"
+           "MpegQuality=0\n"
+           "VBRQuality=4\n"
+           "StereoMode=1\n"
+           "[OggOptions]\n"
+           "IsUseCompress=1\n"
+           "CompressPosition=30\n"
+           "MaxBitRate=0\n"
+           "NomalBitRate=0\n"
+           "MinBitRate=0\n"
+           "[WMAOptions]\n"
+           "BitRate=8\n"
+           "[CDOptions]\n"
+           "Index=-1\n"
+           "CDDb=0\n"
+           "[RecordOptions]\n"
+           "SaveMp3=0\n"
+           "[QueryCDDB]\n"
+           "Server=gnudb.gnudb.org\n"
+           "Script=/~cddb/cddb.cgi\n"
+           "UseProxy=0\n"
+           "ProxyAddress=\n"
+           "Port=80\n"
+           "[ID3]\n"
+           "Use=0\n";
+}
+
+TEST_F(OptionsTest, NoFileGivesDefaultsAndSavingWritesEveryKeyInOrder)
+{
+    LoadSaveOptions(true);
+    EXPECT_EQ(Options.CommonOptions.OutputFolder, m_dir + "Output");
+    EXPECT_EQ(Options.CommonOptions.NormalizePercent, 95);
+    EXPECT_EQ(Options.Mp3Options.BitRate, 128);
+    EXPECT_EQ(Options.Mp3Options.StereoMode, 1);
+    EXPECT_TRUE(Options.OggOptions.IsUseCompress);
+    EXPECT_EQ(Options.WMAOptions.BitRate, 8);
+    EXPECT_EQ(Options.CDOptions.Index, -1);
+    EXPECT_EQ(Options.QueryCDDB.Server, "gnudb.gnudb.org");
+    EXPECT_EQ(Options.QueryCDDB.Port, "80");
+    EXPECT_FALSE(Options.UseID3);
+
+    LoadSaveOptions(false);
+    EXPECT_EQ(ReadFile("options.ini"), DefaultFile(m_dir));
+}
+
+TEST_F(OptionsTest, StoredValuesAreReadByTheProfileRules)
+{
+    WriteFile("options.ini",
+              "[OggOptions]\nCompressPosition=10\n"
+              "[Mp3Options]\nBitRate=fast\nVBRQuality=0x9\n"
+              "[CommonOptions]\nIsKeepWav=2\nOutputFolder=/music/rips\n"
+              "[QueryCDDB]\nPort=8080\n");
+    LoadSaveOptions(true);
+    EXPECT_EQ(Options.OggOptions.CompressPosition, 30);
+    EXPECT_EQ(Options.Mp3Options.BitRate, 128);
+    EXPECT_EQ(Options.Mp3Options.VBRQuality, 9);
+    EXPECT_TRUE(Options.CommonOptions.IsKeepWav);
+    EXPECT_EQ(Options.CommonOptions.OutputFolder, "/music/rips");
+    EXPECT_EQ(Options.QueryCDDB.Port, "8080");
+
+    WriteFile("options.ini", "[OggOptions]\nCompressPosition=250\n");
+    LoadSaveOptions(true);
+    EXPECT_EQ(Options.OggOptions.CompressPosition, 100);
+}
+
+TEST_F(OptionsTest, SavingUpdatesInPlaceAndKeepsForeignLines)
+{
+    WriteFile("options.ini", "; kept\n[Mp3Options]\nBitRate=192\nMyOwnKey=kept too\n[Unknown]\nx=1\n");
+    LoadSaveOptions(true);
+    EXPECT_EQ(Options.Mp3Options.BitRate, 192);
+    Options.Mp3Options.BitRate = 256;
+    LoadSaveOptions(false);
+
+    const TProfileFile ini(Path("options.ini"));
+    EXPECT_EQ(ini.ReadInteger("Mp3Options", "BitRate", 0), 256);
+    EXPECT_EQ(ini.ReadString("Mp3Options", "MyOwnKey", ""), "kept too");
+    EXPECT_EQ(ini.ReadInteger("Unknown", "x", 0), 1);
+    EXPECT_EQ(ini.ReadString("ID3", "Use", "missing"), "0");  // keys missing before are added
+    const std::string text = ReadFile("options.ini");
+    EXPECT_EQ(text.rfind("; kept\n[Mp3Options]\nIsSelectVBR=0\n", 0), std::string::npos)
+        << "existing keys stay where they were";
+    EXPECT_EQ(text.rfind("; kept\n[Mp3Options]\nBitRate=256\nMyOwnKey=kept too\n", 0), 0u);
+}
+
+TEST_F(OptionsTest, ARefusedSaveThrowsAndKeepsTheOldFile)
+{
+    WriteFile("options.ini", "[Mp3Options]\nBitRate=192\n");
+    chmod(Path("options.ini").c_str(), 0444);
+    LoadSaveOptions(true);
+    Options.Mp3Options.BitRate = 64;
+    try {
+        LoadSaveOptions(false);
+        FAIL() << "a read-only options.ini was written";
+    } catch (const EProfileWriteError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + Path("options.ini"));
+    }
+    EXPECT_EQ(ReadFile("options.ini"), "[Mp3Options]\nBitRate=192\n");
+}
+
+}  // namespace

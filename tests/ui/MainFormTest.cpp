@@ -1,0 +1,169 @@
+#include "main.h"
+
+#include "Global.h"
+#include "TestSupport.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QtTest/QTest>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace {
+
+class MainFormTest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        Options = TOptionsSetting{};
+    }
+
+    int FilesInFolder() const
+    {
+        int n = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(m_dir))
+            ++n;
+        return n;
+    }
+
+    ScriptedDialogs dialogs;
+};
+
+QStringList Captions(const QList<QAction*>& actions)
+{
+    QStringList out;
+    for (const QAction* a : actions)
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+TEST_F(MainFormTest, TheWindowHasItsMenusToolBarListAndStatusBar)
+{
+    TMainForm form(dialogs);
+    EXPECT_EQ(form.windowTitle(), "Sonvale 2.1");
+    EXPECT_EQ(form.size(), QSize(551, 501));
+
+    QStringList menus;
+    for (const QAction* a : form.menuBar()->actions())
+        menus << a->text();
+    EXPECT_EQ(menus, QStringList({"&File", "&Actions", "&Edit", "&Help"}));
+    const QList<QAction*> top = form.menuBar()->actions();
+    EXPECT_EQ(Captions(top[0]->menu()->actions()),
+              QStringList({"&WAV to MP3...", "&MP3 to WAV...", "WAV to O&GG...", "WAV to WM&A...", "-",
+                           "&Open output directory...", "-", "&Refresh", "-", "&Eject CD", "&Close CD", "-",
+                           "E&xit"}));
+    EXPECT_EQ(Captions(top[1]->menu()->actions()),
+              QStringList({"E&xtract", "-", "&Record...", "-", "&Play", "P&ause", "&Stop", "-",
+                           "&Volume Control...", "-", "&Clear History"}));
+    EXPECT_EQ(Captions(top[2]->menu()->actions()),
+              QStringList({"Select &All", "Select &None", "-", "&Query Freedb", "-", "Rename &Title",
+                           "&ID3 Tag Edit", "-", "&Options..."}));
+    EXPECT_EQ(Captions(top[3]->menu()->actions()).first(), "&Help");
+    EXPECT_EQ(Captions(top[3]->menu()->actions()).last(), "&About...");
+    EXPECT_EQ(form.ActionExtract->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
+    EXPECT_EQ(form.aEditTrackName->shortcut(), QKeySequence(QStringLiteral("F2")));
+    EXPECT_EQ(form.ActionWavToMp3->toolTip(), "Convert  WAV file to MP3 file");
+
+    QStringList buttons;
+    for (QAction* a : form.ToolBar1->actions())
+        buttons << (a->isSeparator() ? QStringLiteral("-") : a->iconText());
+    EXPECT_EQ(buttons, QStringList({"Extract", "Encode", "-", "Record", "-", "Options", "-", "Exit"}));
+
+    QTreeWidget* list = form.ListView1;
+    ASSERT_EQ(list->columnCount(), 4);
+    const QTreeWidgetItem* header = list->headerItem();
+    EXPECT_EQ(header->text(0), "No.");
+    EXPECT_EQ(header->text(1), "Title");
+    EXPECT_EQ(header->text(2), "Length(min)");
+    EXPECT_EQ(header->text(3), "Size(MB)");
+    EXPECT_EQ(list->columnWidth(0), 90);
+    EXPECT_EQ(list->columnWidth(1), 230);
+    EXPECT_EQ(list->columnWidth(2), 100);
+    EXPECT_EQ(list->columnWidth(3), 90);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(list->palette().color(QPalette::Base), QColor(239, 239, 255));
+    EXPECT_EQ(form.ToolBar1->palette().color(QPalette::Window), QColor(228, 228, 255));
+    EXPECT_EQ(form.StatusBar1->palette().color(QPalette::Window), QColor(220, 225, 255));
+    EXPECT_EQ(form.centralWidget()->palette().color(QPalette::Window), QColor(214, 223, 247));
+
+    // The list and the status bar sit 10 pixels in from the edges and stretch with the window.
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const QRect listBox = list->geometry();
+    const QRect statusBox = form.StatusBar1->geometry();
+    const QWidget* client = form.centralWidget();
+    EXPECT_EQ(listBox.left(), 10);
+    EXPECT_EQ(listBox.width(), client->width() - 20);
+    EXPECT_EQ(statusBox.bottom(), client->height() - 11);
+    EXPECT_EQ(statusBox.top(), listBox.bottom() + 1);
+    form.resize(800, 600);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->geometry().width(), client->width() - 20);
+    form.hide();
+}
+
+TEST_F(MainFormTest, StartingAndClosingWritesOnlyTheOptionsAtTheEnd)
+{
+    WriteFile("options.ini", "[Mp3Options]\nBitRate=192\n");
+    {
+        TMainForm form(dialogs);
+        EXPECT_EQ(Options.Mp3Options.BitRate, 192);  // loaded at creation
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(ReadFile("options.ini"), "[Mp3Options]\nBitRate=192\n") << "written before the close";
+        EXPECT_EQ(FilesInFolder(), 1);
+        EXPECT_TRUE(form.close());
+    }
+    EXPECT_TRUE(dialogs.shown.empty());
+    const std::string saved = ReadFile("options.ini");
+    EXPECT_NE(saved.find("BitRate=192\n"), std::string::npos);
+    EXPECT_NE(saved.find("[ID3]\nUse=0\n"), std::string::npos);
+    EXPECT_EQ(FilesInFolder(), 1) << "no Output folder or other file is made";
+}
+
+TEST_F(MainFormTest, ARefusedSaveKeepsTheWindowOpen)
+{
+    TMainForm form(dialogs);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    Options.Mp3Options.BitRate = 64;
+    chmod(m_dir.c_str(), 0555);
+
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, QString::fromStdString("Unable to write to " + Path("options.ini")));
+    EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Error);
+
+    // The user makes the folder writable and closes again: nothing was lost.
+    chmod(m_dir.c_str(), 0700);
+    EXPECT_TRUE(form.close());
+    EXPECT_NE(ReadFile("options.ini").find("BitRate=64\n"), std::string::npos);
+}
+
+TEST_F(MainFormTest, OpenOutputDirectoryOpensOnlyAnExistingFolder)
+{
+    TMainForm form(dialogs);
+    form.Openoutputdirectory1->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text,
+              QString::fromStdString(m_dir + "Output,The output directory does not exist."));
+    EXPECT_TRUE(dialogs.opened.empty());
+
+    std::filesystem::create_directory(Path("Output"));
+    form.Openoutputdirectory1->trigger();
+    EXPECT_EQ(dialogs.opened, std::vector<QString>{QString::fromStdString(m_dir + "Output")});
+}
+
+}  // namespace
