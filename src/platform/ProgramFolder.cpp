@@ -38,9 +38,10 @@ std::string DataFolder()
     return WithSlash(base) + "sonvale/";
 }
 
-std::string FindProgramFolder()
+}  // namespace
+
+std::string ChooseProgramFolder(const std::string& exeFolder)
 {
-    const std::string exeFolder = ExecutableFolder();
     if (!IsReadOnlyFile(exeFolder))
         return exeFolder;
     const std::string data = DataFolder();
@@ -48,6 +49,8 @@ std::string FindProgramFolder()
     std::filesystem::create_directories(data, ec);  // a failure shows when a file is written there
     return data;
 }
+
+namespace {
 
 std::mutex folderMutex;
 std::string folderOverride;
@@ -62,7 +65,7 @@ const std::string& ExecutableFolder()
 
 const std::string& ProgramFolder()
 {
-    static const std::string found = FindProgramFolder();
+    static const std::string found = ChooseProgramFolder(ExecutableFolder());
     std::lock_guard lock(folderMutex);
     return folderOverride.empty() ? found : folderOverride;
 }

@@ -12,6 +12,9 @@ const std::string& ProgramFolder();
 // The folder of the running executable, with a trailing "/", writable or not.
 const std::string& ExecutableFolder();
 
+// The choice ProgramFolder() makes for an executable in exeFolder.
+std::string ChooseProgramFolder(const std::string& exeFolder);
+
 // Points the program at another folder (tests, and tools that run the program's parts).
 // A trailing "/" is added when missing.
 void SetProgramFolder(const std::string& folder);
