@@ -1,8 +1,27 @@
 #!/usr/bin/env bash
-# Builds Sonvale (Release) and starts it.
+# Builds Sonvale (Release) and starts it. When no drive holds an audio disc, Sonvale is shown the
+# bundled sample disc (a CUE/BIN image made by tools/mkdisc) as one more drive.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONVALE_TESTS=OFF >/dev/null
-cmake --build build/release --target sonvale
+cmake --build build/release --target sonvale sample_disc
+
+audio_disc_in_a_drive() {
+  local dev
+  for dev in /dev/sr* /dev/cdrom; do
+    [ -b "$dev" ] || continue
+    # cd-info lists an audio track's format as "audio".
+    if cd-info --no-header --no-device-info --no-cddb --no-vcd --no-ioctl -C "$dev" 2>/dev/null \
+        | grep -qE '^ *[0-9]+: [0-9:]+ +[0-9]+ +audio'; then
+      return 0
+    fi
+  done
+  return 1
+}
+
+if [ -z "${SONVALE_DISC_IMAGES:-}" ] && ! audio_disc_in_a_drive; then
+  export SONVALE_DISC_IMAGES="$PWD/build/release/sample-disc/sample.cue"
+  echo "No audio disc in a drive: showing the sample disc $SONVALE_DISC_IMAGES"
+fi
 exec build/release/sonvale "$@"

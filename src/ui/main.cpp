@@ -1,6 +1,7 @@
 #include "main.h"
 
 #include "Global.h"
+#include "MediaMonitor.h"
 #include "ProfileFile.h"
 
 #include <QAction>
@@ -11,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -38,9 +40,11 @@ void Paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
 
 }  // namespace
 
-TMainForm::TMainForm(Dialogs& dialogs, QWidget* parent)
+TMainForm::TMainForm(Dialogs& dialogs, std::unique_ptr<TMediaMonitor> monitor, QWidget* parent)
     : QMainWindow(parent)
     , m_dialogs(dialogs)
+    , m_disc(dialogs)
+    , m_monitor(std::move(monitor))
 {
     setWindowTitle(QStringLiteral("Sonvale 2.1"));
     resize(551, 501);
@@ -49,6 +53,15 @@ TMainForm::TMainForm(Dialogs& dialogs, QWidget* parent)
     BuildToolBar();
     BuildClientArea();
     FormCreate();
+    m_disc.OnChanged = [this] { ShowDisc(); };
+    if (m_monitor) {
+        // Queued: each event reaches the window as a message of its own, after the handler that
+        // noticed it has returned.
+        connect(m_monitor.get(), &TMediaMonitor::VolumeArrived, this, [this] { m_disc.VolumeArrived(); },
+                Qt::QueuedConnection);
+        connect(m_monitor.get(), &TMediaMonitor::VolumeRemoved, this, [this] { m_disc.VolumeRemoved(); },
+                Qt::QueuedConnection);
+    }
     UpdateActions();
 }
 
@@ -115,10 +128,11 @@ void TMainForm::BuildActions()
     connect(ActionNoSelect, &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
     connect(ActionExit, &QAction::triggered, this, &QWidget::close);
     connect(Openoutputdirectory1, &QAction::triggered, this, &TMainForm::OpenOutputDirectoryClick);
+    connect(bRefresh, &QAction::triggered, this, [this] { m_disc.Refresh(); });
 
     // Commands whose windows and workers are not part of the program yet stay disabled.
     for (QAction* later : {ActionOptionSet, ActionRecord, ActionWavToMp3, aID3Edit, mnuMp3ToWav, miWAVtoOGG,
-                           miWAVtoWMA, bRefresh, EjectMenu, CloseCdRomMenu, VolumeControlMenu, miRealOnePlayer,
+                           miWAVtoWMA, EjectMenu, CloseCdRomMenu, VolumeControlMenu, miRealOnePlayer,
                            miWindowsMediaPlayer, mnuHelp, mnuHomePage, mnuAbout})
         later->setEnabled(false);
 }
@@ -260,7 +274,7 @@ void TMainForm::BuildClientArea()
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at)); });
-    connect(ListView1, &QTreeWidget::itemChanged, this, [this] { UpdateActions(); });
+    connect(ListView1, &QTreeWidget::itemChanged, this, &TMainForm::ListItemChanged);
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateActions(); });
 
     StatusBar1 = new QStatusBar(client);
@@ -308,6 +322,58 @@ void TMainForm::FormShow()
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
+    // A drive that misbehaves at start-up must not keep the program from starting: the status
+    // bar already says what is wrong.
+    try {
+        m_disc.FormShow();
+    } catch (...) {
+    }
+}
+
+void TMainForm::FormActivate()
+{
+    if (m_activationReported)
+        return;
+    m_activationReported = true;
+    if (m_disc.CDHandle == 0)
+        ShowNoDeviceHint();
+    if (m_disc.NoAudioCD)
+        m_dialogs.MessageBox(QStringLiteral("Please check if have Audio CD in your CD device."), Dialogs::Icon::Error);
+}
+
+void TMainForm::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // After the activation has been handled, so a message box does not open inside it.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_activationReported)
+        QMetaObject::invokeMethod(this, &TMainForm::FormActivate, Qt::QueuedConnection);
+}
+
+void TMainForm::ShowDisc()
+{
+    const QSignalBlocker blocker(ListView1);
+    ListView1->clear();
+    for (const TTrackRow& row : m_disc.Rows) {
+        auto* item = new QTreeWidgetItem(ListView1);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(colNo, row.Checked ? Qt::Checked : Qt::Unchecked);
+        item->setText(colNo, QString::number(row.TrackNumber));
+        item->setText(colTitle, QString::fromStdString(row.Title));
+        item->setText(colLength, QString::fromStdString(row.LengthText));
+        item->setText(colSize, QString::fromStdString(row.SizeText));
+        item->setTextAlignment(colLength, Qt::AlignCenter);
+        item->setTextAlignment(colSize, Qt::AlignCenter);
+    }
+    SetStatusText(QString::fromStdString(m_disc.StatusText()));
+    UpdateActions();
+}
+
+void TMainForm::ListItemChanged(QTreeWidgetItem* item)
+{
+    const int row = ListView1->indexOfTopLevelItem(item);
+    if (row >= 0 && row < static_cast<int>(m_disc.Rows.size()))
+        m_disc.Rows[row].Checked = item->checkState(colNo) == Qt::Checked;
+    UpdateActions();
 }
 
 void TMainForm::showEvent(QShowEvent* event)
@@ -322,10 +388,11 @@ void TMainForm::showEvent(QShowEvent* event)
 bool TMainForm::FormClose()
 {
     try {
+        m_disc.FormClose();
         LoadSaveOptions(false);
     } catch (const EProfileWriteError& e) {
-        // Closing now would lose the settings: say so and stay open, so the user can make the
-        // folder writable and close again.
+        // Closing now would lose the titles or the settings: say so and stay open, so the user
+        // can make the folder writable and close again.
         m_dialogs.MessageBox(QString::fromUtf8(e.what()), Dialogs::Icon::Error);
         return false;
     }
@@ -342,16 +409,15 @@ void TMainForm::closeEvent(QCloseEvent* event)
 
 void TMainForm::ActionSelectAllExecute()
 {
+    // Each change reaches the row through ListItemChanged.
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
         ListView1->topLevelItem(i)->setCheckState(colNo, Qt::Checked);
-    UpdateActions();
 }
 
 void TMainForm::ActionNoSelectExecute()
 {
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
         ListView1->topLevelItem(i)->setCheckState(colNo, Qt::Unchecked);
-    UpdateActions();
 }
 
 void TMainForm::OpenOutputDirectoryClick()

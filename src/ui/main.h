@@ -3,20 +3,26 @@
 // program. Lives on the UI thread for the program's lifetime.
 
 #include "Dialogs.h"
+#include "DiscScan.h"
+#include "MediaMonitor.h"
 
 #include <QMainWindow>
+
+#include <memory>
 
 class QAction;
 class QMenu;
 class QStatusBar;
 class QToolBar;
 class QTreeWidget;
+class QTreeWidgetItem;
 class QLabel;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TMainForm(Dialogs& dialogs, QWidget* parent = nullptr);
+    // monitor: media arrival and removal in the CD drives; none when null.
+    explicit TMainForm(Dialogs& dialogs, std::unique_ptr<TMediaMonitor> monitor = nullptr, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // Track list columns.
@@ -24,6 +30,13 @@ public:
 
     // Re-evaluates every action's enabling rule; runs whenever the state behind a rule changes.
     void UpdateActions();
+
+    // The drive, its disc and the track list behind ListView1.
+    TDiscScan& Disc() { return m_disc; }
+
+    // Runs each time the window becomes the active one: tells the user, once after start-up,
+    // that no drive was found or that the drive holds no audio disc.
+    void FormActivate();
 
     // The text of the status bar's one panel.
     QString StatusText() const;
@@ -65,6 +78,7 @@ public:
     QStatusBar* StatusBar1;
 
 protected:
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -73,6 +87,14 @@ private:
     void FormShow();
     // False when the close must be abandoned (the options could not be saved).
     bool FormClose();
+
+    // Where the no-device hint dialog is shown once it exists; for now the status bar's
+    // "No CD devices found!" is all the user sees.
+    void ShowNoDeviceHint() {}
+
+    // Shows Rows and the status text.
+    void ShowDisc();
+    void ListItemChanged(QTreeWidgetItem* item);
 
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
@@ -84,6 +106,9 @@ private:
     void BuildClientArea();
 
     Dialogs& m_dialogs;
+    TDiscScan m_disc;
+    std::unique_ptr<TMediaMonitor> m_monitor;
     QLabel* m_statusPanel;
     bool m_shown = false;
+    bool m_activationReported = false;
 };

@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# Starts the real program in an X server of its own, checks that its window appears and that
-# nothing is written while it runs, closes it through File > Exit and checks that options.ini
-# then holds every key. SONVALE_SCREENSHOT=file.png keeps a picture of the window.
+# Starts the real program in an X server of its own with a disc image as its drive, checks that
+# its window appears and that nothing is written while it runs, closes it through File > Exit and
+# checks that options.ini then holds every key and cdinfo.dat the disc's titles.
+# SONVALE_SCREENSHOT=file.png keeps a picture of the window.
+#
+#   start_close.sh SONVALE MKDISC
 set -euo pipefail
 
 exe=$1
+mkdisc=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The program keeps options.ini in its own folder: run a copy from a folder of this test.
 cp "$exe" "$work/sonvale"
+mkdir "$work/disc"
+"$mkdisc" "$work/disc/e2e.cue" 3 4 5
+export SONVALE_DISC_IMAGES=$work/disc/e2e.cue
 
 export WORK=$work
 export QT_QPA_PLATFORM=xcb
@@ -19,7 +26,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
   [ -n "$wid" ] || { echo "no window"; cat "$WORK/out.log"; exit 1; }
   sleep 1   # let the first paint finish before the picture; nothing is waited on by it
   if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "$SONVALE_SCREENSHOT"; fi
-  if [ -e "$WORK/options.ini" ]; then echo "options.ini written before the close"; exit 1; fi
+  if [ -e "$WORK/options.ini" ] || [ -e "$WORK/cdinfo.dat" ]; then echo "written before the close"; exit 1; fi
   xdotool windowfocus --sync "$wid"
   for attempt in 1 2 3 4 5; do
     xdotool key --window "$wid" alt+f
@@ -38,4 +45,8 @@ if [ "$keys" -ne 29 ]; then
   echo "options.ini holds $keys keys, not 29:"; cat "$work/options.ini"; exit 1
 fi
 grep -q "^OutputFolder=$work/Output$" "$work/options.ini" || { echo "wrong output folder"; cat "$work/options.ini"; exit 1; }
+# The image is the only drive (this machine's drives may add more before it; the disc key is the
+# same either way): 3 tracks under a section of their own.
+grep -q '^TrackNumber=3$' "$work/cdinfo.dat" || { echo "cdinfo.dat lacks the disc:"; cat "$work/cdinfo.dat"; exit 1; }
+grep -q '^3=Track03$' "$work/cdinfo.dat" || { echo "cdinfo.dat lacks the titles:"; cat "$work/cdinfo.dat"; exit 1; }
 echo "e2e start and close: ok"

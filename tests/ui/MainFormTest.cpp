@@ -1,7 +1,9 @@
 #include "main.h"
 
 #include "Global.h"
+#include "ProfileFile.h"
 #include "TestSupport.h"
+#include "akrip32Drives.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -26,6 +28,13 @@ protected:
     {
         TempDirTest::SetUp();
         Options = TOptionsSetting{};
+        AkripUseDrives({});
+    }
+
+    void TearDown() override
+    {
+        AkripUseDrives({});
+        TempDirTest::TearDown();
     }
 
     int FilesInFolder() const
@@ -164,6 +173,103 @@ TEST_F(MainFormTest, OpenOutputDirectoryOpensOnlyAnExistingFolder)
     std::filesystem::create_directory(Path("Output"));
     form.Openoutputdirectory1->trigger();
     EXPECT_EQ(dialogs.opened, std::vector<QString>{QString::fromStdString(m_dir + "Output")});
+}
+
+class MainFormDiscTest : public MainFormTest {
+protected:
+    void SetUp() override
+    {
+        MainFormTest::SetUp();
+        drive = std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({18750, 2250, 750}), "VENDOR  ", "Model 1");
+        AkripUseDrives({drive});
+    }
+
+    static QStringList Row(const QTreeWidgetItem* item)
+    {
+        return {item->text(0), item->text(1), item->text(2), item->text(3)};
+    }
+
+    std::shared_ptr<TScriptedDrive> drive;
+};
+
+TEST_F(MainFormDiscTest, TheTrackListShowsTheDisc)
+{
+    auto monitor = std::make_unique<TMediaMonitor>();
+    TMediaMonitor* events = monitor.get();
+    TMainForm form(dialogs, std::move(monitor));
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QTreeWidget* list = form.ListView1;
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(Row(list->topLevelItem(0)), QStringList({"1", "Track01", "04:10", "42.06"}));
+    EXPECT_EQ(Row(list->topLevelItem(1)), QStringList({"2", "Track02", "00:30", "05.05"}));
+    EXPECT_EQ(list->topLevelItem(2)->checkState(0), Qt::Checked);
+    EXPECT_EQ(form.StatusText(), "VENDOR  Model 1");
+
+    // The user's check boxes reach the rows.
+    list->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    EXPECT_FALSE(form.Disc().Rows[1].Checked);
+    form.ActionNoSelect->trigger();
+    EXPECT_FALSE(form.Disc().AnyTrackChecked());
+    form.ActionSelectAll->trigger();
+    EXPECT_TRUE(form.Disc().AnyTrackChecked());
+
+    // Removing the disc empties the list; a disc arriving fills it again. Both come as messages.
+    events->Raise(TMediaMonitor::Event::VolumeRemoved);
+    EXPECT_EQ(list->topLevelItemCount(), 3) << "handled as a message, not inside the event";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    drive->Toc = TScriptedDrive::AudioToc({750, 750});
+    events->Raise(TMediaMonitor::Event::VolumeArrived);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->topLevelItemCount(), 2);
+
+    // Refresh rescans; with the disc gone it says so.
+    drive->TocUnreadable = true;
+    ASSERT_TRUE(form.bRefresh->isEnabled());
+    form.bRefresh->trigger();
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Please check if have Audio CD in your CD device."});
+    EXPECT_EQ(list->topLevelItemCount(), 2) << "Refresh without a disc leaves the list";
+    form.hide();
+}
+
+TEST_F(MainFormDiscTest, ClosingSavesTheDiscsTitles)
+{
+    const std::string key = DiscKey();
+    {
+        TMainForm form(dialogs);
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        form.Disc().Rows[0].Title = "First";
+        EXPECT_TRUE(form.close());
+    }
+    const TProfileFile cdinfo(Path("cdinfo.dat"));
+    EXPECT_EQ(cdinfo.ReadInteger(key, "TrackNumber", -1), 3);
+    EXPECT_EQ(cdinfo.ReadString(key, "1", ""), "First");
+    EXPECT_EQ(cdinfo.ReadString(key, "3", ""), "Track03");
+    EXPECT_NE(ReadFile("options.ini").find("[ID3]"), std::string::npos);
+    EXPECT_EQ(drive->OpenCount, 0) << "the drive is closed";
+
+    TMainForm again(dialogs);
+    again.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
+    EXPECT_EQ(again.ListView1->topLevelItem(0)->text(1), "First");
+    again.hide();
+}
+
+TEST_F(MainFormDiscTest, TheMissingAudioDiscIsReportedOnceAfterStartUp)
+{
+    drive->TocUnreadable = true;
+    TMainForm form(dialogs);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_TRUE(form.Disc().NoAudioCD);
+    form.FormActivate();
+    form.FormActivate();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Please check if have Audio CD in your CD device."});
+    EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Error);
+    form.hide();
 }
 
 }  // namespace

@@ -1,0 +1,276 @@
+#include "DiscScan.h"
+
+#include "Global.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+// 44100 frames a second of 4 bytes (16-bit stereo).
+constexpr double WavBytesPerSecond = 176400.0;
+
+TGetCDHand HandleRequest(const TCDRec& rec)
+{
+    TGetCDHand request{};
+    request.Size = sizeof(TGetCDHand);
+    request.Ver = 1;
+    request.HostAdapter = rec.HostAdapter;
+    request.Target = rec.Target;
+    request.Lun = rec.Lun;
+    return request;
+}
+
+TCDList DriveList()
+{
+    TCDList list{};
+    list.Max = MaxCDList;
+    GetCDList(&list);
+    return list;
+}
+
+// The table of the disc in drive position of the list, in MSF mode, through a handle of its own.
+bool ReadDriveToc(const TCDList& list, int position, TTOC& toc)
+{
+    if (position < 0 || position >= list.Num)
+        return false;
+    const TGetCDHand request = HandleRequest(list.Cd[position]);
+    const HCDROM handle = GetCDHandle(&request);
+    if (handle == 0)
+        return false;
+    std::memset(&toc, 0, sizeof toc);
+    const bool ok = ModifyCDParms(handle, CDP_MSF, 1) && ReadTOC(handle, &toc) == 1 && TocIsUsable(toc);
+    CloseCDHandle(handle);
+    return ok;
+}
+
+// An audio disc is one whose first track is audio.
+bool IsAudioDisc(const TTOC& toc)
+{
+    return (toc.Tracks[0].AdrCtrl & 0x04) == 0;
+}
+
+}  // namespace
+
+bool TocIsUsable(const TTOC& toc)
+{
+    return toc.FirstTrack >= 1 && toc.LastTrack <= 99 && toc.LastTrack >= toc.FirstTrack;
+}
+
+int32_t TocFrames(const TTOCTrack& entry)
+{
+    return entry.Addr[1] * 4500 + entry.Addr[2] * 75 + entry.Addr[3];
+}
+
+std::string LengthText(int minutes, int seconds)
+{
+    return TwoDigits(minutes) + ":" + TwoDigits(seconds);
+}
+
+std::string SizeText(int minutes, int seconds)
+{
+    const double mebibytes = (minutes * 60 + seconds) * WavBytesPerSecond / 1048576.0;
+    // Hundredths, rounded to nearest with halves to even (the default rounding mode).
+    const auto v = static_cast<long long>(std::nearbyint(mebibytes * 100.0));
+    return TwoDigits(static_cast<int>(v / 100)) + "." + TwoDigits(static_cast<int>(v % 100));
+}
+
+std::vector<TTrackRow> TrackRows(const TTOC& toc, TCDInfo& info, int rememberedTitles)
+{
+    std::vector<TTrackRow> rows;
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
+    for (int r = 0; r < count; ++r) {
+        // Entry r is the row's track, entry r + 1 the next track or the lead-out. Only minutes
+        // and seconds count; the frames are dropped.
+        const TTOCTrack& start = toc.Tracks[r];
+        const TTOCTrack& end = toc.Tracks[r + 1];
+        int seconds = end.Addr[2] - start.Addr[2];
+        int minutes = end.Addr[1] - start.Addr[1];
+        if (seconds < 0) {
+            seconds += 60;
+            minutes -= 1;
+        }
+        if (minutes < 0)  // a table whose addresses run backwards: no length rather than a negative one
+            minutes = seconds = 0;
+
+        const int n = r + 1;
+        if (n > rememberedTitles || info.Tracks[n].empty())
+            info.Tracks[n] = DefaultTrackTitle(n);
+        rows.push_back(TTrackRow{toc.FirstTrack + r, true, info.Tracks[n], LengthText(minutes, seconds),
+                                 SizeText(minutes, seconds)});
+    }
+    return rows;
+}
+
+std::string DiscKeyOfToc(const TTOC& toc)
+{
+    // The Windows CD file system's serial number of an audio disc: the sum of every track's
+    // start address packed as 0x00MMSSFF, plus, on a disc of one or two tracks, the disc's length
+    // in frames from the first track to the lead-out. Kept in 32 bits.
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
+    uint32_t sum = 0;
+    for (int r = 0; r < count; ++r) {
+        const uint8_t* a = toc.Tracks[r].Addr;
+        sum += static_cast<uint32_t>(a[1]) << 16 | static_cast<uint32_t>(a[2]) << 8 | a[3];
+    }
+    if (count < 3)
+        sum += static_cast<uint32_t>(TocFrames(toc.Tracks[count]) - TocFrames(toc.Tracks[0]));
+    return std::to_string(static_cast<int32_t>(sum));
+}
+
+std::string DiscKey()
+{
+    const TCDList list = DriveList();
+    for (int position = 0; position < list.Num; ++position) {
+        TTOC toc;
+        if (ReadDriveToc(list, position, toc) && IsAudioDisc(toc))
+            return DiscKeyOfToc(toc);
+    }
+    return {};
+}
+
+std::string DriveDisplayName(const TCDRec& rec)
+{
+    std::string name(rec.Vendor, strnlen(rec.Vendor, sizeof rec.Vendor));
+    name.append(rec.ProductId, strnlen(rec.ProductId, sizeof rec.ProductId));
+    return name.substr(0, 26);
+}
+
+TDiscScan::TDiscScan(Dialogs& dialogs)
+    : m_dialogs(dialogs)
+{
+}
+
+void TDiscScan::SetStatus(const std::string& text)
+{
+    m_statusText = text;
+    Changed();
+}
+
+void TDiscScan::Changed()
+{
+    if (OnChanged)
+        OnChanged();
+}
+
+HCDROM TDiscScan::OpenDrive(int position)
+{
+    const TCDList list = DriveList();
+    if (list.Num == 0) {
+        SetStatus("No CD devices found!");
+        return 0;
+    }
+    if (position < 0 || position >= list.Num) {
+        SetStatus("CD device information error in your configration!");
+        return 0;
+    }
+    SetStatus(DriveDisplayName(list.Cd[position]));
+    const TGetCDHand request = HandleRequest(list.Cd[position]);
+    HCDROM handle = GetCDHandle(&request);
+    if (handle == 0) {
+        // Every handle may be taken by an earlier run that did not close them: free one, try again.
+        for (HCDROM h = 1; h <= 10; ++h) {
+            if (CloseCDHandle(h)) {
+                handle = GetCDHandle(&request);
+                break;
+            }
+        }
+    }
+    if (handle == 0)
+        SetStatus("No CD devices found!");
+    return handle;
+}
+
+bool TDiscScan::AudioCDPresent()
+{
+    TTOC toc;
+    return ReadDriveToc(DriveList(), 0, toc) && IsAudioDisc(toc);
+}
+
+void TDiscScan::ScanDisc()
+{
+    if (CDHandle == 0)
+        return;
+    LoadSaveCDInfo(DiscKey(), true);
+    ModifyCDParms(CDHandle, CDP_MSF, 1);
+    Rows.clear();
+    TTOC toc{};
+    if (ReadTOC(CDHandle, &toc) != 1 || !TocIsUsable(toc)) {
+        SetStatus("Not get CD device information!");
+        return;
+    }
+    TCDInfo& info = Options.CDInfo;
+    Rows = TrackRows(toc, info, std::clamp(info.TrackNumber, 0, MaxTracks));
+    Changed();
+}
+
+bool TDiscScan::OutputFolderExists()
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(Options.CommonOptions.OutputFolder, ec))
+        return true;
+    m_dialogs.MessageBox(QStringLiteral("The output directory does not exist.Please check the output directory setting."),
+                         Dialogs::Icon::Information);
+    return false;
+}
+
+bool TDiscScan::AnyTrackChecked() const
+{
+    return std::any_of(Rows.begin(), Rows.end(), [](const TTrackRow& row) { return row.Checked; });
+}
+
+void TDiscScan::FormShow()
+{
+    if (CDHandle == 0)
+        CDHandle = OpenDrive(0);
+    if (CDHandle != 0) {
+        if (AudioCDPresent())
+            ScanDisc();
+        else
+            NoAudioCD = true;
+        DriveStatusText = m_statusText;
+    }
+}
+
+void TDiscScan::Refresh()
+{
+    if (AudioCDPresent())
+        ScanDisc();
+    else
+        m_dialogs.MessageBox(QStringLiteral("Please check if have Audio CD in your CD device."), Dialogs::Icon::Error);
+}
+
+void TDiscScan::ChangeDrive(int position)
+{
+    CDHandle = OpenDrive(position);
+    ScanDisc();
+    DriveStatusText = m_statusText;
+}
+
+void TDiscScan::VolumeArrived()
+{
+    ScanDisc();
+}
+
+void TDiscScan::VolumeRemoved()
+{
+    Rows.clear();
+    Changed();
+}
+
+void TDiscScan::FormClose()
+{
+    TCDInfo& info = Options.CDInfo;
+    const int count = std::min<int>(static_cast<int>(Rows.size()), MaxTracks);
+    info.TrackNumber = count;
+    for (int r = 0; r < count; ++r)
+        info.Tracks[r + 1] = Rows[r].Title;
+    LoadSaveCDInfo(DiscKey(), false);
+    if (CDHandle != 0) {
+        if (!CloseCDHandle(CDHandle))
+            m_dialogs.MessageBox(QStringLiteral("Error while closing CD handle!"), Dialogs::Icon::Error);
+        CDHandle = 0;
+    }
+}

@@ -1,0 +1,284 @@
+#include "akrip32.h"
+
+#include "akrip32Drives.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace {
+
+// At most this many handles are open at once; GetCDHandle refuses a further one.
+constexpr HCDROM MaxHandles = 10;
+// MSF addresses count the 2-second lead-in: block 0 is 00:02:00.
+constexpr int32_t LeadInFrames = 150;
+
+struct OpenHandle {
+    std::size_t Drive;
+    bool Msf = false;
+};
+
+struct Library {
+    std::mutex Mutex;
+    std::optional<std::vector<std::shared_ptr<TDriveBackend>>> Drives;
+    std::map<HCDROM, OpenHandle> Handles;
+    std::map<int32_t, std::pair<std::string, int32_t>> CddbOptions;
+
+    std::vector<std::shared_ptr<TDriveBackend>>& DriveList()
+    {
+        if (!Drives) {
+            Drives = FindDrives();
+            if (Drives->size() > MaxCDList)
+                Drives->resize(MaxCDList);
+        }
+        return *Drives;
+    }
+
+    void CloseAll()
+    {
+        while (!Handles.empty()) {
+            const auto first = Handles.begin();
+            ReleaseDrive(first->second.Drive, first->first);
+            Handles.erase(first);
+        }
+    }
+
+    // Closes the drive when handle is the last one open on it.
+    void ReleaseDrive(std::size_t drive, HCDROM handle)
+    {
+        const bool others = std::any_of(Handles.begin(), Handles.end(), [&](const auto& h) {
+            return h.first != handle && h.second.Drive == drive;
+        });
+        if (!others && Drives && drive < Drives->size())
+            (*Drives)[drive]->Close();
+    }
+
+    OpenHandle* Find(HCDROM handle)
+    {
+        const auto it = Handles.find(handle);
+        return it == Handles.end() ? nullptr : &it->second;
+    }
+};
+
+Library& Lib()
+{
+    static Library lib;
+    return lib;
+}
+
+thread_local int32_t lastError = ALERR_NOERROR;
+
+int32_t Fail(int32_t error)
+{
+    lastError = error;
+    return 0;
+}
+
+void CopyText(char* to, std::size_t size, const std::string& text)
+{
+    std::memset(to, 0, size);
+    std::memcpy(to, text.data(), std::min(text.size(), size - 1));
+}
+
+void SetAddress(TTOCTrack& entry, int32_t lba, bool msf)
+{
+    if (msf) {
+        const int32_t frames = lba + LeadInFrames;
+        entry.Addr[0] = 0;
+        entry.Addr[1] = static_cast<uint8_t>(frames / 4500);
+        entry.Addr[2] = static_cast<uint8_t>(frames / 75 % 60);
+        entry.Addr[3] = static_cast<uint8_t>(frames % 75);
+    } else {
+        const auto v = static_cast<uint32_t>(lba);
+        entry.Addr[0] = static_cast<uint8_t>(v >> 24);
+        entry.Addr[1] = static_cast<uint8_t>(v >> 16);
+        entry.Addr[2] = static_cast<uint8_t>(v >> 8);
+        entry.Addr[3] = static_cast<uint8_t>(v);
+    }
+}
+
+}  // namespace
+
+TTrackBufMemory::TTrackBufMemory(uint32_t lba, uint32_t count)
+    : m_bytes(new uint8_t[TrackBufHeadSize + std::size_t{count} * CDSectorSize]())
+{
+    get()->StartFrame = lba;
+    get()->NumFrames = count;
+    get()->MaxLen = count * CDSectorSize;
+}
+
+void AkripUseDrives(std::vector<std::shared_ptr<TDriveBackend>> drives)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lib.CloseAll();
+    if (drives.size() > MaxCDList)
+        drives.resize(MaxCDList);
+    lib.Drives = std::move(drives);
+}
+
+void AkripForgetDrives()
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lib.CloseAll();
+    lib.Drives.reset();
+}
+
+int32_t GetCDList(TCDList* list)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lastError = ALERR_NOERROR;
+    if (!list)
+        return Fail(ALERR_INVPARM);
+    const auto& drives = lib.DriveList();
+    const std::size_t n = std::min<std::size_t>({drives.size(), list->Max, MaxCDList});
+    list->Num = static_cast<uint8_t>(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        TCDRec& rec = list->Cd[i];
+        rec.HostAdapter = 0;
+        rec.Target = static_cast<uint8_t>(i);
+        rec.Lun = 0;
+        CopyText(rec.Vendor, sizeof rec.Vendor, drives[i]->Vendor());
+        CopyText(rec.ProductId, sizeof rec.ProductId, drives[i]->Product());
+    }
+    return static_cast<int32_t>(n);
+}
+
+HCDROM GetCDHandle(const TGetCDHand* request)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lastError = ALERR_NOERROR;
+    if (!request || request->HostAdapter != 0 || request->Lun != 0)
+        return Fail(ALERR_NODRIVE);
+    const auto& drives = lib.DriveList();
+    const std::size_t drive = request->Target;
+    if (drive >= drives.size())
+        return Fail(ALERR_NODRIVE);
+
+    HCDROM handle = 1;
+    while (handle <= MaxHandles && lib.Handles.contains(handle))
+        ++handle;
+    if (handle > MaxHandles)
+        return Fail(ALERR_NOHANDLE);
+    const bool alreadyOpen = std::any_of(lib.Handles.begin(), lib.Handles.end(),
+                                         [&](const auto& h) { return h.second.Drive == drive; });
+    if (!alreadyOpen && !drives[drive]->Open())
+        return Fail(ALERR_NOHANDLE);
+    lib.Handles[handle] = OpenHandle{drive};
+    return handle;
+}
+
+int32_t CloseCDHandle(HCDROM handle)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lastError = ALERR_NOERROR;
+    const OpenHandle* open = lib.Find(handle);
+    if (!open)
+        return Fail(ALERR_NODRIVE);
+    lib.ReleaseDrive(open->Drive, handle);
+    lib.Handles.erase(handle);
+    return 1;
+}
+
+int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lastError = ALERR_NOERROR;
+    OpenHandle* open = lib.Find(handle);
+    if (!open)
+        return Fail(ALERR_NODRIVE);
+    if (which != CDP_MSF || !(*lib.Drives)[open->Drive]->SetParameter(which, value))
+        return Fail(ALERR_INVPARM);
+    open->Msf = value != 0;
+    return 1;
+}
+
+int32_t ReadTOC(HCDROM handle, TTOC* toc)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lastError = ALERR_NOERROR;
+    const OpenHandle* open = lib.Find(handle);
+    if (!open)
+        return Fail(ALERR_NODRIVE);
+    if (!toc)
+        return Fail(ALERR_INVPARM);
+    TDiscToc disc;
+    if (!(*lib.Drives)[open->Drive]->ReadToc(disc))
+        return Fail(ALERR_TOC);
+    // The record holds 99 tracks and the lead-out, numbered 1 to 99.
+    const std::size_t count = disc.Tracks.size();
+    if (count == 0 || count >= MaxTocEntries || disc.FirstTrack < 1 ||
+        disc.FirstTrack + static_cast<int>(count) - 1 > 99)
+        return Fail(ALERR_TOC);
+
+    std::memset(toc, 0, sizeof *toc);
+    toc->TocLen = static_cast<uint16_t>(2 + 8 * (count + 1));
+    toc->FirstTrack = static_cast<uint8_t>(disc.FirstTrack);
+    toc->LastTrack = static_cast<uint8_t>(disc.FirstTrack + count - 1);
+    for (std::size_t i = 0; i < count; ++i) {
+        TTOCTrack& entry = toc->Tracks[i];
+        entry.AdrCtrl = disc.Tracks[i].Audio ? 0x10 : 0x14;
+        entry.TrackNumber = static_cast<uint8_t>(disc.FirstTrack + i);
+        SetAddress(entry, disc.Tracks[i].Lba, open->Msf);
+    }
+    TTOCTrack& leadOut = toc->Tracks[count];
+    leadOut.AdrCtrl = 0x10;
+    leadOut.TrackNumber = 0xAA;
+    SetAddress(leadOut, disc.LeadOutLba, open->Msf);
+    return 1;
+}
+
+int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf* buffer)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lastError = ALERR_NOERROR;
+    const OpenHandle* open = lib.Find(handle);
+    if (!open)
+        return Fail(ALERR_NODRIVE);
+    if (!buffer || buffer->NumFrames == 0 || buffer->NumFrames > 0x7FFFFFFF / CDSectorSize ||
+        buffer->MaxLen < buffer->NumFrames * CDSectorSize || buffer->StartFrame > 0x7FFFFFFF)
+        return Fail(ALERR_INVPARM);
+    buffer->Len = 0;
+    buffer->StartOffset = 0;
+    if (!(*lib.Drives)[open->Drive]->ReadAudio(static_cast<int32_t>(buffer->StartFrame),
+                                                static_cast<int32_t>(buffer->NumFrames), buffer->Buf))
+        return Fail(ALERR_READ);
+    buffer->Len = buffer->NumFrames * CDSectorSize;
+    return 1;
+}
+
+int32_t GetAspiLibError()
+{
+    return lastError;
+}
+
+void CDDBSetOption(int32_t what, const char* text, int32_t number)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lib.CddbOptions[what] = {text ? text : "", number};
+}
+
+int32_t CDDBQuery(HCDROM, TCDDBQuery* query)
+{
+    if (query)
+        query->Num = 0;
+    return Fail(ALERR_NOTIMPL);
+}
+
+int32_t CDDBGetDiskInfo(const TCDDBQueryItem*, char* buffer, int32_t length)
+{
+    if (buffer && length > 0)
+        buffer[0] = '\0';
+    return Fail(ALERR_NOTIMPL);
+}

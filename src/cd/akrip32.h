@@ -1,0 +1,154 @@
+#pragma once
+// The drive library: drive list, drive handles, table of contents, address mode, raw audio sector
+// reads, the library's last error, and the CDDB lookup. Every record is byte-packed and
+// zero-filled by the caller before use; integers are 32-bit, texts zero-terminated 8-bit.
+//
+// Behind the operations are drives (akrip32Drives.h): the machine's CD drives through libcdio,
+// then the disc images named in $SONVALE_DISC_IMAGES (':'-separated .cue/.toc/.nrg paths), each
+// one more drive, at most 8 in all. Tests put scripted drives in their place.
+//
+// Every operation may be called from any thread; the library serialises them.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+using HCDROM = int32_t;  // drive handle; 0 is none
+
+constexpr int MaxCDList = 8;
+constexpr int CDSectorSize = 2352;   // bytes of audio per sector: 588 stereo 16-bit frames
+constexpr int MaxTocEntries = 100;   // 99 tracks and the lead-out
+
+#pragma pack(push, 1)
+
+// One drive of the list: 121 bytes, of which the program uses the address and the two texts.
+struct TCDRec {
+    uint8_t HostAdapter;   // 0
+    uint8_t Target;        // 1
+    uint8_t Lun;           // 2
+    uint8_t Reserved[66];  // 3..68
+    char Vendor[9];        // 69..77, up to 8 characters, zero-terminated
+    char ProductId[17];    // 78..94, up to 16 characters, zero-terminated
+    uint8_t Info[26];      // 95..120
+};
+
+struct TCDList {
+    uint8_t Max;           // capacity, set to 8 by the caller
+    uint8_t Num;           // drives found
+    TCDRec Cd[MaxCDList];
+};
+
+// Asks for a handle to the drive at an address taken from the list.
+struct TGetCDHand {
+    uint8_t Size;          // 12
+    uint8_t Ver;           // 1
+    uint8_t HostAdapter;
+    uint8_t Target;
+    uint8_t Lun;
+    uint8_t Reserved[7];
+};
+
+// One entry of the table of contents, as a SCSI READ TOC track descriptor.
+struct TTOCTrack {
+    uint8_t Reserved1;
+    uint8_t AdrCtrl;       // ADR in the high nibble; control bit 0x04 marks a data track
+    uint8_t TrackNumber;   // 0xAA for the lead-out
+    uint8_t Reserved2;
+    uint8_t Addr[4];       // in MSF mode: 0, minute, second, frame (with the 2-second lead-in);
+                           // otherwise the logical block address, big-endian
+};
+
+struct TTOC {
+    uint16_t TocLen;
+    uint8_t FirstTrack;
+    uint8_t LastTrack;
+    TTOCTrack Tracks[MaxTocEntries];  // from the first track in disc order, then the lead-out
+};
+
+// A read of count sectors: the 24-byte head, then the data area of BufLen bytes.
+struct TTrackBuf {
+    uint32_t StartFrame;   // logical block address of the first sector
+    uint32_t NumFrames;    // sectors to read
+    uint32_t MaxLen;       // capacity of the data area in bytes (NumFrames * 2352)
+    uint32_t Len;          // bytes delivered
+    uint32_t Status;       // not used
+    int32_t StartOffset;   // where the delivered bytes begin in the data area
+    uint8_t Buf[1];        // the data area; the record is allocated larger (NewTrackBuf)
+};
+constexpr std::size_t TrackBufHeadSize = 24;
+
+// One CDDB match; the program only hands it back to CDDBGetDiskInfo.
+struct TCDDBQueryItem {
+    char Categ[12];
+    char CddbId[9];
+    char BExact;
+    char Artist[85];
+    char Title[85];
+};
+
+struct TCDDBQuery {
+    int32_t Num;                  // capacity (10) on entry, matches found on return
+    TCDDBQueryItem* Q;            // 10 match records
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(TCDRec) == 121 && offsetof(TCDRec, Vendor) == 69 && offsetof(TCDRec, ProductId) == 78);
+static_assert(sizeof(TCDList) == 970);
+static_assert(sizeof(TGetCDHand) == 12);
+static_assert(sizeof(TTOCTrack) == 8 && offsetof(TTOCTrack, Addr) == 4);
+static_assert(sizeof(TTOC) == 804 && offsetof(TTOC, Tracks) == 4);
+static_assert(offsetof(TTrackBuf, Buf) == TrackBufHeadSize);
+static_assert(sizeof(TCDDBQueryItem) == 192);
+
+// ModifyCDParms: the address mode of ReadTOC; value 1 = minute/second/frame.
+constexpr int CDP_MSF = 36;
+
+// CDDBSetOption numbers.
+enum : int {
+    CDDB_OPT_SERVER = 0,
+    CDDB_OPT_PROXY = 1,
+    CDDB_OPT_USEPROXY = 2,
+    CDDB_OPT_AGENT = 3,
+    CDDB_OPT_USER = 4,
+    CDDB_OPT_PROXYPORT = 5,
+    CDDB_OPT_CGI = 6,
+    CDDB_OPT_HTTPPORT = 7,
+    CDDB_OPT_USECDPLAYERINI = 8,
+};
+
+// Codes of GetAspiLibError.
+enum : int32_t {
+    ALERR_NOERROR = 0,
+    ALERR_NODRIVE = 1,       // no such drive, or the handle is not open
+    ALERR_NOHANDLE = 2,      // the drive cannot be opened, or every handle is in use
+    ALERR_INVPARM = 3,       // a parameter or record the library cannot take
+    ALERR_TOC = 4,           // the table of contents cannot be read
+    ALERR_READ = 5,          // the sectors cannot be read
+    ALERR_NOTIMPL = 6,       // not available in this build
+};
+
+// Fills the list (up to list->Max drives) and returns the count.
+int32_t GetCDList(TCDList* list);
+HCDROM GetCDHandle(const TGetCDHand* request);
+int32_t CloseCDHandle(HCDROM handle);
+int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value);
+int32_t ReadTOC(HCDROM handle, TTOC* toc);
+int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf* buffer);
+// The last error of the library on the calling thread.
+int32_t GetAspiLibError();
+void CDDBSetOption(int32_t what, const char* text, int32_t number);
+int32_t CDDBQuery(HCDROM handle, TCDDBQuery* query);
+int32_t CDDBGetDiskInfo(const TCDDBQueryItem* item, char* buffer, int32_t length);
+
+// A read record with room for count sectors, zero-filled, with the head set for a read at lba.
+class TTrackBufMemory {
+public:
+    TTrackBufMemory(uint32_t lba, uint32_t count);
+    TTrackBuf* get() { return reinterpret_cast<TTrackBuf*>(m_bytes.get()); }
+    const uint8_t* Delivered() { return get()->Buf + get()->StartOffset; }
+
+private:
+    struct Free { void operator()(uint8_t* p) const { delete[] p; } };
+    std::unique_ptr<uint8_t[], Free> m_bytes;
+};

@@ -1,0 +1,175 @@
+#include "akrip32.h"
+#include "akrip32Drives.h"
+
+#include <cdio/cdio.h>
+#include <cdio/logging.h>
+#include <cdio/mmc.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+// libcdio would print its complaints (no disc, unreadable sector) on standard error; the
+// library reports failures through its result codes instead.
+void QuietLog(cdio_log_level_t, const char*) {}
+
+void QuietOnce()
+{
+    static const bool done = [] {
+        cdio_log_set_handler(QuietLog);
+        return true;
+    }();
+    static_cast<void>(done);
+}
+
+std::string Trimmed(const char* text, std::size_t max)
+{
+    std::string s(text, strnlen(text, max));
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+std::string BaseName(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool EndsWith(const std::string& s, const char* suffix)
+{
+    const std::size_t n = std::strlen(suffix);
+    if (s.size() < n)
+        return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i])
+            return false;
+    return true;
+}
+
+// A drive read through libcdio: a device node, or a disc image.
+class TCdioDrive : public TDriveBackend {
+public:
+    TCdioDrive(std::string source, driver_id_t driver, std::string vendor, std::string product)
+        : m_source(std::move(source))
+        , m_driver(driver)
+        , m_vendor(std::move(vendor))
+        , m_product(std::move(product))
+    {
+    }
+    ~TCdioDrive() override { Close(); }
+
+    std::string Vendor() const override { return m_vendor; }
+    std::string Product() const override { return m_product; }
+
+    bool Open() override
+    {
+        Close();
+        m_cdio = cdio_open(m_source.c_str(), m_driver);
+        return m_cdio != nullptr;
+    }
+
+    void Close() override
+    {
+        if (m_cdio)
+            cdio_destroy(m_cdio);
+        m_cdio = nullptr;
+    }
+
+    bool ReadToc(TDiscToc& toc) override
+    {
+        // A drive's disc may have changed since it was opened; libcdio keeps the table it read
+        // first, so a device is opened afresh. An image does not change.
+        if (m_driver == DRIVER_DEVICE && !Open())
+            return false;
+        if (!m_cdio)
+            return false;
+        const track_t first = cdio_get_first_track_num(m_cdio);
+        const track_t count = cdio_get_num_tracks(m_cdio);
+        if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0)
+            return false;
+        toc = TDiscToc{};
+        toc.FirstTrack = first;
+        for (track_t t = first; t < first + count; ++t) {
+            // libcdio's "LSN" is the logical block address the drive reads by (track 1 at 0);
+            // its "LBA" counts the 150-sector lead-in as well.
+            const lsn_t lsn = cdio_get_track_lsn(m_cdio, t);
+            if (lsn == CDIO_INVALID_LSN)
+                return false;
+            toc.Tracks.push_back({lsn, cdio_get_track_format(m_cdio, t) == TRACK_FORMAT_AUDIO});
+        }
+        const lsn_t leadOut = cdio_get_track_lsn(m_cdio, CDIO_CDROM_LEADOUT_TRACK);
+        if (leadOut == CDIO_INVALID_LSN)
+            return false;
+        toc.LeadOutLba = leadOut;
+        return true;
+    }
+
+    bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
+    {
+        return m_cdio && cdio_read_audio_sectors(m_cdio, out, lba, static_cast<uint32_t>(count)) == DRIVER_OP_SUCCESS;
+    }
+
+private:
+    std::string m_source;
+    driver_id_t m_driver;
+    std::string m_vendor, m_product;
+    CdIo_t* m_cdio = nullptr;
+};
+
+driver_id_t ImageDriver(const std::string& path)
+{
+    if (EndsWith(path, ".cue"))
+        return DRIVER_BINCUE;
+    if (EndsWith(path, ".toc"))
+        return DRIVER_CDRDAO;
+    if (EndsWith(path, ".nrg"))
+        return DRIVER_NRG;
+    return DRIVER_UNKNOWN;
+}
+
+std::shared_ptr<TDriveBackend> OpenDeviceDrive(const std::string& device)
+{
+    std::string vendor, product = BaseName(device);
+    if (CdIo_t* probe = cdio_open(device.c_str(), DRIVER_DEVICE)) {
+        cdio_hwinfo_t info{};
+        if (cdio_get_hwinfo(probe, &info)) {
+            vendor = Trimmed(info.psz_vendor, sizeof info.psz_vendor);
+            // Padded to the width of a SCSI vendor field, so the display name reads
+            // "VENDOR  Model" as the drive reports it.
+            vendor.resize(8, ' ');
+            product = Trimmed(info.psz_model, sizeof info.psz_model);
+        }
+        cdio_destroy(probe);
+    }
+    return std::make_shared<TCdioDrive>(device, DRIVER_DEVICE, vendor, product);
+}
+
+}  // namespace
+
+std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path)
+{
+    QuietOnce();
+    return std::make_shared<TCdioDrive>(path, ImageDriver(path), "Sonvale ", "Image " + BaseName(path));
+}
+
+std::vector<std::shared_ptr<TDriveBackend>> FindDrives()
+{
+    QuietOnce();
+    std::vector<std::shared_ptr<TDriveBackend>> drives;
+    if (char** devices = cdio_get_devices(DRIVER_DEVICE)) {
+        for (char** d = devices; *d && drives.size() < MaxCDList; ++d)
+            drives.push_back(OpenDeviceDrive(*d));
+        cdio_free_device_list(devices);
+    }
+    if (const char* images = std::getenv("SONVALE_DISC_IMAGES")) {
+        std::istringstream list(images);
+        std::string path;
+        while (std::getline(list, path, ':') && drives.size() < MaxCDList)
+            if (!path.empty())
+                drives.push_back(OpenImageDrive(path));
+    }
+    return drives;
+}

@@ -1,0 +1,87 @@
+#pragma once
+// The drives behind the drive library. A drive answers for one disc: its table of contents and
+// its raw audio sectors. The library owns the list and the handles.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct TDiscToc {
+    struct Track {
+        int32_t Lba;       // start, logical block address (track 1 of a normal disc: 0)
+        bool Audio;
+    };
+    int FirstTrack = 1;
+    std::vector<Track> Tracks;  // FirstTrack, FirstTrack + 1, ... in disc order
+    int32_t LeadOutLba = 0;     // the disc's end
+};
+
+class TDriveBackend {
+public:
+    virtual ~TDriveBackend() = default;
+
+    virtual std::string Vendor() const = 0;   // at most 8 characters are shown
+    virtual std::string Product() const = 0;  // at most 16
+
+    // Opened when the first handle to the drive is taken, closed with the last.
+    virtual bool Open() = 0;
+    virtual void Close() = 0;
+    // Whether the drive takes the parameter (ModifyCDParms).
+    virtual bool SetParameter(int32_t which, uint32_t value) { return which == 36 && value <= 1; }
+    virtual bool ReadToc(TDiscToc& toc) = 0;
+    // count raw 2352-byte sectors from lba into out.
+    virtual bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) = 0;
+};
+
+// The machine's CD drives (libcdio), then the images of $SONVALE_DISC_IMAGES.
+std::vector<std::shared_ptr<TDriveBackend>> FindDrives();
+
+// A disc image (CUE/BIN, cdrdao TOC or NRG) read through libcdio, shown as vendor "Sonvale",
+// product "Image <file name>".
+std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path);
+
+// Replaces the library's drives (tests, or a caller that found them itself) and closes every
+// handle.
+void AkripUseDrives(std::vector<std::shared_ptr<TDriveBackend>> drives);
+// Closes every handle; the next operation looks for the drives again (FindDrives()).
+void AkripForgetDrives();
+
+// A drive for tests: the table of contents is given in code, every sample byte is a function of
+// its sector and offset (SampleByte), and each operation can be made to fail.
+class TScriptedDrive : public TDriveBackend {
+public:
+    explicit TScriptedDrive(TDiscToc toc, std::string vendor = "Scripted", std::string product = "Drive");
+
+    // A drive without a disc: the table of contents cannot be read.
+    static std::shared_ptr<TScriptedDrive> Empty(std::string vendor = "Scripted", std::string product = "Empty");
+    // Tracks of the given lengths in sectors, audio, track 1 at block 0.
+    static TDiscToc AudioToc(const std::vector<int32_t>& trackSectors);
+
+    static uint8_t SampleByte(int32_t lba, int offset)
+    {
+        return static_cast<uint8_t>((lba * 7 + offset * 13 + (offset >> 8)) & 0xFF);
+    }
+
+    std::string Vendor() const override { return m_vendor; }
+    std::string Product() const override { return m_product; }
+    bool Open() override;
+    void Close() override;
+    bool SetParameter(int32_t which, uint32_t value) override;
+    bool ReadToc(TDiscToc& toc) override;
+    bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override;
+
+    // Faults to inject.
+    bool RefuseHandle = false;
+    bool RefuseAddressMode = false;
+    bool TocUnreadable = false;
+    int32_t FailReadAtSector = -1;  // a read that includes this sector fails
+
+    TDiscToc Toc;
+    int OpenCount = 0;   // handles' worth of Open() minus Close()
+    int Reads = 0;
+
+private:
+    std::string m_vendor, m_product;
+};
