@@ -77,6 +77,8 @@ public:
     bool RefuseAddressMode = false;
     bool TocUnreadable = false;
     int32_t FailReadAtSector = -1;  // a read that includes this sector fails
+    // Runs at the start of every read, on the reading thread, with the read's first sector.
+    std::function<void(int32_t lba)> OnRead;
 
     TDiscToc Toc;
     int OpenCount = 0;   // handles' worth of Open() minus Close()

@@ -14,6 +14,11 @@ std::string TwoDigits(int n)
     return (n >= 0 && n <= 9 ? "0" : "") + std::to_string(n);
 }
 
+std::string TimeText(int64_t seconds)
+{
+    return TwoDigits(static_cast<int>(seconds / 60)) + ":" + TwoDigits(static_cast<int>(seconds % 60));
+}
+
 std::string IncludeBackslash(const std::string& folder)
 {
     if (folder.empty() || folder.back() == '/')

@@ -7,6 +7,9 @@
 // n with a leading 0 when it is 0..9: "07", "12", "100". Used for track numbers and time texts.
 std::string TwoDigits(int n);
 
+// Seconds as minutes and seconds, "MM:SS" (65 -> "01:05", 6000 -> "100:00").
+std::string TimeText(int64_t seconds);
+
 // The folder text with a trailing "/" added, unless empty or already there.
 std::string IncludeBackslash(const std::string& folder);
 

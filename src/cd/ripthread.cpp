@@ -1,0 +1,291 @@
+#include "ripthread.h"
+
+#include "DiscScan.h"
+
+#include "Global.h"
+#include "JobMessages.h"
+#include "WavHeader.h"
+
+#include "FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t SectorsPerRead = 10;   // 23520 bytes
+constexpr std::size_t NormalizeBlock = 2048;
+
+void Post(HWND window, std::unique_ptr<TProcessInfo> info)
+{
+    PostMessage(window, WM_PROCESSINFO, 0, 0, std::move(info));
+}
+
+void PostEnd(HWND window, int32_t status)
+{
+    auto info = std::make_unique<TProcessInfo>();
+    info->Code = piExtracted;
+    info->Status = status;
+    Post(window, std::move(info));
+}
+
+// A progress report: percent done and, from 1 % on, the elapsed and the estimated total time of
+// the stage, both rounded to whole seconds.
+void PostProgress(HWND window, int32_t percent, Clock::time_point start)
+{
+    auto info = std::make_unique<TProcessInfo>();
+    info->Code = percent;
+    if (percent != 0) {
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const auto elapsed = static_cast<int64_t>(std::nearbyint(seconds));
+        info->ElapsedText = TimeText(elapsed);
+        info->EstimatedText = TimeText(static_cast<int64_t>(std::nearbyint(elapsed * 100.0 / percent)));
+    }
+    Post(window, std::move(info));
+}
+
+bool WriteAll(int fd, const uint8_t* data, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t put = write(fd, data, n);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// A descriptor closed on every path out.
+struct Fd {
+    int fd;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd() { if (fd >= 0) close(fd); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+// Opens path for writing as a new, empty file that this program holds the write lock on. A
+// symbolic link is not followed (the file must stay in its folder); a file another writer holds
+// is not touched. -1 on failure.
+int CreateLocked(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !TryLockForWriting(fd) || ftruncate(fd, 0) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string WithExtension(const std::string& path, const std::string& ext)
+{
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path + ext;
+    return path.substr(0, dot) + ext;
+}
+
+}  // namespace
+
+bool IsValidTrackFileName(const std::string& name, const std::string& ext)
+{
+    constexpr std::size_t MaxNameBytes = 255;  // NAME_MAX of Linux file systems
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos && name.size() + ext.size() <= MaxNameBytes;
+}
+
+TCDRipThread::TCDRipThread(int trackPosition, std::string baseName)
+    : m_trackPosition(trackPosition)
+    , m_baseName(std::move(baseName))
+{
+}
+
+TCDRipThread::~TCDRipThread()
+{
+    Cancel();
+    WaitFor();
+}
+
+void TCDRipThread::Start()
+{
+    if (m_thread.joinable())
+        return;
+    const TCommonOptions& common = Options.CommonOptions;
+    m_path = common.OutputFolder.empty() ? std::string() : IncludeBackslash(common.OutputFolder) + m_baseName + ".wav";
+    m_normalize = common.IsNormalize;
+    m_normalizePercent = common.NormalizePercent;
+    m_thread = std::thread([this] { Execute(); });
+}
+
+void TCDRipThread::WaitFor()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TCDRipThread::Execute()
+{
+    if (!ModifyCDParms(DriveHandle, CDP_MSF, 1)) {
+        PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 1);
+        return;
+    }
+    TTOC toc{};
+    // The track and the entry after it (the next track or the lead-out) must be in the table.
+    if (ReadTOC(DriveHandle, &toc) != 1 || !TocIsUsable(toc) || m_trackPosition < 1 ||
+        m_trackPosition > toc.LastTrack - toc.FirstTrack + 1) {
+        PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
+        return;
+    }
+    const auto frames = [&](int entry) {
+        const uint8_t* a = toc.Tracks[entry].Addr;
+        return a[1] * 4500 + a[2] * 75 + a[3];
+    };
+    const int32_t start = frames(m_trackPosition - 1) - frames(0);
+    const int32_t length = frames(m_trackPosition) - frames(m_trackPosition - 1);
+    if (length < 0) {
+        PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
+        return;
+    }
+
+    if (m_path.empty() || !IsValidTrackFileName(m_baseName, ".wav")) {
+        PostEnd(ReceivingWindow, esCannotCreate);
+        return;
+    }
+    const int32_t status = ReadTrack(start, length);
+    if (status < 0)
+        return;  // cancelled
+    PostEnd(ReceivingWindow, status);
+}
+
+// The read loop. The end status, or -1 when cancelled.
+int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
+{
+    {
+        const Fd file(CreateLocked(m_path));
+        if (file.fd < 0)
+            return esCannotCreate;
+        if (!WriteWavHeader(file.fd, CanonicalWavHeader(0)) || lseek(file.fd, WavHeaderSize, SEEK_SET) != WavHeaderSize)
+            return esCannotCreate;
+
+        const Clock::time_point started = Clock::now();
+        TTrackBufMemory buffer(0, SectorsPerRead);
+        uint64_t written = 0;
+        int32_t done = 0;
+        bool readFailed = false, writeFailed = false;
+        while (done != length && !Cancelled()) {
+            const int32_t count = std::min(SectorsPerRead, length - done);
+            TTrackBuf* request = buffer.get();
+            request->StartFrame = static_cast<uint32_t>(start + done);
+            request->NumFrames = static_cast<uint32_t>(count);
+            request->MaxLen = static_cast<uint32_t>(count) * CDSectorSize;
+            request->Len = 0;
+            request->StartOffset = 0;
+            if (ReadCDAudioLBA(DriveHandle, request) == 1) {
+                if (WriteAll(file.fd, buffer.Delivered(), request->Len))
+                    written += request->Len;
+                else
+                    writeFailed = true;
+            } else {
+                readFailed = true;
+            }
+            done += count;
+            PostProgress(ReceivingWindow, static_cast<int32_t>(int64_t{done} * 100 / length), started);
+            if (readFailed || writeFailed)
+                break;  // not retried; the file keeps what was read, its header says 0 bytes
+        }
+        if (readFailed)
+            return esReadFailed;
+        if (writeFailed || !WriteWavHeader(file.fd, CanonicalWavHeader(written)))
+            return esCannotCreate;
+    }
+    if (Cancelled())
+        return -1;
+    if (m_normalize && !NormalizeFile(m_path, m_normalizePercent, ReceivingWindow, &m_cancel))
+        return Cancelled() ? -1 : esNormalizeFailed;
+    return esDone;
+}
+
+bool NormalizeFile(const std::string& path, int percent, HWND window, const std::atomic<bool>* cancel)
+{
+    auto begin = std::make_unique<TProcessInfo>();
+    begin->Code = piNormalizing;
+    Post(window, std::move(begin));
+
+    const std::string temp = WithExtension(path, ".nor");
+    const float gain = static_cast<float>(percent) / 100.0f;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rbe"), std::fclose);
+    if (!in)
+        return false;
+    struct stat st {};
+    if (fstat(fileno(in.get()), &st) != 0)
+        return false;
+    const Fd outFd(CreateLocked(temp));
+    if (outFd.fd < 0)
+        return false;
+    bool ok = true;
+    {
+        // Whole-file buffers: the pass goes block by block, the disk sees large writes.
+        static constexpr std::size_t IoBuffer = 1 << 20;
+        std::setvbuf(in.get(), nullptr, _IOFBF, IoBuffer);
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(fdopen(dup(outFd.fd), "wb"), std::fclose);
+        if (!out)
+            return false;
+        std::setvbuf(out.get(), nullptr, _IOFBF, IoBuffer);
+
+        const Clock::time_point started = Clock::now();
+        const auto size = static_cast<uint64_t>(st.st_size);
+        uint8_t header[WavHeaderSize];
+        const std::size_t headerBytes = std::fread(header, 1, sizeof header, in.get());
+        ok = std::fwrite(header, 1, headerBytes, out.get()) == headerBytes;
+        uint64_t read = headerBytes;
+        uint8_t block[NormalizeBlock];
+        while (ok) {
+            if (cancel && cancel->load(std::memory_order_acquire)) {
+                ok = false;
+                break;
+            }
+            PostProgress(window, size == 0 ? 100 : static_cast<int32_t>(read * 100 / size), started);
+            const std::size_t n = std::fread(block, 1, sizeof block, in.get());
+            if (n == 0) {
+                ok = !std::ferror(in.get());
+                break;
+            }
+            read += n;
+            for (std::size_t i = 0; i + 1 < n; i += 2) {
+                const auto sample = static_cast<int16_t>(block[i] | block[i + 1] << 8);
+                // Halves go to the even neighbour (the default rounding mode); products beyond
+                // the 16-bit range, possible above 100 %, are held at its ends.
+                float scaled = std::nearbyint(static_cast<float>(sample) * gain);
+                scaled = std::fmin(32767.0f, std::fmax(-32768.0f, scaled));
+                const auto v = static_cast<uint16_t>(static_cast<int16_t>(scaled));
+                block[i] = static_cast<uint8_t>(v);
+                block[i + 1] = static_cast<uint8_t>(v >> 8);
+            }
+            ok = std::fwrite(block, 1, n, out.get()) == n;
+        }
+        ok = std::fflush(out.get()) == 0 && ok;
+        ok = fsync(fileno(out.get())) == 0 && ok;
+        ok = std::fclose(out.release()) == 0 && ok;
+    }
+    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+        unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The extraction thread: copies one track of the disc into a WAV file in the output folder,
+// optionally normalises it, and reports to the job window with posted messages:
+//
+//   WM_EXTRACTERROR lParam 1 / 2     the drive refused the address mode / the table is unreadable
+//   WM_PROCESSINFO Code 0..100       progress of the read, one report per read of 10 sectors
+//   WM_PROCESSINFO Code 999          normalising begins; then its progress, one per 2048 bytes
+//   WM_PROCESSINFO Code 1000         the end: Status 0 done, 3 a read failed, 5 the file cannot be
+//                                    created or written, 6 normalising failed (the WAV is as read)
+//
+// After Cancel() the thread stops after the current read and sends no end report; the file is
+// then a valid WAV of the sectors read so far.
+//
+// Made on the UI thread; its worker only reads the drive, writes the file and posts.
+
+#include "Messages.h"
+#include "akrip32.h"
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+class TCDRipThread {
+public:
+    // Created suspended. trackPosition: the row's position in the track list + 1, which is also
+    // the track's entry in the table of contents; baseName: the file's name without ".wav".
+    TCDRipThread(int trackPosition, std::string baseName);
+    // Cancels a running thread and waits for it.
+    ~TCDRipThread();
+    TCDRipThread(const TCDRipThread&) = delete;
+    TCDRipThread& operator=(const TCDRipThread&) = delete;
+
+    HCDROM DriveHandle = 0;
+    HWND ReceivingWindow = 0;
+
+    // Runs the thread, with the output folder and normalising options as they are now.
+    void Start();
+    // Asks the thread to stop after the current read.
+    void Cancel() { m_cancel.store(true, std::memory_order_release); }
+    // Waits until the thread has ended (at once when it never started).
+    void WaitFor();
+
+    // The file the thread writes: the output folder + "/" + base name + ".wav".
+    const std::string& FileName() const { return m_path; }
+
+private:
+    void Execute();
+    int32_t ReadTrack(int32_t start, int32_t length);
+    bool Cancelled() const { return m_cancel.load(std::memory_order_acquire); }
+
+    const int m_trackPosition;
+    const std::string m_baseName;
+    std::string m_path;
+    bool m_normalize = false;
+    int m_normalizePercent = 100;
+    std::atomic<bool> m_cancel{false};
+    std::thread m_thread;
+};
+
+// Scales every 16-bit sample of the WAV file at path by percent / 100, rounding to nearest with
+// halves to even and holding the result within the 16-bit range; the 44-byte header and a
+// trailing odd byte stay as they are. The scaled copy is written beside it as ".nor" and renamed
+// over the WAV in one step. Reports 999 and the progress to window. False when the pass failed or
+// was cancelled: the ".nor" file is removed and the WAV is untouched.
+bool NormalizeFile(const std::string& path, int percent, HWND window, const std::atomic<bool>* cancel = nullptr);
+
+// Whether name can be the name of a file in the output folder: not empty, not "." or "..", no
+// "/" or NUL, and short enough with the extension ext for the file system (255 bytes).
+bool IsValidTrackFileName(const std::string& name, const std::string& ext);

@@ -1,0 +1,38 @@
+#pragma once
+// The reports every stage of a job hands to the job window, and the messages that carry them.
+
+#include "Messages.h"
+
+#include <cstdint>
+#include <string>
+
+// lParam 1: the drive refused the address mode; 2: the table of contents cannot be read.
+constexpr UINT WM_EXTRACTERROR = WM_USER + 0x65;
+// The payload is a TProcessInfo.
+constexpr UINT WM_PROCESSINFO = WM_USER + 0x66;
+
+// Control codes of TProcessInfo::Code; 0..100 are progress in percent.
+enum : int32_t {
+    piNormalizing = 999,      // the extraction thread begins normalising the track
+    piExtracted = 1000,       // extraction ended (Status: 0 done, 3 read failed, 5 cannot create, 6 normalising failed)
+    piMp3Ended = 2000,
+    piOggEnded = 3000,
+    piResampled = 4000,
+    piWmaEnded = 5000,
+};
+
+// Status of piExtracted.
+enum : int32_t {
+    esDone = 0,
+    esReadFailed = 3,
+    esCannotCreate = 5,
+    esNormalizeFailed = 6,    // the track is extracted but could not be normalised; the WAV is as read
+};
+
+class TProcessInfo : public TMessagePayload {
+public:
+    int32_t Code = 0;
+    std::string ElapsedText;     // MM:SS since the stage began; empty while Code is 0
+    std::string EstimatedText;   // MM:SS, the stage's estimated total
+    int32_t Status = 0;
+};

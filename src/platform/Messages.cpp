@@ -1,0 +1,125 @@
+#include "Messages.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+namespace {
+
+const QEvent::Type MessageEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Waits for a sent message: set when its event is handled or destroyed unhandled.
+struct SendState {
+    std::mutex Mutex;
+    std::condition_variable Done;
+    bool Finished = false;
+    bool Handled = false;
+};
+
+class TMessageEvent final : public QEvent {
+public:
+    TMessageEvent(TMessage message, std::shared_ptr<SendState> sender)
+        : QEvent(MessageEventType)
+        , Message(std::move(message))
+        , Sender(std::move(sender))
+    {
+    }
+
+    // Runs when the event has been handled, and also when Qt drops it because its target was
+    // destroyed first: either way the payload is freed here and a waiting sender is released.
+    ~TMessageEvent() override
+    {
+        Message.Payload.reset();
+        if (Sender) {
+            std::lock_guard lock(Sender->Mutex);
+            Sender->Finished = true;
+            Sender->Done.notify_all();
+        }
+    }
+
+    TMessage Message;
+    std::shared_ptr<SendState> Sender;
+};
+
+// Handles to live targets. Held while an event is posted, and by a target while it leaves, so a
+// target is never destroyed while a message is being queued for it.
+std::mutex registryMutex;
+std::map<HWND, TMessageTarget*> registry;
+HWND nextHandle = 1;
+
+bool Queue(HWND target, TMessage message, std::shared_ptr<SendState> sender)
+{
+    std::lock_guard lock(registryMutex);
+    const auto found = registry.find(target);
+    if (found == registry.end() || !QCoreApplication::instance())
+        return false;
+    QCoreApplication::postEvent(found->second, new TMessageEvent(std::move(message), std::move(sender)));
+    return true;
+}
+
+}  // namespace
+
+TMessageTarget::TMessageTarget(Handler handler, QObject* parent)
+    : QObject(parent)
+    , m_handler(std::move(handler))
+{
+    std::lock_guard lock(registryMutex);
+    m_handle = nextHandle++;
+    registry[m_handle] = this;
+}
+
+TMessageTarget::~TMessageTarget()
+{
+    std::lock_guard lock(registryMutex);
+    registry.erase(m_handle);
+    // Messages still queued for this target are destroyed by QObject's destructor, which frees
+    // their payloads and releases their senders.
+}
+
+bool TMessageTarget::event(QEvent* event)
+{
+    if (event->type() != MessageEventType)
+        return QObject::event(event);
+    auto* message = static_cast<TMessageEvent*>(event);
+    if (m_handler)
+        m_handler(message->Message);
+    if (message->Sender) {
+        std::lock_guard lock(message->Sender->Mutex);
+        message->Sender->Handled = true;
+    }
+    return true;
+}
+
+bool PostMessage(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, std::unique_ptr<TMessagePayload> payload)
+{
+    return Queue(target, TMessage{msg, wParam, lParam, std::move(payload)}, nullptr);
+}
+
+bool SendMessage(HWND target, UINT msg, WPARAM wParam, LPARAM lParam, std::unique_ptr<TMessagePayload> payload)
+{
+    TMessageTarget* direct = nullptr;
+    {
+        std::lock_guard lock(registryMutex);
+        const auto found = registry.find(target);
+        if (found == registry.end())
+            return false;
+        if (found->second->thread() == QThread::currentThread())
+            direct = found->second;
+    }
+    if (direct) {
+        // On the target's own thread the handler runs now, as a window procedure would.
+        TMessageEvent event(TMessage{msg, wParam, lParam, std::move(payload)}, nullptr);
+        QCoreApplication::sendEvent(direct, &event);
+        return true;
+    }
+    auto state = std::make_shared<SendState>();
+    if (!Queue(target, TMessage{msg, wParam, lParam, std::move(payload)}, state))
+        return false;
+    std::unique_lock lock(state->Mutex);
+    state->Done.wait(lock, [&] { return state->Finished; });
+    return state->Handled;
+}

@@ -1,0 +1,61 @@
+#include "MessageRecorder.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+TMessageRecorder::TMessageRecorder()
+    : m_target([this](TMessage& message) {
+        Record r;
+        r.Msg = message.Msg;
+        r.LParam = message.LParam;
+        if (auto info = message.Take<TProcessInfo>()) {
+            r.HasInfo = true;
+            r.Code = info->Code;
+            r.ElapsedText = info->ElapsedText;
+            r.EstimatedText = info->EstimatedText;
+            r.Status = info->Status;
+        }
+        m_records.push_back(std::move(r));
+        if (m_onMessage)
+            m_onMessage();
+    })
+{
+}
+
+bool TMessageRecorder::WaitUntil(const std::function<bool(const std::vector<Record>&)>& done)
+{
+    if (done(m_records))
+        return true;
+    QEventLoop loop;
+    m_onMessage = [&] {
+        if (done(m_records))
+            loop.quit();
+    };
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    m_onMessage = nullptr;
+    return done(m_records);
+}
+
+bool TMessageRecorder::WaitForExtractionEnd()
+{
+    return WaitUntil([](const std::vector<Record>& records) {
+        return !records.empty() && (records.back().Msg == WM_EXTRACTERROR ||
+                                    (records.back().HasInfo && records.back().Code == piExtracted));
+    });
+}
+
+void TMessageRecorder::Drain()
+{
+    QCoreApplication::processEvents();
+}
+
+std::vector<int32_t> TMessageRecorder::Codes() const
+{
+    std::vector<int32_t> codes;
+    for (const Record& r : m_records)
+        if (r.Msg == WM_PROCESSINFO)
+            codes.push_back(r.Code);
+    return codes;
+}

@@ -1,0 +1,360 @@
+#include "ripthread.h"
+
+#include "Global.h"
+#include "JobMessages.h"
+#include "WavHeader.h"
+#include "akrip32Drives.h"
+
+#include "MessageRecorder.h"
+#include "TestSupport.h"
+
+#include <sys/file.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+constexpr int ReadBytes = 10 * CDSectorSize;  // 23520
+
+class RipThreadTest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        Options = TOptionsSetting{};
+        LoadSaveOptions(true);
+        std::filesystem::create_directory(Path("Output"));
+        Options.CommonOptions.OutputFolder = Path("Output");
+    }
+
+    void TearDown() override
+    {
+        AkripUseDrives({});
+        TempDirTest::TearDown();
+    }
+
+    // A drive with tracks of these lengths in sectors, opened; the handle the job would pass.
+    HCDROM Drive(const std::vector<int32_t>& sectors)
+    {
+        drive = std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc(sectors));
+        AkripUseDrives({drive});
+        TGetCDHand request{};
+        request.Size = 12;
+        request.Ver = 1;
+        return GetCDHandle(&request);
+    }
+
+    // Runs the extraction of track position to its last message.
+    void Rip(HCDROM handle, int position, const std::string& title)
+    {
+        thread = std::make_unique<TCDRipThread>(position, title);
+        thread->DriveHandle = handle;
+        thread->ReceivingWindow = window.Handle();
+        thread->Start();
+        ASSERT_TRUE(window.WaitForExtractionEnd());
+        thread->WaitFor();
+        window.Drain();
+    }
+
+    // The bytes the scripted drive holds from sector lba on.
+    static std::string Sectors(int32_t lba, int32_t count)
+    {
+        std::string bytes;
+        for (int32_t s = lba; s < lba + count; ++s)
+            for (int i = 0; i < CDSectorSize; ++i)
+                bytes += static_cast<char>(TScriptedDrive::SampleByte(s, i));
+        return bytes;
+    }
+
+    static std::string Header(uint64_t dataBytes)
+    {
+        const TWavHeader h = CanonicalWavHeader(dataBytes);
+        return std::string(h.begin(), h.end());
+    }
+
+    int FilesIn(const std::string& folder) const
+    {
+        int n = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(Path(folder)))
+            ++n;
+        return n;
+    }
+
+    std::shared_ptr<TScriptedDrive> drive;
+    TMessageRecorder window;
+    std::unique_ptr<TCDRipThread> thread;
+};
+
+TEST_F(RipThreadTest, ATrackOf25SectorsIsReadInThreeReports)
+{
+    const HCDROM h = Drive({30, 25, 40});
+    Rip(h, 2, "Second");
+    EXPECT_EQ(window.Codes(), (std::vector<int32_t>{40, 80, 100, 1000}));
+    EXPECT_EQ(window.Last().Status, esDone);
+    const auto& first = window.Records().front();
+    EXPECT_EQ(first.ElapsedText, "00:00");
+    EXPECT_EQ(first.EstimatedText, "00:00");
+    // Track 2 starts where track 1 ends: sector 30.
+    EXPECT_EQ(ReadFile("Output/Second.wav"), Header(25 * CDSectorSize) + Sectors(30, 25));
+    EXPECT_EQ(drive->Reads, 3);
+}
+
+TEST_F(RipThreadTest, TrackOneStartsAtSectorZero)
+{
+    const HCDROM h = Drive({12});
+    Rip(h, 1, "01 First");
+    EXPECT_EQ(ReadFile("Output/01 First.wav"), Header(12 * CDSectorSize) + Sectors(0, 12));
+}
+
+TEST_F(RipThreadTest, CancellingDuringTheThirdReadKeepsAValidFile)
+{
+    const HCDROM h = Drive({100});
+    thread = std::make_unique<TCDRipThread>(1, "Cut");
+    drive->OnRead = [&, reads = 0](int32_t) mutable {
+        if (++reads == 3)
+            thread->Cancel();
+    };
+    thread->DriveHandle = h;
+    thread->ReceivingWindow = window.Handle();
+    thread->Start();
+    thread->WaitFor();
+    window.Drain();
+    EXPECT_EQ(window.Codes(), (std::vector<int32_t>{10, 20, 30})) << "no end report after a cancel";
+    EXPECT_EQ(ReadFile("Output/Cut.wav"), Header(3 * ReadBytes) + Sectors(0, 30));
+}
+
+TEST_F(RipThreadTest, AFailedReadEndsWithStatus3)
+{
+    const HCDROM h = Drive({50});
+    drive->FailReadAtSector = 25;
+    Rip(h, 1, "Bad");
+    // The third read fails: its report still counts its sectors as done, then the end.
+    EXPECT_EQ(window.Codes(), (std::vector<int32_t>{20, 40, 60, 1000}));
+    EXPECT_EQ(window.Last().Status, esReadFailed);
+    // What was read stays; the header still says no data.
+    EXPECT_EQ(ReadFile("Output/Bad.wav"), Header(0) + Sectors(0, 20));
+}
+
+TEST_F(RipThreadTest, TitlesThatAreNoFileNameHereCreateNothing)
+{
+    const HCDROM h = Drive({5});
+    const std::string titles[] = {"../escape", "a/b", "", ".", "..", std::string("nul\0inside", 10),
+                                  std::string(252, 'x')};
+    for (const std::string& title : titles) {
+        SCOPED_TRACE(title);
+        window.Drain();
+        Rip(h, 1, title);
+        EXPECT_EQ(window.Codes(), std::vector<int32_t>{1000});
+        EXPECT_EQ(window.Last().Status, esCannotCreate);
+        EXPECT_EQ(FilesIn("Output"), 0);
+        EXPECT_FALSE(std::filesystem::exists(Path("escape.wav")));
+        const_cast<std::vector<TMessageRecorder::Record>&>(window.Records()).clear();
+    }
+    // Characters Linux allows are kept: a name of 251 bytes and odd characters are fine.
+    Rip(h, 1, std::string(251, 'y'));
+    EXPECT_EQ(window.Last().Status, esDone);
+    Rip(h, 1, "Tom's \"Song\": Part 1?*\\");
+    EXPECT_EQ(window.Last().Status, esDone);
+    EXPECT_TRUE(std::filesystem::exists(Path("Output/Tom's \"Song\": Part 1?*\\.wav")));
+}
+
+TEST_F(RipThreadTest, AFileThatCannotBeWrittenHereEndsWithStatus5)
+{
+    const HCDROM h = Drive({5});
+    // Another writer holds the file: it is left alone.
+    WriteFile("Output/Busy.wav", "theirs");
+    const int other = open(Path("Output/Busy.wav").c_str(), O_RDWR);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    Rip(h, 1, "Busy");
+    EXPECT_EQ(window.Last().Status, esCannotCreate);
+    EXPECT_EQ(ReadFile("Output/Busy.wav"), "theirs");
+    close(other);
+
+    // A link would lead the file out of the folder.
+    WriteFile("elsewhere.wav", "outside");
+    std::filesystem::create_symlink(Path("elsewhere.wav"), Path("Output/Link.wav"));
+    Rip(h, 1, "Link");
+    EXPECT_EQ(window.Last().Status, esCannotCreate);
+    EXPECT_EQ(ReadFile("elsewhere.wav"), "outside");
+
+    // The folder is gone.
+    Options.CommonOptions.OutputFolder = Path("Vanished");
+    Rip(h, 1, "Any");
+    EXPECT_EQ(window.Last().Status, esCannotCreate);
+}
+
+TEST_F(RipThreadTest, DriveAndTableFailuresCreateNoFile)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        int position;
+        LPARAM error;
+    } cases[] = {
+        {"address mode refused", [this] { drive->RefuseAddressMode = true; }, 1, 1},
+        {"table unreadable", [this] { drive->TocUnreadable = true; }, 1, 2},
+        {"no such track", [] {}, 3, 2},
+        {"position 0", [] {}, 0, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HCDROM h = Drive({10, 10});
+        c.arrange();
+        Rip(h, c.position, "Never");
+        ASSERT_EQ(window.Records().size(), 1u);
+        EXPECT_EQ(window.Last().Msg, WM_EXTRACTERROR);
+        EXPECT_EQ(window.Last().LParam, c.error);
+        EXPECT_EQ(FilesIn("Output"), 0);
+        const_cast<std::vector<TMessageRecorder::Record>&>(window.Records()).clear();
+    }
+}
+
+TEST_F(RipThreadTest, AnEmptyTrackGivesAnEmptyValidFile)
+{
+    const HCDROM h = Drive({10, 0, 10});
+    Rip(h, 2, "Empty");
+    EXPECT_EQ(window.Codes(), std::vector<int32_t>{1000});
+    EXPECT_EQ(window.Last().Status, esDone);
+    EXPECT_EQ(ReadFile("Output/Empty.wav"), Header(0));
+}
+
+TEST_F(RipThreadTest, NormalisingReportsAndKeepsTheTrackWhenItFails)
+{
+    const HCDROM h = Drive({3});
+    Options.CommonOptions.IsNormalize = true;
+    Options.CommonOptions.NormalizePercent = 100;
+    Rip(h, 1, "Loud");
+    const std::vector<int32_t> codes = window.Codes();
+    ASSERT_GE(codes.size(), 4u);
+    EXPECT_EQ(codes[0], 100);
+    EXPECT_EQ(codes[1], 999);
+    EXPECT_EQ(codes.back(), 1000);
+    EXPECT_EQ(window.Last().Status, esDone);
+    EXPECT_EQ(ReadFile("Output/Loud.wav"), Header(3 * CDSectorSize) + Sectors(0, 3)) << "100 % changes nothing";
+    EXPECT_FALSE(std::filesystem::exists(Path("Output/Loud.nor")));
+
+    // The ".nor" file cannot be made: the track stays as read, and the job hears status 6.
+    std::filesystem::create_directory(Path("Output/Stuck.nor"));
+    Options.CommonOptions.NormalizePercent = 50;
+    Rip(h, 1, "Stuck");
+    EXPECT_EQ(window.Last().Code, 1000);
+    EXPECT_EQ(window.Last().Status, esNormalizeFailed);
+    EXPECT_EQ(ReadFile("Output/Stuck.wav"), Header(3 * CDSectorSize) + Sectors(0, 3));
+}
+
+class NormalizeTest : public TempDirTest {
+protected:
+    std::string Wav(const std::vector<int16_t>& samples, const std::string& tail = "")
+    {
+        std::string data;
+        for (const int16_t s : samples) {
+            data += static_cast<char>(s & 0xFF);
+            data += static_cast<char>((s >> 8) & 0xFF);
+        }
+        data += tail;
+        const TWavHeader h = CanonicalWavHeader(data.size());
+        return std::string(h.begin(), h.end()) + data;
+    }
+
+    TMessageRecorder window;
+};
+
+TEST_F(NormalizeTest, SamplesScaleWithHalvesToEvenAndStayInRange)
+{
+    struct Case {
+        int percent;
+        std::vector<int16_t> in, out;
+    } cases[] = {
+        {50, {3, 5, -3, 32767, -32768, 1, -1, 0}, {2, 2, -2, 16384, -16384, 0, 0, 0}},
+        {100, {3, 5, -3, 32767, -32768}, {3, 5, -3, 32767, -32768}},
+        {95, {1000, -1000, 10}, {950, -950, 10}},
+        {150, {30000, -30000, 100}, {32767, -32768, 150}},
+        {0, {123, -123}, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.percent);
+        WriteFile("n.wav", Wav(c.in, "\x7F"));  // a trailing odd byte stays as it is
+        ASSERT_TRUE(NormalizeFile(Path("n.wav"), c.percent, window.Handle()));
+        EXPECT_EQ(ReadFile("n.wav"), Wav(c.out, "\x7F"));
+        EXPECT_FALSE(std::filesystem::exists(Path("n.nor")));
+    }
+    window.Drain();
+    // 999 first, then one report per 2048-byte block read, then the final report of the empty read.
+    EXPECT_EQ(window.Codes().front(), 999);
+}
+
+TEST_F(NormalizeTest, OneReportPerBlock)
+{
+    std::vector<int16_t> samples(3000, 7);  // 6000 bytes of samples: 3 blocks after the header
+    WriteFile("b.wav", Wav(samples));
+    ASSERT_TRUE(NormalizeFile(Path("b.wav"), 50, window.Handle()));
+    window.Drain();
+    // Bytes read before each read: 44, 2092, 4140, 6044 of 6044.
+    EXPECT_EQ(window.Codes(), (std::vector<int32_t>{999, 0, 34, 68, 100}));
+}
+
+TEST_F(NormalizeTest, AFailedPassLeavesTheWavUntouched)
+{
+    WriteFile("w.wav", Wav({100, 200}));
+    const std::string before = ReadFile("w.wav");
+    std::filesystem::create_directory(Path("w.nor"));  // no ".nor" file can be made beside it
+    EXPECT_FALSE(NormalizeFile(Path("w.wav"), 50, window.Handle()));
+    EXPECT_EQ(ReadFile("w.wav"), before);
+    EXPECT_TRUE(std::filesystem::is_directory(Path("w.nor"))) << "what was there is left alone";
+    EXPECT_FALSE(NormalizeFile(Path("missing.wav"), 50, window.Handle()));
+}
+
+TEST_F(NormalizeTest, AFullDiskLeavesTheWavUntouchedAndNoNorFile)
+{
+    WriteFile("big.wav", Wav(std::vector<int16_t>(50000, 1000)));
+    const std::string before = ReadFile("big.wav");
+    // A file-size limit makes every write past 64 KiB fail as a full disk would (EFBIG; the
+    // signal that would end the process is ignored).
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldSignal = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ok = NormalizeFile(Path("big.wav"), 50, window.Handle());
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldSignal);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(ReadFile("big.wav"), before);
+    EXPECT_FALSE(std::filesystem::exists(Path("big.nor")));
+}
+
+// The real path: libcdio reading a disc image mkdisc wrote. The WAV holds exactly the track's
+// bytes of the .bin file, and sox reads its header.
+TEST_F(RipThreadTest, RippingFromADiscImageCopiesTheTrackExactly)
+{
+    const std::string cue = Path("disc.cue");
+    ASSERT_EQ(std::system((std::string(MKDISC) + " " + cue + " 1 2.5 0.4").c_str()), 0);
+    AkripUseDrives({OpenImageDrive(cue)});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    const HCDROM h = GetCDHandle(&request);
+    ASSERT_NE(h, 0);
+    Rip(h, 2, "Image track");
+    ASSERT_EQ(window.Last().Status, esDone);
+
+    const std::string bin = ReadFile("disc.bin");
+    const std::size_t start = 75 * CDSectorSize, bytes = 188 * CDSectorSize;  // 1 s, then 2.5 s
+    const std::string wav = ReadFile("Output/Image track.wav");
+    ASSERT_EQ(wav.size(), WavHeaderSize + bytes);
+    EXPECT_TRUE(wav.substr(WavHeaderSize) == bin.substr(start, bytes)) << "the samples differ from the image";
+    const std::string file = Path("Output/Image track.wav");
+    EXPECT_EQ(std::system(("test \"$(soxi -c '" + file + "')\" = 2 && test \"$(soxi -r '" + file +
+                           "')\" = 44100 && test \"$(soxi -b '" + file + "')\" = 16 && test \"$(soxi -s '" + file +
+                           "')\" = " + std::to_string(bytes / 4)).c_str()),
+              0);
+}
+
+}  // namespace
