@@ -49,6 +49,8 @@ bool TMessageRecorder::WaitForExtractionEnd()
 void TMessageRecorder::Drain()
 {
     QCoreApplication::processEvents();
+    while (m_target.HasPending())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 std::vector<int32_t> TMessageRecorder::Codes() const

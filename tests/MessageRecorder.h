@@ -30,7 +30,7 @@ public:
     bool WaitUntil(const std::function<bool(const std::vector<Record>&)>& done);
     // Until the extraction's last word: WM_EXTRACTERROR, or WM_PROCESSINFO with Code 1000.
     bool WaitForExtractionEnd();
-    // Handles what is queued now, without waiting.
+    // Handles every message queued by now.
     void Drain();
 
     // The codes of the WM_PROCESSINFO records, in order.

@@ -5,6 +5,7 @@
 #include <cdio/logging.h>
 #include <cdio/mmc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -76,6 +77,7 @@ public:
         if (m_cdio)
             cdio_destroy(m_cdio);
         m_cdio = nullptr;
+        m_cacheCount = 0;
     }
 
     bool ReadToc(TDiscToc& toc) override
@@ -109,14 +111,53 @@ public:
 
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
-        return m_cdio && cdio_read_audio_sectors(m_cdio, out, lba, static_cast<uint32_t>(count)) == DRIVER_OP_SUCCESS;
+        if (!m_cdio)
+            return false;
+        if (m_driver == DRIVER_DEVICE)
+            return cdio_read_audio_sectors(m_cdio, out, lba, static_cast<uint32_t>(count)) == DRIVER_OP_SUCCESS;
+        // An image is read ahead in large pieces: the program reads 10 sectors at a time, and a
+        // file read per request would cost more than the copy itself.
+        for (int32_t s = 0; s < count;) {
+            const int32_t at = lba + s;
+            if (at < m_cacheStart || at >= m_cacheStart + m_cacheCount) {
+                if (!FillCache(at))
+                    return false;
+            }
+            const int32_t n = std::min(count - s, m_cacheStart + m_cacheCount - at);
+            std::memcpy(out + std::size_t(s) * CDSectorSize, m_cache.data() + std::size_t(at - m_cacheStart) * CDSectorSize,
+                        std::size_t(n) * CDSectorSize);
+            s += n;
+        }
+        return true;
     }
 
 private:
+    static constexpr int32_t ReadAhead = 448;  // sectors, about 1 MiB
+
+    // Reads up to ReadAhead sectors from lba, fewer at the disc's end.
+    bool FillCache(int32_t lba)
+    {
+        m_cacheCount = 0;
+        // The disc's sectors end where the lead-out begins.
+        const lsn_t end = cdio_get_disc_last_lsn(m_cdio);
+        if (lba < 0 || end == CDIO_INVALID_LSN || lba >= end)
+            return false;
+        const int32_t n = std::min<int32_t>(ReadAhead, end - lba);
+        m_cache.resize(std::size_t(ReadAhead) * CDSectorSize);
+        if (cdio_read_audio_sectors(m_cdio, m_cache.data(), lba, static_cast<uint32_t>(n)) != DRIVER_OP_SUCCESS)
+            return false;
+        m_cacheStart = lba;
+        m_cacheCount = n;
+        return true;
+    }
+
     std::string m_source;
     driver_id_t m_driver;
     std::string m_vendor, m_product;
     CdIo_t* m_cdio = nullptr;
+    std::vector<uint8_t> m_cache;
+    int32_t m_cacheStart = 0;
+    int32_t m_cacheCount = 0;
 };
 
 driver_id_t ImageDriver(const std::string& path)

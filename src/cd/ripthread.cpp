@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -24,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int32_t SectorsPerRead = 10;   // 23520 bytes
 constexpr std::size_t NormalizeBlock = 2048;
+constexpr std::size_t PendingBytes = 1 << 20;
 
 void Post(HWND window, std::unique_ptr<TProcessInfo> info)
 {
@@ -182,12 +184,30 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
             return esCannotCreate;
         if (!WriteWavHeader(file.fd, CanonicalWavHeader(0)) || lseek(file.fd, WavHeaderSize, SEEK_SET) != WavHeaderSize)
             return esCannotCreate;
+        // Reserve the track's space up front (the file's size stays as written): the file system
+        // allocates it in one piece instead of a megabyte at a time. Unused space is given back
+        // below. A file system that cannot reserve simply does not.
+        const off_t expected = WavHeaderSize + off_t{length} * CDSectorSize;
+        static_cast<void>(fallocate(file.fd, FALLOC_FL_KEEP_SIZE, 0, expected));
 
         const Clock::time_point started = Clock::now();
         TTrackBufMemory buffer(0, SectorsPerRead);
+        // Reads are gathered and written about 1 MiB at a time; whatever has been read is in the
+        // file before the loop ends, for whatever reason it ends.
+        std::vector<uint8_t> pending;
+        pending.reserve(PendingBytes + SectorsPerRead * CDSectorSize);
         uint64_t written = 0;
         int32_t done = 0;
         bool readFailed = false, writeFailed = false;
+        const auto flush = [&] {
+            if (!pending.empty() && !writeFailed) {
+                if (WriteAll(file.fd, pending.data(), pending.size()))
+                    written += pending.size();
+                else
+                    writeFailed = true;
+            }
+            pending.clear();
+        };
         while (done != length && !Cancelled()) {
             const int32_t count = std::min(SectorsPerRead, length - done);
             TTrackBuf* request = buffer.get();
@@ -197,10 +217,9 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
             request->Len = 0;
             request->StartOffset = 0;
             if (ReadCDAudioLBA(DriveHandle, request) == 1) {
-                if (WriteAll(file.fd, buffer.Delivered(), request->Len))
-                    written += request->Len;
-                else
-                    writeFailed = true;
+                pending.insert(pending.end(), buffer.Delivered(), buffer.Delivered() + request->Len);
+                if (pending.size() >= PendingBytes)
+                    flush();
             } else {
                 readFailed = true;
             }
@@ -209,6 +228,8 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
             if (readFailed || writeFailed)
                 break;  // not retried; the file keeps what was read, its header says 0 bytes
         }
+        flush();
+        static_cast<void>(ftruncate(file.fd, static_cast<off_t>(WavHeaderSize + written)));
         if (readFailed)
             return esReadFailed;
         if (writeFailed || !WriteWavHeader(file.fd, CanonicalWavHeader(written)))
@@ -228,7 +249,16 @@ bool NormalizeFile(const std::string& path, int percent, HWND window, const std:
     Post(window, std::move(begin));
 
     const std::string temp = WithExtension(path, ".nor");
+    // Every one of the 65536 sample values scaled once: gain in single precision, halves to the
+    // even neighbour (the default rounding mode), products beyond the 16-bit range (possible
+    // above 100 %) held at its ends.
     const float gain = static_cast<float>(percent) / 100.0f;
+    std::vector<uint16_t> scaled(65536);
+    for (uint32_t bits = 0; bits < 65536; ++bits) {
+        const float product = std::nearbyint(static_cast<float>(static_cast<int16_t>(bits)) * gain);
+        const float held = std::fmin(32767.0f, std::fmax(-32768.0f, product));
+        scaled[bits] = static_cast<uint16_t>(static_cast<int16_t>(held));
+    }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rbe"), std::fclose);
     if (!in)
         return false;
@@ -268,12 +298,7 @@ bool NormalizeFile(const std::string& path, int percent, HWND window, const std:
             }
             read += n;
             for (std::size_t i = 0; i + 1 < n; i += 2) {
-                const auto sample = static_cast<int16_t>(block[i] | block[i + 1] << 8);
-                // Halves go to the even neighbour (the default rounding mode); products beyond
-                // the 16-bit range, possible above 100 %, are held at its ends.
-                float scaled = std::nearbyint(static_cast<float>(sample) * gain);
-                scaled = std::fmin(32767.0f, std::fmax(-32768.0f, scaled));
-                const auto v = static_cast<uint16_t>(static_cast<int16_t>(scaled));
+                const auto v = scaled[static_cast<uint16_t>(block[i] | block[i + 1] << 8)];
                 block[i] = static_cast<uint8_t>(v);
                 block[i + 1] = static_cast<uint8_t>(v >> 8);
             }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
+#include <QTimer>
 
 #include <condition_variable>
 #include <map>
@@ -11,6 +12,8 @@
 namespace {
 
 const QEvent::Type MessageEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type DrainEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+constexpr int SettleMs = 1;
 
 // Waits for a sent message: set when its event is handled or destroyed unhandled.
 struct SendState {
@@ -57,7 +60,10 @@ bool Queue(HWND target, TMessage message, std::shared_ptr<SendState> sender)
     const auto found = registry.find(target);
     if (found == registry.end() || !QCoreApplication::instance())
         return false;
-    QCoreApplication::postEvent(found->second, new TMessageEvent(std::move(message), std::move(sender)));
+    if (sender)
+        QCoreApplication::postEvent(found->second, new TMessageEvent(std::move(message), std::move(sender)));
+    else
+        found->second->Enqueue(std::move(message));
     return true;
 }
 
@@ -67,6 +73,13 @@ TMessageTarget::TMessageTarget(Handler handler, QObject* parent)
     : QObject(parent)
     , m_handler(std::move(handler))
 {
+    m_settle = new QTimer(this);
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(SettleMs);
+    connect(m_settle, &QTimer::timeout, this, [this] {
+        QEvent drain(DrainEventType);
+        event(&drain);
+    });
     std::lock_guard lock(registryMutex);
     m_handle = nextHandle++;
     registry[m_handle] = this;
@@ -76,17 +89,65 @@ TMessageTarget::~TMessageTarget()
 {
     std::lock_guard lock(registryMutex);
     registry.erase(m_handle);
-    // Messages still queued for this target are destroyed by QObject's destructor, which frees
-    // their payloads and releases their senders.
+    // Posted messages still waiting are freed with m_posted; sent ones are destroyed by QObject's
+    // destructor, which frees their payloads and releases their senders.
+}
+
+void TMessageTarget::Enqueue(TMessage message)
+{
+    std::lock_guard lock(m_queueMutex);
+    m_posted.push_back(std::move(message));
+    if (!m_drainPending) {
+        m_drainPending = true;
+        QCoreApplication::postEvent(this, new QEvent(DrainEventType));
+    }
+}
+
+bool TMessageTarget::HasPending()
+{
+    std::lock_guard lock(m_queueMutex);
+    return !m_posted.empty();
+}
+
+void TMessageTarget::QueueRanEmpty()
+{
+    // Called with m_queueMutex held, on the target's thread. Once the timer has found the queue
+    // empty, the next post wakes the thread again.
+    m_settle->start();
+}
+
+void TMessageTarget::Deliver(TMessage& message)
+{
+    if (m_handler)
+        m_handler(message);
 }
 
 bool TMessageTarget::event(QEvent* event)
 {
+    if (event->type() == DrainEventType) {
+        TMessage message;
+        {
+            std::lock_guard lock(m_queueMutex);
+            if (m_posted.empty()) {
+                m_drainPending = false;
+                return true;
+            }
+            message = std::move(m_posted.front());
+            m_posted.pop_front();
+            // The next message gets an event of its own before this one is handled, so a
+            // handler that opens a modal dialog (a nested event loop) does not hold up the rest.
+            if (m_posted.empty())
+                QueueRanEmpty();
+            else
+                QCoreApplication::postEvent(this, new QEvent(DrainEventType));
+        }
+        Deliver(message);
+        return true;
+    }
     if (event->type() != MessageEventType)
         return QObject::event(event);
     auto* message = static_cast<TMessageEvent*>(event);
-    if (m_handler)
-        m_handler(message->Message);
+    Deliver(message->Message);
     if (message->Sender) {
         std::lock_guard lock(message->Sender->Mutex);
         message->Sender->Handled = true;

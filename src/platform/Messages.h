@@ -11,8 +11,10 @@
 #include <QObject>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 using HWND = uint64_t;   // 0: no window
 using UINT = uint32_t;
@@ -58,12 +60,31 @@ public:
 
     HWND Handle() const { return m_handle; }
 
+    // Queues a posted message (any thread).
+    void Enqueue(TMessage message);
+    // Whether posted messages are waiting to be handled.
+    bool HasPending();
+
 protected:
     bool event(QEvent* event) override;
 
 private:
+    void Deliver(TMessage& message);
+
     Handler m_handler;
     HWND m_handle;
+    // Posted messages wait here in order. One queued Qt event (or the settle timer) at a time
+    // stands for them: a worker that posts while one is pending only appends, and does not wake
+    // the UI thread. After the queue runs empty the target waits SettleMs for more before it
+    // needs waking again, so a worker reporting every few microseconds (a read of 10 sectors
+    // from a disc image) wakes the UI thread about once a millisecond instead of every time.
+    // Each message is still handled on its own, in order.
+    void QueueRanEmpty();
+
+    std::mutex m_queueMutex;
+    std::deque<TMessage> m_posted;
+    bool m_drainPending = false;
+    class QTimer* m_settle = nullptr;
 };
 
 // Queues the message for the target. False when the target does not exist (any more); the

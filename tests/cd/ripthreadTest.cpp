@@ -17,6 +17,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -330,31 +332,44 @@ TEST_F(NormalizeTest, AFullDiskLeavesTheWavUntouchedAndNoNorFile)
     EXPECT_FALSE(std::filesystem::exists(Path("big.nor")));
 }
 
-// The real path: libcdio reading a disc image mkdisc wrote. The WAV holds exactly the track's
-// bytes of the .bin file, and sox reads its header.
+// The real path: libcdio reading a disc image mkdisc wrote, and the bundled sample disc. The WAV
+// holds exactly the track's bytes of the .bin file, and sox reads its header.
 TEST_F(RipThreadTest, RippingFromADiscImageCopiesTheTrackExactly)
 {
     const std::string cue = Path("disc.cue");
     ASSERT_EQ(std::system((std::string(MKDISC) + " " + cue + " 1 2.5 0.4").c_str()), 0);
-    AkripUseDrives({OpenImageDrive(cue)});
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    const HCDROM h = GetCDHandle(&request);
-    ASSERT_NE(h, 0);
-    Rip(h, 2, "Image track");
-    ASSERT_EQ(window.Last().Status, esDone);
+    struct Case {
+        std::string cue, bin;
+        int track;
+        std::size_t startSector, sectors;
+    } cases[] = {
+        {cue, Path("disc.bin"), 2, 75, 188},                                    // 1 s, then 2.5 s
+        {SAMPLE_DISC, std::string(SAMPLE_DISC).replace(std::string(SAMPLE_DISC).size() - 4, 4, ".bin"), 5,
+         (12 + 8 + 15 + 5) * 75, 10 * 75},                                     // the untitled track
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cue);
+        AkripUseDrives({OpenImageDrive(c.cue)});
+        TGetCDHand request{};
+        request.Size = 12;
+        request.Ver = 1;
+        const HCDROM h = GetCDHandle(&request);
+        ASSERT_NE(h, 0);
+        Rip(h, c.track, "Image track");
+        ASSERT_EQ(window.Last().Status, esDone);
 
-    const std::string bin = ReadFile("disc.bin");
-    const std::size_t start = 75 * CDSectorSize, bytes = 188 * CDSectorSize;  // 1 s, then 2.5 s
-    const std::string wav = ReadFile("Output/Image track.wav");
-    ASSERT_EQ(wav.size(), WavHeaderSize + bytes);
-    EXPECT_TRUE(wav.substr(WavHeaderSize) == bin.substr(start, bytes)) << "the samples differ from the image";
-    const std::string file = Path("Output/Image track.wav");
-    EXPECT_EQ(std::system(("test \"$(soxi -c '" + file + "')\" = 2 && test \"$(soxi -r '" + file +
-                           "')\" = 44100 && test \"$(soxi -b '" + file + "')\" = 16 && test \"$(soxi -s '" + file +
-                           "')\" = " + std::to_string(bytes / 4)).c_str()),
-              0);
+        std::ifstream binFile(c.bin, std::ios::binary);
+        std::string bin((std::istreambuf_iterator<char>(binFile)), std::istreambuf_iterator<char>());
+        const std::size_t start = c.startSector * CDSectorSize, bytes = c.sectors * CDSectorSize;
+        const std::string wav = ReadFile("Output/Image track.wav");
+        ASSERT_EQ(wav.size(), WavHeaderSize + bytes);
+        EXPECT_TRUE(wav.substr(WavHeaderSize) == bin.substr(start, bytes)) << "the samples differ from the image";
+        const std::string file = Path("Output/Image track.wav");
+        EXPECT_EQ(std::system(("test \"$(soxi -c '" + file + "')\" = 2 && test \"$(soxi -r '" + file +
+                               "')\" = 44100 && test \"$(soxi -b '" + file + "')\" = 16 && test \"$(soxi -s '" +
+                               file + "')\" = " + std::to_string(bytes / 4)).c_str()),
+                  0);
+    }
 }
 
 }  // namespace

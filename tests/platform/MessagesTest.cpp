@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <map>
+#include <string>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -51,7 +52,8 @@ TEST_F(MessagesTest, PostedMessagesArriveInOrderWithTheirPayloads)
     EXPECT_TRUE(PostMessage(target.Handle(), WM_USER + 2, 0, 0, std::make_unique<Counted>()));
     EXPECT_TRUE(PostMessage(target.Handle(), WM_USER + 3, 0, 0));
     EXPECT_TRUE(seen.empty()) << "posting does not run the handler";
-    QCoreApplication::processEvents();
+    while (target.HasPending())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     EXPECT_EQ(seen, (std::vector<int>{WM_USER + 1, WM_USER + 2, WM_USER + 3}));
     EXPECT_EQ(taken, 42);
 }
@@ -124,6 +126,32 @@ TEST_F(MessagesTest, ASendWhoseTargetGoesAwayReturnsFalse)
     static_cast<void>(raw);
     EXPECT_FALSE(target);
     EXPECT_FALSE(sendResult.load());
+}
+
+TEST_F(MessagesTest, AHandlerInANestedLoopStillGetsTheNextMessages)
+{
+    // As when a window shows a modal message box while handling a report: the reports after it
+    // keep arriving inside the box's event loop, in order.
+    std::vector<std::string> order;
+    QEventLoop modal;
+    TMessageTarget target([&](TMessage& m) {
+        if (m.Msg == WM_USER) {
+            order.push_back("first begins");
+            QTimer::singleShot(60000, &modal, &QEventLoop::quit);
+            modal.exec();
+            order.push_back("first ends");
+        } else {
+            order.push_back("next " + std::to_string(m.Msg - WM_USER));
+            if (m.Msg == WM_USER + 2)
+                modal.quit();
+        }
+    });
+    PostMessage(target.Handle(), WM_USER, 0, 0);
+    PostMessage(target.Handle(), WM_USER + 1, 0, 0);
+    PostMessage(target.Handle(), WM_USER + 2, 0, 0);
+    while (target.HasPending())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    EXPECT_EQ(order, (std::vector<std::string>{"first begins", "next 1", "next 2", "first ends"}));
 }
 
 TEST_F(MessagesTest, ManyThreadsPostAtOnce)

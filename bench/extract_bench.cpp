@@ -1,0 +1,84 @@
+// Times the extraction thread and the normalising pass the way the program runs them: the work
+// on a worker, every report posted to a window on the main thread that frees it.
+//
+//   extract_bench rip IMAGE.cue TRACK OUTPUT_FOLDER
+//   extract_bench normalize FILE.wav PERCENT
+//
+// Prints "seconds=S messages=N maxrss_kb=K" (K: the process's peak resident memory).
+
+#include "Global.h"
+#include "JobMessages.h"
+#include "akrip32Drives.h"
+#include "ripthread.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: extract_bench rip IMAGE.cue TRACK OUTPUT | normalize FILE.wav PERCENT\n");
+        return 2;
+    }
+    const std::string mode = argv[1];
+    long messages = 0;
+    QEventLoop loop;
+    int status = -1;
+    TMessageTarget window([&](TMessage& m) {
+        ++messages;
+        if (auto info = m.Take<TProcessInfo>(); info && info->Code == piExtracted) {
+            status = info->Status;
+            loop.quit();
+        }
+        if (m.Msg == WM_EXTRACTERROR || m.Msg == WM_USER)
+            loop.quit();
+    });
+
+    const auto start = std::chrono::steady_clock::now();
+    if (mode == "rip" && argc == 5) {
+        AkripUseDrives({OpenImageDrive(argv[2])});
+        TGetCDHand request{};
+        request.Size = 12;
+        request.Ver = 1;
+        Options.CommonOptions.OutputFolder = argv[4];
+        TCDRipThread rip(std::atoi(argv[3]), "bench");
+        rip.DriveHandle = GetCDHandle(&request);
+        rip.ReceivingWindow = window.Handle();
+        rip.Start();
+        loop.exec();
+        rip.WaitFor();
+        if (status != esDone) {
+            std::fprintf(stderr, "extraction failed (status %d)\n", status);
+            return 1;
+        }
+    } else if (mode == "normalize") {
+        bool ok = false;
+        std::thread worker([&] {
+            ok = NormalizeFile(argv[2], std::atoi(argv[3]), window.Handle());
+            PostMessage(window.Handle(), WM_USER, 0, 0);
+        });
+        loop.exec();
+        worker.join();
+        if (!ok) {
+            std::fprintf(stderr, "normalising failed\n");
+            return 1;
+        }
+    } else {
+        return 2;
+    }
+    QCoreApplication::processEvents();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("seconds=%.3f messages=%ld maxrss_kb=%ld\n", seconds, messages, usage.ru_maxrss);
+    return 0;
+}
