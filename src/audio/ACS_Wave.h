@@ -1,0 +1,80 @@
+#pragma once
+// WAV files in the audio pipe. TWaveIn reads PCM, IMA ADPCM, Microsoft ADPCM and MPEG Layer-3
+// in a WAV wrapper (decoded whole through TWaveConverter) and delivers PCM: 16-bit for the coded
+// kinds, as stored for PCM. TWaveOut writes what its input delivers as a PCM WAV file with the
+// canonical 44-byte header, or as IMA ADPCM; it can append to an existing file of the same format.
+
+#include "ACS_Classes.h"
+#include "ACS_WaveFormat.h"
+
+#include <memory>
+#include <vector>
+
+class TWaveIn : public TACSFileIn {
+public:
+    static constexpr int32_t BufferSize = 16384;
+
+    TWaveIn();
+    ~TWaveIn() override;
+
+    int32_t ReadAudio(void* buffer, int32_t bufferSize) override;
+    TWavType WavType() const { return m_format.Kind; }
+
+protected:
+    void OpenSource() override;
+    void CloseSource() override;
+    void SeekSample(int32_t sample) override;
+
+private:
+    // Refills the window; false at the end of data.
+    bool Refill();
+    bool RefillPcm();
+    bool RefillAdpcm();
+    // Reads one block (missing bytes at the end read as zeros); false at the end of the stream.
+    bool ReadBlock();
+    bool LoadThroughConverter(std::unique_ptr<TFileStream> file);
+
+    TWavFormat m_format;
+    std::vector<uint8_t> m_window;   // decoded bytes waiting to be handed out
+    std::vector<uint8_t> m_block;    // one ADPCM block as read
+    std::unique_ptr<TFileStream> m_file;
+    std::unique_ptr<TMemoryStream> m_image;  // MPEG Layer-3: the decoded PCM WAV image
+};
+
+class TWaveOut : public TACSFileOut {
+public:
+    static constexpr int32_t BufferSize = 16384;
+
+    TWaveOut();
+    ~TWaveOut() override;
+
+    TWavType WavType() const { return m_wavType; }
+    // wtPCM or wtDVIADPCM, while not running; other values are ignored.
+    void SetWavType(TWavType type);
+    uint16_t BlockSize() const { return m_blockSize; }
+    // Non-zero multiples of 4, while not running; used for ADPCM only.
+    void SetBlockSize(uint16_t size);
+
+    bool OutputStep(bool abort) override;
+    void CloseOutput() override;
+
+protected:
+    void OpenOutput() override;
+
+private:
+    void OpenForAppend();
+    void WriteImaHeader(int32_t channels, int32_t rate);
+    bool ImaStep();
+
+    TWavType m_wavType = wtPCM;
+    uint16_t m_blockSize = 512;
+    bool m_endSeen = false;
+    bool m_appending = false;
+    std::vector<uint8_t> m_buffer;
+    // IMA ADPCM writing
+    int32_t m_channels = 0;
+    std::vector<TImaChannel> m_ima;
+    std::vector<uint8_t> m_pending;  // input bytes not yet coded
+    int64_t m_samplesWritten = 0;    // per channel, this run
+    TWavFormat m_existing;           // the file appended to
+};
