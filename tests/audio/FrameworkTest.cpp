@@ -144,12 +144,11 @@ TEST(FrameworkTest, AStepThatFailsEndsTheRunThroughTheErrorPath)
     out.OnDone = [](TACSComponent*) { ADD_FAILURE() << "no OnDone after an error"; };
     out.Start();
     ASSERT_TRUE(failed.WaitFor());
+    out.SuspendWorker();
     EXPECT_EQ(message, "step failed");
     EXPECT_EQ(out.Closed.load(), 1);
     EXPECT_FALSE(out.Running);
     EXPECT_FALSE(endless.Active);
-    // The worker parks itself after the error.
-    out.SuspendWorker();
     EXPECT_EQ(out.State(), osIdle);
 }
 
@@ -174,6 +173,7 @@ TEST_F(FrameworkFileTest, ASecondStartAfterOnDoneWritesANewFile)
     out.FileName = Path("one.wav");
     out.Start();
     ASSERT_TRUE(done.WaitFor(1));
+    out.SuspendWorker();  // the worker has left the step that raised OnDone
     EXPECT_EQ(out.LastProgress, 100);
     {
         std::lock_guard lock(progressMutex);
@@ -183,6 +183,7 @@ TEST_F(FrameworkFileTest, ASecondStartAfterOnDoneWritesANewFile)
     out.FileName = Path("two.wav");
     out.Start();
     ASSERT_TRUE(done.WaitFor(2));
+    out.SuspendWorker();
     EXPECT_EQ(FileBytes(Path("two.wav")), FileBytes(Path("one.wav")));
     std::lock_guard lock(progressMutex);
     // LastProgress still held 100: the new run reports its 0 first.

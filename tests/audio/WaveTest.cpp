@@ -353,10 +353,12 @@ protected:
         TSignal finished;
         out.OnDone = [&](TACSComponent*) { finished.Set(); };
         out.OnThreadException = [&](TACSComponent*, const std::exception&) { finished.Set(); };
-        out.Start();
-        if (out.State() == osIdle && !out.Running)
-            return true;  // failed to open
-        return finished.WaitFor();
+        out.Start();  // a failure to open raises OnThreadException at once, on this thread
+        const bool ended = finished.WaitFor();
+        // The worker finishes the step that raised the event and parks; only then may the test
+        // change the output or let the signal go.
+        out.SuspendWorker();
+        return ended;
     }
 };
 
