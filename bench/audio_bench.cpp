@@ -2,9 +2,11 @@
 //
 //   audio_bench decode FILE.wav        decode the whole file through TWaveIn (bytes discarded)
 //   audio_bench copy IN.wav OUT.wav    TWaveIn -> TWaveOut on the output's worker
+//   audio_bench resample IN.wav OUT.wav  TWaveIn -> TRateConverter (44100 Hz) -> TWaveOut
 //
 // Prints "seconds=S bytes=N maxrss_kb=K".
 
+#include "ACS_Converters.h"
 #include "ACS_Wave.h"
 
 #include <sys/resource.h>
@@ -19,7 +21,7 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: audio_bench decode FILE.wav | copy IN.wav OUT.wav\n");
+        std::fprintf(stderr, "usage: audio_bench decode FILE.wav | copy IN.wav OUT.wav | resample IN.wav OUT.wav\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -33,9 +35,14 @@ int main(int argc, char** argv)
         for (int32_t n; (n = in.ReadAudio(buffer.data(), 16384)) > 0;)
             bytes += n;
         in.CloseInput();
-    } else if (mode == "copy" && argc == 4) {
+    } else if ((mode == "copy" || mode == "resample") && argc == 4) {
+        TRateConverter converter;
+        converter.SetOutSampleRate(44100);
+        converter.SetKernelWidth(30);
+        converter.FilterWindow = fwBlackman;
+        converter.SetInput(&in);
         TWaveOut out;
-        out.SetInput(&in);
+        out.SetInput(mode == "copy" ? static_cast<TACSInput*>(&in) : &converter);
         out.FileName = argv[3];
         std::mutex m;
         std::condition_variable cv;

@@ -3,7 +3,8 @@
 #
 # Targets: IMA and MS ADPCM decoding at least 1.0 x the faster of sox and ffmpeg (5-minute file);
 # a WAV copy through TWaveIn -> TWaveOut at least 0.5 x cp (200 MB); an MPEG Layer-3 WAV decoded
-# in at most 1.2 x the memory of its PCM.
+# in at most 1.2 x the memory of its PCM; resampling 22050 -> 44100 Hz stereo at least 1.0 x
+# `sox in.wav -r 44100 out.wav` (5-minute file, both writing a WAV).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -39,7 +40,7 @@ for coding in ima-adpcm ms-adpcm; do
   echo "$coding decoding speed / faster peer = $(ratio "$peer" "$ours")   (target >= 1.00)"
 done
 
-sox -n -r 44100 -c 2 -b 16 "$work/big.wav" synth 600 sine 440 sine 660 vol 0.5 trim 0 594
+sox -n -r 44100 -c 2 -b 16 "$work/big.wav" synth 1188 sine 440 sine 660 vol 0.5
 cat "$work/big.wav" >/dev/null
 size=$(( $(stat -c %s "$work/big.wav") / 1048576 ))
 cp_s=$(best cp "$work/big.wav" "$work/cp.wav")
@@ -54,3 +55,9 @@ pcm_kb=$(( $(sed -E 's/.*bytes=([0-9]+).*/\1/' <<<"$result") / 1024 ))
 rss_kb=$(sed -E 's/.*maxrss_kb=([0-9]+).*/\1/' <<<"$result")
 echo "MPEG Layer-3 WAV, 5 min: PCM ${pcm_kb} KiB, peak memory ${rss_kb} KiB ($result)"
 echo "peak memory / PCM size = $(ratio "$rss_kb" "$pcm_kb")   (target <= 1.20)"
+
+sox "$work/tone.wav" -r 22050 "$work/22k.wav"
+sox_s=$(best sox "$work/22k.wav" -r 44100 "$work/sox44.wav")
+ours=$(best "$bench" resample "$work/22k.wav" "$work/ours44.wav")
+echo "resampling 22050 -> 44100 Hz stereo, 5 min: sox ${sox_s}s, Sonvale ${ours}s"
+echo "resampling speed / sox speed = $(ratio "$sox_s" "$ours")   (target >= 1.00)"

@@ -67,5 +67,6 @@ private:
     std::vector<double> m_carry;   // raising: partial sums carried to the next chunk
     std::vector<int16_t> m_history;  // lowering: the last K-1 input samples (pairs for stereo)
     std::vector<double> m_kernel;
+    std::vector<double> m_spread;  // the kernel, each tap repeated per channel
     int16_t m_last[2] = {0, 0};    // the last input sample of the previous chunk; kept across runs
 };

@@ -19,7 +19,8 @@ public:
     virtual int64_t Size() = 0;
 };
 
-// A file through a large buffer (1 MiB): the components move 16 KiB at a time.
+// A file through a buffer of 1 MiB of its own: the components move 16 KiB at a time, and the
+// system should see large reads and writes (glibc's stdio passes such pieces straight through).
 class TFileStream final : public TStream {
 public:
     enum Mode {
@@ -39,13 +40,28 @@ public:
     void Seek(int64_t position) override;
     int64_t Position() override;
     int64_t Size() override;
-    // Flushes and closes; raises when the last writes cannot be completed.
+    // Writes what is buffered and closes; raises when that fails. Space reserved beyond what was
+    // written is given back.
     void Close();
+    // Asks the file system to set aside room for a file of bytes bytes (its size stays as
+    // written), so it allocates the space in one piece. Nothing happens where it cannot.
+    void Reserve(int64_t bytes);
 
 private:
-    std::FILE* m_file = nullptr;
+    void Flush();           // writes the write buffer
+    void DropReadAhead();   // forgets read-ahead, putting the descriptor back at Position()
+    void WriteFully(const uint8_t* data, std::size_t n);
+
+    int m_fd = -1;
     std::string m_path;
     bool m_writing = false;
+    bool m_reserved = false;
+    int64_t m_readSize = -1;        // a file opened for reading does not change size under us
+    std::vector<uint8_t> m_buffer;
+    std::size_t m_readPos = 0;      // next unread byte of read-ahead in m_buffer
+    std::size_t m_readLen = 0;      // read-ahead bytes in m_buffer
+    std::size_t m_writeLen = 0;     // bytes waiting in m_buffer to be written
+    int64_t m_fdPos = 0;            // where the descriptor stands
 };
 
 class TMemoryStream final : public TStream {

@@ -164,6 +164,18 @@ int32_t TWaveIn::ReadAudio(void* buffer, int32_t bufferSize)
 {
     if (!Active)
         throw EACSException("The Stream is not opened");
+    // PCM asked for in whole windows goes straight into the caller's buffer: the same bytes the
+    // window would hand out, one copy fewer.
+    if (WindowStart > WindowEnd && bufferSize >= BufferSize && !Loop &&
+        (m_format.Kind == wtPCM || m_format.Kind == wtACM)) {
+        int64_t count = static_cast<int64_t>(m_stream->Read(buffer, BufferSize));
+        if (DeliveredBytes + count >= TotalBytes)
+            count = TotalBytes - DeliveredBytes;
+        if (count <= 0)
+            return 0;
+        DeliveredBytes += count;
+        return static_cast<int32_t>(count);
+    }
     if (WindowStart > WindowEnd) {
         if (!Refill()) {
             if (!Loop || TotalBytes <= 0)
@@ -282,6 +294,8 @@ void TWaveOut::OpenOutput()
                                                         static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
                                                         static_cast<uint16_t>(bits));
                 m_outputStream->Write(h.data(), h.size());
+                if (m_input->TotalBytes > 0)
+                    m_outputStream->Reserve(WavHeaderSize + m_input->TotalBytes);
             } else {
                 if (bits != 16)
                     throw EACSException("Cannot encode 8 bit sound into ADPCM.");

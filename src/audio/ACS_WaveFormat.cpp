@@ -362,11 +362,17 @@ int32_t DecodeMsBlock(const uint8_t* block, int32_t blockSize, int32_t channels,
         samplesPerBlock < 2)
         return -1;
     struct State {
-        int32_t Predictor, Delta, Sample1, Sample2;
+        int32_t First, Second;    // the channel's coefficient pair
+        int32_t Delta, Sample1, Sample2;
     } s[2];
     const uint8_t* p = block;
-    for (int32_t c = 0; c < channels; ++c)
-        s[c].Predictor = *p++;
+    for (int32_t c = 0; c < channels; ++c) {
+        const int32_t predictor = *p++;
+        if (predictor >= static_cast<int32_t>(coefficients.size()))
+            return -1;
+        s[c].First = coefficients[static_cast<std::size_t>(predictor)].First;
+        s[c].Second = coefficients[static_cast<std::size_t>(predictor)].Second;
+    }
     for (int32_t c = 0; c < channels; ++c, p += 2)
         s[c].Delta = static_cast<int16_t>(Get16(p));
     for (int32_t c = 0; c < channels; ++c, p += 2)
@@ -374,33 +380,45 @@ int32_t DecodeMsBlock(const uint8_t* block, int32_t blockSize, int32_t channels,
     for (int32_t c = 0; c < channels; ++c, p += 2)
         s[c].Sample2 = static_cast<int16_t>(Get16(p));
     for (int32_t c = 0; c < channels; ++c) {
-        if (s[c].Predictor >= static_cast<int32_t>(coefficients.size()))
-            return -1;
         out[c] = static_cast<int16_t>(s[c].Sample2);
         out[channels + c] = static_cast<int16_t>(s[c].Sample1);
     }
-    const auto expand = [&](State& st, uint8_t nibble) -> int16_t {
-        const TMsCoefficients& k = coefficients[static_cast<std::size_t>(st.Predictor)];
-        // Truncated toward zero, as C's division does.
-        const int64_t prediction = (int64_t{st.Sample1} * k.First + int64_t{st.Sample2} * k.Second) / 256;
-        const int32_t code = nibble >= 8 ? nibble - 16 : nibble;
-        const auto value = static_cast<int32_t>(std::clamp<int64_t>(prediction + int64_t{st.Delta} * code, -32768, 32767));
+    const auto expand = [](State& st, uint32_t nibble) -> int16_t {
+        // Divided by 256 truncating toward zero, as C's division does (the published decoder's
+        // rule; an arithmetic shift alone would round negative values down).
+        const int64_t weighted = int64_t{st.Sample1} * st.First + int64_t{st.Sample2} * st.Second;
+        const int64_t prediction = (weighted + ((weighted >> 63) & 255)) >> 8;
+        const int32_t code = static_cast<int32_t>(nibble) - (nibble >= 8 ? 16 : 0);
+        int64_t value = prediction + int64_t{st.Delta} * code;
+        value = value < -32768 ? -32768 : (value > 32767 ? 32767 : value);
         // A delta that keeps growing (only a damaged block does that) is held where the product
         // above cannot overflow.
-        st.Delta = static_cast<int32_t>(std::min<int64_t>(int64_t{st.Delta} * MsAdaptation[nibble] / 256, 1 << 24));
-        if (st.Delta < 16)
-            st.Delta = 16;
+        const int64_t delta = (int64_t{st.Delta} * MsAdaptation[nibble]) / 256;
+        st.Delta = delta < 16 ? 16 : (delta > (1 << 24) ? (1 << 24) : static_cast<int32_t>(delta));
         st.Sample2 = st.Sample1;
-        st.Sample1 = value;
+        st.Sample1 = static_cast<int32_t>(value);
         return static_cast<int16_t>(value);
     };
     int16_t* o = out + 2 * channels;
-    const int32_t codes = (samplesPerBlock - 2) * channels;
-    for (int32_t i = 0; i < codes; ++i) {
-        const uint8_t byte = p[i / 2];
-        const uint8_t nibble = (i % 2 == 0) ? byte >> 4 : byte & 0x0F;
-        // Mono: high nibble first; stereo: high nibble left, low nibble right.
-        *o++ = expand(s[channels == 1 ? 0 : i % 2], nibble);
+    const uint8_t* codes = p;
+    if (channels == 1) {
+        // High nibble first.
+        const int32_t n = samplesPerBlock - 2;
+        int32_t i = 0;
+        for (; i + 1 < n; i += 2) {
+            const uint8_t byte = codes[i / 2];
+            *o++ = expand(s[0], byte >> 4);
+            *o++ = expand(s[0], byte & 0x0F);
+        }
+        if (i < n)
+            *o++ = expand(s[0], codes[i / 2] >> 4);
+    } else {
+        // One byte per sample instant: high nibble left, low nibble right.
+        for (int32_t i = 0; i < samplesPerBlock - 2; ++i) {
+            const uint8_t byte = codes[i];
+            *o++ = expand(s[0], byte >> 4);
+            *o++ = expand(s[1], byte & 0x0F);
+        }
     }
     return samplesPerBlock;
 }

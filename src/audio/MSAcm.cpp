@@ -89,8 +89,22 @@ uint32_t acmConvert(const TWaveFormatEx& source, const std::vector<uint8_t>& dat
         target.wBitsPerSample != 16 || target.nChannels == 0)
         return ACMERR_NOTPOSSIBLE;
     Handle decoder;
-    if (!OpenDecoder(decoder) || mpg123_feed(decoder.h, data.data(), data.size()) != MPG123_OK)
+    if (!OpenDecoder(decoder))
         return ACMERR_NOTPOSSIBLE;
+    // The data goes in 64 KiB at a time as the decoder asks for it: fed whole, the decoder would
+    // keep a copy of all of it beside the PCM.
+    constexpr std::size_t FeedPiece = 64 * 1024;
+    std::size_t fed = 0;
+    const auto feed = [&] {
+        if (fed >= data.size())
+            return false;
+        const std::size_t n = std::min(FeedPiece, data.size() - fed);
+        if (mpg123_feed(decoder.h, data.data() + fed, n) != MPG123_OK)
+            return false;
+        fed += n;
+        return true;
+    };
+    feed();
 
     // Room for the estimated length (the bit rate and the data size tell it for constant-rate
     // streams), grown by a tenth when it runs out, so the buffer stays close to its content.
@@ -102,6 +116,8 @@ uint32_t acmConvert(const TWaveFormatEx& source, const std::vector<uint8_t>& dat
     std::size_t firstBytes = 0;
     off_t num = 0;
     int rc = mpg123_decode_frame(decoder.h, &num, &first, &firstBytes);
+    while (rc == MPG123_NEED_MORE && feed())
+        rc = mpg123_decode_frame(decoder.h, &num, &first, &firstBytes);
     if (rc == MPG123_NEW_FORMAT) {
         long rate = 0;
         int channels = 0, encoding = 0;
@@ -129,6 +145,8 @@ uint32_t acmConvert(const TWaveFormatEx& source, const std::vector<uint8_t>& dat
         unsigned char* frame = nullptr;
         std::size_t bytes = 0;
         rc = mpg123_decode_frame(decoder.h, &num, &frame, &bytes);
+        if (rc == MPG123_NEED_MORE && feed())
+            rc = MPG123_OK;
         if (rc == MPG123_NEW_FORMAT)
             return ACMERR_NOTPOSSIBLE;  // the format changed inside the data
         if (rc == MPG123_OK && bytes)
