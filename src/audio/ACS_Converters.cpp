@@ -37,7 +37,13 @@ inline int16_t Wrap16(double v)
 // the first of this one, then between neighbours) interpolated onto the output grid, each value
 // scattered over the next taps of the accumulator. The outputs made. Built twice, for AVX2 and
 // for the baseline: the same operations in the same order, so the same bits either way.
-__attribute__((target_clones("avx2", "default")))
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer's runtime is not up yet when the loader picks a clone.
+#define SONVALE_CLONES
+#else
+#define SONVALE_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+SONVALE_CLONES
 int32_t RaiseFrames(double* acc, const double* spread, int32_t span, int32_t ch, const int16_t* last, const int16_t* in,
                     int32_t frames, int32_t out, int32_t rate, int32_t& phase)
 {

@@ -98,6 +98,27 @@ TEST(FrameworkTest, StartRefusesWithoutInputAndWhileRunning)
     EXPECT_EQ(out.Aborts().size(), stepsSeen);
 }
 
+TEST(FrameworkTest, SwappingTheInputOfARunningOutputOpensTheNewAndClosesTheOld)
+{
+    TMemorySource first, second;
+    first.Endless = second.Endless = true;
+    first.Announced = second.Announced = -1;
+    TStepOutput out;
+    out.SetInput(&first);
+    out.Start();
+    ASSERT_TRUE(out.AtFifthStep.WaitFor());
+    out.SetInput(&second);
+    EXPECT_TRUE(second.Active);
+    EXPECT_FALSE(first.Active);
+    EXPECT_EQ(out.Input(), &second);
+    out.SuspendWorker();
+    // Pulls after the swap come from the new source.
+    const int64_t before = second.DeliveredBytes;
+    EXPECT_THROW(out.Start(), EACSException);  // still Running after a suspension
+    EXPECT_EQ(out.Input(), &second);
+    EXPECT_GE(second.DeliveredBytes, before);
+}
+
 TEST(FrameworkTest, DestroyingAWorkingOutputEndsWithAnAbortStep)
 {
     TMemorySource endless;
