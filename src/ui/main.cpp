@@ -312,6 +312,16 @@ void TMainForm::UpdateActions()
 void TMainForm::FormCreate()
 {
     LoadSaveOptions(true);
+    Mp3Encoder = std::make_unique<TMp3EncodeProcess>(m_dialogs);
+    WMAEncoder = std::make_unique<TWMAEncodeProcess>(m_dialogs);
+}
+
+void TMainForm::FormCloseQuery()
+{
+    if (Mp3Encoder->Engaged)
+        Mp3Encoder->KillProcess(0);
+    if (WMAEncoder->Engaged)
+        WMAEncoder->KillProcess(0);
 }
 
 void TMainForm::FormShow()
@@ -401,6 +411,7 @@ bool TMainForm::FormClose()
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
+    FormCloseQuery();
     if (FormClose())
         event->accept();
     else

@@ -5,6 +5,8 @@
 #include "Dialogs.h"
 #include "DiscScan.h"
 #include "MediaMonitor.h"
+#include "Mp3EncodeThread.h"
+#include "WMAEncodeThread.h"
 
 #include <QMainWindow>
 
@@ -30,6 +32,10 @@ public:
 
     // Re-evaluates every action's enabling rule; runs whenever the state behind a rule changes.
     void UpdateActions();
+
+    // The program's two encoder runs; the jobs use them one run at a time.
+    std::unique_ptr<TMp3EncodeProcess> Mp3Encoder;
+    std::unique_ptr<TWMAEncodeProcess> WMAEncoder;
 
     // The drive, its disc and the track list behind ListView1.
     TDiscScan& Disc() { return m_disc; }
@@ -85,6 +91,8 @@ protected:
 private:
     void FormCreate();
     void FormShow();
+    // Stops running encoders; the close is never refused for them.
+    void FormCloseQuery();
     // False when the close must be abandoned (the options could not be saved).
     bool FormClose();
 

@@ -272,4 +272,20 @@ TEST_F(MainFormDiscTest, TheMissingAudioDiscIsReportedOnceAfterStartUp)
     form.hide();
 }
 
+TEST_F(MainFormTest, ClosingKillsARunningEncoder)
+{
+    WriteFile("lame", "#!/bin/sh\nexec sleep 600\n");
+    chmod(Path("lame").c_str(), 0755);
+    TMainForm form(dialogs);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.Mp3Encoder->Engaged = true;
+    form.Mp3Encoder->StartProcess();
+    const pid_t child = form.Mp3Encoder->ChildPid();
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(form.close());
+    EXPECT_FALSE(form.Mp3Encoder->Engaged);
+    EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(child))) << "the encoder was killed and reaped";
+}
+
 }  // namespace

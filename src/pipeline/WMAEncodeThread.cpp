@@ -1,0 +1,83 @@
+#include "WMAEncodeThread.h"
+
+#include "Global.h"
+#include "Mp3EncodeThreadParse.h"
+#include "ProgramFolder.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+std::string TWMAEncodeProcess::FindEncoder()
+{
+    std::string w;
+    if (const char* dir = std::getenv("SONVALE_SYSTEM_DIR"); dir && dir[0] != '\0')
+        w = dir;
+    else
+        w = ExecutableFolder();
+    while (w.size() > 1 && w.back() == '/')
+        w.pop_back();
+    for (const char* candidate : {"/WM8EUTIL", "/system32/WM8EUTIL", "/system/WM8EUTIL"}) {
+        const std::string path = w + candidate;
+        if (access(path.c_str(), X_OK) == 0)
+            return path;
+    }
+    return {};
+}
+
+std::vector<std::string> TWMAEncodeProcess::Arguments(const std::string& encoder) const
+{
+    int32_t& profile = Options.WMAOptions.BitRate;
+    if (profile < 0 || profile >= WMAProfileCount)
+        profile = DefaultWMAProfile;
+    std::vector<std::string> argv{encoder, "-input", InputFile, "-output", OutputFile, "-a_setting", WMAProfiles[profile].Setting};
+    if (Options.UseID3) {
+        if (!Options.CDInfo.Artist.empty())
+            argv.insert(argv.end(), {"-author", Options.CDInfo.Artist});
+        if (!Options.CDInfo.Comment.empty())
+            argv.insert(argv.end(), {"-description", Options.CDInfo.Comment});
+    }
+    return argv;
+}
+
+void TWMAEncodeProcess::StartProcess()
+{
+    EndEarlierRun();
+    if (!MayWriteOutput(JobKind != jkRipTracks))
+        return;
+    const std::string encoder = FindEncoder();
+    if (encoder.empty()) {
+        m_dialogs.MessageBox(QStringLiteral("Can not find WMA encoder,please contact with ") + QLatin1String(SupportAddress) +
+                                 QStringLiteral("!"),
+                             Dialogs::Icon::Information);
+        ReportEnd(0, {});
+        return;
+    }
+    const std::vector<std::string> argv = Arguments(encoder);
+    std::vector<bool> quoted(argv.size(), false);
+    quoted[2] = quoted[4] = true;  // the two file names
+    Launch(encoder, argv, JoinCommandLine(argv, quoted));
+}
+
+void TWMAEncodeProcess::Parse(std::string_view chunk)
+{
+    const TWmaOutput out = ParseWMAOutput(chunk, SecondsSinceStart());
+    for (const TProgressReport& r : out.Reports) {
+        auto info = std::make_unique<TProcessInfo>();
+        info->Code = r.Code;
+        info->ElapsedText = r.ElapsedText;
+        info->EstimatedText = r.EstimatedText;
+        Report(std::move(info), false);
+    }
+    if (out.ErrorLine)
+        ReportEnd(8, out.Line);
+}
+
+void TWMAEncodeProcess::ReportEnd(int32_t status, const std::string& text)
+{
+    auto info = std::make_unique<TProcessInfo>();
+    info->Code = piWmaEnded;
+    info->Status = status;
+    info->ElapsedText = text;
+    Report(std::move(info), true);
+}

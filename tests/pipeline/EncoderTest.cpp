@@ -1,0 +1,349 @@
+#include "Mp3EncodeThread.h"
+#include "WMAEncodeThread.h"
+
+#include "Global.h"
+#include "MessageRecorder.h"
+#include "TestSupport.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+int OpenFds()
+{
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+bool ProcessGone(pid_t pid)
+{
+    // A zombie still has its /proc entry; a reaped child has none.
+    return pid > 0 && !std::filesystem::exists("/proc/" + std::to_string(pid));
+}
+
+std::string Output(const std::string& command)
+{
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
+    char buf[512];
+    while (pipe && std::fgets(buf, sizeof buf, pipe.get()))
+        out += buf;
+    return out;
+}
+
+class EncoderTest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        Options = TOptionsSetting{};
+        LoadSaveOptions(true);
+        baselineFds = OpenFds();
+    }
+
+    // A fake encoder: a shell script under name in the program's folder, found before PATH.
+    void FakeProgram(const std::string& name, const std::string& body)
+    {
+        WriteFile(name, "#!/bin/sh\n" + body + "\n");
+        chmod(Path(name).c_str(), 0755);
+    }
+
+    bool WaitForCode(int32_t code)
+    {
+        return window.WaitUntil([code](const std::vector<TMessageRecorder::Record>& r) {
+            for (const auto& record : r)
+                if (record.Code == code)
+                    return true;
+            return false;
+        });
+    }
+
+    void ExpectNoChildOrPipeLeft(pid_t pid)
+    {
+        EXPECT_TRUE(ProcessGone(pid)) << "the child " << pid << " was not reaped";
+        EXPECT_EQ(OpenFds(), baselineFds) << "a pipe was left open";
+    }
+
+    ScriptedDialogs dialogs;
+    TMessageRecorder window;
+    int baselineFds = 0;
+};
+
+TEST_F(EncoderTest, CommandLinesFromTheOptions)
+{
+    TMp3EncodeProcess mp3(dialogs);
+    mp3.InputFile = "/in dir/x.wav";
+    mp3.OutputFile = "/Out/x \"1\".mp3";
+    struct Case {
+        const char* name;
+        std::function<void(TMp3Options&)> set;
+        std::vector<std::string> argv;
+    } cases[] = {
+        {"defaults", [](TMp3Options&) {}, {"lame", "-b", "128", "-m", "j", "/in dir/x.wav", "/Out/x \"1\".mp3"}},
+        {"VBR, mono, higher quality, no VBR header",
+         [](TMp3Options& o) {
+             o.IsSelectVBR = true;
+             o.VBRQuality = 2;
+             o.MaxBitRate = 256;
+             o.IsVBRHead = true;
+             o.StereoMode = 4;
+             o.MpegQuality = 2;
+         },
+         {"lame", "-b", "128", "-m", "m", "-h", "-V", "2", "-B", "256", "-t", "/in dir/x.wav", "/Out/x \"1\".mp3"}},
+        {"no VBR header without VBR", [](TMp3Options& o) { o.IsVBRHead = true; },
+         {"lame", "-b", "128", "-m", "j", "/in dir/x.wav", "/Out/x \"1\".mp3"}},
+        {"faster, stereo mode out of range",
+         [](TMp3Options& o) {
+             o.MpegQuality = 1;
+             o.StereoMode = 9;
+             o.BitRate = 320;
+         },
+         {"lame", "-b", "320", "-f", "/in dir/x.wav", "/Out/x \"1\".mp3"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Options.Mp3Options = TMp3Options{false, false, 128, 320, 0, 4, 1};
+        c.set(Options.Mp3Options);
+        EXPECT_EQ(mp3.Arguments(), c.argv);
+    }
+    mp3.EncodeMode = false;
+    EXPECT_EQ(mp3.Arguments(), (std::vector<std::string>{"lame", "--decode", "/in dir/x.wav", "/Out/x \"1\".mp3"}));
+    EXPECT_EQ(JoinCommandLine({"lame", "-b", "128", "a b.wav", "c.mp3"}, {false, false, false, true, true}),
+              "lame -b 128 \"a b.wav\" \"c.mp3\"");
+
+    TWMAEncodeProcess wma(dialogs);
+    wma.InputFile = "in.wav";
+    wma.OutputFile = "out.wma";
+    Options.WMAOptions.BitRate = 40;
+    Options.CDInfo.Artist = "The Sample Band";
+    Options.CDInfo.Comment = "a comment";
+    Options.UseID3 = false;
+    EXPECT_EQ(wma.Arguments("/w/WM8EUTIL"),
+              (std::vector<std::string>{"/w/WM8EUTIL", "-input", "in.wav", "-output", "out.wma", "-a_setting", "64_44_2"}));
+    EXPECT_EQ(Options.WMAOptions.BitRate, 8) << "an index outside the profiles is reset in the options";
+    Options.UseID3 = true;
+    Options.WMAOptions.BitRate = 24;
+    EXPECT_EQ(wma.Arguments("/w/WM8EUTIL"),
+              (std::vector<std::string>{"/w/WM8EUTIL", "-input", "in.wav", "-output", "out.wma", "-a_setting", "16_16_1",
+                                        "-author", "The Sample Band", "-description", "a comment"}));
+    Options.CDInfo.Artist.clear();
+    EXPECT_EQ(wma.Arguments("w").size(), 9u) << "an empty artist is left out";
+}
+
+TEST_F(EncoderTest, TheRealLameEncodesAndDecodesWithProgress)
+{
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 " + Path("in.wav") + " synth 2 sine 440 sine 660").c_str()), 0);
+    TMp3EncodeProcess mp3(dialogs);
+    mp3.NotifyWindow = window.Handle();
+    mp3.InputFile = Path("in.wav");
+    mp3.OutputFile = Path("out.mp3");
+    mp3.JobKind = jkWavToMp3;
+    mp3.Engaged = true;
+    mp3.StartProcess();
+    const pid_t pid = mp3.ChildPid();
+    ASSERT_TRUE(WaitForCode(2000));
+    const std::vector<int32_t> codes = window.Codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(codes.back(), 2000);
+    EXPECT_EQ(window.Last().Status, 2);
+    for (std::size_t i = 0; i + 1 < codes.size(); ++i)
+        EXPECT_TRUE(codes[i] >= 1 && codes[i] <= 100) << codes[i];
+    EXPECT_EQ(codes[codes.size() - 2], 100);
+    EXPECT_TRUE(mp3.Engaged) << "a run that ended by itself stays engaged";
+    ExpectNoChildOrPipeLeft(pid);
+    mp3.KillProcess(0);
+    EXPECT_FALSE(mp3.Engaged);
+    // ffmpeg decodes what lame wrote to the input's length within one frame.
+    const std::string samples = Output("ffprobe -v error -select_streams a -show_entries stream=duration_ts,sample_rate "
+                                       "-of csv=p=0 " + Path("out.mp3"));
+    const std::string decoded = Output("ffmpeg -v error -i " + Path("out.mp3") + " -f s16le - | wc -c");
+    EXPECT_NEAR(std::stol(decoded) / 4.0, 88200, 1152) << samples;
+
+    // And back: MP3 to WAV.
+    window.Drain();
+    const std::size_t before = window.Codes().size();
+    mp3.EncodeMode = false;
+    mp3.InputFile = Path("out.mp3");
+    mp3.OutputFile = Path("back.wav");
+    mp3.JobKind = jkMp3ToWav;
+    mp3.Engaged = true;
+    mp3.StartProcess();
+    ASSERT_TRUE(window.WaitUntil([&](const auto&) { return window.Codes().size() > before && window.Codes().back() == 2000; }));
+    EXPECT_EQ(window.Last().Status, 2);
+    EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(Path("back.wav"))), 44 + 88200 * 4, 1152 * 4);
+}
+
+TEST_F(EncoderTest, OutputFromBothPipesInPiecesAndBareCarriageReturns)
+{
+    // Progress on both pipes, redrawn with CR only; one line written in two pieces, which the
+    // reader sees as two chunks and so as two lines that make no report. The fake encoder waits
+    // between its writes so the order is fixed.
+    const std::string pad(14, ' ');
+    FakeProgram("lame", "printf '" + pad + "( 5%%)|    0:01/    0:20|\\r' >&2; sleep 0.2\n"
+                        "printf '" + pad + "(5'; sleep 0.2\n"
+                        "printf '0%%)|    0:10/    0:20|\\r'; sleep 0.2\n"
+                        "printf '" + pad + "(80%%)|    0:16/    0:20|\\r' >&2; sleep 0.2\n"
+                        "printf '" + pad + "(90%%)|    0:18/    0:20|\\n'");
+    TMp3EncodeProcess mp3(dialogs);
+    mp3.NotifyWindow = window.Handle();
+    mp3.InputFile = Path("in.wav");
+    mp3.OutputFile = Path("out.mp3");
+    mp3.Engaged = true;
+    mp3.StartProcess();
+    ASSERT_TRUE(WaitForCode(2000));
+    EXPECT_EQ(window.Codes(), (std::vector<int32_t>{5, 80, 90, 2000}));
+    EXPECT_EQ(window.Records().front().ElapsedText, "0:01");
+    EXPECT_EQ(window.Records().front().EstimatedText, "0:20");
+}
+
+TEST_F(EncoderTest, AChildWithoutProgressGivesOnlyTheEnd)
+{
+    FakeProgram("lame", "echo nothing to see");
+    TMp3EncodeProcess mp3(dialogs);
+    mp3.NotifyWindow = window.Handle();
+    mp3.Engaged = true;
+    mp3.StartProcess();
+    ASSERT_TRUE(WaitForCode(2000));
+    EXPECT_EQ(window.Codes(), std::vector<int32_t>{2000});
+    EXPECT_EQ(window.Last().Status, 2);
+}
+
+TEST_F(EncoderTest, KillingARunLeavesNoChildNoPipeAndNoReport)
+{
+    FakeProgram("lame", "echo '          ( 3%)'\nexec sleep 600");
+    TMp3EncodeProcess mp3(dialogs);
+    mp3.NotifyWindow = window.Handle();
+    mp3.Engaged = true;
+    mp3.StartProcess();
+    const pid_t pid = mp3.ChildPid();
+    ASSERT_TRUE(WaitForCode(3));
+    mp3.KillProcess(0);
+    EXPECT_FALSE(mp3.Busy());
+    ExpectNoChildOrPipeLeft(pid);
+    window.Drain();
+    EXPECT_EQ(window.Codes(), std::vector<int32_t>{3}) << "no report after KillProcess";
+    mp3.KillProcess(0);  // again: nothing
+}
+
+TEST_F(EncoderTest, ASecondRunEndsTheFirstWhoseEndIsNeverReported)
+{
+    FakeProgram("lame", "exec sleep 600");
+    TMp3EncodeProcess mp3(dialogs);
+    mp3.NotifyWindow = window.Handle();
+    mp3.Engaged = true;
+    mp3.StartProcess();
+    const pid_t first = mp3.ChildPid();
+    FakeProgram("lame", "true");
+    mp3.StartProcess();
+    EXPECT_TRUE(ProcessGone(first)) << "the earlier child was killed and reaped first";
+    ASSERT_TRUE(WaitForCode(2000));
+    window.Drain();
+    EXPECT_EQ(window.Codes(), std::vector<int32_t>{2000}) << "one end, the second run's";
+}
+
+TEST_F(EncoderTest, TheOverwriteQuestion)
+{
+    FakeProgram("lame", "true");
+    WriteFile("out.mp3", "old");
+    TMp3EncodeProcess mp3(dialogs);
+    mp3.NotifyWindow = window.Handle();
+    mp3.OutputFile = Path("out.mp3");
+    mp3.JobKind = jkWavToMp3;
+    mp3.Engaged = true;
+
+    dialogs.answers = {Dialogs::Answer::No};
+    mp3.StartProcess();
+    window.Drain();
+    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(Path("out.mp3") + " has existed,overite it?")});
+    ASSERT_EQ(window.Codes(), std::vector<int32_t>{2000});
+    EXPECT_EQ(window.Last().Status, 0);
+    EXPECT_FALSE(mp3.Busy());
+
+    // Yes, but another writer holds the file.
+    const int other = open(Path("out.mp3").c_str(), O_RDWR);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    dialogs.answers = {Dialogs::Answer::Yes};
+    mp3.StartProcess();
+    window.Drain();
+    EXPECT_EQ(window.Last().Status, 1);
+    close(other);
+
+    // Ripping overwrites without asking.
+    mp3.JobKind = jkRipTracks;
+    dialogs.shown.clear();
+    mp3.StartProcess();
+    ASSERT_TRUE(window.WaitUntil([](const auto& r) { return r.size() == 3; }));
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(window.Last().Status, 2);
+}
+
+TEST_F(EncoderTest, AMissingWmaEncoderIsSaid)
+{
+    std::filesystem::create_directory(Path("empty"));
+    setenv("SONVALE_SYSTEM_DIR", Path("empty").c_str(), 1);
+    TWMAEncodeProcess wma(dialogs);
+    wma.NotifyWindow = window.Handle();
+    wma.Engaged = true;
+    wma.StartProcess();
+    unsetenv("SONVALE_SYSTEM_DIR");
+    // The end is sent: it has arrived when StartProcess returns.
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Can not find WMA encoder,please contact with support@sonvale.org!"});
+    ASSERT_EQ(window.Codes(), std::vector<int32_t>{5000});
+    EXPECT_EQ(window.Last().Status, 0);
+}
+
+TEST_F(EncoderTest, TheRealWmaEncoder)
+{
+    setenv("SONVALE_SYSTEM_DIR", WM8EUTIL_DIR, 1);
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 " + Path("in.wav") + " synth 2 sine 440 sine 660").c_str()), 0);
+    Options.UseID3 = true;
+    Options.CDInfo.Artist = "The Sample Band";
+    Options.CDInfo.Comment = "ripped by a test";
+    Options.WMAOptions.BitRate = 13;  // "48_32_2"
+    TWMAEncodeProcess wma(dialogs);
+    wma.NotifyWindow = window.Handle();
+    wma.InputFile = Path("in.wav");
+    wma.OutputFile = Path("out.wma");
+    wma.JobKind = jkWavToWma;
+    wma.Engaged = true;
+    wma.StartProcess();
+    const pid_t pid = wma.ChildPid();
+    ASSERT_TRUE(WaitForCode(5000));
+    EXPECT_EQ(window.Last().Status, 2);
+    const std::vector<int32_t> codes = window.Codes();
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 100), codes.end()) << "the 100% report";
+    ExpectNoChildOrPipeLeft(pid);
+    const std::string probe = Output("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate:"
+                                     "format_tags -of default=nw=1 " + Path("out.wma"));
+    EXPECT_NE(probe.find("codec_name=wmav2"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("sample_rate=32000"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("channels=2"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("bit_rate=48000"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("The Sample Band"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("ripped by a test"), std::string::npos) << probe;
+
+    // A missing input: the encoder's ERROR line ends the run with status 8.
+    window.Drain();
+    wma.InputFile = Path("missing.wav");
+    wma.OutputFile = Path("none.wma");
+    wma.StartProcess();
+    ASSERT_TRUE(window.WaitUntil([](const auto& r) { return r.back().Code == 5000 && r.back().Status == 8; }));
+    EXPECT_NE(window.Last().ElapsedText.find("ERROR"), std::string::npos);
+    EXPECT_NE(window.Last().ElapsedText.find("missing.wav"), std::string::npos);
+    wma.KillProcess(0);
+    unsetenv("SONVALE_SYSTEM_DIR");
+}
+
+}  // namespace
