@@ -33,6 +33,13 @@ public:
     // Handles every message queued by now.
     void Drain();
 
+    // Forgets what was recorded (after handling what is queued).
+    void Clear()
+    {
+        Drain();
+        m_records.clear();
+    }
+
     // The codes of the WM_PROCESSINFO records, in order.
     std::vector<int32_t> Codes() const;
     const Record& Last() const { return m_records.back(); }

@@ -156,7 +156,7 @@ TEST_F(RipThreadTest, TitlesThatAreNoFileNameHereCreateNothing)
         EXPECT_EQ(window.Last().Status, esCannotCreate);
         EXPECT_EQ(FilesIn("Output"), 0);
         EXPECT_FALSE(std::filesystem::exists(Path("escape.wav")));
-        const_cast<std::vector<TMessageRecorder::Record>&>(window.Records()).clear();
+        window.Clear();
     }
     // Characters Linux allows are kept: a name of 251 bytes and odd characters are fine.
     Rip(h, 1, std::string(251, 'y'));
@@ -213,7 +213,7 @@ TEST_F(RipThreadTest, DriveAndTableFailuresCreateNoFile)
         EXPECT_EQ(window.Last().Msg, WM_EXTRACTERROR);
         EXPECT_EQ(window.Last().LParam, c.error);
         EXPECT_EQ(FilesIn("Output"), 0);
-        const_cast<std::vector<TMessageRecorder::Record>&>(window.Records()).clear();
+        window.Clear();
     }
 }
 

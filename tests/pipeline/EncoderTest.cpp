@@ -334,12 +334,30 @@ TEST_F(EncoderTest, TheRealWmaEncoder)
     EXPECT_NE(probe.find("The Sample Band"), std::string::npos) << probe;
     EXPECT_NE(probe.find("ripped by a test"), std::string::npos) << probe;
 
+    // A profile below what the WMA 2 encoder can do (16 kbit/s) still gives a playable file, at
+    // 24 kbit/s, and no error.
+    window.Clear();
+    Options.WMAOptions.BitRate = 24;  // "16_16_1"
+    wma.OutputFile = Path("low.wma");
+    wma.StartProcess();
+    ASSERT_TRUE(window.WaitUntil([](const auto& r) { return !r.empty() && r.back().Code == 5000; }));
+    EXPECT_EQ(window.Last().Status, 2);
+    const std::string low = Output("ffprobe -v error -show_entries stream=sample_rate,channels,bit_rate -of default=nw=1 " +
+                                   Path("low.wma"));
+    EXPECT_NE(low.find("sample_rate=16000"), std::string::npos) << low;
+    EXPECT_NE(low.find("channels=1"), std::string::npos) << low;
+    EXPECT_NE(low.find("bit_rate=24000"), std::string::npos) << low;
+    const std::string help = Output(std::string(WM8EUTIL_DIR) + "/WM8EUTIL --help");
+    EXPECT_NE(help.find("-a_setting B_R_C"), std::string::npos) << help;
+    EXPECT_NE(help.find("24 kbit/s"), std::string::npos) << help;
+
     // A missing input: the encoder's ERROR line ends the run with status 8.
-    window.Drain();
+    window.Clear();
     wma.InputFile = Path("missing.wav");
     wma.OutputFile = Path("none.wma");
     wma.StartProcess();
-    ASSERT_TRUE(window.WaitUntil([](const auto& r) { return r.back().Code == 5000 && r.back().Status == 8; }));
+    ASSERT_TRUE(window.WaitUntil([](const auto& r) { return !r.empty() && r.back().Code == 5000; }));
+    EXPECT_EQ(window.Last().Status, 8);
     EXPECT_NE(window.Last().ElapsedText.find("ERROR"), std::string::npos);
     EXPECT_NE(window.Last().ElapsedText.find("missing.wav"), std::string::npos);
     wma.KillProcess(0);
