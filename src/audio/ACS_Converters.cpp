@@ -50,7 +50,7 @@ int32_t RaiseFrames(double* acc, const double* spread, int32_t span, int32_t ch,
     int32_t f = 0;
     const auto interval = [&](const int16_t* from, const int16_t* to) {
         while (phase < out) {
-            double v[2];
+            double v[2] = {0, 0};
             for (int32_t c = 0; c < ch; ++c) {
                 // The numerator stays within 32 bits: (out - phase) + phase = out.
                 const int32_t numerator = (out - phase) * from[c] + phase * to[c];

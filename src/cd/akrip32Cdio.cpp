@@ -51,7 +51,7 @@ bool EndsWith(const std::string& s, const char* suffix)
 }
 
 // A drive read through libcdio: a device node, or a disc image.
-class TCdioDrive : public TDriveBackend {
+class TCdioDrive final : public TDriveBackend {
 public:
     TCdioDrive(std::string source, driver_id_t driver, std::string vendor, std::string product)
         : m_source(std::move(source))

@@ -24,8 +24,10 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
   pid=$!
   wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1)
   [ -n "$wid" ] || { echo "no window"; cat "$WORK/out.log"; exit 1; }
-  sleep 1   # let the first paint finish before the picture; nothing is waited on by it
-  if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "$SONVALE_SCREENSHOT"; fi
+  if [ -n "${SONVALE_SCREENSHOT:-}" ]; then
+    sleep 1   # the first paint, for the picture only
+    import -window root "$SONVALE_SCREENSHOT"
+  fi
   if [ -e "$WORK/options.ini" ] || [ -e "$WORK/cdinfo.dat" ]; then echo "written before the close"; exit 1; fi
   xdotool windowfocus --sync "$wid"
   for attempt in 1 2 3 4 5; do
