@@ -15,8 +15,8 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build/fuzz --target wav_fuzz
 corpus=build/fuzz/corpus
 mkdir -p "$corpus" build/fuzz/findings
-for spec in "-c 1 -b 16" "-c 2 -b 8" "-c 1 -e ima-adpcm" "-c 2 -e ima-adpcm" "-c 1 -e ms-adpcm" "-c 2 -e ms-adpcm"; do
-  name=$(echo "$spec" | tr -d ' -')
-  sox -n -r 8000 $spec "$corpus/$name.wav" synth 0.05 sine 440 2>/dev/null
+for format in "-c 1 -b 16" "-c 2 -b 8" "-c 1 -e ima-adpcm" "-c 2 -e ima-adpcm" "-c 1 -e ms-adpcm" "-c 2 -e ms-adpcm"; do
+  name=$(echo "$format" | tr -d ' -')
+  sox -n -r 8000 $format "$corpus/$name.wav" synth 0.05 sine 440 2>/dev/null
 done
 build/fuzz/wav_fuzz "$corpus" -max_total_time="$seconds" -artifact_prefix=build/fuzz/findings/ -print_final_stats=1
