@@ -110,7 +110,6 @@ TEST_F(MessagesTest, ASendWhoseTargetGoesAwayReturnsFalse)
     // The worker posts "close" and then sends; the handler of "close" destroys the target, so the
     // sent message is dropped whether it was queued before or after: the sender must wake up.
     auto target = std::make_unique<TMessageTarget>(nullptr);
-    TMessageTarget* raw = target.get();
     const HWND handle = target->Handle();
     QEventLoop loop;
     TMessageTarget closer([&](TMessage&) { target.reset(); });
@@ -123,7 +122,6 @@ TEST_F(MessagesTest, ASendWhoseTargetGoesAwayReturnsFalse)
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
     loop.exec();
     worker.join();
-    static_cast<void>(raw);
     EXPECT_FALSE(target);
     EXPECT_FALSE(sendResult.load());
 }
