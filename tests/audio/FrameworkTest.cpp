@@ -138,7 +138,8 @@ TEST(FrameworkTest, DestroyingAWorkingOutputEndsWithAnAbortStep)
     probe.Start();
     ASSERT_TRUE(probe.AtFifthStep.WaitFor());
     probe.Worker().StopRequested = true;  // what the destructor does first
-    for (int i = 0; i < 6000000 && probe.Worker().StopRequested; ++i)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (probe.Worker().StopRequested && std::chrono::steady_clock::now() < deadline)
         std::this_thread::yield();
     ASSERT_FALSE(probe.Worker().StopRequested);
     const std::vector<bool> probed = probe.Aborts();

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -203,9 +204,20 @@ TEST_F(EncoderTest, OutputFromBothPipesInPiecesAndBareCarriageReturns)
     mp3.Engaged = true;
     mp3.StartProcess();
     ASSERT_TRUE(WaitForCode(2000));
-    EXPECT_EQ(window.Codes(), (std::vector<int32_t>{5, 80, 90, 2000}));
-    EXPECT_EQ(window.Records().front().ElapsedText, "0:01");
-    EXPECT_EQ(window.Records().front().EstimatedText, "0:20");
+    // How the reader meets the writes depends on timing: the two pieces of the 50 % line make no
+    // report when read apart and a 50 when read together, and a slow reader may take stdout
+    // before stderr. Every other report is certain.
+    std::vector<int32_t> codes = window.Codes();
+    EXPECT_EQ(codes.back(), 2000);
+    codes.pop_back();
+    std::sort(codes.begin(), codes.end());
+    codes.erase(std::remove(codes.begin(), codes.end(), 50), codes.end());
+    EXPECT_EQ(codes, (std::vector<int32_t>{5, 80, 90}));
+    for (const auto& r : window.Records())
+        if (r.Code == 5) {
+            EXPECT_EQ(r.ElapsedText, "0:01");
+            EXPECT_EQ(r.EstimatedText, "0:20");
+        }
 }
 
 TEST_F(EncoderTest, AChildWithoutProgressGivesOnlyTheEnd)
