@@ -265,6 +265,26 @@ TEST_F(EncoderTest, ASecondRunEndsTheFirstWhoseEndIsNeverReported)
     EXPECT_EQ(window.Codes(), std::vector<int32_t>{2000}) << "one end, the second run's";
 }
 
+TEST_F(EncoderTest, NoEncoderToRunRaisesAndLeavesNoPipe)
+{
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", Path("nowhere").c_str(), 1);
+    TMp3EncodeProcess mp3(dialogs);
+    mp3.NotifyWindow = window.Handle();
+    mp3.Engaged = true;
+    try {
+        mp3.StartProcess();
+        ADD_FAILURE() << "started without a lame anywhere";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Error while creating mp3 encoding process!2");  // ENOENT
+    }
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_FALSE(mp3.Busy());
+    EXPECT_EQ(OpenFds(), baselineFds);
+    window.Drain();
+    EXPECT_TRUE(window.Records().empty());
+}
+
 TEST_F(EncoderTest, TheOverwriteQuestion)
 {
     FakeProgram("lame", "true");
