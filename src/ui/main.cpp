@@ -303,8 +303,8 @@ void TMainForm::SetStatusText(const QString& text)
 void TMainForm::UpdateActions()
 {
     // Extract (any row checked), Play and Rename (a row selected), Pause and Stop (playing) and
-    // the lookup (any row) act on the disc in the drive; until the drive is part of the program
-    // they have nothing to act on.
+    // the lookup (any row) open the job window, the player, the rename dialog and the lookup,
+    // which are not part of the program yet; until they are, these stay disabled.
     for (QAction* onDisc : {ActionExtract, aPlay, aPause, aStop, aEditTrackName, aQueryCDDB})
         onDisc->setEnabled(false);
 }
