@@ -15,7 +15,7 @@ packages=(
   # MP3 encoding and decoding (run as a child process)
   lame
   # tests, benchmarks and the peers they compare with
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool imagemagick sox ffmpeg vorbis-tools
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool imagemagick sox ffmpeg vorbis-tools
   id3v2 libcdio-utils fonts-dejavu-core
 )
 
