@@ -238,6 +238,15 @@ void TACSThread::Execute()
                 m_suspended = true;
             }
             m_error(e);
+        } catch (...) {
+            // Not an exception of ours or the library's, but it ends the run all the same rather
+            // than the program.
+            AbortRequested = false;
+            if (SuspendWhenIdle) {
+                std::lock_guard lock(m_parkMutex);
+                m_suspended = true;
+            }
+            m_error(EACSException("An unknown error ended the output"));
         }
     }
     // Stopped while working: one last step with Abort, then end.
