@@ -220,32 +220,27 @@ void TACSThread::Execute()
         std::lock_guard step(StepLock);
         if (StepDelay > 5)
             std::this_thread::sleep_for(std::chrono::milliseconds(StepDelay));
+        // The park is decided before the completion or the error handler runs: a Start made from
+        // within OnDone (or from a thread OnDone waits for) then resumes the worker for certain.
+        const auto endOfRun = [this] {
+            AbortRequested = false;
+            if (SuspendWhenIdle) {
+                std::lock_guard lock(m_parkMutex);
+                m_suspended = true;
+            }
+        };
         try {
             if (!m_step(AbortRequested)) {
-                AbortRequested = false;
-                // The park is decided before the completion runs: a Start made from within
-                // OnDone (or from a thread OnDone waits for) then resumes the worker for certain.
-                if (SuspendWhenIdle) {
-                    std::lock_guard lock(m_parkMutex);
-                    m_suspended = true;
-                }
+                endOfRun();
                 m_complete();
             }
         } catch (const std::exception& e) {
-            AbortRequested = false;
-            if (SuspendWhenIdle) {
-                std::lock_guard lock(m_parkMutex);
-                m_suspended = true;
-            }
+            endOfRun();
             m_error(e);
         } catch (...) {
-            // Not an exception of ours or the library's, but it ends the run all the same rather
+            // Not an exception of ours or a library's, but it ends the run all the same rather
             // than the program.
-            AbortRequested = false;
-            if (SuspendWhenIdle) {
-                std::lock_guard lock(m_parkMutex);
-                m_suspended = true;
-            }
+            endOfRun();
             m_error(EACSException("An unknown error ended the output"));
         }
     }
