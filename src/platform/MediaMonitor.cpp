@@ -15,6 +15,18 @@ void TMediaMonitor::Raise(Event event)
         emit VolumeRemoved();
 }
 
+std::optional<TMediaMonitor::Event> TMediaPresence::Change(const std::string& drive, bool hasMedia)
+{
+    bool& had = m_hasMedia[drive];
+    const bool before = had;
+    had = hasMedia;
+    if (hasMedia && !before)
+        return TMediaMonitor::Event::VolumeArrived;
+    if (!hasMedia && before)
+        return TMediaMonitor::Event::VolumeRemoved;
+    return std::nullopt;
+}
+
 namespace {
 
 bool HasMedia(udev_device* device)
@@ -29,8 +41,7 @@ bool IsCdDrive(udev_device* device)
     return cdrom && std::string(cdrom) == "1";
 }
 
-// Turns udev's "change" events of CD drives into arrival and removal: udev reports a change
-// whenever the drive's state moves (tray, media, lock); only a change of "has a disc" counts.
+// Turns udev's "change" events of CD drives into arrival and removal.
 class TUdevMediaMonitor final : public TMediaMonitor {
 public:
     TUdevMediaMonitor(udev* context, udev_monitor* monitor, QObject* parent)
@@ -60,7 +71,7 @@ private:
         udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list))
         {
             if (udev_device* device = udev_device_new_from_syspath(m_udev, udev_list_entry_get_name(entry))) {
-                m_hasMedia[udev_device_get_syspath(device)] = HasMedia(device);
+                m_presence.Seed(udev_device_get_syspath(device), HasMedia(device));
                 udev_device_unref(device);
             }
         }
@@ -71,14 +82,8 @@ private:
     {
         while (udev_device* device = udev_monitor_receive_device(m_monitor)) {
             if (IsCdDrive(device)) {
-                const std::string path = udev_device_get_syspath(device);
-                const bool now = HasMedia(device);
-                const bool before = m_hasMedia[path];
-                m_hasMedia[path] = now;
-                if (now && !before)
-                    Raise(Event::VolumeArrived);
-                else if (!now && before)
-                    Raise(Event::VolumeRemoved);
+                if (const auto event = m_presence.Change(udev_device_get_syspath(device), HasMedia(device)))
+                    Raise(*event);
             }
             udev_device_unref(device);
         }
@@ -87,7 +92,7 @@ private:
     udev* m_udev;
     udev_monitor* m_monitor;
     QSocketNotifier m_notifier;
-    std::map<std::string, bool> m_hasMedia;
+    TMediaPresence m_presence;
 };
 
 }  // namespace

@@ -6,7 +6,10 @@
 
 #include <QObject>
 
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 class TMediaMonitor : public QObject {
     Q_OBJECT
@@ -21,6 +24,20 @@ public:
 signals:
     void VolumeArrived();
     void VolumeRemoved();
+};
+
+// What a drive's change notices mean: udev reports a change whenever a CD drive's state moves
+// (tray, media, lock); only a change of "holds a disc" is an arrival or a removal.
+class TMediaPresence {
+public:
+    // A drive as it is at start-up: no event.
+    void Seed(const std::string& drive, bool hasMedia) { m_hasMedia[drive] = hasMedia; }
+    // A change notice of a drive; the event it means, if any. A drive first seen now counts as
+    // having had no disc.
+    std::optional<TMediaMonitor::Event> Change(const std::string& drive, bool hasMedia);
+
+private:
+    std::map<std::string, bool> m_hasMedia;
 };
 
 // A monitor on udev's block devices: a disc appearing in or leaving a CD drive. A monitor that
