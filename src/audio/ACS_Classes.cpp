@@ -15,6 +15,32 @@ void LockInput(std::atomic<bool>& flag)
     }
 }
 
+void SwapInput(TACSInputHolder* holder, TACSInput*& slot, TACSInput* input, bool running, std::atomic<bool>& flag)
+{
+    if (!running) {
+        if (slot)
+            slot->RemoveHolder(holder);
+        slot = input;
+        if (slot)
+            slot->AddHolder(holder);
+        return;
+    }
+    // While running: the new source is opened first, swapped in between two pulls, and the old
+    // one closed after.
+    if (input)
+        input->OpenInput();
+    TACSInput* old = slot;
+    LockInput(flag);
+    if (old)
+        old->RemoveHolder(holder);
+    slot = input;
+    if (slot)
+        slot->AddHolder(holder);
+    UnlockInput(flag);
+    if (old)
+        old->CloseInput();
+}
+
 // --- sources ---------------------------------------------------------------------------------
 
 TACSInput::~TACSInput()
@@ -118,28 +144,8 @@ TACSConverter::~TACSConverter()
 
 void TACSConverter::SetInput(TACSInput* input)
 {
-    if (input == this)
-        return;
-    if (!Active) {
-        if (m_input)
-            m_input->RemoveHolder(this);
-        m_input = input;
-        if (m_input)
-            m_input->AddHolder(this);
-        return;
-    }
-    if (input)
-        input->OpenInput();
-    TACSInput* old = m_input;
-    LockInput(InputLocked);
-    if (old)
-        old->RemoveHolder(this);
-    m_input = input;
-    if (m_input)
-        m_input->AddHolder(this);
-    UnlockInput(InputLocked);
-    if (old)
-        old->CloseInput();
+    if (input != this)
+        SwapInput(this, m_input, input, Active, InputLocked);
 }
 
 void TACSConverter::ReleaseInputLocks()
@@ -272,26 +278,7 @@ TACSOutput::~TACSOutput()
 
 void TACSOutput::SetInput(TACSInput* input)
 {
-    if (!Running) {
-        if (m_input)
-            m_input->RemoveHolder(this);
-        m_input = input;
-        if (m_input)
-            m_input->AddHolder(this);
-        return;
-    }
-    if (input)
-        input->OpenInput();
-    TACSInput* old = m_input;
-    LockInput(InputLocked);
-    if (old)
-        old->RemoveHolder(this);
-    m_input = input;
-    if (m_input)
-        m_input->AddHolder(this);
-    UnlockInput(InputLocked);
-    if (old)
-        old->CloseInput();
+    SwapInput(this, m_input, input, Running, InputLocked);
 }
 
 void TACSOutput::InputRemoved(TACSInput* input)

@@ -47,6 +47,11 @@ protected:
 void LockInput(std::atomic<bool>& flag);
 inline void UnlockInput(std::atomic<bool>& flag) { flag.store(false, std::memory_order_release); }
 
+// Replaces the input a holder (an output or a converter) pulls from, keeping the removal
+// notification in step. While the holder runs, the new source is opened, swapped in under flag
+// and the old one closed.
+void SwapInput(TACSInputHolder* holder, TACSInput*& slot, TACSInput* input, bool running, std::atomic<bool>& flag);
+
 class TACSInput : public TACSComponent {
 public:
     ~TACSInput() override;

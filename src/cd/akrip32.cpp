@@ -100,6 +100,20 @@ void SetAddress(TTOCTrack& entry, int32_t lba, bool msf)
     }
 }
 
+// Runs op(library, the handle's entry, its drive) under the library's lock, after clearing the
+// calling thread's error; ALERR_NODRIVE when the handle is not open.
+template <typename Op>
+int32_t OnHandle(HCDROM handle, Op op)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    lastError = ALERR_NOERROR;
+    OpenHandle* open = lib.Find(handle);
+    if (!open)
+        return Fail(ALERR_NODRIVE);
+    return op(lib, *open, *(*lib.Drives)[open->Drive]);
+}
+
 }  // namespace
 
 TTrackBufMemory::TTrackBufMemory(uint32_t lba, uint32_t count)
@@ -176,85 +190,69 @@ HCDROM GetCDHandle(const TGetCDHand* request)
 
 int32_t CloseCDHandle(HCDROM handle)
 {
-    Library& lib = Lib();
-    std::lock_guard lock(lib.Mutex);
-    lastError = ALERR_NOERROR;
-    const OpenHandle* open = lib.Find(handle);
-    if (!open)
-        return Fail(ALERR_NODRIVE);
-    lib.ReleaseDrive(open->Drive, handle);
-    lib.Handles.erase(handle);
-    return 1;
+    return OnHandle(handle, [&](Library& lib, OpenHandle& open, TDriveBackend&) {
+        lib.ReleaseDrive(open.Drive, handle);
+        lib.Handles.erase(handle);
+        return 1;
+    });
 }
 
 int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value)
 {
-    Library& lib = Lib();
-    std::lock_guard lock(lib.Mutex);
-    lastError = ALERR_NOERROR;
-    OpenHandle* open = lib.Find(handle);
-    if (!open)
-        return Fail(ALERR_NODRIVE);
-    if (which != CDP_MSF || !(*lib.Drives)[open->Drive]->SetParameter(which, value))
-        return Fail(ALERR_INVPARM);
-    open->Msf = value != 0;
-    return 1;
+    return OnHandle(handle, [&](Library&, OpenHandle& open, TDriveBackend& drive) {
+        if (which != CDP_MSF || !drive.SetParameter(which, value))
+            return Fail(ALERR_INVPARM);
+        open.Msf = value != 0;
+        return 1;
+    });
 }
 
 int32_t ReadTOC(HCDROM handle, TTOC* toc)
 {
-    Library& lib = Lib();
-    std::lock_guard lock(lib.Mutex);
-    lastError = ALERR_NOERROR;
-    const OpenHandle* open = lib.Find(handle);
-    if (!open)
-        return Fail(ALERR_NODRIVE);
-    if (!toc)
-        return Fail(ALERR_INVPARM);
-    TDiscToc disc;
-    if (!(*lib.Drives)[open->Drive]->ReadToc(disc))
-        return Fail(ALERR_TOC);
-    // The record holds 99 tracks and the lead-out, numbered 1 to 99.
-    const std::size_t count = disc.Tracks.size();
-    if (count == 0 || count >= MaxTocEntries || disc.FirstTrack < 1 ||
-        disc.FirstTrack + static_cast<int>(count) - 1 > 99)
-        return Fail(ALERR_TOC);
+    return OnHandle(handle, [&](Library&, OpenHandle& open, TDriveBackend& drive) {
+        if (!toc)
+            return Fail(ALERR_INVPARM);
+        TDiscToc disc;
+        if (!drive.ReadToc(disc))
+            return Fail(ALERR_TOC);
+        // The record holds 99 tracks and the lead-out, numbered 1 to 99.
+        const std::size_t count = disc.Tracks.size();
+        if (count == 0 || count >= MaxTocEntries || disc.FirstTrack < 1 ||
+            disc.FirstTrack + static_cast<int>(count) - 1 > 99)
+            return Fail(ALERR_TOC);
 
-    std::memset(toc, 0, sizeof *toc);
-    toc->TocLen = static_cast<uint16_t>(2 + 8 * (count + 1));
-    toc->FirstTrack = static_cast<uint8_t>(disc.FirstTrack);
-    toc->LastTrack = static_cast<uint8_t>(disc.FirstTrack + count - 1);
-    for (std::size_t i = 0; i < count; ++i) {
-        TTOCTrack& entry = toc->Tracks[i];
-        entry.AdrCtrl = disc.Tracks[i].Audio ? 0x10 : 0x14;
-        entry.TrackNumber = static_cast<uint8_t>(disc.FirstTrack + i);
-        SetAddress(entry, disc.Tracks[i].Lba, open->Msf);
-    }
-    TTOCTrack& leadOut = toc->Tracks[count];
-    leadOut.AdrCtrl = 0x10;
-    leadOut.TrackNumber = 0xAA;
-    SetAddress(leadOut, disc.LeadOutLba, open->Msf);
-    return 1;
+        std::memset(toc, 0, sizeof *toc);
+        toc->TocLen = static_cast<uint16_t>(2 + 8 * (count + 1));
+        toc->FirstTrack = static_cast<uint8_t>(disc.FirstTrack);
+        toc->LastTrack = static_cast<uint8_t>(disc.FirstTrack + count - 1);
+        for (std::size_t i = 0; i < count; ++i) {
+            TTOCTrack& entry = toc->Tracks[i];
+            entry.AdrCtrl = disc.Tracks[i].Audio ? 0x10 : 0x14;
+            entry.TrackNumber = static_cast<uint8_t>(disc.FirstTrack + i);
+            SetAddress(entry, disc.Tracks[i].Lba, open.Msf);
+        }
+        TTOCTrack& leadOut = toc->Tracks[count];
+        leadOut.AdrCtrl = 0x10;
+        leadOut.TrackNumber = 0xAA;
+        SetAddress(leadOut, disc.LeadOutLba, open.Msf);
+        return 1;
+    });
 }
 
 int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf* buffer)
 {
-    Library& lib = Lib();
-    std::lock_guard lock(lib.Mutex);
-    lastError = ALERR_NOERROR;
-    const OpenHandle* open = lib.Find(handle);
-    if (!open)
-        return Fail(ALERR_NODRIVE);
-    if (!buffer || buffer->NumFrames == 0 || buffer->NumFrames > 0x7FFFFFFF / CDSectorSize ||
-        buffer->MaxLen < buffer->NumFrames * CDSectorSize || buffer->StartFrame > 0x7FFFFFFF)
-        return Fail(ALERR_INVPARM);
-    buffer->Len = 0;
-    buffer->StartOffset = 0;
-    if (!(*lib.Drives)[open->Drive]->ReadAudio(static_cast<int32_t>(buffer->StartFrame),
-                                                static_cast<int32_t>(buffer->NumFrames), buffer->Buf))
-        return Fail(ALERR_READ);
-    buffer->Len = buffer->NumFrames * CDSectorSize;
-    return 1;
+    return OnHandle(handle, [&](Library&, OpenHandle&, TDriveBackend& drive) {
+        if (!buffer || buffer->NumFrames == 0 || buffer->NumFrames > 0x7FFFFFFF / CDSectorSize ||
+            buffer->MaxLen < buffer->NumFrames * CDSectorSize || buffer->StartFrame > 0x7FFFFFFF)
+            return Fail(ALERR_INVPARM);
+        buffer->Len = 0;
+        buffer->StartOffset = 0;
+        if (!drive.ReadAudio(static_cast<int32_t>(buffer->StartFrame), static_cast<int32_t>(buffer->NumFrames),
+                             buffer->Buf))
+            return Fail(ALERR_READ);
+        buffer->Len = buffer->NumFrames * CDSectorSize;
+        return 1;
+    });
 }
 
 int32_t GetAspiLibError()
