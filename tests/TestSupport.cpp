@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -104,6 +105,19 @@ QStringList ScriptedDialogs::Texts() const
     for (const Shown& s : shown)
         texts << s.text;
     return texts;
+}
+
+std::string CommandOutput(const std::string& command)
+{
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, pipe))
+        out += buf;
+    pclose(pipe);
+    return out;
 }
 
 void PrintTo(const QString& s, std::ostream* os)

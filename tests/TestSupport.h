@@ -55,5 +55,8 @@ public:
     QStringList Texts() const;
 };
 
+// What a shell command prints on its standard output (add "2>&1" for the errors too).
+std::string CommandOutput(const std::string& command);
+
 // So failing expectations print QStrings as text.
 void PrintTo(const QString& s, std::ostream* os);

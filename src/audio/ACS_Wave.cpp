@@ -1,5 +1,7 @@
 #include "ACS_Wave.h"
 
+#include "ACS_Bytes.h"
+
 #include "WavHeader.h"
 #include "WaveConverter.h"
 
@@ -8,18 +10,6 @@
 #include <cstring>
 
 namespace {
-
-void Put16(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v)
-{
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
 
 void WriteAt(TStream& s, int64_t at, uint32_t value)
 {

@@ -1,14 +1,13 @@
 #include "ACS_WaveFormat.h"
 
+#include "ACS_Bytes.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr int64_t WalkLimit = 8192;
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16; }
 
 // The walk's view of the stream: bytes consumed, and the last four of them as the identifier.
 class Walker {

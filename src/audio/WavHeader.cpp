@@ -1,25 +1,11 @@
 #include "WavHeader.h"
 
+#include "ACS_Bytes.h"
+
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-
-namespace {
-
-void Put16(uint8_t* at, uint32_t v)
-{
-    at[0] = static_cast<uint8_t>(v);
-    at[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t v)
-{
-    Put16(at, v);
-    Put16(at + 2, v >> 16);
-}
-
-}  // namespace
 
 TWavHeader CanonicalWavHeader(uint64_t dataBytes, uint16_t channels, uint32_t samplesPerSecond, uint16_t bitsPerSample)
 {

@@ -1,19 +1,12 @@
 #include "WaveConverter.h"
 
+#include "ACS_Bytes.h"
+
 #include "ACS_Types.h"
 #include "WavHeader.h"
 
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-uint32_t Get32(const uint8_t* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-}  // namespace
 
 TWaveConverter::TWaveConverter()
     : FormatCapacity(acmMetricsMaxSizeFormat())

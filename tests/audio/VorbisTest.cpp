@@ -11,16 +11,6 @@
 
 namespace {
 
-std::string Output(const std::string& command)
-{
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-    char buf[512];
-    while (pipe && std::fgets(buf, sizeof buf, pipe.get()))
-        out += buf;
-    return out;
-}
-
 uint32_t Get32(const std::vector<uint8_t>& b, std::size_t at)
 {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
@@ -86,7 +76,7 @@ TEST_F(VorbisTest, AChordComesBackFromOggdec)
         ASSERT_EQ(Encode(vorbis, Path("chord.wav"), Path("chord.ogg")), "");
         EXPECT_TRUE(vorbis.Comments.empty()) << "comments are set again for every run";
 
-        const std::string info = Output("ogginfo " + Path("chord.ogg"));
+        const std::string info = CommandOutput("ogginfo " + Path("chord.ogg") + " 2>&1");
         EXPECT_NE(info.find("Channels: " + std::to_string(c.channels)), std::string::npos) << info;
         EXPECT_NE(info.find("Rate: " + std::to_string(c.rate)), std::string::npos) << info;
         EXPECT_EQ(info.find("WARNING"), std::string::npos) << info;
@@ -108,7 +98,7 @@ TEST_F(VorbisTest, AnEmptyInputGivesAValidStream)
     ASSERT_EQ(Shell("sox -n -r 44100 -c 2 -b 16 " + Path("empty.wav") + " trim 0 0"), 0);
     TVorbisOut vorbis;
     ASSERT_EQ(Encode(vorbis, Path("empty.wav"), Path("empty.ogg")), "");
-    const std::string info = Output("ogginfo " + Path("empty.ogg"));
+    const std::string info = CommandOutput("ogginfo " + Path("empty.ogg") + " 2>&1");
     EXPECT_EQ(info.find("ERROR"), std::string::npos) << info;
     EXPECT_EQ(info.find("WARNING"), std::string::npos) << info;
     EXPECT_NE(info.find("Logical stream 1 ended"), std::string::npos) << info;

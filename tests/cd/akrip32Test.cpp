@@ -145,16 +145,6 @@ TEST_F(Akrip32Test, ATableOfMoreThan99TracksIsRefused)
     EXPECT_EQ(GetAspiLibError(), ALERR_TOC);
 }
 
-std::string RunCommand(const std::string& command)
-{
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    char buf[512];
-    while (pipe && std::fgets(buf, sizeof buf, pipe.get()))
-        out += buf;
-    return out;
-}
-
 // A disc image written by mkdisc, read through libcdio like a drive: the table matches what
 // cd-info reads from the same cue sheet, and the sectors are the .bin file's bytes.
 TEST_F(Akrip32Test, AnImageDriveReadsTheDiscMkdiscWrote)
@@ -183,7 +173,7 @@ TEST_F(Akrip32Test, AnImageDriveReadsTheDiscMkdiscWrote)
     ASSERT_EQ(toc.LastTrack, 3);
 
     // cd-info prints "  2: 00:03:00  000075 audio ..." per track and "170: ..." for the lead-out.
-    const std::string listing = RunCommand("cd-info --no-header --no-device-info --no-cddb --no-vcd --no-analyze "
+    const std::string listing = CommandOutput("cd-info --no-header --no-device-info --no-cddb --no-vcd --no-analyze "
                                            "--cue-file " + cue + " 2>/dev/null");
     const std::regex line(R"(\s*(\d+): (\d\d):(\d\d):(\d\d)\s+(\d+)\s+(audio|leadout).*)");
     int entry = 0;

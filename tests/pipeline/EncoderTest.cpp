@@ -34,16 +34,6 @@ bool ProcessGone(pid_t pid)
     return pid > 0 && !std::filesystem::exists("/proc/" + std::to_string(pid));
 }
 
-std::string Output(const std::string& command)
-{
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-    char buf[512];
-    while (pipe && std::fgets(buf, sizeof buf, pipe.get()))
-        out += buf;
-    return out;
-}
-
 class EncoderTest : public TempDirTest {
 protected:
     void SetUp() override
@@ -167,9 +157,9 @@ TEST_F(EncoderTest, TheRealLameEncodesAndDecodesWithProgress)
     mp3.KillProcess(0);
     EXPECT_FALSE(mp3.Engaged);
     // ffmpeg decodes what lame wrote to the input's length within one frame.
-    const std::string samples = Output("ffprobe -v error -select_streams a -show_entries stream=duration_ts,sample_rate "
-                                       "-of csv=p=0 " + Path("out.mp3"));
-    const std::string decoded = Output("ffmpeg -v error -i " + Path("out.mp3") + " -f s16le - | wc -c");
+    const std::string samples = CommandOutput("ffprobe -v error -select_streams a -show_entries stream=duration_ts,sample_rate "
+                                       "-of csv=p=0 " + Path("out.mp3") + " 2>&1");
+    const std::string decoded = CommandOutput("ffmpeg -v error -i " + Path("out.mp3") + " -f s16le - | wc -c" + " 2>&1");
     EXPECT_NEAR(std::stol(decoded) / 4.0, 88200, 1152) << samples;
 
     // And back: MP3 to WAV.
@@ -357,8 +347,8 @@ TEST_F(EncoderTest, TheRealWmaEncoder)
     const std::vector<int32_t> codes = window.Codes();
     EXPECT_NE(std::find(codes.begin(), codes.end(), 100), codes.end()) << "the 100% report";
     ExpectNoChildOrPipeLeft(pid);
-    const std::string probe = Output("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate:"
-                                     "format_tags -of default=nw=1 " + Path("out.wma"));
+    const std::string probe = CommandOutput("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate:"
+                                     "format_tags -of default=nw=1 " + Path("out.wma") + " 2>&1");
     EXPECT_NE(probe.find("codec_name=wmav2"), std::string::npos) << probe;
     EXPECT_NE(probe.find("sample_rate=32000"), std::string::npos) << probe;
     EXPECT_NE(probe.find("channels=2"), std::string::npos) << probe;
@@ -374,12 +364,12 @@ TEST_F(EncoderTest, TheRealWmaEncoder)
     wma.StartProcess();
     ASSERT_TRUE(window.WaitUntil([](const auto& r) { return !r.empty() && r.back().Code == 5000; }));
     EXPECT_EQ(window.Last().Status, 2);
-    const std::string low = Output("ffprobe -v error -show_entries stream=sample_rate,channels,bit_rate -of default=nw=1 " +
-                                   Path("low.wma"));
+    const std::string low = CommandOutput("ffprobe -v error -show_entries stream=sample_rate,channels,bit_rate -of default=nw=1 " +
+                                   Path("low.wma") + " 2>&1");
     EXPECT_NE(low.find("sample_rate=16000"), std::string::npos) << low;
     EXPECT_NE(low.find("channels=1"), std::string::npos) << low;
     EXPECT_NE(low.find("bit_rate=24000"), std::string::npos) << low;
-    const std::string help = Output(std::string(WM8EUTIL_DIR) + "/WM8EUTIL --help");
+    const std::string help = CommandOutput(std::string(WM8EUTIL_DIR) + "/WM8EUTIL --help 2>&1");
     EXPECT_NE(help.find("-a_setting B_R_C"), std::string::npos) << help;
     EXPECT_NE(help.find("24 kbit/s"), std::string::npos) << help;
 

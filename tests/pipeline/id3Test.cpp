@@ -207,18 +207,6 @@ TEST(Id3GenreTest, ChoicesAndCodesConvertBothWays)
 }
 
 // The id3v2 tool (id3lib) reads the tag we wrote.
-std::string RunCommand(const std::string& command)
-{
-    std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe)
-        return out;
-    std::array<char, 512> buf;
-    while (std::fgets(buf.data(), buf.size(), pipe.get()))
-        out += buf.data();
-    return out;
-}
-
 TEST_F(Id3Test, APeerReadsOurTagAndWeReadThePeers)
 {
     // A real MP3 stream from lame: one second of a tone.
@@ -238,7 +226,7 @@ TEST_F(Id3Test, APeerReadsOurTagAndWeReadThePeers)
     tag.Genre = GenreToID3(118);
     ASSERT_EQ(tag.SaveToFile(mp3), id3Success);
 
-    const std::string listed = RunCommand("id3v2 -l '" + mp3 + "' 2>&1");
+    const std::string listed = CommandOutput("id3v2 -l '" + mp3 + "' 2>&1");
     EXPECT_NE(listed.find("Title  : Opening Theme"), std::string::npos) << listed;
     EXPECT_NE(listed.find("Artist: The Sample Band"), std::string::npos) << listed;
     EXPECT_NE(listed.find("Album  : Sonvale Sessions"), std::string::npos) << listed;
