@@ -116,19 +116,38 @@ const int32_t ImaIndexTable[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2
 
 const int32_t MsAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614, 768, 614, 512, 409, 307, 230, 230, 230};
 
-// One IMA code applied to a channel; the new predictor. The lower limit is -32767.
-int16_t ImaStep(TImaChannel& c, uint8_t code)
+// The decoder's two lookups, worked out once from the published tables: the difference a code's
+// magnitude bits stand for at each step index (step/8, plus step, step/2 and step/4 for the bits
+// 4, 2 and 1, each shifted on its own as the reference decoder does), and the next step index.
+struct ImaTables {
+    int32_t Difference[89][8];
+    uint8_t NextIndex[89][16];
+    ImaTables()
+    {
+        for (int32_t index = 0; index < 89; ++index) {
+            const int32_t step = ImaStepTable[index];
+            for (int32_t bits = 0; bits < 8; ++bits)
+                Difference[index][bits] =
+                    (step >> 3) + ((bits & 4) ? step : 0) + ((bits & 2) ? step >> 1 : 0) + ((bits & 1) ? step >> 2 : 0);
+            for (int32_t code = 0; code < 16; ++code)
+                NextIndex[index][code] = static_cast<uint8_t>(std::clamp(index + ImaIndexTable[code], 0, 88));
+        }
+    }
+};
+
+const ImaTables& Ima()
 {
-    const int32_t step = ImaStepTable[c.StepIndex];
-    int32_t diff = step >> 3;
-    if (code & 4)
-        diff += step;
-    if (code & 2)
-        diff += step >> 1;
-    if (code & 1)
-        diff += step >> 2;
+    static const ImaTables tables;
+    return tables;
+}
+
+// One IMA code applied to a channel; the new predictor. The lower limit is -32767.
+inline int16_t ImaStep(TImaChannel& c, uint8_t code)
+{
+    const ImaTables& t = Ima();
+    const int32_t diff = t.Difference[c.StepIndex][code & 7];
     c.Predictor = std::clamp((code & 8) ? c.Predictor - diff : c.Predictor + diff, -32767, 32767);
-    c.StepIndex = std::clamp(c.StepIndex + ImaIndexTable[code], 0, 88);
+    c.StepIndex = t.NextIndex[c.StepIndex][code];
     return static_cast<int16_t>(c.Predictor);
 }
 
