@@ -154,10 +154,7 @@ void TCDRipThread::Execute()
         PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
         return;
     }
-    const auto frames = [&](int entry) {
-        const uint8_t* a = toc.Tracks[entry].Addr;
-        return a[1] * 4500 + a[2] * 75 + a[3];
-    };
+    const auto frames = [&](int entry) { return TocFrames(toc.Tracks[entry]); };
     const int32_t start = frames(m_trackPosition - 1) - frames(0);
     const int32_t length = frames(m_trackPosition) - frames(m_trackPosition - 1);
     if (length < 0) {
