@@ -55,29 +55,6 @@ void PostProgress(HWND window, int32_t percent, Clock::time_point start)
     Post(window, std::move(info));
 }
 
-bool WriteAll(int fd, const uint8_t* data, std::size_t n)
-{
-    while (n > 0) {
-        const ssize_t put = write(fd, data, n);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-// A descriptor closed on every path out.
-struct Fd {
-    int fd;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() { if (fd >= 0) close(fd); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
 // Opens path for writing as a new, empty file that this program holds the write lock on. A
 // symbolic link is not followed (the file must stay in its folder); a file another writer holds
 // is not touched. -1 on failure.
@@ -176,16 +153,16 @@ void TCDRipThread::Execute()
 int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
 {
     {
-        const Fd file(CreateLocked(m_path));
-        if (file.fd < 0)
+        const TFd file(CreateLocked(m_path));
+        if (file.get() < 0)
             return esCannotCreate;
-        if (!WriteWavHeader(file.fd, CanonicalWavHeader(0)) || lseek(file.fd, WavHeaderSize, SEEK_SET) != WavHeaderSize)
+        if (!WriteWavHeader(file.get(), CanonicalWavHeader(0)) || lseek(file.get(), WavHeaderSize, SEEK_SET) != WavHeaderSize)
             return esCannotCreate;
         // Reserve the track's space up front (the file's size stays as written): the file system
         // allocates it in one piece instead of a megabyte at a time. Unused space is given back
         // below. A file system that cannot reserve simply does not.
         const off_t expected = WavHeaderSize + off_t{length} * CDSectorSize;
-        static_cast<void>(fallocate(file.fd, FALLOC_FL_KEEP_SIZE, 0, expected));
+        static_cast<void>(fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, expected));
 
         const Clock::time_point started = Clock::now();
         TTrackBufMemory buffer(0, SectorsPerRead);
@@ -198,7 +175,7 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
         bool readFailed = false, writeFailed = false;
         const auto flush = [&] {
             if (!pending.empty() && !writeFailed) {
-                if (WriteAll(file.fd, pending.data(), pending.size()))
+                if (WriteFully(file.get(), pending.data(), pending.size()))
                     written += pending.size();
                 else
                     writeFailed = true;
@@ -226,10 +203,10 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
                 break;  // not retried; the file keeps what was read, its header says 0 bytes
         }
         flush();
-        static_cast<void>(ftruncate(file.fd, static_cast<off_t>(WavHeaderSize + written)));
+        static_cast<void>(ftruncate(file.get(), static_cast<off_t>(WavHeaderSize + written)));
         if (readFailed)
             return esReadFailed;
-        if (writeFailed || !WriteWavHeader(file.fd, CanonicalWavHeader(written)))
+        if (writeFailed || !WriteWavHeader(file.get(), CanonicalWavHeader(written)))
             return esCannotCreate;
     }
     if (Cancelled())
@@ -262,15 +239,15 @@ bool NormalizeFile(const std::string& path, int percent, HWND window, const std:
     struct stat st {};
     if (fstat(fileno(in.get()), &st) != 0)
         return false;
-    const Fd outFd(CreateLocked(temp));
-    if (outFd.fd < 0)
+    const TFd outFd(CreateLocked(temp));
+    if (outFd.get() < 0)
         return false;
     bool ok = true;
     {
         // Whole-file buffers: the pass goes block by block, the disk sees large writes.
         static constexpr std::size_t IoBuffer = 1 << 20;
         std::setvbuf(in.get(), nullptr, _IOFBF, IoBuffer);
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(fdopen(dup(outFd.fd), "wb"), std::fclose);
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(fdopen(dup(outFd.get()), "wb"), std::fclose);
         if (!out)
             return false;
         std::setvbuf(out.get(), nullptr, _IOFBF, IoBuffer);

@@ -19,19 +19,6 @@ constexpr std::size_t ShortCommentWidth = 28;  // with a track number
 
 using Block = std::array<char, Tid3tag::TagSize>;
 
-// A descriptor closed on every path out.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() { if (m_fd >= 0) close(m_fd); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    bool ok() const { return m_fd >= 0; }
-private:
-    int m_fd;
-};
-
 bool IsRegularFile(const std::string& path, off_t* size = nullptr)
 {
     struct stat st {};
@@ -53,20 +40,6 @@ bool ReadAt(int fd, char* data, std::size_t n, off_t offset)
         if (got <= 0)
             return false;
         done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool WriteAt(int fd, const char* data, std::size_t n, off_t offset)
-{
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t put = pwrite(fd, data + done, n - done, offset + static_cast<off_t>(done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
     }
     return true;
 }
@@ -195,7 +168,7 @@ uint16_t Tid3tag::ReadFromFile(const std::string& path)
     off_t size = 0;
     if (!IsRegularFile(path, &size))
         return id3NoFile;
-    const Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    const TFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!fd.ok())
         return id3NoFile;
     m_tagFileName = path;
@@ -233,7 +206,7 @@ uint16_t Tid3tag::SaveToFile(const std::string& pathGiven)
         return id3NoFile;
     if (IsReadOnlyFile(path))
         return id3ReadOnly;
-    const Fd fd(open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
+    const TFd fd(open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
     if (!fd.ok())
         return id3NoFile;
     // Others may read while the tag is written, but not write.
@@ -270,7 +243,7 @@ uint16_t Tid3tag::SaveToFile(const std::string& pathGiven)
     }
     b[127] = static_cast<char>(Genre);
 
-    if (!WriteAt(fd.get(), b.data(), b.size(), at)) {
+    if (!WriteFully(fd.get(), b.data(), b.size(), at)) {
         // An append cut short (disk full) must not leave part of a tag behind.
         if (existing < 0 && ftruncate(fd.get(), st.st_size) != 0)
             return id3OtherIOError;
@@ -284,7 +257,7 @@ void Tid3tag::RemoveTag()
 {
     if (!IsRegularFile(m_tagFileName) || IsReadOnlyFile(m_tagFileName))
         return;
-    const Fd fd(open(m_tagFileName.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
+    const TFd fd(open(m_tagFileName.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
     if (!fd.ok() || !TryLockForWriting(fd.get()))
         return;
     struct stat st {};

@@ -32,3 +32,25 @@ std::string FolderOf(const std::string& path)
         return "./";
     return path.substr(0, slash + 1);
 }
+
+bool WriteFully(int fd, const void* data, std::size_t n, off_t offset)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t put = offset < 0 ? write(fd, bytes + done, n - done)
+                                       : pwrite(fd, bytes + done, n - done, offset + static_cast<off_t>(done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+TFd::~TFd()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}

@@ -2,6 +2,9 @@
 // Small file-system questions the program asks in several places. Linux has no read-only
 // attribute and no share modes; these functions say what stands in for them.
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <string>
 
 // True when the file exists and the user may not change it: no write permission bit is set at
@@ -15,3 +18,21 @@ bool TryLockForWriting(int fd);
 
 // The folder part of a path, with its trailing "/" ("/a/b.ini" -> "/a/"); "./" for a bare name.
 std::string FolderOf(const std::string& path);
+
+// Writes all n bytes (at offset when it is not negative, else at the descriptor's position),
+// going on after interrupted or short writes. False when the system refuses.
+bool WriteFully(int fd, const void* data, std::size_t n, off_t offset = -1);
+
+// A descriptor closed on every path out.
+class TFd {
+public:
+    explicit TFd(int fd) : m_fd(fd) {}
+    ~TFd();
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int get() const { return m_fd; }
+    bool ok() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};

@@ -132,19 +132,6 @@ std::string StoredForm(std::string_view value)
     return alteredByReading ? '"' + v + '"' : v;
 }
 
-void WriteAll(int fd, const std::string& data, const std::string& path)
-{
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw EProfileWriteError(path);
-        done += static_cast<std::size_t>(n);
-    }
-}
-
 }  // namespace
 
 EProfileWriteError::EProfileWriteError(const std::string& path)
@@ -303,7 +290,9 @@ void TProfileFile::UpdateFile() const
         throw EProfileWriteError(m_path);
     bool closed = false;
     try {
-        WriteAll(fd, Text(), m_path);
+        const std::string text = Text();
+        if (!WriteFully(fd, text.data(), text.size()))
+            throw EProfileWriteError(m_path);
         // The new file keeps the old one's permissions; a new file gets the usual 0666 less umask.
         mode_t mode = st.st_mode & 07777;
         if (!exists) {
