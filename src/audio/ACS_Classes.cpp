@@ -71,29 +71,18 @@ int32_t TACSInput::CopyFromWindow(const uint8_t* windowBuffer, void* buffer, int
     return count;
 }
 
-int32_t TACSFileIn::GetSampleBits()
+int32_t TACSFileIn::Queried(const int32_t& field)
 {
+    // A query opens the file when it is closed (reading the header) and leaves it as it was.
     OpenSource();
-    const int32_t v = m_bits;
+    const int32_t value = field;
     CloseSource();
-    return v;
+    return value;
 }
 
-int32_t TACSFileIn::GetChannelCount()
-{
-    OpenSource();
-    const int32_t v = m_channels;
-    CloseSource();
-    return v;
-}
-
-int32_t TACSFileIn::GetSamplingRate()
-{
-    OpenSource();
-    const int32_t v = m_rate;
-    CloseSource();
-    return v;
-}
+int32_t TACSFileIn::GetSampleBits() { return Queried(m_bits); }
+int32_t TACSFileIn::GetChannelCount() { return Queried(m_channels); }
+int32_t TACSFileIn::GetSamplingRate() { return Queried(m_rate); }
 
 int32_t TACSFileIn::GetDurationSeconds()
 {

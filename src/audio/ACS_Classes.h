@@ -118,6 +118,8 @@ protected:
     virtual void OpenSource() = 0;
     virtual void CloseSource() = 0;
     virtual void SeekSample(int32_t sample) = 0;
+    // A format field, read with the file open.
+    int32_t Queried(const int32_t& field);
 
     int32_t m_bits = 0;
     int32_t m_rate = 0;

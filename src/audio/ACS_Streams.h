@@ -3,7 +3,6 @@
 // sizes are 64-bit; reads and writes return the count done, failures raise EACSException.
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
