@@ -16,6 +16,9 @@ TMessageRecorder::TMessageRecorder()
             r.EstimatedText = info->EstimatedText;
             r.Status = info->Status;
         }
+        if (auto error = message.Take<TOutputError>())
+            r.ErrorText = error->Text;
+        r.HandledOn = std::this_thread::get_id();
         m_records.push_back(std::move(r));
         if (m_onMessage)
             m_onMessage();

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 class TMessageRecorder {
@@ -18,6 +19,8 @@ public:
         int32_t Code = 0;
         std::string ElapsedText, EstimatedText;
         int32_t Status = 0;
+        std::string ErrorText;      // WM_OUTPUTERROR: the error's message
+        std::thread::id HandledOn;  // the thread the handler ran on
     };
 
     TMessageRecorder();

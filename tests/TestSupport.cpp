@@ -15,7 +15,9 @@ void TempDirTest::SetUp()
     std::string pattern = (std::filesystem::temp_directory_path() / "sonvale-test-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     m_dir = pattern + "/";
+    // As installed in a folder the user may write: the executable and options.ini side by side.
     SetProgramFolder(m_dir);
+    SetExecutableFolder(m_dir);
 }
 
 void TempDirTest::TearDown()

@@ -13,7 +13,7 @@
 #include <vector>
 
 // Gives each test an empty folder, made the program's folder (options.ini and cdinfo.dat go
-// there), removed afterwards.
+// there) and the executable's folder (helper programs are looked for there), removed afterwards.
 class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override;

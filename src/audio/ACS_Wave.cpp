@@ -88,6 +88,7 @@ void TWaveIn::OpenSource()
     if (file)
         m_file = std::move(file);
     m_stream = m_image ? static_cast<TStream*>(m_image.get()) : m_file.get();
+    m_dataEnd = std::min(m_format.DataOffset + m_format.DataSize, m_stream->Size());
     ++OpenCount;
 }
 
@@ -159,6 +160,7 @@ int32_t TWaveIn::ReadAudio(void* buffer, int32_t bufferSize)
     if (WindowStart > WindowEnd && bufferSize >= BufferSize && !Loop &&
         (m_format.Kind == wtPCM || m_format.Kind == wtACM)) {
         int64_t count = static_cast<int64_t>(m_stream->Read(buffer, BufferSize));
+        CheckNotCut(static_cast<std::size_t>(count), BufferSize);
         if (DeliveredBytes + count >= TotalBytes)
             count = TotalBytes - DeliveredBytes;
         if (count <= 0)
@@ -199,6 +201,7 @@ bool TWaveIn::RefillPcm()
 {
     m_window.resize(BufferSize);
     int64_t count = static_cast<int64_t>(m_stream->Read(m_window.data(), BufferSize));
+    CheckNotCut(static_cast<std::size_t>(count), BufferSize);
     // Delivery stops at the data chunk's size, whatever follows it in the file.
     if (DeliveredBytes + count >= TotalBytes)
         count = TotalBytes - DeliveredBytes;
@@ -213,8 +216,16 @@ bool TWaveIn::ReadBlock()
     if (m_stream->Position() >= m_stream->Size())
         return false;
     const std::size_t got = m_stream->Read(m_block.data(), m_block.size());
+    CheckNotCut(got, m_block.size());
     std::fill(m_block.begin() + static_cast<std::ptrdiff_t>(got), m_block.end(), 0);
     return true;
+}
+
+void TWaveIn::CheckNotCut(std::size_t got, std::size_t asked)
+{
+    if (got < asked && m_stream->Position() < m_dataEnd)
+        throw EACSException("Cannot read " + FileName + ": the file was cut short while it was read (" +
+                            std::to_string(m_stream->Position()) + " of " + std::to_string(m_dataEnd) + " bytes read)");
 }
 
 bool TWaveIn::RefillAdpcm()
@@ -393,8 +404,9 @@ void TWaveOut::CloseOutput()
 {
     if (!m_outputStream)
         return;
-    // The sizes: rewritten when the input did not announce its size, when appending, and for
-    // ADPCM (whose header counts samples).
+    // The sizes: rewritten when the input did not announce its size, in append mode (also when
+    // the file was missing or empty and got a new header: the announced size is only this run's),
+    // and for ADPCM (whose header counts samples).
     const int64_t length = m_outputStream->Size();
     if (m_wavType == wtDVIADPCM) {
         const int64_t dataOffset = m_appending ? m_existing.DataOffset : 60;
@@ -404,7 +416,7 @@ void TWaveOut::CloseOutput()
             WriteAt(*m_outputStream, factOffset, Clamp32(before + m_samplesWritten));
         WriteAt(*m_outputStream, dataOffset - 4, Clamp32(length - dataOffset));
         WriteAt(*m_outputStream, 4, Clamp32(length - 8));
-    } else if (m_input->TotalBytes < 0 || m_appending) {
+    } else if (m_input->TotalBytes < 0 || m_fileMode == foAppend) {
         const int64_t dataOffset = m_appending ? m_existing.DataOffset : WavHeaderSize;
         WriteAt(*m_outputStream, dataOffset - 4, Clamp32(length - dataOffset));
         WriteAt(*m_outputStream, 4, Clamp32(length - 8));

@@ -32,9 +32,14 @@ private:
     bool RefillAdpcm();
     // Reads one block (missing bytes at the end read as zeros); false at the end of the stream.
     bool ReadBlock();
+    // Raises when a read delivered fewer bytes than asked before the end of the data the file
+    // held when it was opened: the file was cut short (or failed) while it was read. A file that
+    // was short from the start delivers what it has.
+    void CheckNotCut(std::size_t got, std::size_t asked);
     bool LoadThroughConverter(std::unique_ptr<TFileStream> file);
 
     TWavFormat m_format;
+    int64_t m_dataEnd = 0;           // where the audio data ended in the file when it was opened
     std::vector<uint8_t> m_window;   // decoded bytes waiting to be handed out
     std::vector<uint8_t> m_block;    // one ADPCM block as read
     std::unique_ptr<TFileStream> m_file;

@@ -49,7 +49,7 @@ bool ReadDriveToc(const TCDList& list, int position, TTOC& toc)
 // An audio disc is one whose first track is audio.
 bool IsAudioDisc(const TTOC& toc)
 {
-    return (toc.Tracks[0].AdrCtrl & 0x04) == 0;
+    return !IsDataTrack(toc.Tracks[0]);
 }
 
 }  // namespace
@@ -62,6 +62,37 @@ bool TocIsUsable(const TTOC& toc)
 int32_t TocFrames(const TTOCTrack& entry)
 {
     return entry.Addr[1] * 4500 + entry.Addr[2] * 75 + entry.Addr[3];
+}
+
+bool IsDataTrack(const TTOCTrack& entry)
+{
+    return (entry.AdrCtrl & 0x04) != 0;
+}
+
+namespace {
+
+constexpr int32_t LeadInFrames = 150;
+
+// The frames (MSF) where the track of entry r ends: the next entry's start, or its session's end.
+int32_t EndFrames(const TTOC& toc, int r)
+{
+    const TTOCTrack& track = toc.Tracks[r];
+    const TTOCTrack& next = toc.Tracks[r + 1];
+    const bool lastOfSession = r + 1 <= toc.LastTrack - toc.FirstTrack && track.Session != 0 &&
+                               next.Session > track.Session;
+    return TocFrames(next) - (lastOfSession ? SessionGapSectors : 0);
+}
+
+}  // namespace
+
+TTrackSectors TrackSectors(const TTOC& toc, int position)
+{
+    const int r = position - 1;
+    TTrackSectors t;
+    t.Start = TocFrames(toc.Tracks[r]) - LeadInFrames;
+    t.Length = std::max(0, EndFrames(toc, r) - TocFrames(toc.Tracks[r]));
+    t.Data = IsDataTrack(toc.Tracks[r]);
+    return t;
 }
 
 std::string LengthText(int minutes, int seconds)
@@ -82,12 +113,15 @@ std::vector<TTrackRow> TrackRows(const TTOC& toc, TCDInfo& info, int rememberedT
     std::vector<TTrackRow> rows;
     const int count = toc.LastTrack - toc.FirstTrack + 1;
     for (int r = 0; r < count; ++r) {
-        // Entry r is the row's track, entry r + 1 the next track or the lead-out. Only minutes
-        // and seconds count; the frames are dropped.
+        // Entry r is the row's track, entry r + 1 the next track or the lead-out (or, for the
+        // last track of a session, the session's end). Only minutes and seconds count; the frames
+        // are dropped.
         const TTOCTrack& start = toc.Tracks[r];
-        const TTOCTrack& end = toc.Tracks[r + 1];
-        int seconds = end.Addr[2] - start.Addr[2];
-        int minutes = end.Addr[1] - start.Addr[1];
+        const TTOCTrack& next = toc.Tracks[r + 1];
+        const int32_t endFrames = EndFrames(toc, r);
+        const bool cut = endFrames != TocFrames(next);
+        int seconds = (cut ? endFrames / 75 % 60 : next.Addr[2]) - start.Addr[2];
+        int minutes = (cut ? endFrames / 4500 : next.Addr[1]) - start.Addr[1];
         if (seconds < 0) {
             seconds += 60;
             minutes -= 1;
@@ -98,7 +132,8 @@ std::vector<TTrackRow> TrackRows(const TTOC& toc, TCDInfo& info, int rememberedT
         const int n = r + 1;
         if (n > rememberedTitles || info.Tracks[n].empty())
             info.Tracks[n] = DefaultTrackTitle(n);
-        rows.push_back(TTrackRow{toc.FirstTrack + r, true, info.Tracks[n], LengthText(minutes, seconds),
+        // A data track keeps its row but starts unchecked: it holds no audio to extract.
+        rows.push_back(TTrackRow{toc.FirstTrack + r, !IsDataTrack(start), info.Tracks[n], LengthText(minutes, seconds),
                                  SizeText(minutes, seconds)});
     }
     return rows;
@@ -189,11 +224,30 @@ bool TDiscScan::AudioCDPresent()
     return ReadDriveToc(DriveList(), 0, toc) && IsAudioDisc(toc);
 }
 
+void TDiscScan::RememberListedDisc()
+{
+    if (m_listedKey.empty() || Rows.empty())
+        return;
+    TCDInfo info = Options.CDInfo;
+    info.TrackNumber = std::min<int>(static_cast<int>(Rows.size()), MaxTracks);
+    for (int r = 0; r < info.TrackNumber; ++r)
+        info.Tracks[r + 1] = Rows[r].Title;
+    m_remembered[m_listedKey] = std::move(info);
+}
+
 void TDiscScan::ScanDisc()
 {
     if (CDHandle == 0)
         return;
-    LoadSaveCDInfo(DiscKey(), true);
+    RememberListedDisc();
+    const std::string key = DiscKey();
+    LoadSaveCDInfo(key, true);
+    // A disc listed before in this run comes back as the user left it, not as the file has it.
+    m_listedKey.clear();
+    if (const auto it = m_remembered.find(key); !key.empty() && it != m_remembered.end()) {
+        Options.CDInfo = it->second;
+        m_remembered.erase(it);
+    }
     ModifyCDParms(CDHandle, CDP_MSF, 1);
     Rows.clear();
     TTOC toc{};
@@ -203,6 +257,7 @@ void TDiscScan::ScanDisc()
     }
     TCDInfo& info = Options.CDInfo;
     Rows = TrackRows(toc, info, std::clamp(info.TrackNumber, 0, MaxTracks));
+    m_listedKey = key;
     Changed();
 }
 
@@ -256,6 +311,8 @@ void TDiscScan::VolumeArrived()
 
 void TDiscScan::VolumeRemoved()
 {
+    RememberListedDisc();
+    m_listedKey.clear();
     Rows.clear();
     Changed();
 }
@@ -267,7 +324,23 @@ void TDiscScan::FormClose()
     info.TrackNumber = count;
     for (int r = 0; r < count; ++r)
         info.Tracks[r + 1] = Rows[r].Title;
-    LoadSaveCDInfo(DiscKey(), false);
+    const std::string key = DiscKey();
+    // The discs that left the drive first (each written in one step), then the one in it, which
+    // wins when it is one of them.
+    const TCDInfo current = info;
+    try {
+        for (const auto& [remembered, discInfo] : m_remembered) {
+            if (remembered == key)
+                continue;
+            info = discInfo;
+            LoadSaveCDInfo(remembered, false);
+        }
+    } catch (...) {
+        info = current;
+        throw;
+    }
+    info = current;
+    LoadSaveCDInfo(key, false);
     if (CDHandle != 0) {
         if (!CloseCDHandle(CDHandle))
             m_dialogs.MessageBox(QStringLiteral("Error while closing CD handle!"), Dialogs::Icon::Error);

@@ -7,11 +7,12 @@
 #include "Dialogs.h"
 #include "akrip32.h"
 
+#include "GlobalOptions.h"
+
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
-
-struct TCDInfo;
 
 // One row of the track list. Its position + 1 is the track position extraction goes by.
 struct TTrackRow {
@@ -28,6 +29,21 @@ bool TocIsUsable(const TTOC& toc);
 
 // Frames of an MSF address (75 per second, 4500 per minute).
 int32_t TocFrames(const TTOCTrack& entry);
+
+// Whether the entry is a data track (control bit 0x04).
+bool IsDataTrack(const TTOCTrack& entry);
+
+// Where the track at position (1-based, entry position - 1) of a usable MSF table lies on the
+// disc. MSF addresses count the 2-second lead-in, so 00:02:00 is sector 0: a disc whose track 1
+// starts at 00:34:00 (32 seconds of audio before it) has it at sector 2400. A track ends where
+// the next entry starts, except the last audio track of a session followed by a track of a later
+// session: it ends where its session does, 11400 sectors before that track (an Enhanced CD).
+struct TTrackSectors {
+    int32_t Start = 0;     // logical block address
+    int32_t Length = 0;    // sectors; never negative
+    bool Data = false;     // a data track: no audio to extract
+};
+TTrackSectors TrackSectors(const TTOC& toc, int position);
 
 // The rows of a usable table. Row r takes title r + 1 of info when info remembers that many
 // (rememberedTitles), else the default title, which is then stored in info as well.
@@ -76,14 +92,23 @@ public:
     void ChangeDrive(int position); // the options dialog chose another drive
     void VolumeArrived();
     void VolumeRemoved();
-    // Titles into Options.CDInfo, saved under the disc key, drive closed. Throws
-    // EProfileWriteError when cdinfo.dat cannot be written (the drive stays open then).
+    // Titles into Options.CDInfo, saved under the disc key, together with every disc remembered
+    // since it left the drive; drive closed. Throws EProfileWriteError when cdinfo.dat cannot be
+    // written (the drive stays open then).
     void FormClose();
+
+    // The discs listed earlier in this run, by disc key: their information as the user left it.
+    const std::map<std::string, TCDInfo>& RememberedDiscs() const { return m_remembered; }
 
 private:
     void SetStatus(const std::string& text);
     void Changed();
+    // Keeps the listed disc's information, titles as the rows show them, under its key, so that
+    // a disc taken out (or replaced) before the program closes loses nothing the user typed.
+    void RememberListedDisc();
 
     Dialogs& m_dialogs;
     std::string m_statusText;
+    std::string m_listedKey;      // the key of the disc whose tracks Rows shows
+    std::map<std::string, TCDInfo> m_remembered;
 };

@@ -227,11 +227,13 @@ int32_t ReadTOC(HCDROM handle, TTOC* toc)
         toc->LastTrack = static_cast<uint8_t>(disc.FirstTrack + count - 1);
         for (std::size_t i = 0; i < count; ++i) {
             TTOCTrack& entry = toc->Tracks[i];
+            entry.Session = static_cast<uint8_t>(std::clamp(disc.Tracks[i].Session, 0, 99));
             entry.AdrCtrl = disc.Tracks[i].Audio ? 0x10 : 0x14;
             entry.TrackNumber = static_cast<uint8_t>(disc.FirstTrack + i);
             SetAddress(entry, disc.Tracks[i].Lba, open.Msf);
         }
         TTOCTrack& leadOut = toc->Tracks[count];
+        leadOut.Session = toc->Tracks[count - 1].Session;
         leadOut.AdrCtrl = 0x10;
         leadOut.TrackNumber = 0xAA;
         SetAddress(leadOut, disc.LeadOutLba, open.Msf);

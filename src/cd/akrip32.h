@@ -18,6 +18,9 @@ using HCDROM = int32_t;  // drive handle; 0 is none
 constexpr int MaxCDList = 8;
 constexpr int CDSectorSize = 2352;   // bytes of audio per sector: 588 stereo 16-bit frames
 constexpr int MaxTocEntries = 100;   // 99 tracks and the lead-out
+// Between the last sector of one session and the first track of the next: the lead-out (6750
+// sectors), the next session's lead-in (4500) and its first track's pregap (150).
+constexpr int32_t SessionGapSectors = 11400;
 
 #pragma pack(push, 1)
 
@@ -50,7 +53,8 @@ struct TGetCDHand {
 
 // One entry of the table of contents, as a SCSI READ TOC track descriptor.
 struct TTOCTrack {
-    uint8_t Reserved1;
+    uint8_t Session;       // the session the track belongs to (1, 2...), as the full table of
+                           // contents tells it; 0 when the drive cannot say
     uint8_t AdrCtrl;       // ADR in the high nibble; control bit 0x04 marks a data track
     uint8_t TrackNumber;   // 0xAA for the lead-out
     uint8_t Reserved2;

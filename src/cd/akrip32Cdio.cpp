@@ -94,13 +94,20 @@ public:
             return false;
         toc = TDiscToc{};
         toc.FirstTrack = first;
+        // A disc of two sessions (an Enhanced CD: the audio, then a data track) tells where its
+        // last session starts; tracks from there on are in session 2. Images and drivers that
+        // cannot tell are one session.
+        lsn_t lastSession = 0;
+        if (m_driver != DRIVER_DEVICE || cdio_get_last_session(m_cdio, &lastSession) != DRIVER_OP_SUCCESS)
+            lastSession = 0;
         for (track_t t = first; t < first + count; ++t) {
             // libcdio's "LSN" is the logical block address the drive reads by (track 1 at 0);
             // its "LBA" counts the 150-sector lead-in as well.
             const lsn_t lsn = cdio_get_track_lsn(m_cdio, t);
             if (lsn == CDIO_INVALID_LSN)
                 return false;
-            toc.Tracks.push_back({lsn, cdio_get_track_format(m_cdio, t) == TRACK_FORMAT_AUDIO});
+            const bool audio = cdio_get_track_format(m_cdio, t) == TRACK_FORMAT_AUDIO;
+            toc.Tracks.push_back({lsn, audio, lastSession > 0 && lsn >= lastSession ? 2 : 1});
         }
         const lsn_t leadOut = cdio_get_track_lsn(m_cdio, CDIO_CDROM_LEADOUT_TRACK);
         if (leadOut == CDIO_INVALID_LSN)

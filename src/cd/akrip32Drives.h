@@ -12,6 +12,7 @@ struct TDiscToc {
     struct Track {
         int32_t Lba;       // start, logical block address (track 1 of a normal disc: 0)
         bool Audio;
+        int Session = 1;   // an Enhanced CD has its data track in session 2
     };
     int FirstTrack = 1;
     std::vector<Track> Tracks;  // FirstTrack, FirstTrack + 1, ... in disc order
@@ -58,6 +59,10 @@ public:
     static std::shared_ptr<TScriptedDrive> Empty(std::string vendor = "Scripted", std::string product = "Empty");
     // Tracks of the given lengths in sectors, audio, track 1 at block 0.
     static TDiscToc AudioToc(const std::vector<int32_t>& trackSectors);
+    // An Enhanced CD: the audio tracks in session 1, then a data track of dataSectors in session
+    // 2, which starts 11400 sectors after session 1's end (its lead-out, the next lead-in and the
+    // data track's pregap lie between).
+    static TDiscToc EnhancedToc(const std::vector<int32_t>& audioSectors, int32_t dataSectors);
 
     static uint8_t SampleByte(int32_t lba, int offset)
     {
@@ -77,6 +82,8 @@ public:
     bool RefuseAddressMode = false;
     bool TocUnreadable = false;
     int32_t FailReadAtSector = -1;  // a read that includes this sector fails
+    // Reads fail, as on a real drive, for sectors outside every audio track: data tracks and
+    // the gap between two sessions.
     // Runs at the start of every read, on the reading thread, with the read's first sector.
     std::function<void(int32_t lba)> OnRead;
 
@@ -85,5 +92,7 @@ public:
     int Reads = 0;
 
 private:
+    bool HoldsAudio(int32_t lba) const;
+
     std::string m_vendor, m_product;
 };

@@ -27,6 +27,29 @@ TDiscToc TScriptedDrive::AudioToc(const std::vector<int32_t>& trackSectors)
     return toc;
 }
 
+TDiscToc TScriptedDrive::EnhancedToc(const std::vector<int32_t>& audioSectors, int32_t dataSectors)
+{
+    TDiscToc toc = AudioToc(audioSectors);
+    const int32_t dataStart = toc.LeadOutLba + SessionGapSectors;
+    toc.Tracks.push_back({dataStart, false, 2});
+    toc.LeadOutLba = dataStart + dataSectors;
+    return toc;
+}
+
+bool TScriptedDrive::HoldsAudio(int32_t lba) const
+{
+    const std::size_t n = Toc.Tracks.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const TDiscToc::Track& t = Toc.Tracks[i];
+        int32_t end = Toc.LeadOutLba;
+        if (i + 1 < n)
+            end = Toc.Tracks[i + 1].Lba - (Toc.Tracks[i + 1].Session > t.Session ? SessionGapSectors : 0);
+        if (t.Lba <= lba && lba < end)
+            return t.Audio;
+    }
+    return false;
+}
+
 bool TScriptedDrive::Open()
 {
     if (RefuseHandle)
@@ -62,6 +85,9 @@ bool TScriptedDrive::ReadAudio(int32_t lba, int32_t count, uint8_t* out)
         return false;
     if (lba < 0 || lba + count > Toc.LeadOutLba)
         return false;
+    for (int32_t s = lba; s < lba + count; ++s)
+        if (!HoldsAudio(s))
+            return false;
     for (int32_t s = 0; s < count; ++s)
         for (int i = 0; i < CDSectorSize; ++i)
             *out++ = SampleByte(lba + s, i);

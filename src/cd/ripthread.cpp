@@ -82,6 +82,11 @@ std::string WithExtension(const std::string& path, const std::string& ext)
 
 }  // namespace
 
+std::string DataTrackMessage(int trackNumber)
+{
+    return "Track " + TwoDigits(trackNumber) + " is a data track and holds no audio.";
+}
+
 bool IsValidTrackFileName(const std::string& name, const std::string& ext)
 {
     constexpr std::size_t MaxNameBytes = 255;  // NAME_MAX of Linux file systems
@@ -131,11 +136,13 @@ void TCDRipThread::Execute()
         PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
         return;
     }
-    const auto frames = [&](int entry) { return TocFrames(toc.Tracks[entry]); };
-    const int32_t start = frames(m_trackPosition - 1) - frames(0);
-    const int32_t length = frames(m_trackPosition) - frames(m_trackPosition - 1);
-    if (length < 0) {
-        PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
+    if (TocFrames(toc.Tracks[m_trackPosition]) < TocFrames(toc.Tracks[m_trackPosition - 1])) {
+        PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);  // addresses that run backwards
+        return;
+    }
+    const TTrackSectors track = TrackSectors(toc, m_trackPosition);
+    if (track.Data) {
+        PostEnd(ReceivingWindow, esDataTrack);
         return;
     }
 
@@ -143,7 +150,7 @@ void TCDRipThread::Execute()
         PostEnd(ReceivingWindow, esCannotCreate);
         return;
     }
-    const int32_t status = ReadTrack(start, length);
+    const int32_t status = ReadTrack(track.Start, track.Length);
     if (status < 0)
         return;  // cancelled
     PostEnd(ReceivingWindow, status);
@@ -223,14 +230,17 @@ bool NormalizeFile(const std::string& path, int percent, HWND window, const std:
     Post(window, std::move(begin));
 
     const std::string temp = WithExtension(path, ".nor");
-    // Every one of the 65536 sample values scaled once: gain in single precision, halves to the
-    // even neighbour (the default rounding mode), products beyond the 16-bit range (possible
-    // above 100 %) held at its ends.
+    // Every one of the 65536 sample values scaled once: gain in single precision, the product
+    // exact (a 16-bit sample times a 24-bit mantissa fits the 53 bits of a double), rounded once
+    // to nearest with halves to the even neighbour (the default rounding mode), and held within
+    // the 16-bit range (products beyond it are possible above 100 %). Rounding the product to
+    // single precision first would round twice: 10 x 0.95f = 9.4999998808 gives 9, but as a
+    // float it becomes 9.5, which gives 10.
     const float gain = static_cast<float>(percent) / 100.0f;
     std::vector<uint16_t> scaled(65536);
     for (uint32_t bits = 0; bits < 65536; ++bits) {
-        const float product = std::nearbyint(static_cast<float>(static_cast<int16_t>(bits)) * gain);
-        const float held = std::fmin(32767.0f, std::fmax(-32768.0f, product));
+        const double product = std::nearbyint(static_cast<double>(static_cast<int16_t>(bits)) * static_cast<double>(gain));
+        const double held = std::fmin(32767.0, std::fmax(-32768.0, product));
         scaled[bits] = static_cast<uint16_t>(static_cast<int16_t>(held));
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rbe"), std::fclose);

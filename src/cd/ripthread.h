@@ -6,7 +6,8 @@
 //   WM_PROCESSINFO Code 0..100       progress of the read, one report per read of 10 sectors
 //   WM_PROCESSINFO Code 999          normalising begins; then its progress, one per 2048 bytes
 //   WM_PROCESSINFO Code 1000         the end: Status 0 done, 3 a read failed, 5 the file cannot be
-//                                    created or written, 6 normalising failed (the WAV is as read)
+//                                    created or written, 6 normalising failed (the WAV is as read),
+//                                    7 a data track (nothing read, no file)
 //
 // After Cancel() the thread stops after the current read and sends no end report; the file is
 // then a valid WAV of the sectors read so far.
@@ -63,6 +64,10 @@ private:
 // over the WAV in one step. Reports 999 and the progress to window. False when the pass failed or
 // was cancelled: the ".nor" file is removed and the WAV is untouched.
 bool NormalizeFile(const std::string& path, int percent, HWND window, const std::atomic<bool>* cancel = nullptr);
+
+// What the user is told when a data track was chosen: "Track 05 is a data track and holds no
+// audio." for the item numbered 5.
+std::string DataTrackMessage(int trackNumber);
 
 // Whether name can be the name of a file in the output folder: not empty, not "." or "..", no
 // "/" or NUL, and short enough with the extension ext for the file system (255 bytes).

@@ -10,6 +10,8 @@
 constexpr UINT WM_EXTRACTERROR = WM_USER + 0x65;
 // The payload is a TProcessInfo.
 constexpr UINT WM_PROCESSINFO = WM_USER + 0x66;
+// An audio output's run ended with an error; the payload is a TOutputError.
+constexpr UINT WM_OUTPUTERROR = WM_USER + 0x67;
 
 // Control codes of TProcessInfo::Code; 0..100 are progress in percent.
 enum : int32_t {
@@ -27,6 +29,13 @@ enum : int32_t {
     esReadFailed = 3,
     esCannotCreate = 5,
     esNormalizeFailed = 6,    // the track is extracted but could not be normalised; the WAV is as read
+    esDataTrack = 7,          // a data track: nothing to extract, no file made
+};
+
+class TOutputError : public TMessagePayload {
+public:
+    const void* Output = nullptr;  // which output (compared, never used to reach it)
+    std::string Text;              // the error's message
 };
 
 class TProcessInfo : public TMessagePayload {

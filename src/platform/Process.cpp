@@ -39,8 +39,8 @@ std::string FindProgram(const std::string& name)
 {
     if (name.find('/') != std::string::npos)
         return IsExecutable(name) ? name : std::string();
-    if (IsExecutable(ProgramFolder() + name))
-        return ProgramFolder() + name;
+    if (const std::string beside = ExecutableFolder() + name; IsExecutable(beside))
+        return beside;
     const char* path = std::getenv("PATH");
     std::istringstream folders(path ? path : "/usr/local/bin:/usr/bin:/bin");
     for (std::string folder; std::getline(folders, folder, ':');) {

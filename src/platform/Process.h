@@ -49,6 +49,7 @@ private:
     int m_pidFd = -1;   // Linux's process descriptor: readable when the child ends
 };
 
-// The program named name: the program's folder first, then each folder of PATH. Empty when none
-// is an executable file.
+// The program named name: the folder of the running executable first (where the program's helpers
+// are installed beside it, also when options.ini has to live elsewhere), then each folder of
+// PATH. Empty when none is an executable file.
 std::string FindProgram(const std::string& name);

@@ -54,18 +54,26 @@ namespace {
 
 std::mutex folderMutex;
 std::string folderOverride;
+std::string executableOverride;
 
 }  // namespace
 
 const std::string& ExecutableFolder()
 {
     static const std::string folder = FindExecutableFolder();
-    return folder;
+    std::lock_guard lock(folderMutex);
+    return executableOverride.empty() ? folder : executableOverride;
+}
+
+void SetExecutableFolder(const std::string& folder)
+{
+    std::lock_guard lock(folderMutex);
+    executableOverride = WithSlash(folder);
 }
 
 const std::string& ProgramFolder()
 {
-    static const std::string found = ChooseProgramFolder(ExecutableFolder());
+    static const std::string found = ChooseProgramFolder(FindExecutableFolder());
     std::lock_guard lock(folderMutex);
     return folderOverride.empty() ? found : folderOverride;
 }

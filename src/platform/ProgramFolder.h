@@ -11,6 +11,8 @@ const std::string& ProgramFolder();
 
 // The folder of the running executable, with a trailing "/", writable or not.
 const std::string& ExecutableFolder();
+// Points ExecutableFolder() at another folder (tests). A trailing "/" is added when missing.
+void SetExecutableFolder(const std::string& folder);
 
 // The choice ProgramFolder() makes for an executable in exeFolder.
 std::string ChooseProgramFolder(const std::string& exeFolder);

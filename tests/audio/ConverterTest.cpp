@@ -214,6 +214,77 @@ TEST(RateConverterTest, LoweringKeepsAFractionOfTheFilteredSamples)
     EXPECT_GT(LevelDb(out, 22050, 500, 100), -12);
 }
 
+// The design's formulas worked out here for an impulse, and compared sample for sample: the
+// kernel (window over N, not N - 1; the centre tap 2 pi fc), raising by linear interpolation
+// scattered through the kernel (rounded once, halves to even), and lowering by filtering at the
+// input rate and keeping the samples the phase picks.
+TEST(RateConverterTest, AnImpulseComesOutAsTheFormulasSay)
+{
+    const auto kernel = [](int n, float fc) {
+        const long double twoPi = 6.28318530718L, fourPi = 12.56637061436L;
+        std::vector<long double> h(static_cast<std::size_t>(n));
+        long double sum = 0;
+        for (int i = 0; i < n; ++i) {
+            const long double w = 0.42L - 0.5L * std::cos(twoPi * i / n) + 0.08L * std::cos(fourPi * i / n);
+            const int d = i - n / 2;
+            h[i] = d == 0 ? twoPi * fc * w : std::sin(twoPi * fc * d) / d * w;
+            sum += h[i];
+        }
+        std::vector<double> taps;
+        for (const long double v : h)
+            taps.push_back(static_cast<double>(v / sum));
+        return taps;
+    };
+    std::vector<int16_t> impulse(60, 0);
+    impulse[7] = 12345;
+    impulse[8] = -4000;
+    constexpr int K = 30;
+
+    for (const int in : {22050, 16000}) {
+        SCOPED_TRACE(in);
+        const int out = 44100;
+        const float r = static_cast<float>(static_cast<long double>(out) / in);
+        const std::vector<double> h = kernel(K, static_cast<float>(0.4L * static_cast<float>(1.0L / r)));
+        std::vector<double> a(impulse.size() * 4 + K, 0.0);
+        int phase = 0, f = 0;
+        int16_t last = 0;
+        for (const int16_t x : impulse) {
+            for (; phase < out; phase += in, ++f) {
+                const double v = std::nearbyint(static_cast<double>((out - phase) * last + phase * x) / out);
+                for (int i = 0; i < K; ++i)
+                    a[static_cast<std::size_t>(f + i)] += v * h[static_cast<std::size_t>(i)];
+            }
+            phase -= out;
+            last = x;
+        }
+        std::vector<int16_t> expected;
+        for (int n = 0; n < f; ++n)
+            expected.push_back(static_cast<int16_t>(static_cast<int32_t>(std::nearbyint(a[static_cast<std::size_t>(n)]))));
+        EXPECT_EQ(Convert(impulse, in, out), expected);
+    }
+
+    // Lowering 44100 to 16000.
+    const int in = 44100, out = 16000;
+    const float r = static_cast<float>(static_cast<long double>(out) / in);
+    const std::vector<double> h = kernel(K, static_cast<float>(0.4L * r));
+    std::vector<int16_t> expected;
+    int phase = out;
+    for (int j = 0; j < static_cast<int>(impulse.size()); ++j) {
+        if (phase > out) {
+            phase -= out;
+            continue;
+        }
+        long double sum = 0;
+        for (int k = 0; k < K; ++k)
+            if (j - k >= 0)
+                sum += static_cast<long double>(h[static_cast<std::size_t>(K - 1 - k)]) * impulse[static_cast<std::size_t>(j - k)];
+        expected.push_back(static_cast<int16_t>(static_cast<int32_t>(std::nearbyint(sum))));
+        phase += in - out;
+    }
+    ASSERT_GT(expected.size(), 15u);
+    EXPECT_EQ(Convert(impulse, in, out), expected);
+}
+
 class RateConverterPeerTest : public TempDirTest {};
 
 // sox's resampler is the reference for what the converter should sound like: the same tone comes

@@ -126,7 +126,15 @@ TEST_F(VorbisTest, BitRateChoices)
     v.SetDesiredNominalBitrate(brAutoSelect);
     EXPECT_EQ(v.DesiredMaximumBitrate(), brAutoSelect);
     EXPECT_EQ(v.MinimumBitrate(), brAutoSelect);
-    EXPECT_EQ(VorbisBitRate(br499), 499000);
+    // Every choice and its rate, in ordinal order.
+    const std::pair<TVorbisBitRate, int32_t> rates[] = {
+        {brAutoSelect, -1}, {br45, 45000},   {br48, 48000},   {br56, 56000},   {br64, 64000},   {br80, 80000},
+        {br96, 96000},      {br112, 112000}, {br128, 128000}, {br144, 144000}, {br160, 160000}, {br192, 192000},
+        {br224, 224000},    {br256, 256000}, {br320, 320000}, {br499, 499000}};
+    for (std::size_t i = 0; i < std::size(rates); ++i) {
+        EXPECT_EQ(static_cast<std::size_t>(rates[i].first), i);
+        EXPECT_EQ(VorbisBitRate(rates[i].first), rates[i].second) << "choice " << i;
+    }
 }
 
 TEST_F(VorbisTest, ManagedModeAt128)

@@ -234,6 +234,31 @@ TEST_F(WaveInTest, AdpcmDecodesLikeThePeers)
     }
 }
 
+// The IMA predictor is held within -32767..32767 (not -32768): a mono block starting near either
+// end at step index 88 (step 32767), whose codes push it further out.
+TEST(ImaLimitsTest, ThePredictorStopsAtItsLimits)
+{
+    struct Case {
+        int16_t start;
+        uint8_t codes;      // two 4-bit codes, low nibble first
+        int16_t first, second;
+    } cases[] = {
+        {-32700, 0xFF, -32767, -32767},  // 8 + 7: the largest step down, twice
+        {-32700, 0x8F, -32767, -32767},  // the smallest step down from the limit (8 + 0) stays at it
+        {32700, 0x77, 32767, 32767},     // the largest step up
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.start);
+        const auto u = static_cast<uint16_t>(c.start);
+        const uint8_t block[8] = {static_cast<uint8_t>(u & 0xFF), static_cast<uint8_t>(u >> 8), 88, 0, c.codes, 0, 0, 0};
+        int16_t out[9] = {};
+        ASSERT_EQ(DecodeImaBlock(block, sizeof block, 1, out), 9);
+        EXPECT_EQ(out[0], c.start);
+        EXPECT_EQ(out[1], c.first);
+        EXPECT_EQ(out[2], c.second);
+    }
+}
+
 TEST_F(WaveInTest, ImaMonoBlocksOf256BytesHold505Samples)
 {
     EXPECT_EQ(ImaSamplesPerBlock(256, 1), 505);
@@ -474,6 +499,29 @@ TEST_F(WaveOutTest, AppendingKeepsTheFormatOrRefuses)
     out.Start();
     EXPECT_EQ(error, "Cannot append data to this .wav file.");
     EXPECT_EQ(FileBytes(Path("ms.wav")), msBefore);
+}
+
+// In append mode a missing or empty file gets a new header, and its sizes are those of what was
+// written, whatever the source announced (here half of what it delivers).
+TEST_F(WaveOutTest, AppendingToAMissingOrEmptyFileWritesTheRealLength)
+{
+    TMemorySource source;
+    source.Bytes = Ramp(4000);
+    source.Announced = 2000;
+    TWaveOut out;
+    out.SetInput(&source);
+    out.SetFileMode(foAppend);
+    WriteFile("empty.wav", "");
+    for (const char* name : {"missing.wav", "empty.wav"}) {
+        SCOPED_TRACE(name);
+        out.FileName = Path(name);
+        ASSERT_TRUE(Run(out));
+        const std::vector<uint8_t> file = FileBytes(Path(name));
+        ASSERT_EQ(file.size(), 44u + 4000);
+        EXPECT_EQ(file[40] | file[41] << 8, 4000);
+        EXPECT_EQ(file[4] | file[5] << 8, 4036);
+        EXPECT_EQ(CommandOutput("soxi -s " + Path(name)), "1000\n");  // frames of 4 bytes
+    }
 }
 
 }  // namespace

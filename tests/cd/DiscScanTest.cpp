@@ -79,6 +79,12 @@ TEST(DiscScanRowsTest, TheTableBecomesRowsWithLengthsAndSizes)
     EXPECT_EQ(SizeText(0, 1), "00.17");
     EXPECT_EQ(SizeText(136, 32), "1378.12");
     EXPECT_EQ(LengthText(100, 5), "100:05");
+
+    // Whole minutes do not borrow (seconds 0 is not negative): 00:02:00 to 03:02:00 is 03:00,
+    // and 03:02:74 to 04:02:00 is 01:00, the frames dropped.
+    const std::vector<TTrackRow> whole = TrackRows(MsfToc({{0, 2, 0}, {3, 2, 74}, {4, 2, 0}}), info, 0);
+    EXPECT_EQ(whole[0].LengthText, "03:00");
+    EXPECT_EQ(whole[1].LengthText, "01:00");
 }
 
 TEST(DiscScanRowsTest, UnusableTablesAreTold)
@@ -102,6 +108,8 @@ TEST(DiscScanRowsTest, DiscKeysOfKnownTables)
     // Two tracks at 00:02:00 and 04:12:10, lead-out 10:00:00:
     // 0x000200 + 0x040C0A = 512 + 265226 = 265738, plus 45000 - 150 = 44850: 310588.
     EXPECT_EQ(DiscKeyOfToc(MsfToc({{0, 2, 0}, {4, 12, 10}, {10, 0, 0}})), "310588");
+    // Three tracks, the first disc without the length: 0x000200 + 0x010000 + 0x020000 = 197120.
+    EXPECT_EQ(DiscKeyOfToc(MsfToc({{0, 2, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}})), "197120");
     // Twelve tracks: no length is added, only the starts count.
     //   00:02:00 0x000200    512      04:05:06 0x040506 263430     08:10:20 0x080A14 526868
     //   12:15:30 0x0C0F1E 790302      16:20:40 0x101428 1053736    20:25:50 0x141932 1317170
@@ -324,6 +332,79 @@ TEST_F(DiscScanTest, OutputFolderExists)
     EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Information);
     std::filesystem::create_directory(Path("Output"));
     EXPECT_TRUE(scan.OutputFolderExists());
+}
+
+// A mixed-mode or Enhanced CD keeps a row for its data track, unchecked; the last audio track of
+// the first session is as long as its audio, not as the way to the data track.
+TEST_F(DiscScanTest, DataTracksAreListedUncheckedAndSessionsEndTheirLastTrack)
+{
+    AkripUseDrives({std::make_shared<TScriptedDrive>(TScriptedDrive::EnhancedToc({750, 1500}, 4500))});
+    TDiscScan scan(dialogs);
+    scan.FormShow();
+    ASSERT_EQ(scan.Rows.size(), 3u);
+    EXPECT_TRUE(scan.Rows[0].Checked);
+    EXPECT_TRUE(scan.Rows[1].Checked);
+    EXPECT_FALSE(scan.Rows[2].Checked);
+    EXPECT_EQ(scan.Rows[1].LengthText, "00:20") << "not 02:52, across the 11400 sectors between the sessions";
+    EXPECT_EQ(scan.Rows[2].LengthText, "01:00");
+
+    TTOC toc{};
+    ModifyCDParms(scan.CDHandle, CDP_MSF, 1);
+    ASSERT_EQ(ReadTOC(scan.CDHandle, &toc), 1);
+    EXPECT_EQ(toc.Tracks[1].Session, 1);
+    EXPECT_EQ(toc.Tracks[2].Session, 2);
+    const TTrackSectors second = TrackSectors(toc, 2);
+    EXPECT_EQ(second.Start, 750);
+    EXPECT_EQ(second.Length, 1500);
+    EXPECT_FALSE(second.Data);
+    const TTrackSectors data = TrackSectors(toc, 3);
+    EXPECT_EQ(data.Start, 750 + 1500 + 11400);
+    EXPECT_TRUE(data.Data);
+    // One session: a data track right after the audio (a mixed-mode image) ends nothing early.
+    toc.Tracks[2].Session = 1;
+    EXPECT_EQ(TrackSectors(toc, 2).Length, 1500 + 11400);
+}
+
+// Titles typed for a disc that leaves the drive come back when it returns, and every disc
+// listed in the run is saved at close.
+TEST_F(DiscScanTest, ADiscTakenOutKeepsItsTitlesUntilClose)
+{
+    auto drive = AudioDrive({750, 750, 750});
+    const TDiscToc discA = drive->Toc;
+    const TDiscToc discB = TScriptedDrive::AudioToc({900, 900});
+    AkripUseDrives({drive});
+    const std::string keyA = DiscKey();
+    TDiscScan scan(dialogs);
+    scan.FormShow();
+    scan.Rows[1].Title = "A two";
+    Options.CDInfo.Artist = "Artist A";
+
+    drive->TocUnreadable = true;  // taken out
+    scan.VolumeRemoved();
+    drive->TocUnreadable = false;
+    drive->Toc = discB;
+    scan.VolumeArrived();
+    const std::string keyB = DiscKey();
+    ASSERT_NE(keyA, keyB);
+    ASSERT_EQ(scan.Rows.size(), 2u);
+    EXPECT_EQ(scan.Rows[1].Title, "Track02");
+    EXPECT_EQ(Options.CDInfo.Artist, "");
+    scan.Rows[0].Title = "B one";
+
+    drive->Toc = discA;  // swapped back without a removal being seen
+    scan.VolumeArrived();
+    ASSERT_EQ(scan.Rows.size(), 3u);
+    EXPECT_EQ(scan.Rows[1].Title, "A two");
+    EXPECT_EQ(Options.CDInfo.Artist, "Artist A");
+    EXPECT_FALSE(std::filesystem::exists(Path("cdinfo.dat"))) << "nothing is written before the close";
+
+    scan.FormClose();
+    const TProfileFile saved(Path("cdinfo.dat"));
+    EXPECT_EQ(saved.ReadString(keyA, "2", ""), "A two");
+    EXPECT_EQ(saved.ReadString(keyA, "Artist", ""), "Artist A");
+    EXPECT_EQ(saved.ReadInteger(keyA, "TrackNumber", -1), 3);
+    EXPECT_EQ(saved.ReadString(keyB, "1", ""), "B one");
+    EXPECT_EQ(saved.ReadInteger(keyB, "TrackNumber", -1), 2);
 }
 
 }  // namespace

@@ -107,6 +107,14 @@ TEST_F(RipThreadTest, ATrackOf25SectorsIsReadInThreeReports)
     EXPECT_EQ(drive->Reads, 3);
 }
 
+// Percentages that are not whole are cut, not rounded: 10, 20 and 30 of 30 sectors.
+TEST_F(RipThreadTest, ProgressIsCutToWholePercent)
+{
+    const HCDROM h = Drive({30});
+    Rip(h, 1, "Thirds");
+    EXPECT_EQ(window.Codes(), (std::vector<int32_t>{33, 66, 100, 1000}));
+}
+
 TEST_F(RipThreadTest, TrackOneStartsAtSectorZero)
 {
     const HCDROM h = Drive({12});
@@ -275,7 +283,11 @@ TEST_F(NormalizeTest, SamplesScaleWithHalvesToEvenAndStayInRange)
     } cases[] = {
         {50, {3, 5, -3, 32767, -32768, 1, -1, 0}, {2, 2, -2, 16384, -16384, 0, 0, 0}},
         {100, {3, 5, -3, 32767, -32768}, {3, 5, -3, 32767, -32768}},
-        {95, {1000, -1000, 10}, {950, -950, 10}},
+        // 0.95f is exactly 15938355 / 2^24 = 0.949999988079071044921875, and the product with a
+        // 16-bit sample is exact: 10 -> 9.4999998808 -> 9; 50 -> 47.4999994040 -> 47;
+        // -32730 -> -31093.4996098280 -> -31093; 1000 -> 949.9999880791 -> 950. Rounded to a
+        // float first, the first three would become x.5 and round to 10, 48 and -31094.
+        {95, {1000, -1000, 10, 50, -32730}, {950, -950, 9, 47, -31093}},
         {150, {30000, -30000, 100}, {32767, -32768, 150}},
         {0, {123, -123}, {0, 0}},
     };
@@ -370,6 +382,131 @@ TEST_F(RipThreadTest, RippingFromADiscImageCopiesTheTrackExactly)
                                file + "')\" = " + std::to_string(bytes / 4)).c_str()),
                   0);
     }
+}
+
+// A track of the sample disc normalised at the default 95 %: every sample equals the exact
+// product with the single-precision gain, rounded once, halves to even, worked out here in
+// integers: 0.95f = 15938355 / 2^24, so the result is s * 15938355 / 2^24 rounded.
+TEST_F(RipThreadTest, NormalisingTheSampleDiscRoundsTheExactProduct)
+{
+    AkripUseDrives({OpenImageDrive(SAMPLE_DISC)});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    const HCDROM h = GetCDHandle(&request);
+    ASSERT_NE(h, 0);
+    Options.CommonOptions.IsNormalize = true;
+    Options.CommonOptions.NormalizePercent = 95;
+    Rip(h, 1, "Normalised");
+    ASSERT_EQ(window.Last().Status, esDone);
+
+    std::string bin = SAMPLE_DISC;
+    bin.replace(bin.size() - 4, 4, ".bin");
+    std::ifstream binFile(bin, std::ios::binary);
+    std::string image((std::istreambuf_iterator<char>(binFile)), std::istreambuf_iterator<char>());
+    const std::size_t bytes = 12 * 75 * CDSectorSize;  // track 1: 12 s
+    const std::string wav = ReadFile("Output/Normalised.wav");
+    ASSERT_EQ(wav.size(), WavHeaderSize + bytes);
+    EXPECT_EQ(wav.substr(0, WavHeaderSize), Header(bytes));
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < bytes; i += 2) {
+        const auto in = static_cast<int16_t>(static_cast<uint8_t>(image[i]) | static_cast<uint8_t>(image[i + 1]) << 8);
+        const int64_t num = int64_t{in} * 15938355;
+        constexpr int64_t den = int64_t{1} << 24;
+        int64_t q = num / den, r = num % den;  // truncated toward zero
+        if (r < 0) {
+            q -= 1;
+            r += den;
+        }  // now num = q * den + r with 0 <= r < den: round up above half, to even at half
+        if (2 * r > den || (2 * r == den && (q & 1)))
+            q += 1;
+        const auto expected = static_cast<int16_t>(q);
+        const auto got = static_cast<int16_t>(static_cast<uint8_t>(wav[WavHeaderSize + i]) |
+                                              static_cast<uint8_t>(wav[WavHeaderSize + i + 1]) << 8);
+        differing += got != expected;
+    }
+    EXPECT_EQ(differing, 0u);
+}
+
+// Where a track lies: its own address less the 2-second lead-in, also when audio comes before
+// track 1 (a hidden first track: track 1 at sector 2400); a data track is refused with status 7
+// and no file; on an Enhanced CD the last audio track ends with its session, 11400 sectors
+// before the data track, so it is read whole without a failing read.
+TEST_F(RipThreadTest, TracksAreReadAtTheirOwnAddresses)
+{
+    // The scripted drive: track 1 at 2400 after a hidden track, then an Enhanced CD.
+    TDiscToc hidden;
+    hidden.Tracks = {{2400, true}, {2430, true}};
+    hidden.LeadOutLba = 2455;
+    const TDiscToc enhanced = TScriptedDrive::EnhancedToc({30, 25}, 40);
+    struct Case {
+        const char* name;
+        TDiscToc toc;
+        int position;
+        int32_t start, sectors;
+    } cases[] = {
+        {"hidden track, track 1", hidden, 1, 2400, 30},
+        {"hidden track, track 2", hidden, 2, 2430, 25},
+        {"enhanced, first track", enhanced, 1, 0, 30},
+        {"enhanced, last audio track", enhanced, 2, 30, 25},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        drive = std::make_shared<TScriptedDrive>(c.toc);
+        AkripUseDrives({drive});
+        TGetCDHand request{};
+        request.Size = 12;
+        request.Ver = 1;
+        Rip(GetCDHandle(&request), c.position, "Track");
+        EXPECT_EQ(window.Last().Status, esDone);
+        EXPECT_EQ(ReadFile("Output/Track.wav"), Header(uint64_t(c.sectors) * CDSectorSize) + Sectors(c.start, c.sectors));
+        window.Clear();
+    }
+
+    // The data track of the Enhanced CD.
+    drive = std::make_shared<TScriptedDrive>(enhanced);
+    AkripUseDrives({drive});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    Rip(GetCDHandle(&request), 3, "Data");
+    EXPECT_EQ(window.Codes(), std::vector<int32_t>{1000});
+    EXPECT_EQ(window.Last().Status, esDataTrack);
+    EXPECT_EQ(drive->Reads, 0);
+    EXPECT_FALSE(std::filesystem::exists(Path("Output/Data.wav")));
+    EXPECT_EQ(DataTrackMessage(3), "Track 03 is a data track and holds no audio.");
+}
+
+// The same through libcdio: an image whose track 1 starts at 00:32:00 of its file (sector 2400)
+// and whose audio is followed by a MODE1 data track. Each audio track is exactly its bytes of
+// the .bin file; the data track is refused.
+TEST_F(RipThreadTest, AnImageWithAHiddenTrackAndADataTrack)
+{
+    const std::string cue = Path("mixed.cue");
+    ASSERT_EQ(std::system((std::string(MKDISC) + " --hidden 32 --data 3 " + cue + " 2 3").c_str()), 0);
+    const std::string bin = ReadFile("mixed.bin");
+    AkripUseDrives({OpenImageDrive(cue)});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    const HCDROM h = GetCDHandle(&request);
+    ASSERT_NE(h, 0);
+    const struct {
+        int position;
+        std::size_t start, sectors;
+    } tracks[] = {{1, 2400, 150}, {2, 2550, 225}};
+    for (const auto& t : tracks) {
+        SCOPED_TRACE(t.position);
+        Rip(h, t.position, "Mixed");
+        ASSERT_EQ(window.Last().Status, esDone);
+        const std::string wav = ReadFile("Output/Mixed.wav");
+        ASSERT_EQ(wav.size(), WavHeaderSize + t.sectors * CDSectorSize);
+        EXPECT_TRUE(wav.substr(WavHeaderSize) == bin.substr(t.start * CDSectorSize, t.sectors * CDSectorSize));
+        window.Clear();
+    }
+    Rip(h, 3, "Data");
+    EXPECT_EQ(window.Last().Status, esDataTrack);
+    EXPECT_FALSE(std::filesystem::exists(Path("Output/Data.wav")));
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ protected:
         baselineFds = OpenFds();
     }
 
-    // A fake encoder: a shell script under name in the program's folder, found before PATH.
+    // A fake encoder: a shell script under name beside the executable, found before PATH.
     void FakeProgram(const std::string& name, const std::string& body)
     {
         WriteFile(name, "#!/bin/sh\n" + body + "\n");
@@ -108,6 +108,16 @@ TEST_F(EncoderTest, CommandLinesFromTheOptions)
         Options.Mp3Options = TMp3Options{false, false, 128, 320, 0, 4, 1};
         c.set(Options.Mp3Options);
         EXPECT_EQ(mp3.Arguments(), c.argv);
+    }
+    // Each stereo mode its own letter; the values either side of 0..4 give none.
+    const std::pair<int32_t, std::vector<std::string>> modes[] = {
+        {-1, {}}, {0, {"-m", "s"}}, {1, {"-m", "j"}}, {2, {"-m", "f"}}, {3, {"-m", "d"}}, {4, {"-m", "m"}}, {5, {}}};
+    for (const auto& [mode, letters] : modes) {
+        Options.Mp3Options = TMp3Options{false, false, 128, 320, 0, 4, mode};
+        std::vector<std::string> argv{"lame", "-b", "128"};
+        argv.insert(argv.end(), letters.begin(), letters.end());
+        argv.insert(argv.end(), {"/in dir/x.wav", "/Out/x \"1\".mp3"});
+        EXPECT_EQ(mp3.Arguments(), argv) << "stereo mode " << mode;
     }
     mp3.EncodeMode = false;
     EXPECT_EQ(mp3.Arguments(), (std::vector<std::string>{"lame", "--decode", "/in dir/x.wav", "/Out/x \"1\".mp3"}));

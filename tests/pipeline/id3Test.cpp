@@ -101,6 +101,9 @@ TEST_F(Id3Test, ReadingTrimsAndTellsTheTwoCommentForms)
         {"both 0", std::string("ab") + std::string(28, '\0'), std::string("Pad") + std::string(27, '\xFF'), 0,
          id3Success, "Pad", "ab", 0},
         {"odd genre", std::string(30, '\0'), "", 200, id3GenreWarning, "", "", 0},
+        {"last listed genre", std::string(30, '\0'), "", 147, id3Success, "", "", 0},
+        {"first genre past the list", std::string(30, '\0'), "", 148, id3GenreWarning, "", "", 0},
+        {"no genre", std::string(30, '\0'), "", 255, id3Success, "", "", 0},
         {"inner spaces stay", std::string(30, '\0'), "  a  b", 1, id3Success, "  a  b", "", 0},
     };
     for (const Case& c : cases) {

@@ -95,6 +95,13 @@ TEST_F(ProfileFileTest, NamesIgnoreCaseAndTheFirstMatchWins)
     const TProfileFile ini = Load("[Sec]\nKey=first\nkey=second\n[SEC]\nKey=third\nOther=only here\n");
     EXPECT_EQ(ini.ReadString("sec", "KEY", ""), "first");
     EXPECT_EQ(ini.ReadString("Sec", "other", ""), "only here");
+
+    // Blanks around a section's name inside the brackets do not count; those within it do.
+    const TProfileFile spaced = Load("[ 57600 ]\nTitle=padded\n[My  Disc]\nTitle=inner\n");
+    EXPECT_EQ(spaced.ReadString("57600", "Title", ""), "padded");
+    EXPECT_EQ(spaced.ReadString("My  Disc", "Title", ""), "inner");
+    EXPECT_EQ(spaced.ReadString("My Disc", "Title", "none"), "none");
+    EXPECT_EQ(spaced.ReadString("MyDisc", "Title", "none"), "none");
 }
 
 TEST_F(ProfileFileTest, GarbageReadsAsDefaultsAndSurvivesAWrite)

@@ -21,6 +21,12 @@ TEST(RoutinesTest, TwoDigitsAndIncludeBackslash)
     EXPECT_EQ(TwoDigits(12), "12");
     EXPECT_EQ(TwoDigits(100), "100");
     EXPECT_EQ(TwoDigits(-3), "-3");
+    // Minutes go on past an hour: 3725 s is 62 minutes 5 seconds.
+    const std::pair<int64_t, const char*> times[] = {{0, "00:00"}, {59, "00:59"}, {60, "01:00"}, {65, "01:05"},
+                                                     {3599, "59:59"}, {3600, "60:00"}, {3725, "62:05"},
+                                                     {6000, "100:00"}};
+    for (const auto& [seconds, text] : times)
+        EXPECT_EQ(TimeText(seconds), text) << seconds;
     EXPECT_EQ(IncludeBackslash(""), "");
     EXPECT_EQ(IncludeBackslash("/music"), "/music/");
     EXPECT_EQ(IncludeBackslash("/music/"), "/music/");

@@ -2,11 +2,14 @@
 // that each track sounds different: a chord of its own, played as a short arpeggio, each note
 // with an attack, decay, sustain and release.
 //
-//   mkdisc [--untitled N]... [--title TEXT]... OUT.cue SECONDS [SECONDS...]
+//   mkdisc [--untitled N]... [--title TEXT]... [--hidden SECONDS] [--data SECONDS]
+//          OUT.cue SECONDS [SECONDS...]
 //
 // One SECONDS per track (decimals allowed; rounded to whole sectors of 1/75 s). --title names the
-// tracks in order in the cue sheet's CD-TEXT; --untitled N leaves track N without a title. The
-// same arguments always give the same bytes.
+// tracks in order in the cue sheet's CD-TEXT; --untitled N leaves track N without a title.
+// --hidden puts audio of that length before track 1 (its pregap, INDEX 00 at the disc's start,
+// as on discs with a hidden first track); --data adds a MODE1/2352 data track after the audio
+// tracks, as on a mixed-mode disc. The same arguments always give the same bytes.
 
 #include <algorithm>
 #include <cmath>
@@ -104,8 +107,47 @@ std::string BaseName(const std::string& path)
 
 [[noreturn]] void Usage()
 {
-    std::fprintf(stderr, "usage: mkdisc [--untitled N]... [--title TEXT]... OUT.cue SECONDS [SECONDS...]\n");
+    std::fprintf(stderr, "usage: mkdisc [--untitled N]... [--title TEXT]... [--hidden SECONDS] [--data SECONDS] "
+                         "OUT.cue SECONDS [SECONDS...]\n");
     std::exit(2);
+}
+
+// Whole sectors of 1/75 s; 0 for a text that is no length from 0 to 80 minutes.
+long SectorsOf(const std::string& text, bool zeroAllowed)
+{
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !(seconds >= 0) || (!zeroAllowed && seconds == 0) || seconds > 4800)
+        Usage();
+    return seconds == 0 ? 0 : std::max(1L, std::lround(seconds * 75));
+}
+
+void WriteSamples(std::ofstream& bin, const std::vector<int16_t>& samples)
+{
+    for (const int16_t s : samples) {  // little-endian, as the cue sheet's BINARY says
+        const auto u = static_cast<uint16_t>(s);
+        const char bytes[2] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+        bin.write(bytes, 2);
+    }
+}
+
+// A mode 1 data sector as a drive reads it raw: sync pattern, address (BCD minute, second,
+// frame, counting the 2-second lead-in), mode, then user data (here a fixed pattern; the error
+// correction bytes are left 0, which no test reads).
+void WriteDataSector(std::ofstream& bin, long lba)
+{
+    std::string sector(2352, '\0');
+    for (int i = 1; i <= 10; ++i)
+        sector[static_cast<std::size_t>(i)] = '\xFF';
+    const long frames = lba + 150;
+    const auto bcd = [](long v) { return static_cast<char>((v / 10) << 4 | v % 10); };
+    sector[12] = bcd(frames / 4500);
+    sector[13] = bcd(frames / 75 % 60);
+    sector[14] = bcd(frames % 75);
+    sector[15] = 1;
+    for (std::size_t i = 16; i < 16 + 2048; ++i)
+        sector[i] = static_cast<char>(i * 31 + lba);
+    bin.write(sector.data(), static_cast<std::streamsize>(sector.size()));
 }
 
 }  // namespace
@@ -115,12 +157,17 @@ int main(int argc, char** argv)
     std::set<int> untitled;
     std::vector<std::string> titles;
     std::vector<std::string> rest;
+    long hidden = 0, data = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--untitled" && i + 1 < argc)
             untitled.insert(std::atoi(argv[++i]));
         else if (arg == "--title" && i + 1 < argc)
             titles.push_back(argv[++i]);
+        else if (arg == "--hidden" && i + 1 < argc)
+            hidden = SectorsOf(argv[++i], true);
+        else if (arg == "--data" && i + 1 < argc)
+            data = SectorsOf(argv[++i], true);
         else
             rest.push_back(arg);
     }
@@ -129,14 +176,9 @@ int main(int argc, char** argv)
     const std::string cuePath = rest[0];
     const std::string binPath = cuePath.substr(0, cuePath.size() - 4) + ".bin";
     std::vector<long> sectors;
-    for (std::size_t i = 1; i < rest.size(); ++i) {
-        char* end = nullptr;
-        const double seconds = std::strtod(rest[i].c_str(), &end);
-        if (*end != '\0' || !(seconds > 0) || seconds > 4800)
-            Usage();
-        sectors.push_back(std::max(1L, std::lround(seconds * 75)));
-    }
-    if (sectors.size() > 99)
+    for (std::size_t i = 1; i < rest.size(); ++i)
+        sectors.push_back(SectorsOf(rest[i], false));
+    if (sectors.size() + (data > 0 ? 1 : 0) > 99)
         Usage();
 
     std::ofstream bin(binPath, std::ios::binary | std::ios::trunc);
@@ -150,15 +192,22 @@ int main(int argc, char** argv)
         cue += line;
         if (!untitled.contains(number) && t < titles.size())
             cue += "    TITLE \"" + titles[t] + "\"\n";
-        cue += "    INDEX 01 " + Msf(at) + "\n";
-
-        const std::vector<int16_t> samples = Synthesise(static_cast<int>(t), sectors[t] * SectorFrames);
-        for (const int16_t s : samples) {  // little-endian, as the cue sheet's BINARY says
-            const auto u = static_cast<uint16_t>(s);
-            const char bytes[2] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
-            bin.write(bytes, 2);
+        if (t == 0 && hidden > 0) {
+            cue += "    INDEX 00 " + Msf(0) + "\n";
+            WriteSamples(bin, Synthesise(11, hidden * SectorFrames));
+            at = hidden;
         }
+        cue += "    INDEX 01 " + Msf(at) + "\n";
+        WriteSamples(bin, Synthesise(static_cast<int>(t), sectors[t] * SectorFrames));
         at += sectors[t];
+    }
+    if (data > 0) {
+        char line[32];
+        std::snprintf(line, sizeof line, "  TRACK %02zu MODE1/2352\n", sectors.size() + 1);
+        cue += line;
+        cue += "    INDEX 01 " + Msf(at) + "\n";
+        for (long s = 0; s < data; ++s)
+            WriteDataSector(bin, at + s);
     }
     bin.close();
     std::ofstream cueFile(cuePath, std::ios::trunc);
