@@ -228,7 +228,8 @@ int32_t ReadTOC(HCDROM handle, TTOC* toc)
         for (std::size_t i = 0; i < count; ++i) {
             TTOCTrack& entry = toc->Tracks[i];
             entry.Session = static_cast<uint8_t>(std::clamp(disc.Tracks[i].Session, 0, 99));
-            entry.AdrCtrl = disc.Tracks[i].Audio ? 0x10 : 0x14;
+            // ADR 1 (the entry gives a position), the control bits as the drive reports them.
+            entry.AdrCtrl = static_cast<uint8_t>(0x10 | (disc.Tracks[i].Audio ? 0 : 0x04) | (disc.Tracks[i].Flags & 0x0B));
             entry.TrackNumber = static_cast<uint8_t>(disc.FirstTrack + i);
             SetAddress(entry, disc.Tracks[i].Lba, open.Msf);
         }

@@ -107,7 +107,11 @@ public:
             if (lsn == CDIO_INVALID_LSN)
                 return false;
             const bool audio = cdio_get_track_format(m_cdio, t) == TRACK_FORMAT_AUDIO;
-            toc.Tracks.push_back({lsn, audio, lastSession > 0 && lsn >= lastSession ? 2 : 1});
+            const auto flags = static_cast<uint8_t>(
+                (cdio_get_track_preemphasis(m_cdio, t) == CDIO_TRACK_FLAG_TRUE ? 0x01 : 0) |
+                (cdio_get_track_copy_permit(m_cdio, t) == CDIO_TRACK_FLAG_TRUE ? 0x02 : 0) |
+                (audio && cdio_get_track_channels(m_cdio, t) == 4 ? 0x08 : 0));
+            toc.Tracks.push_back({lsn, audio, lastSession > 0 && lsn >= lastSession ? 2 : 1, flags});
         }
         const lsn_t leadOut = cdio_get_track_lsn(m_cdio, CDIO_CDROM_LEADOUT_TRACK);
         if (leadOut == CDIO_INVALID_LSN)

@@ -13,6 +13,8 @@ struct TDiscToc {
         int32_t Lba;       // start, logical block address (track 1 of a normal disc: 0)
         bool Audio;
         int Session = 1;   // an Enhanced CD has its data track in session 2
+        uint8_t Flags = 0; // the other control bits of the track: 0x01 pre-emphasis, 0x02 copy
+                           // permitted, 0x08 four channels
     };
     int FirstTrack = 1;
     std::vector<Track> Tracks;  // FirstTrack, FirstTrack + 1, ... in disc order

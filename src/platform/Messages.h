@@ -62,6 +62,8 @@ public:
 
     // Queues a posted message (any thread).
     void Enqueue(TMessage message);
+    // Queues the event of a sent message (any thread).
+    void EnqueueSent(QEvent* event);
     // Whether posted messages are waiting to be handled.
     bool HasPending();
 

@@ -59,6 +59,7 @@ TEST_F(Akrip32Test, TheTableComesInMinuteSecondFrameOrBlockAddresses)
     // Track 1 at block 0 (00:02:00), track 2 at 18750 (04:12:00), a data track 3, lead-out 22650.
     TDiscToc disc = TScriptedDrive::AudioToc({18750, 2250, 1650});
     disc.Tracks[2].Audio = false;
+    disc.Tracks[1].Flags = 0x03;  // pre-emphasis, copy permitted
     AkripUseDrives({std::make_shared<TScriptedDrive>(disc)});
     const HCDROM h = Open(0);
     ASSERT_NE(h, 0);
@@ -75,8 +76,11 @@ TEST_F(Akrip32Test, TheTableComesInMinuteSecondFrameOrBlockAddresses)
     for (int e = 0; e < 4; ++e)
         for (int b = 0; b < 4; ++b)
             EXPECT_EQ(toc.Tracks[e].Addr[b], expected[e][b]) << "entry " << e << " byte " << b;
-    EXPECT_EQ(toc.Tracks[2].AdrCtrl & 0x04, 0x04);  // data track
-    EXPECT_EQ(toc.Tracks[0].AdrCtrl & 0x04, 0);
+    // ADR 1 in the high nibble; control: 0x04 a data track, the rest as the drive says.
+    EXPECT_EQ(toc.Tracks[0].AdrCtrl, 0x10);
+    EXPECT_EQ(toc.Tracks[1].AdrCtrl, 0x13);
+    EXPECT_EQ(toc.Tracks[2].AdrCtrl, 0x14);
+    EXPECT_EQ(toc.Tracks[0].Session, 1);
     EXPECT_EQ(toc.Tracks[3].TrackNumber, 0xAA);
     EXPECT_EQ(CloseCDHandle(h), 1);
     EXPECT_EQ(CloseCDHandle(h), 0);

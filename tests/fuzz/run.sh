@@ -1,22 +1,50 @@
 #!/usr/bin/env bash
-# Builds the WAV fuzz target with clang's libFuzzer and AddressSanitizer and runs it.
+# Builds the fuzz targets with clang's libFuzzer and AddressSanitizer and runs each in turn.
 #
-#   tests/fuzz/run.sh [SECONDS]     (default 600)
+#   tests/fuzz/run.sh [SECONDS] [TARGET...]     (default 600 seconds each; wav profile id3)
 #
-# The corpus starts from small WAV files of every kind, made with sox; findings land in
+# wav: the WAV header walk and the ADPCM decoders, from small WAV files of every kind made with
+# sox. profile: the profile-file reader and writer (options.ini, cdinfo.dat), from the program's
+# own files. id3: the ID3v1 reader and writer, from tags id3v2 writes. Findings land in
 # build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-600}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3)
 ./scripts/install-deps.sh
 command -v clang++ >/dev/null || { echo "clang++ is needed (apt-get install clang)"; exit 1; }
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_FUZZ=ON \
   -DSONVALE_TESTS=OFF >/dev/null
-cmake --build build/fuzz --target wav_fuzz
-corpus=build/fuzz/corpus
-mkdir -p "$corpus" build/fuzz/findings
-for format in "-c 1 -b 16" "-c 2 -b 8" "-c 1 -e ima-adpcm" "-c 2 -e ima-adpcm" "-c 1 -e ms-adpcm" "-c 2 -e ms-adpcm"; do
-  name=$(echo "$format" | tr -d ' -')
-  sox -n -r 8000 $format "$corpus/$name.wav" synth 0.05 sine 440 2>/dev/null
+cmake --build build/fuzz --target $(printf '%s_fuzz ' "${targets[@]}")
+mkdir -p build/fuzz/findings
+
+seed() {
+  local corpus=build/fuzz/corpus/$1
+  mkdir -p "$corpus"
+  case $1 in
+    wav)
+      for format in "-c 1 -b 16" "-c 2 -b 8" "-c 1 -e ima-adpcm" "-c 2 -e ima-adpcm" "-c 1 -e ms-adpcm" "-c 2 -e ms-adpcm"; do
+        name=$(echo "$format" | tr -d ' -')
+        sox -n -r 8000 $format "$corpus/$name.wav" synth 0.05 sine 440 2>/dev/null
+      done ;;
+    profile)
+      printf '[Options]\nOutputFolder=/music\nOutputFormat=0\nIsKeepWav=0\nNormalizePercent=0x5F\n' > "$corpus/options.ini"
+      printf '[57600]\r\nArtist="  Band  "\r\nGenre=-1\r\nTrackNumber=2\r\n1=One\r\n2=Two\r\n' > "$corpus/cdinfo.dat"
+      printf '\xEF\xBB\xBF; comment\n[ A ]\nk = v\n[a]\nK=w\n' > "$corpus/odd.ini" ;;
+    id3)
+      head -c 300 /dev/zero > "$corpus/v1.mp3"
+      id3v2 -1 -t Title -a Artist -A Album -y 2004 -c Comment -T 7 -g 17 "$corpus/v1.mp3" >/dev/null
+      head -c 200 /dev/zero > "$corpus/v10.mp3"
+      id3v2 -1 -t "$(printf 'A long title of thirty chars!!')" -c "$(printf 'A comment of thirty characters')" \
+        "$corpus/v10.mp3" >/dev/null ;;
+  esac
+}
+
+for target in "${targets[@]}"; do
+  seed "$target"
+  echo "== $target: $seconds s"
+  build/fuzz/${target}_fuzz "build/fuzz/corpus/$target" -max_total_time="$seconds" \
+    -artifact_prefix=build/fuzz/findings/ -print_final_stats=1
 done
-build/fuzz/wav_fuzz "$corpus" -max_total_time="$seconds" -artifact_prefix=build/fuzz/findings/ -print_final_stats=1

@@ -18,6 +18,8 @@ TEST(RoutinesTest, TwoDigitsAndIncludeBackslash)
 {
     EXPECT_EQ(TwoDigits(0), "00");
     EXPECT_EQ(TwoDigits(7), "07");
+    EXPECT_EQ(TwoDigits(9), "09");
+    EXPECT_EQ(TwoDigits(10), "10");
     EXPECT_EQ(TwoDigits(12), "12");
     EXPECT_EQ(TwoDigits(100), "100");
     EXPECT_EQ(TwoDigits(-3), "-3");
