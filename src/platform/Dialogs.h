@@ -10,7 +10,7 @@
 
 class Dialogs {
 public:
-    enum class Icon { Information, Warning, Error, Question };
+    enum class Icon { Information, Warning, Error, Question, None };
     enum class Answer { Yes, No, Cancel };
 
     virtual ~Dialogs() = default;

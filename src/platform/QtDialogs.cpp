@@ -18,6 +18,7 @@ QMessageBox::Icon ToQt(Dialogs::Icon icon)
     case Dialogs::Icon::Warning: return QMessageBox::Warning;
     case Dialogs::Icon::Error: return QMessageBox::Critical;
     case Dialogs::Icon::Question: return QMessageBox::Question;
+    case Dialogs::Icon::None: return QMessageBox::NoIcon;
     }
     return QMessageBox::NoIcon;
 }

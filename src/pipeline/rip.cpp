@@ -1,0 +1,792 @@
+#include "rip.h"
+
+#include "Global.h"
+#include "OutputEvents.h"
+#include "id3.h"
+#include "ripthread.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// A private message: the job closes after the report being handled (WMA's last end is sent from
+// inside the encoder object, which must have returned before the job window goes).
+constexpr UINT WM_JOBCLOSE = WM_USER + 0x69;
+
+// "Encoding(" and so on: the caption prefixes.
+const std::string Extracting = "Extracting(";
+const std::string Normalizing = "Normalizing(";
+const std::string Resampling = "Resampling(";
+const std::string Encoding = "Encoding(";
+const std::string Decoding = "Decoding(";
+
+enum TOutputFormat { ofMp3 = 0, ofWav = 1, ofOgg = 2, ofWma = 3 };
+
+// The file-name part of a path.
+std::string NameOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// path with its extension replaced by ext ("a/b.wav", ".mp3" -> "a/b.mp3"; "a/b" -> "a/b.mp3").
+std::string WithExtension(const std::string& path, const std::string& ext)
+{
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path + ext;
+    return path.substr(0, dot) + ext;
+}
+
+// Whether two paths name the same existing file (through links, or by two names).
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Removes a file the job made, unless another writer holds it (then it is not ours to remove).
+void RemoveIfFree(const std::string& path)
+{
+    if (GetFileSize64(path) >= 0 && !IsFileLocked(path))
+        unlink(path.c_str());
+}
+
+int64_t Seconds(std::chrono::steady_clock::duration d)
+{
+    return static_cast<int64_t>(std::nearbyint(std::chrono::duration<double>(d).count()));
+}
+
+TVorbisBitRate BitRateChoice(int32_t choice)
+{
+    // 0 lets the encoder choose; 1..14 are 45 .. 320 kbit/s. A value edited into options.ini
+    // beyond them lets the encoder choose as well.
+    return choice >= 0 && choice <= br320 ? static_cast<TVorbisBitRate>(choice) : brAutoSelect;
+}
+
+}  // namespace
+
+std::string JobCaption(const std::string& prefix, int n, int count, const std::string& text)
+{
+    return prefix + TwoDigits(n) + "/" + TwoDigits(count) + "): " + text;
+}
+
+TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder, TWMAEncodeProcess& wmaEncoder,
+                 TJobKind kind, HCDROM cdHandle, std::vector<std::string> items)
+    : Items(std::move(items))
+    , JobKind(kind)
+    , CDHandle(cdHandle)
+    , m_view(view)
+    , m_dialogs(dialogs)
+    , m_mp3(mp3Encoder)
+    , m_wma(wmaEncoder)
+    , m_target([this](TMessage& m) { Handle(m); })
+{
+    WaveIn1.StartSample = 0;
+    WaveIn1.EndSample = -1;
+    WaveIn1.Loop = false;
+    RateConverter1.SetInput(&WaveIn1);
+    RateConverter1.SetOutSampleRate(44100);
+    RateConverter1.SetKernelWidth(30);
+    RateConverter1.FilterWindow = fwBlackman;
+    WaveOut1.SetInput(&RateConverter1);
+    WaveOut1.SetFileMode(foRewrite);
+    WaveOut1.SetWavType(wtPCM);
+    WaveOut1.SetBlockSize(512);
+    WaveOut1.SetSuspendWhenIdle(true);
+    VorbisOut1.SetInput(&WaveIn1);
+    VorbisOut1.SetFileMode(foRewrite);
+    VorbisOut1.Compression = 0.2f;
+    VorbisOut1.SetDesiredMaximumBitrate(brAutoSelect);
+    VorbisOut1.SetDesiredNominalBitrate(brAutoSelect);
+    VorbisOut1.SetMinimumBitrate(brAutoSelect);
+    VorbisOut1.Serial = 0;
+    VorbisOut1.SetSuspendWhenIdle(true);
+
+    // The outputs' events run on their workers: they only build reports and post them. The end
+    // of resampling is posted too, so a worker never waits for the UI thread, which may be
+    // ending the job and waiting for that worker.
+    WaveOut1.OnProgress = [this](TACSComponent*) { OutputProgress(WaveOut1); };
+    VorbisOut1.OnProgress = [this](TACSComponent*) { OutputProgress(VorbisOut1); };
+    const auto postEnd = [this](int32_t code) {
+        auto r = std::make_unique<TProcessInfo>();
+        r->Code = code;
+        PostMessage(Handle(), WM_PROCESSINFO, 0, 0, std::move(r));
+    };
+    WaveOut1.OnDone = [postEnd](TACSComponent*) { postEnd(piResampled); };
+    VorbisOut1.OnDone = [postEnd](TACSComponent*) { postEnd(piOggEnded); };
+    PostErrorsTo(WaveOut1, Handle());
+    PostErrorsTo(VorbisOut1, Handle());
+
+    Timer1.setInterval(1000);
+    QObject::connect(&Timer1, &QTimer::timeout, [this] { Timer1Timer(); });
+    m_wait.setSingleShot(true);
+    m_wait.setInterval(300);
+    QObject::connect(&m_wait, &QTimer::timeout, [this] {
+        auto then = std::move(m_afterWait);
+        m_afterWait = nullptr;
+        if (then)
+            then();
+    });
+}
+
+TRipJob::~TRipJob()
+{
+    m_wait.stop();
+    Timer1.stop();
+    FinishJob();
+    EndOutput(WaveOut1);
+    EndOutput(VorbisOut1);
+}
+
+// --- the items -------------------------------------------------------------------------------
+
+int TRipJob::TrackNumberOf(const std::string& item)
+{
+    int n = 0;
+    for (std::size_t i = 0; i < 2 && i < item.size() && item[i] >= '0' && item[i] <= '9'; ++i)
+        n = n * 10 + (item[i] - '0');
+    return n;
+}
+
+std::string TRipJob::TitleOf(const std::string& item)
+{
+    return item.size() > 2 ? item.substr(2) : std::string();
+}
+
+std::string TRipJob::Folder()
+{
+    return IncludeBackslash(Options.CommonOptions.OutputFolder);
+}
+
+// --- what is shown ---------------------------------------------------------------------------
+
+void TRipJob::Show()
+{
+    m_view.DisplayChanged(m_display);
+}
+
+void TRipJob::SetCaption(const std::string& prefix, int n, const std::string& text)
+{
+    m_display.Caption = JobCaption(prefix, n, Count(), text);
+    Show();
+}
+
+void TRipJob::SetStage(const std::string& stage)
+{
+    m_display.Stage = stage;
+    Show();
+}
+
+void TRipJob::SetBar(int percent)
+{
+    m_display.Bar = percent;
+    Show();
+}
+
+void TRipJob::Error(const std::string& text)
+{
+    m_dialogs.MessageBox(QString::fromStdString(text), Dialogs::Icon::Error);
+}
+
+// --- starting --------------------------------------------------------------------------------
+
+void TRipJob::Start()
+{
+    StageReported = false;
+    EncodeIndex = 0;
+    OggIndex = 0;
+    m_display.Elapsed.clear();
+    m_display.Estimated.clear();
+    m_display.PercentShown = false;
+    try {
+        if (Count() == 0) {
+            FinishJob();
+            Close();
+            return;
+        }
+        if (JobKind == jkRipTracks) {
+            TrackIndex = 0;
+            SetCaption(Extracting, 1, TitleOf(Item(0)));
+            m_display.InitializingShown = true;
+            Show();
+            StartExtraction(TrackNumberOf(Item(0)), TitleOf(Item(0)));
+        } else {
+            StartFileItem(0, true);
+        }
+    } catch (...) {
+        // The window is not shown: nothing of the job may outlive it.
+        FinishJob();
+        throw;
+    }
+}
+
+void TRipJob::StartExtraction(int number, const std::string& title)
+{
+    RipThread.reset();  // the previous track's thread has ended
+    RipThread = std::make_unique<TCDRipThread>(number, title);
+    RipThread->DriveHandle = CDHandle;
+    RipThread->ReceivingWindow = Handle();
+    RipThread->Start();
+}
+
+void TRipJob::StartNextExtraction(bool setStage)
+{
+    const std::string& item = Item(TrackIndex);
+    m_display.Caption = JobCaption(Extracting, TrackIndex + 1, Count(), TitleOf(item));
+    m_display.InitializingShown = true;
+    if (setStage)
+        m_display.Stage = "Extracting";
+    Show();
+    StartExtraction(TrackNumberOf(item), TitleOf(item));
+}
+
+bool TRipJob::NeedsResampling()
+{
+    const int32_t rate = WaveIn1.GetSamplingRate();  // raises for a file that cannot be opened
+    if (WaveIn1.WavType() == wtUnsupported || rate <= 0 || WaveIn1.GetChannelCount() <= 0)
+        throw EACSException("Cannot read " + WaveIn1.FileName + ": it is not a WAV file of a kind Sonvale reads.");
+    return rate < 44100;
+}
+
+bool TRipJob::MayWrite(const std::string& input, const std::string& output, int32_t skipCode)
+{
+    if (!SameFile(input, output))
+        return true;
+    Error(output + " is the source file and cannot be written.");
+    Skip(skipCode);
+    return false;
+}
+
+void TRipJob::Skip(int32_t code)
+{
+    auto r = std::make_unique<TProcessInfo>();
+    r->Code = code;
+    r->Status = 4;
+    PostMessage(Handle(), WM_PROCESSINFO, 0, 0, std::move(r));
+    StageReported = true;
+}
+
+// Item index of a file job: its first stage, captions and group box. first: the job's first item,
+// whose group box names the conversion.
+void TRipJob::StartFileItem(int index, bool first)
+{
+    const std::string& item = Item(index);
+    const int n = index + 1;
+    const std::string folder = Folder();
+    switch (JobKind) {
+    case jkWavToMp3:
+    case jkWavToOgg: {
+        const bool mp3 = JobKind == jkWavToMp3;
+        const int32_t skipCode = mp3 ? piMp3Ended : piOggEnded;
+        const std::string output = folder + WithExtension(NameOf(item), mp3 ? ".mp3" : ".ogg");
+        WaveIn1.FileName = item;
+        if (NeedsResampling()) {
+            const std::string temp = folder + (mp3 ? Mp3ResampleFile : OggResampleFile);
+            if (!MayWrite(item, temp, skipCode) || !MayWrite(item, output, skipCode))
+                return;
+            m_display.Stage = "Resampling WAV";
+            SetCaption(Resampling, n, item);
+            StartResampling(temp);
+        } else {
+            if (!MayWrite(item, output, skipCode))
+                return;
+            m_display.Stage = first ? (mp3 ? "Encoding WAV to MP3" : "Encoding WAV to OGG") : "Encoding";
+            SetCaption(Encoding, n, item);
+            if (mp3)
+                StartMp3Run(item, output, true);
+            else
+                StartOggStage(item, output);
+        }
+        break;
+    }
+    case jkMp3ToWav: {
+        const std::string output = folder + WithExtension(NameOf(item), ".wav");
+        if (!MayWrite(item, output, piMp3Ended))
+            return;
+        m_display.Stage = first ? "Decoding MP3 to WAV" : "Decoding";
+        SetCaption(Decoding, n, item);
+        StartMp3Run(item, output, false);
+        break;
+    }
+    case jkRecordToMp3: {
+        const std::string output = WithExtension(item, ".mp3");
+        if (!MayWrite(item, output, piMp3Ended))
+            return;
+        m_display.Stage = "Encoding WAV to MP3";
+        SetCaption(Encoding, n, item);
+        StartMp3Run(item, output, true);
+        break;
+    }
+    case jkWavToWma: {
+        const std::string output = folder + WithExtension(NameOf(item), ".wma");
+        if (!MayWrite(item, output, piWmaEnded))
+            return;
+        m_display.Stage = first ? "Encoding WAV to WMA" : "Encoding";
+        if (!first)
+            m_display.Estimated.clear();
+        SetCaption(Encoding, n, item);
+        StartWmaRun(item, output);
+        break;
+    }
+    case jkRipTracks:
+        break;
+    }
+}
+
+void TRipJob::StartMp3Run(const std::string& input, const std::string& output, bool encode)
+{
+    m_mp3.Engaged = true;
+    m_mp3.InputFile = input;
+    m_mp3.OutputFile = output;
+    m_mp3.NotifyWindow = Handle();
+    m_mp3.EncodeMode = encode;
+    m_mp3.JobKind = JobKind;
+    m_mp3.StartProcess();
+}
+
+void TRipJob::StartWmaRun(const std::string& input, const std::string& output)
+{
+    // The estimate is set up before the run starts: a run may end at once, its end report
+    // handled inside StartProcess, and that must find the timer running to stop it.
+    m_wmaStart = Now();
+    SetBar(0);
+    WMAInputSize = GetFileSize64(input);
+    Timer1.start();
+    m_wma.Engaged = true;
+    m_wma.InputFile = input;
+    m_wma.OutputFile = output;
+    m_wma.NotifyWindow = Handle();
+    m_wma.EncodeMode = true;
+    m_wma.JobKind = JobKind;
+    m_wma.StartProcess();
+}
+
+void TRipJob::StartOggStage(const std::string& input, const std::string& output)
+{
+    WaveIn1.FileName = input;
+    VorbisOut1.FileName = output;
+    ApplyOggSettings();
+    m_stageStart = Clock::now().time_since_epoch().count();
+    VorbisOut1.Start();
+}
+
+void TRipJob::StartResampling(const std::string& temp)
+{
+    WaveOut1.FileName = temp;
+    m_stageStart = Clock::now().time_since_epoch().count();
+    WaveOut1.Start();
+}
+
+void TRipJob::ApplyOggSettings()
+{
+    const TOggOptions& ogg = Options.OggOptions;
+    if (ogg.IsUseCompress) {
+        VorbisOut1.Compression = static_cast<float>(ogg.CompressPosition - 10) / 100.0f;  // 0.2 .. 0.9
+        VorbisOut1.SetDesiredMaximumBitrate(brAutoSelect);
+        VorbisOut1.SetDesiredNominalBitrate(brAutoSelect);
+        VorbisOut1.SetMinimumBitrate(brAutoSelect);
+    } else {
+        VorbisOut1.SetDesiredMaximumBitrate(BitRateChoice(ogg.MaxBitRate));
+        VorbisOut1.SetDesiredNominalBitrate(BitRateChoice(ogg.NomalBitRate));
+        VorbisOut1.SetMinimumBitrate(BitRateChoice(ogg.MinBitRate));
+        VorbisOut1.Compression = 0.2f;
+    }
+}
+
+// --- the reports -----------------------------------------------------------------------------
+
+void TRipJob::Handle(TMessage& message)
+{
+    if (message.Msg == WM_JOBCLOSE) {
+        Close();
+        return;
+    }
+    // Reports that arrive after the job has ended (a progress report posted just before, an
+    // output's last word) have nothing left to move.
+    if (!Items || m_stopping)
+        return;
+    // A stage that cannot start ends up here: the general error box, and the job waits for Stop.
+    try {
+        switch (message.Msg) {
+        case WM_EXTRACTERROR:
+            ExtractError(message.LParam);
+            break;
+        case WM_PROCESSINFO:
+            if (auto r = message.Take<TProcessInfo>())
+                ProcessInfo(std::move(r));
+            break;
+        case WM_OUTPUTERROR:
+            if (auto e = message.Take<TOutputError>())
+                OutputError(*e);
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception& e) {
+        Error(e.what());
+    }
+}
+
+void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
+{
+    switch (r->Code) {
+    case piNormalizing:
+        SetCaption(Normalizing, TrackIndex + 1, TitleOf(Item(TrackIndex)));
+        break;
+    case piExtracted:
+        Extracted(std::move(r));
+        break;
+    case piMp3Ended:
+        Mp3Ended(*r);
+        break;
+    case piOggEnded:
+        OggEnded();
+        break;
+    case piResampled:
+        Resampled();
+        break;
+    case piWmaEnded:
+        WmaEnded(*r);
+        break;
+    default:
+        Progress(*r);
+        break;
+    }
+}
+
+void TRipJob::ExtractError(LPARAM error)
+{
+    if (error == 1)
+        Error("CD extract failed!Please try again.");
+    else if (error == 2)
+        Error("Error while reading TOC information!");
+}
+
+void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
+{
+    const int i = TrackIndex;
+    const std::string title = TitleOf(Item(i));
+    const std::string wav = Folder() + title + ".wav";
+    switch (r->Status) {
+    case esReadFailed:
+        Error("Error while reading CD information!");
+        break;
+    case esCannotCreate:
+        Error(Folder() + title + ".wav" + " is not a valid file name.Please rename the Title in the CD tracks list.");
+        break;
+    case esNormalizeFailed:
+        Error("Error while normalizing " + wav + "!");
+        break;
+    case esDataTrack:
+        Error(DataTrackMessage(TrackNumberOf(Item(i))));
+        break;
+    default:
+        break;
+    }
+    // A track that could not be normalised is encoded as it was extracted.
+    const bool extracted = r->Status == esDone || r->Status == esNormalizeFailed;
+    TrackIndex += 1;
+
+    const int format = Options.CommonOptions.OutputFormat;
+    if (format != ofMp3 && format != ofOgg && format != ofWma) {
+        // WAV output (or a format number edited into options.ini that names none: the WAV is
+        // what there is).
+        if (TrackIndex == Count()) {
+            FinishJob();
+            Close();
+        } else {
+            StartNextExtraction(false);
+        }
+        return;
+    }
+    if (format == ofWma)
+        RipThread.reset();
+    const int32_t end = format == ofMp3 ? piMp3Ended : format == ofOgg ? piOggEnded : piWmaEnded;
+    if (!extracted) {
+        Skip(end);
+        return;
+    }
+    m_display.Stage = "Encoding";
+    SetCaption(Encoding, TrackIndex, title);
+    if (format == ofMp3)
+        StartMp3Run(wav, WithExtension(wav, ".mp3"), true);
+    else if (format == ofOgg)
+        StartOggStage(wav, WithExtension(wav, ".ogg"));
+    else
+        StartWmaRun(wav, WithExtension(wav, ".wma"));
+}
+
+void TRipJob::Mp3Ended(const TProcessInfo& r)
+{
+    if (r.Status == 1 && !StageReported)
+        Error(Item(EncodeIndex) + "maybe be used,operate fail!");
+    else if (r.Status == 2 && !StageReported)
+        Error("Create MP3 file error!\nPlease check the output and lame options or run application again.");
+    if (JobKind == jkRipTracks && r.Status == 2 && StageReported && Options.UseID3)
+        TagTrack(TrackIndex - 1);
+    StageReported = false;
+    EncodeIndex += 1;
+    if (EncodeIndex == Count()) {
+        FinishJob();
+        Close();
+        return;
+    }
+    if (JobKind == jkRipTracks)
+        StartNextExtraction(true);
+    else
+        StartFileItem(EncodeIndex, false);
+}
+
+void TRipJob::OggEnded()
+{
+    After300ms([this] {
+        StageReported = false;
+        OggIndex += 1;
+        if (OggIndex == Count()) {
+            FinishJob();
+            m_wait.stop();
+            m_afterWait = [this] { Close(); };
+            m_wait.start();
+            return;
+        }
+        if (JobKind == jkRipTracks)
+            StartNextExtraction(true);
+        else
+            StartFileItem(OggIndex, false);
+    });
+}
+
+void TRipJob::Resampled()
+{
+    const std::string folder = Folder();
+    if (JobKind == jkWavToMp3) {
+        const std::string& item = Item(EncodeIndex);
+        m_display.Stage = "Encoding";
+        SetCaption(Encoding, EncodeIndex + 1, item);
+        StartMp3Run(folder + Mp3ResampleFile, folder + WithExtension(NameOf(item), ".mp3"), true);
+    } else if (JobKind == jkWavToOgg) {
+        const std::string& item = Item(OggIndex);
+        m_display.Stage = "Encoding";
+        SetCaption(Encoding, OggIndex + 1, item);
+        StartOggStage(folder + OggResampleFile, folder + WithExtension(NameOf(item), ".ogg"));
+    }
+}
+
+void TRipJob::WmaEnded(const TProcessInfo& r)
+{
+    Timer1.stop();
+    if (r.Status == 1 && !StageReported)
+        Error(Item(EncodeIndex) + "maybe be used,operate fail!");
+    else if (r.Status == 8)
+        Error(r.ElapsedText);
+    StageReported = false;
+    EncodeIndex += 1;
+    if (EncodeIndex == Count()) {
+        FinishJob();
+        PostMessage(Handle(), WM_JOBCLOSE, 0, 0);
+        return;
+    }
+    if (JobKind == jkRipTracks)
+        StartNextExtraction(true);
+    else
+        StartFileItem(EncodeIndex, false);
+}
+
+void TRipJob::Progress(const TProcessInfo& r)
+{
+    Timer1.stop();
+    StageReported = true;
+    m_display.Elapsed = r.ElapsedText;
+    m_display.Estimated = r.EstimatedText;
+    if (r.Code > 0) {
+        m_display.InitializingShown = false;
+        m_display.PercentShown = true;
+        m_display.Bar = std::min(r.Code, 100);
+    }
+    Show();
+}
+
+void TRipJob::OutputError(const TOutputError& error)
+{
+    Error(error.Text);
+    // What the stage wrote is no use: it goes, and the item is skipped.
+    if (error.Output == &VorbisOut1) {
+        RemoveIfFree(VorbisOut1.FileName);
+        Skip(piOggEnded);
+    } else if (error.Output == &WaveOut1) {
+        RemoveIfFree(WaveOut1.FileName);
+        Skip(JobKind == jkWavToOgg ? piOggEnded : piMp3Ended);
+    }
+}
+
+// --- the worker's events ---------------------------------------------------------------------
+
+void TRipJob::OutputProgress(TACSOutput& output)
+{
+    auto r = std::make_unique<TProcessInfo>();
+    r->Code = output.ProgressPercent();
+    const Clock::time_point start{Clock::duration{m_stageStart.load()}};
+    const int64_t e = Seconds(Clock::now() - start);
+    if (r->Code != 0) {
+        r->ElapsedText = TimeText(e);
+        r->EstimatedText = TimeText(static_cast<int64_t>(std::nearbyint(static_cast<double>(e) * 100.0 / r->Code)));
+    }
+    PostMessage(Handle(), WM_PROCESSINFO, 0, 0, std::move(r));
+}
+
+// --- tagging, the WMA estimate ---------------------------------------------------------------
+
+void TRipJob::TagTrack(int index)
+{
+    const TCDInfo& info = Options.CDInfo;
+    const std::string& item = Item(index);
+    Tid3tag tag;
+    tag.SetTitle(TitleOf(item));
+    tag.SetArtist(info.Artist);
+    tag.SetAlbum(info.Album);
+    tag.SetYear(info.Year);
+    tag.Genre = GenreToID3(static_cast<uint8_t>(info.Genre));  // -1 (none chosen) is 255
+    tag.SetComment(info.Comment);
+    tag.SetTrack(static_cast<uint8_t>(TrackNumberOf(item)));
+    const uint16_t result = tag.SaveToFile(Folder() + TitleOf(item) + ".mp3");
+    if (result > 255)
+        m_dialogs.MessageBox(QStringLiteral("Error #%1! Could not save Tag!").arg(result), Dialogs::Icon::None);
+}
+
+void TRipJob::Timer1Timer()
+{
+    const int64_t e = Seconds(Now() - m_wmaStart);
+    m_display.Elapsed = TimeText(e);
+    if (!m_wma.Engaged) {
+        Show();
+        return;
+    }
+    m_display.InitializingShown = false;
+    int64_t t = 2;
+    if (WMAInputSize >= 2000000) {
+        int32_t& profile = Options.WMAOptions.BitRate;
+        if (profile < 0 || profile >= WMAProfileCount)
+            profile = DefaultWMAProfile;
+        const int64_t b = GetFileSize64(m_wma.OutputFile);  // written so far
+        int64_t x = static_cast<int64_t>(
+            std::nearbyint(static_cast<double>(WMAInputSize) * 1000.0 / WMASizeRatios[static_cast<std::size_t>(profile)]));
+        if (b > x)
+            x = b;
+        if (b <= 0) {
+            Show();
+            return;
+        }
+        t = x * e / b;
+    }
+    if (e >= t)
+        t = e + 1;
+    m_display.Estimated = TimeText(t);
+    m_display.PercentShown = true;
+    const int p = static_cast<int>(std::nearbyint(static_cast<double>(e) * 100.0 / static_cast<double>(t)));
+    if (p > m_display.Bar)
+        m_display.Bar = p;
+    Show();
+}
+
+// --- ending ----------------------------------------------------------------------------------
+
+void TRipJob::After300ms(std::function<void()> then)
+{
+    m_afterWait = [this, then = std::move(then)] {
+        if (Items && !m_stopping)
+            then();
+    };
+    m_wait.start();
+}
+
+void TRipJob::EndOutput(TACSOutput& output)
+{
+    output.SuspendWorker();
+    if (!output.Running)
+        return;
+    try {
+        output.CloseOutput();
+    } catch (const std::exception&) {
+        // The file is as far as it was written; a job that is ending has no one left to tell.
+    }
+    output.OutputEnabled = false;
+    output.Running = false;
+}
+
+void TRipJob::FinishJob()
+{
+    if (!Items)
+        return;
+    if (RipThread) {
+        RipThread->Cancel();
+        RipThread.reset();  // waits for it
+    }
+    // A stage still running ends first: its worker parked, its file closed as far as written.
+    EndOutput(WaveOut1);
+    EndOutput(VorbisOut1);
+    Timer1.stop();
+    const TCommonOptions& common = Options.CommonOptions;
+    const bool encoded = common.OutputFormat == ofMp3 || common.OutputFormat == ofOgg || common.OutputFormat == ofWma;
+    if (JobKind == jkRipTracks && Count() == TrackIndex && encoded && !common.IsKeepWav) {
+        for (const std::string& item : *Items)
+            RemoveIfFree(Folder() + TitleOf(item) + ".wav");
+    }
+    // The temporary file goes, unless the user chose it as one of the files to convert.
+    std::string temp;
+    if (JobKind == jkWavToOgg || JobKind == jkWavToMp3) {
+        temp = Folder() + (JobKind == jkWavToOgg ? OggResampleFile : Mp3ResampleFile);
+        for (const std::string& item : *Items)
+            if (SameFile(item, temp))
+                temp.clear();
+    }
+    Items.reset();
+    if (m_mp3.Engaged)
+        m_mp3.KillProcess(0);
+    if (m_wma.Engaged)
+        m_wma.KillProcess(0);
+    if (!temp.empty())
+        RemoveIfFree(temp);
+}
+
+void TRipJob::Close()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    Timer1.stop();
+    m_view.CloseJob();
+}
+
+void TRipJob::btStopClick()
+{
+    if (!Items || m_stopping)
+        return;
+    const bool ogg = (JobKind == jkRipTracks && Options.CommonOptions.OutputFormat == ofOgg) || JobKind == jkWavToOgg;
+    if (ogg) {
+        // The Ogg file is finished as far as it was written; then a moment for it to settle.
+        EndOutput(VorbisOut1);
+        m_stopping = true;
+        m_afterWait = [this] {
+            FinishJob();
+            Close();
+        };
+        m_wait.start();
+        return;
+    }
+    FinishJob();
+    Close();
+}
+
+void TRipJob::FormClose()
+{
+    m_wait.stop();
+    m_afterWait = nullptr;
+    FinishJob();
+    m_closed = true;
+}

@@ -1,0 +1,178 @@
+#pragma once
+// The rip-and-convert job: a list of items (checked tracks of the disc, or files) carried one at
+// a time through extraction, resampling to 44100 Hz, encoding or decoding, and tagging:
+//
+//   jkRipTracks   extract (normalise) -> WAV | MP3 run + ID3v1 tag | Ogg stage | WMA run
+//   jkWavToMp3    [resample into "MyMP3ReTemp.wav"] -> MP3 run
+//   jkMp3ToWav    decode run              jkRecordToMp3   MP3 run beside the source
+//   jkWavToOgg    [resample into "MyReTemp.wav"] -> Ogg stage
+//   jkWavToWma    WMA run
+//
+// The job advances only on the reports that reach its message target on the UI thread
+// (WM_EXTRACTERROR, WM_PROCESSINFO, WM_OUTPUTERROR); nothing waits in a loop. It tells a view what
+// to show (TRipDisplay) and when it is over; the job window is one such view, the command line
+// another, a test a third. No widgets: the job runs with QCoreApplication alone.
+//
+// Lives on the UI thread. Its extraction thread posts; its audio outputs' workers post their
+// progress, their end and their errors; the encoder runs report on the UI thread.
+
+#include "ACS_Converters.h"
+#include "ACS_Vorbis.h"
+#include "ACS_Wave.h"
+#include "Dialogs.h"
+#include "JobMessages.h"
+#include "Messages.h"
+#include "Mp3EncodeThread.h"
+#include "WMAEncodeThread.h"
+#include "akrip32.h"
+
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TCDRipThread;
+
+// What the job window shows.
+struct TRipDisplay {
+    std::string Caption;                 // "Extracting(01/03): Intro"
+    std::string Stage = "Extracting";    // GroupBox1
+    std::string Elapsed, Estimated;      // Label1, Label2: MM:SS
+    int Bar = 0;                         // FlatGauge1, 0..100
+    bool PercentShown = false;           // the bar's percentage text
+    bool InitializingShown = false;      // Label3 "Initializing..." over the bar
+};
+
+class TRipView {
+public:
+    virtual ~TRipView() = default;
+    // Something shown has changed.
+    virtual void DisplayChanged(const TRipDisplay& display) = 0;
+    // The job is over (finished, or ended by Stop): the window closes.
+    virtual void CloseJob() = 0;
+};
+
+// The fixed intermediate files, in the output folder.
+inline constexpr const char* Mp3ResampleFile = "MyMP3ReTemp.wav";
+inline constexpr const char* OggResampleFile = "MyReTemp.wav";
+
+// The caption of item number n of count: prefix + "07/12): " + text.
+std::string JobCaption(const std::string& prefix, int n, int count, const std::string& text);
+
+class TRipJob {
+public:
+    // items: for jkRipTracks "NNtitle" per checked track (two digits of its position, then its
+    // title); for the file jobs full paths. The encoders are the program's one MP3 and one WMA
+    // run, used by one job at a time.
+    TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder, TWMAEncodeProcess& wmaEncoder,
+            TJobKind kind, HCDROM cdHandle, std::vector<std::string> items);
+    // Ends whatever still runs (as Stop would, without showing anything).
+    ~TRipJob();
+    TRipJob(const TRipJob&) = delete;
+    TRipJob& operator=(const TRipJob&) = delete;
+
+    // Starts the first stage of the first item. Raises when that stage cannot start (a source
+    // that cannot be read, an encoder process that cannot be made): the job is then over.
+    void Start();
+    // The Stop button: ends the job early and closes.
+    void btStopClick();
+    // The window is closing for any reason: ends the job if it still runs.
+    void FormClose();
+
+    const TRipDisplay& Display() const { return m_display; }
+    HWND Handle() const { return m_target.Handle(); }
+    bool Finished() const { return !Items.has_value(); }
+
+    // The job's state, as the design names it.
+    std::optional<std::vector<std::string>> Items;  // absent after FinishJob
+    const TJobKind JobKind;
+    const HCDROM CDHandle;
+    int TrackIndex = 0;     // jkRipTracks: the track being extracted, or next
+    int EncodeIndex = 0;    // the item in the MP3, WMA or decoding stage; finished items of those
+    int OggIndex = 0;       // the item in the Ogg stage; finished items of it
+    bool StageReported = false;
+    int64_t WMAInputSize = -1;
+
+    // The audio components (the program's settings for them are made in the constructor).
+    TWaveIn WaveIn1;
+    TRateConverter RateConverter1;
+    TWaveOut WaveOut1;
+    TVorbisOut VorbisOut1;
+    QTimer Timer1;          // the WMA time estimate, every 1000 ms while enabled
+    // Timer1's handler: the elapsed time, and an estimate of the whole from the output's growth.
+    void Timer1Timer();
+
+    using Clock = std::chrono::steady_clock;
+    // The clock of the WMA estimate (tests set their own).
+    std::function<Clock::time_point()> Now = [] { return Clock::now(); };
+
+private:
+    void Handle(TMessage& message);
+    void ProcessInfo(std::unique_ptr<TProcessInfo> r);
+    void ExtractError(LPARAM error);
+    void OutputError(const TOutputError& error);
+    void Extracted(std::unique_ptr<TProcessInfo> r);
+    void Mp3Ended(const TProcessInfo& r);
+    void OggEnded();
+    void Resampled();
+    void WmaEnded(const TProcessInfo& r);
+    void Progress(const TProcessInfo& r);
+
+    // The stages.
+    void StartExtraction(int number, const std::string& title);
+    void StartNextExtraction(bool setStage);
+    void StartFileItem(int index, bool first);
+    void StartMp3Run(const std::string& input, const std::string& output, bool encode);
+    void StartWmaRun(const std::string& input, const std::string& output);
+    void StartOggStage(const std::string& input, const std::string& output);
+    void StartResampling(const std::string& temp);
+    // Whether the WAV source in WaveIn1 is below 44100 Hz; raises when it cannot be read.
+    bool NeedsResampling();
+    // Reports the end of the item's encoding stage as skipped (status 4), as after a failed
+    // extraction: code is 2000, 3000 or 5000.
+    void Skip(int32_t code);
+    // False (and the user told, the item skipped) when writing output would overwrite input.
+    bool MayWrite(const std::string& input, const std::string& output, int32_t skipCode);
+
+    void TagTrack(int index);
+    void ApplyOggSettings();
+    void FinishJob();
+    // Ends a running audio output: its worker parked, its file closed as far as written.
+    void EndOutput(TACSOutput& output);
+    void Close();
+    void OutputProgress(TACSOutput& output);
+    // Runs then after 300 ms without blocking the UI thread, unless the job is over by then.
+    void After300ms(std::function<void()> then);
+
+    void SetCaption(const std::string& prefix, int n, const std::string& text);
+    void SetStage(const std::string& stage);
+    void SetBar(int percent);
+    void Show();
+    void Error(const std::string& text);
+
+    int Count() const { return Items ? static_cast<int>(Items->size()) : 0; }
+    const std::string& Item(int i) const { return (*Items)[static_cast<std::size_t>(i)]; }
+    static int TrackNumberOf(const std::string& item);
+    static std::string TitleOf(const std::string& item);
+    // The output folder with a trailing "/".
+    static std::string Folder();
+
+    TRipView& m_view;
+    Dialogs& m_dialogs;
+    TMp3EncodeProcess& m_mp3;
+    TWMAEncodeProcess& m_wma;
+    std::unique_ptr<TCDRipThread> RipThread;
+    std::atomic<int64_t> m_stageStart{0};  // Clock ticks; read by the outputs' workers
+    Clock::time_point m_wmaStart;
+    TRipDisplay m_display;
+    bool m_stopping = false;   // Stop is ending the job
+    bool m_closed = false;
+    QTimer m_wait;             // the 300 ms waits
+    std::function<void()> m_afterWait;
+    TMessageTarget m_target;
+};

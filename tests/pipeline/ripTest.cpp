@@ -1,0 +1,593 @@
+#include "rip.h"
+
+#include "Global.h"
+#include "JobMessages.h"
+#include "WavHeader.h"
+#include "akrip32Drives.h"
+#include "id3.h"
+#include "ripthread.h"
+
+#include "TestSupport.h"
+
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Stands in for the job window: keeps every display and whether the job closed it.
+class TRecordingView : public TRipView {
+public:
+    void DisplayChanged(const TRipDisplay& display) override
+    {
+        shown.push_back(display);
+        Changed();
+    }
+    void CloseJob() override
+    {
+        closed = true;
+        Changed();
+    }
+
+    // The captions and the group box texts, each change once, in order.
+    std::vector<std::string> Captions() const { return Distinct(&TRipDisplay::Caption); }
+    std::vector<std::string> Stages() const { return Distinct(&TRipDisplay::Stage); }
+
+    std::vector<TRipDisplay> shown;
+    bool closed = false;
+    std::function<void()> onChange;
+
+private:
+    void Changed()
+    {
+        if (onChange)
+            onChange();
+    }
+    std::vector<std::string> Distinct(std::string TRipDisplay::*field) const
+    {
+        std::vector<std::string> out;
+        for (const TRipDisplay& d : shown)
+            if (!(d.*field).empty() && (out.empty() || out.back() != d.*field))
+                out.push_back(d.*field);
+        return out;
+    }
+};
+
+// A lame that writes "mp3" into its output, reports 5 % and ends.
+const std::string FakeLameBody =
+    "for a; do out=$a; done\n"
+    "printf 'mp3' > \"$out\"\n"
+    "printf '              ( 5%%)|    0:01/    0:20|\\r' >&2\n";
+
+class RipJobTest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        Options = TOptionsSetting{};
+        LoadSaveOptions(true);
+        fs::create_directory(Path("Output"));
+        Options.CommonOptions.OutputFolder = Path("Output");
+        Options.CommonOptions.IsKeepWav = false;
+        Options.UseID3 = false;
+        mp3 = std::make_unique<TMp3EncodeProcess>(dialogs);
+        wma = std::make_unique<TWMAEncodeProcess>(dialogs);
+    }
+
+    void TearDown() override
+    {
+        job.reset();
+        mp3.reset();
+        wma.reset();
+        AkripUseDrives({});
+        unsetenv("SONVALE_SYSTEM_DIR");
+        TempDirTest::TearDown();
+    }
+
+    // A helper program beside the executable (found before PATH), or in folder.
+    void FakeProgram(const std::string& name, const std::string& body)
+    {
+        WriteFile(name, "#!/bin/sh\n" + body + "\n");
+        chmod(Path(name).c_str(), 0755);
+    }
+
+    // A drive holding tracks of these lengths in sectors; its handle.
+    HCDROM Drive(const std::vector<int32_t>& sectors)
+    {
+        drive = std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc(sectors));
+        AkripUseDrives({drive});
+        TGetCDHand request{};
+        request.Size = 12;
+        request.Ver = 1;
+        return GetCDHandle(&request);
+    }
+
+    // Makes the job and starts it.
+    void Start(TJobKind kind, std::vector<std::string> items, HCDROM handle = 0)
+    {
+        job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, kind, handle, std::move(items));
+        job->Start();
+    }
+
+    // Runs the event loop until done() holds, looking at every change the job shows and every
+    // 10 ms (what a handler does after it has shown something, a message box); false when it does
+    // not within a minute.
+    bool WaitUntil(const std::function<bool()>& done)
+    {
+        if (done())
+            return true;
+        QEventLoop loop;
+        const auto check = [&] {
+            if (done())
+                loop.quit();
+        };
+        view.onChange = check;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, check);
+        poll.start(10);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        loop.exec();
+        view.onChange = nullptr;
+        return done();
+    }
+    bool WaitForClose() { return WaitUntil([this] { return view.closed; }); }
+    bool WaitForCaption(const std::string& caption)
+    {
+        return WaitUntil([&] { return !view.shown.empty() && view.shown.back().Caption == caption; });
+    }
+
+    // A 16-bit WAV made by sox: seconds of two tones at rate.
+    std::string SoxWav(const std::string& name, int rate, double seconds, int channels = 2)
+    {
+        const std::string path = Path(name);
+        EXPECT_EQ(std::system(("sox -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b 16 -t wav '" +
+                               path + "' synth " + std::to_string(seconds) + " sine 440 sine 660 vol 0.5")
+                                  .c_str()),
+                  0);
+        return path;
+    }
+
+    std::string Out(const std::string& name) const { return Path("Output/" + name); }
+
+    ScriptedDialogs dialogs;
+    TRecordingView view;
+    std::unique_ptr<TMp3EncodeProcess> mp3;
+    std::unique_ptr<TWMAEncodeProcess> wma;
+    std::shared_ptr<TScriptedDrive> drive;
+    std::unique_ptr<TRipJob> job;
+};
+
+TEST(RipJobCaptionTest, ItemOfCountInTwoDigits)
+{
+    EXPECT_EQ(JobCaption("Encoding(", 7, 12, "/a/b.wav"), "Encoding(07/12): /a/b.wav");
+    EXPECT_EQ(JobCaption("Extracting(", 1, 3, "Intro"), "Extracting(01/03): Intro");
+    EXPECT_EQ(JobCaption("Decoding(", 100, 120, "x"), "Decoding(100/120): x");
+}
+
+// Three tracks to MP3 with the real lame and ID3 on: extract 1, encode 1, tag 1, extract 2, ...;
+// the tags hold the disc's information; the WAV files are gone at the end and the job closes.
+TEST_F(RipJobTest, RippingToMp3TagsEachTrackAndRemovesTheWavFiles)
+{
+    const HCDROM h = Drive({75, 60, 90});
+    Options.CommonOptions.OutputFormat = 0;
+    Options.UseID3 = true;
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "The Album";
+    Options.CDInfo.Year = "2004";
+    Options.CDInfo.Genre = 118;  // Rock
+    Start(jkRipTracks, {"01Intro", "02Song", "03Outro"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"Extracting(01/03): Intro", "Encoding(01/03): Intro",
+                                                         "Extracting(02/03): Song", "Encoding(02/03): Song",
+                                                         "Extracting(03/03): Outro", "Encoding(03/03): Outro"}));
+    int track = 1;
+    for (const char* title : {"Intro", "Song", "Outro"}) {
+        SCOPED_TRACE(title);
+        EXPECT_FALSE(fs::exists(Out(std::string(title) + ".wav")));
+        Tid3tag tag;
+        ASSERT_EQ(tag.ReadFromFile(Out(std::string(title) + ".mp3")), id3Success);
+        EXPECT_EQ(tag.Title(), title);
+        EXPECT_EQ(tag.Artist(), "The Band");
+        EXPECT_EQ(tag.Album(), "The Album");
+        EXPECT_EQ(tag.Year(), "2004");
+        EXPECT_EQ(tag.Genre, 17);
+        EXPECT_EQ(tag.Track(), track++);
+    }
+    EXPECT_TRUE(job->Finished());
+    // The real peer reads the tag as well.
+    const std::string listed = CommandOutput("id3v2 -l '" + Out("Song.mp3") + "'");
+    EXPECT_NE(listed.find("Song"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("The Band"), std::string::npos) << listed;
+}
+
+// To WAV, each track's end starts the next; the files are the drive's sectors and stay.
+TEST_F(RipJobTest, RippingToWavKeepsEachTrack)
+{
+    const HCDROM h = Drive({20, 30});
+    Options.CommonOptions.OutputFormat = 1;
+    Start(jkRipTracks, {"01One", "02Two"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"Extracting(01/02): One", "Extracting(02/02): Two"}));
+    EXPECT_EQ(fs::file_size(Out("One.wav")), 44u + 20 * CDSectorSize);
+    EXPECT_EQ(fs::file_size(Out("Two.wav")), 44u + 30 * CDSectorSize);
+    EXPECT_EQ(view.Stages(), std::vector<std::string>{"Extracting"});
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// To OGG through libvorbis and to WMA through the real WM8EUTIL: each track encoded, the WAV
+// files removed, the job closed by itself.
+TEST_F(RipJobTest, RippingToOggAndWma)
+{
+    setenv("SONVALE_SYSTEM_DIR", WM8EUTIL_DIR, 1);
+    for (const int format : {2, 3}) {
+        SCOPED_TRACE(format);
+        const HCDROM h = Drive({75, 50});
+        Options.CommonOptions.OutputFormat = format;
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01First", "02Second"}, h);
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+        const std::string ext = format == 2 ? ".ogg" : ".wma";
+        for (const char* title : {"First", "Second"}) {
+            EXPECT_FALSE(fs::exists(Out(std::string(title) + ".wav")));
+            EXPECT_GT(fs::file_size(Out(title + ext)), 1000u) << title;
+        }
+        if (format == 2) {
+            const std::string info = CommandOutput("ogginfo '" + Out("First.ogg") + "' 2>&1");
+            EXPECT_NE(info.find("Rate: 44100"), std::string::npos) << info;
+        } else {
+            const std::string probe = CommandOutput("ffprobe -v error -show_entries stream=codec_name -of default=nw=1 '" +
+                                                    Out("First.wma") + "' 2>&1");
+            EXPECT_NE(probe.find("codec_name=wmav2"), std::string::npos) << probe;
+        }
+    }
+}
+
+// Stop during the second encode: the MP3 run is killed, the WAV files of tracks 1 and 2 remain,
+// track 2 gets no tag, the third track is never read.
+TEST_F(RipJobTest, StopDuringTheSecondEncode)
+{
+    FakeProgram("lame", "if [ -e " + Path("second") + " ]; then exec sleep 600; fi\ntouch " + Path("second") + "\n" +
+                            FakeLameBody);
+    const HCDROM h = Drive({10, 10, 10});
+    Options.CommonOptions.OutputFormat = 0;
+    Options.UseID3 = true;
+    Start(jkRipTracks, {"01A", "02B", "03C"}, h);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return mp3->ChildPid() > 0 && !view.shown.empty() && view.shown.back().Caption == "Encoding(02/03): B"; }));
+    const pid_t child = mp3->ChildPid();
+    job->btStopClick();
+    EXPECT_TRUE(view.closed);
+    EXPECT_TRUE(job->Finished());
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(child))) << "the MP3 run is killed and reaped";
+    EXPECT_FALSE(mp3->Busy());
+    EXPECT_TRUE(fs::exists(Out("A.wav")));
+    EXPECT_TRUE(fs::exists(Out("B.wav")));
+    EXPECT_FALSE(fs::exists(Out("C.wav")));
+    Tid3tag tag;
+    EXPECT_EQ(tag.ReadFromFile(Out("A.mp3")), id3Success) << "track 1 was tagged";
+    EXPECT_FALSE(fs::exists(Out("B.mp3")));
+    EXPECT_EQ(drive->Reads, 2) << "one read of 10 sectors for each of the first two tracks";
+}
+
+// The failures of ripping, each told and skipped: a read that fails, a title that is no file
+// name, a normalising pass that fails (the track is encoded as read), a data track.
+TEST_F(RipJobTest, FailedTracksAreToldAndSkipped)
+{
+    FakeProgram("lame", FakeLameBody);
+    const HCDROM h = Drive({10, 10, 10, 10, 10});
+    drive->Toc.Tracks[4].Audio = false;
+    drive->FailReadAtSector = 12;  // in track 2
+    fs::create_directory(Out("Loud.nor"));  // the normalising pass cannot write its file
+    Options.CommonOptions.OutputFormat = 0;
+    Options.CommonOptions.IsNormalize = true;
+    Options.CommonOptions.NormalizePercent = 50;
+    Start(jkRipTracks, {"01Fine", "02Scratched", "03a/b", "04Loud", "05Data"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(),
+              (QStringList{"Error while reading CD information!",
+                           QString::fromStdString(Out("a/b.wav")) +
+                               " is not a valid file name.Please rename the Title in the CD tracks list.",
+                           QString::fromStdString("Error while normalizing " + Out("Loud.wav") + "!"),
+                           "Track 05 is a data track and holds no audio."}));
+    for (const auto& shown : dialogs.shown)
+        EXPECT_EQ(shown.icon, Dialogs::Icon::Error);
+    EXPECT_TRUE(fs::exists(Out("Fine.mp3")));
+    EXPECT_FALSE(fs::exists(Out("Scratched.mp3")));
+    EXPECT_TRUE(fs::exists(Out("Loud.mp3"))) << "encoded as extracted";
+    EXPECT_EQ(job->EncodeIndex, 5);
+}
+
+// The drive refuses or the table cannot be read: the message, and the job waits for Stop.
+TEST_F(RipJobTest, ExtractionErrorsWaitForStop)
+{
+    const struct {
+        std::function<void(TScriptedDrive&)> arrange;
+        const char* text;
+    } cases[] = {
+        {[](TScriptedDrive& d) { d.RefuseAddressMode = true; }, "CD extract failed!Please try again."},
+        {[](TScriptedDrive& d) { d.TocUnreadable = true; }, "Error while reading TOC information!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const HCDROM h = Drive({10});
+        c.arrange(*drive);
+        dialogs.shown.clear();
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01Only"}, h);
+        ASSERT_TRUE(WaitUntil([&] { return !dialogs.shown.empty(); }));
+        EXPECT_EQ(dialogs.Texts(), QStringList{c.text});
+        EXPECT_FALSE(view.closed);
+        EXPECT_FALSE(job->Finished());
+        job->btStopClick();
+        EXPECT_TRUE(view.closed);
+    }
+}
+
+// Files to MP3: the second output exists and the user keeps it (no message, next file); an
+// output another writer holds; a run that ends without any progress.
+TEST_F(RipJobTest, FileConversionsToMp3AndTheirRunEnds)
+{
+    const std::string a = SoxWav("a.wav", 44100, 0.2), b = SoxWav("b.wav", 44100, 0.2), c = SoxWav("c.wav", 44100, 0.2);
+    FakeProgram("lame", FakeLameBody);
+    WriteFile("Output/b.mp3", "kept");
+    dialogs.answers = {Dialogs::Answer::No};
+    Start(jkWavToMp3, {a, b, c});
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(Out("b.mp3")) + " has existed,overite it?"});
+    EXPECT_EQ(ReadFile("Output/b.mp3"), "kept");
+    EXPECT_EQ(ReadFile("Output/c.mp3"), "mp3");
+    EXPECT_EQ(view.Stages(), (std::vector<std::string>{"Encoding WAV to MP3", "Encoding"}));
+    EXPECT_EQ(view.Captions().back(), "Encoding(03/03): " + c);
+
+    // In use, then no progress at all.
+    dialogs.shown.clear();
+    const int other = open(Out("a.mp3").c_str(), O_RDWR);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    dialogs.answers = {Dialogs::Answer::Yes, Dialogs::Answer::Yes};
+    FakeProgram("lame", "exit 0");
+    view = TRecordingView{};
+    Start(jkWavToMp3, {a, c});
+    ASSERT_TRUE(WaitForClose());
+    close(other);
+    EXPECT_EQ(dialogs.Texts(),
+              (QStringList{QString::fromStdString(Out("a.mp3")) + " has existed,overite it?",
+                           QString::fromStdString(a) + "maybe be used,operate fail!",
+                           QString::fromStdString(Out("c.mp3")) + " has existed,overite it?",
+                           "Create MP3 file error!\nPlease check the output and lame options or run application again."}));
+}
+
+// A 22050 Hz WAV goes through resampling into "MyMP3ReTemp.wav" before the real lame, which is
+// removed at the end; a 48000 Hz WAV goes to the Ogg encoder directly.
+TEST_F(RipJobTest, ResamplingComesFirstBelow44100)
+{
+    const std::string low = SoxWav("low.wav", 22050, 1.0);
+    Start(jkWavToMp3, {low});
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    EXPECT_EQ(view.Stages(), (std::vector<std::string>{"Resampling WAV", "Encoding"}));
+    EXPECT_EQ(view.Captions(), (std::vector<std::string>{"Resampling(01/01): " + low, "Encoding(01/01): " + low}));
+    EXPECT_FALSE(fs::exists(Out(Mp3ResampleFile)));
+    const std::string probe = CommandOutput("ffprobe -v error -show_entries stream=sample_rate,duration -of default=nw=1 '" +
+                                            Out("low.mp3") + "' 2>&1");
+    EXPECT_NE(probe.find("sample_rate=44100"), std::string::npos) << probe;
+
+    const std::string high = SoxWav("high.wav", 48000, 0.5);
+    view = TRecordingView{};
+    Start(jkWavToOgg, {high});
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(view.Stages(), std::vector<std::string>{"Encoding WAV to OGG"});
+    const std::string info = CommandOutput("ogginfo '" + Out("high.ogg") + "' 2>&1");
+    EXPECT_NE(info.find("Rate: 48000"), std::string::npos) << info;
+    EXPECT_FALSE(fs::exists(Out(OggResampleFile)));
+}
+
+// A job never writes over its own input: a WAV named like the output, or the temporary file
+// itself chosen as input. The item is told and skipped; the next goes on.
+TEST_F(RipJobTest, AJobNeverWritesOverItsInput)
+{
+    FakeProgram("lame", FakeLameBody);
+    const std::string disguised = SoxWav("Output/song.ogg", 44100, 0.2);
+    const std::string temp = SoxWav(std::string("Output/") + Mp3ResampleFile, 22050, 0.2);
+    const std::string fine = SoxWav("fine.wav", 44100, 0.2);
+    const auto before = fs::file_size(disguised);
+    Start(jkWavToOgg, {disguised, fine});
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(disguised) + " is the source file and cannot be written."});
+    EXPECT_EQ(fs::file_size(disguised), before);
+    EXPECT_TRUE(fs::exists(Out("fine.ogg")));
+
+    dialogs.shown.clear();
+    view = TRecordingView{};
+    const auto tempSize = fs::file_size(temp);
+    Start(jkWavToMp3, {temp, fine});
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(temp) + " is the source file and cannot be written."});
+    EXPECT_TRUE(fs::exists(Out("fine.mp3")));
+    ASSERT_TRUE(fs::exists(temp)) << "chosen as a file to convert, the temporary file is not removed at the end";
+    EXPECT_EQ(fs::file_size(temp), tempSize);
+}
+
+// An input cut short while the Ogg encoder reads it: the error is shown, the partial Ogg file
+// removed, and the next file converted.
+TEST_F(RipJobTest, AnOutputErrorMidStageSkipsTheItem)
+{
+    const std::string cut = SoxWav("cut.wav", 44100, 30.0);
+    const std::string next = SoxWav("next.wav", 44100, 0.3);
+    job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, jkWavToOgg, 0, std::vector<std::string>{cut, next});
+    // Cut once the encoder has its first megabyte in hand.
+    std::atomic<bool> once{false};
+    const auto progress = job->VorbisOut1.OnProgress;
+    job->VorbisOut1.OnProgress = [&, progress](TACSComponent* sender) {
+        if (!once.exchange(true)) {
+            EXPECT_EQ(truncate(cut.c_str(), 200000), 0);
+        }
+        progress(sender);
+    };
+    job->Start();
+    ASSERT_TRUE(WaitForClose());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith(QString::fromStdString("Cannot read " + cut + ": the file was cut short")))
+        << dialogs.shown[0].text.toStdString();
+    EXPECT_FALSE(fs::exists(Out("cut.ogg")));
+    EXPECT_TRUE(fs::exists(Out("next.ogg")));
+}
+
+// Stop while resampling: the worker is parked and its file closed; nothing waits on anything.
+TEST_F(RipJobTest, StopWhileResampling)
+{
+    const std::string low = SoxWav("long.wav", 22050, 120.0);
+    Start(jkWavToMp3, {low});
+    ASSERT_TRUE(WaitUntil([&] { return !view.shown.empty() && view.shown.back().Bar > 0; }));
+    job->btStopClick();
+    EXPECT_TRUE(view.closed);
+    EXPECT_EQ(job->WaveOut1.State(), osIdle);
+    EXPECT_FALSE(fs::exists(Out(Mp3ResampleFile)));
+    job.reset();
+}
+
+// A stage that cannot start: the first item's raises out of Start (no window is shown); a later
+// item's goes to the general error box and the job waits for Stop.
+TEST_F(RipJobTest, AStageThatCannotStart)
+{
+    const std::string missing = Path("missing.wav");
+    job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, jkWavToOgg, 0, std::vector<std::string>{missing});
+    EXPECT_THROW(job->Start(), EACSException);
+    EXPECT_TRUE(job->Finished());
+
+    WriteFile("junk.wav", std::string("RIFF\x10\0\0\0WAVEjunk", 16));
+    FakeProgram("lame", FakeLameBody);
+    const std::string fine = SoxWav("fine.wav", 44100, 0.2);
+    Start(jkWavToMp3, {fine, Path("junk.wav")});
+    ASSERT_TRUE(WaitUntil([&] { return !dialogs.shown.empty(); }));
+    EXPECT_EQ(dialogs.Texts(),
+              QStringList{QString::fromStdString("Cannot read " + Path("junk.wav") +
+                                                 ": it is not a WAV file of a kind Sonvale reads.")});
+    EXPECT_FALSE(view.closed);
+    job->btStopClick();
+    EXPECT_TRUE(view.closed);
+}
+
+// WMA: the time estimate (a 1 500 000-byte input: 2 s, then one second more than the elapsed
+// time), a profile out of range reset to 8, an error line of the encoder, a missing encoder.
+TEST_F(RipJobTest, WmaRunsAndTheirEstimate)
+{
+    fs::create_directory(Path("wma"));
+    setenv("SONVALE_SYSTEM_DIR", Path("wma").c_str(), 1);
+    const std::string body = "exec sleep 600";
+    WriteFile("wma/WM8EUTIL", "#!/bin/sh\n" + body + "\n");
+    chmod(Path("wma/WM8EUTIL").c_str(), 0755);
+    WriteFile("in.wav", std::string(1500000, '\0'));
+    Options.WMAOptions.BitRate = 40;
+    TRipJob::Clock::time_point now = TRipJob::Clock::now();
+    job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, jkWavToWma, 0, std::vector<std::string>{Path("in.wav")});
+    job->Now = [&] { return now; };
+    job->Start();
+    EXPECT_EQ(Options.WMAOptions.BitRate, 8) << "the run resets a profile out of range";
+    EXPECT_EQ(job->WMAInputSize, 1500000);
+    EXPECT_TRUE(job->Timer1.isActive());
+    const struct {
+        int seconds;
+        const char* elapsed;
+        const char* estimated;
+        int bar;
+    } ticks[] = {{0, "00:00", "00:02", 0}, {1, "00:01", "00:02", 50}, {2, "00:02", "00:03", 67}, {5, "00:05", "00:06", 83}};
+    const auto start = now;
+    for (const auto& t : ticks) {
+        now = start + std::chrono::seconds(t.seconds);
+        job->Timer1Timer();
+        EXPECT_EQ(job->Display().Elapsed, t.elapsed) << t.seconds;
+        EXPECT_EQ(job->Display().Estimated, t.estimated) << t.seconds;
+        EXPECT_EQ(job->Display().Bar, t.bar) << t.seconds;
+    }
+    job->btStopClick();
+
+    // A large input: the expected size from the profile's ratio, the estimate from the output's
+    // growth. 4 000 000 bytes at ratio 21790 (profile 8) are expected to make 183 570 bytes.
+    WriteFile("big.wav", std::string(4000000, '\0'));
+    view = TRecordingView{};
+    job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, jkWavToWma, 0, std::vector<std::string>{Path("big.wav")});
+    now = start;
+    job->Now = [&] { return now; };
+    job->Start();
+    WriteFile("Output/big.wma", std::string(45892, 'w'));  // a quarter of it after 10 s: 40 s in all
+    now = start + std::chrono::seconds(10);
+    job->Timer1Timer();
+    EXPECT_EQ(job->Display().Estimated, "00:40");
+    EXPECT_EQ(job->Display().Bar, 25);
+    job->btStopClick();
+
+    // An error line: told, and the next file goes on; then the encoder is missing.
+    fs::remove(Out("big.wma"));
+    dialogs.shown.clear();
+    WriteFile("wma/WM8EUTIL", "#!/bin/sh\necho 'ERROR: cannot read the input'\nexec sleep 600\n");
+    view = TRecordingView{};
+    Start(jkWavToWma, {Path("in.wav"), Path("big.wav")});
+    ASSERT_TRUE(WaitUntil([&] { return dialogs.shown.size() >= 2; }));
+    EXPECT_EQ(dialogs.Texts(), (QStringList{"ERROR: cannot read the input", "ERROR: cannot read the input"}));
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(job->EncodeIndex, 2);
+
+    dialogs.shown.clear();
+    unlink(Path("wma/WM8EUTIL").c_str());
+    view = TRecordingView{};
+    Start(jkWavToWma, {Path("in.wav"), Path("big.wav")});
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), (QStringList{"Can not find WMA encoder,please contact with support@sonvale.org!",
+                                            "Can not find WMA encoder,please contact with support@sonvale.org!"}));
+    EXPECT_FALSE(job->Timer1.isActive());
+}
+
+// A progress report of 0 % clears both times and leaves the bar and "Initializing..." as they
+// are; a positive one hides "Initializing..." and moves the bar.
+TEST_F(RipJobTest, ProgressReports)
+{
+    FakeProgram("lame", "exec sleep 600");
+    const std::string a = SoxWav("a.wav", 44100, 0.2);
+    Start(jkWavToMp3, {a});
+    const auto post = [&](int32_t code, const char* elapsed, const char* estimated) {
+        auto r = std::make_unique<TProcessInfo>();
+        r->Code = code;
+        r->ElapsedText = elapsed;
+        r->EstimatedText = estimated;
+        PostMessage(job->Handle(), WM_PROCESSINFO, 0, 0, std::move(r));
+        const std::size_t before = view.shown.size();
+        EXPECT_TRUE(WaitUntil([&] { return view.shown.size() > before; }));
+    };
+    post(40, "00:04", "00:10");
+    EXPECT_EQ(job->Display().Bar, 40);
+    EXPECT_TRUE(job->Display().PercentShown);
+    EXPECT_FALSE(job->Display().InitializingShown);
+    post(0, "", "");
+    EXPECT_EQ(job->Display().Elapsed, "");
+    EXPECT_EQ(job->Display().Estimated, "");
+    EXPECT_EQ(job->Display().Bar, 40);
+    EXPECT_TRUE(job->StageReported);
+    job->btStopClick();
+}
+
+// A tag that cannot be saved: the plain message with the result code.
+TEST_F(RipJobTest, ATagThatCannotBeSaved)
+{
+    FakeProgram("lame", FakeLameBody + "chmod 444 \"$out\"\n");
+    const HCDROM h = Drive({10});
+    Options.CommonOptions.OutputFormat = 0;
+    Options.UseID3 = true;
+    Start(jkRipTracks, {"01Locked"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Error #512! Could not save Tag!"});
+    EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::None);
+}
+
+}  // namespace
