@@ -68,8 +68,9 @@ Dialogs::Answer ScriptedDialogs::AskYesNoCancel(const QString& text, Icon icon, 
     return AskYesNo(text, icon, defaultAnswer);
 }
 
-QStringList ScriptedDialogs::OpenFiles(const QString&, bool)
+QStringList ScriptedDialogs::OpenFiles(const QString& filter, bool)
 {
+    openFilters << filter;
     if (openFiles.empty())
         return {};
     QStringList files = openFiles.front();

@@ -42,6 +42,7 @@ public:
 
     std::vector<Shown> shown;        // message boxes and questions, in order
     std::vector<QString> opened;     // targets handed to the shell
+    QStringList openFilters;         // the filters of the open-file dialogs shown
 
     void MessageBox(const QString& text, Icon icon) override;
     Answer AskYesNo(const QString& text, Icon icon, Answer defaultAnswer) override;

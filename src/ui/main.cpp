@@ -1,6 +1,7 @@
 #include "main.h"
 
 #include "Global.h"
+#include "ripForm.h"
 #include "MediaMonitor.h"
 #include "ProfileFile.h"
 
@@ -129,11 +130,15 @@ void TMainForm::BuildActions()
     connect(ActionExit, &QAction::triggered, this, &QWidget::close);
     connect(Openoutputdirectory1, &QAction::triggered, this, &TMainForm::OpenOutputDirectoryClick);
     connect(bRefresh, &QAction::triggered, this, [this] { m_disc.Refresh(); });
+    connect(ActionExtract, &QAction::triggered, this, &TMainForm::ActionExtractExecute);
+    connect(ActionWavToMp3, &QAction::triggered, this, [this] { ConvertFiles(jkWavToMp3); });
+    connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ConvertFiles(jkMp3ToWav); });
+    connect(miWAVtoOGG, &QAction::triggered, this, [this] { ConvertFiles(jkWavToOgg); });
+    connect(miWAVtoWMA, &QAction::triggered, this, [this] { ConvertFiles(jkWavToWma); });
 
     // Commands whose windows and workers are not part of the program yet stay disabled.
-    for (QAction* later : {ActionOptionSet, ActionRecord, ActionWavToMp3, aID3Edit, mnuMp3ToWav, miWAVtoOGG,
-                           miWAVtoWMA, EjectMenu, CloseCdRomMenu, VolumeControlMenu, miRealOnePlayer,
-                           miWindowsMediaPlayer, mnuHelp, mnuHomePage, mnuAbout})
+    for (QAction* later : {ActionOptionSet, ActionRecord, aID3Edit, EjectMenu, CloseCdRomMenu, VolumeControlMenu,
+                           miRealOnePlayer, miWindowsMediaPlayer, mnuHelp, mnuHomePage, mnuAbout})
         later->setEnabled(false);
 }
 
@@ -302,10 +307,11 @@ void TMainForm::SetStatusText(const QString& text)
 
 void TMainForm::UpdateActions()
 {
-    // Extract (any row checked), Play and Rename (a row selected), Pause and Stop (playing) and
-    // the lookup (any row) open the job window, the player, the rename dialog and the lookup,
-    // which are not part of the program yet; until they are, these stay disabled.
-    for (QAction* onDisc : {ActionExtract, aPlay, aPause, aStop, aEditTrackName, aQueryCDDB})
+    ActionExtract->setEnabled(m_disc.AnyTrackChecked());
+    // Play and Rename (a row selected), Pause and Stop (playing) and the lookup (any row) open
+    // the player, the rename dialog and the lookup, which are not part of the program yet; until
+    // they are, these stay disabled.
+    for (QAction* onDisc : {aPlay, aPause, aStop, aEditTrackName, aQueryCDDB})
         onDisc->setEnabled(false);
 }
 
@@ -439,4 +445,73 @@ void TMainForm::OpenOutputDirectoryClick()
     else
         m_dialogs.MessageBox(folder + QStringLiteral(",") + QStringLiteral("The output directory does not exist."),
                              Dialogs::Icon::Error);
+}
+
+std::vector<std::string> TMainForm::ExtractItems() const
+{
+    std::vector<std::string> items;
+    for (std::size_t r = 0; r < m_disc.Rows.size(); ++r)
+        if (m_disc.Rows[r].Checked)
+            items.push_back(TwoDigits(static_cast<int>(r) + 1) + m_disc.Rows[r].Title);
+    return items;
+}
+
+void TMainForm::ActionExtractExecute()
+{
+    if (!m_disc.AnyTrackChecked())
+        return;  // the action's rule, evaluated again when it runs
+    if (m_disc.CDHandle == 0) {
+        m_dialogs.MessageBox(QStringLiteral("Please access CD devices rightly above all!"), Dialogs::Icon::Information);
+        return;
+    }
+    if (!m_disc.AnyTrackChecked()) {
+        m_dialogs.MessageBox(QStringLiteral("Please select a track at least!"), Dialogs::Icon::Information);
+        return;
+    }
+    const QString folder = QString::fromStdString(Options.CommonOptions.OutputFolder);
+    if (folder.isEmpty() || !QDir(folder).exists()) {
+        const QString question = folder + QStringLiteral(",") + QStringLiteral("The output directory does not exist.") +
+                                 QStringLiteral("\n") + QStringLiteral("creates a new directory?");
+        if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes)
+            return;
+        // One level only: the folder's parent must exist.
+        if (folder.isEmpty() || !QDir().mkdir(folder)) {
+            m_dialogs.MessageBox(QStringLiteral("Cannot create ") + folder, Dialogs::Icon::Error);
+            return;
+        }
+    }
+    StopPlaybackBeforeJob();
+    std::vector<std::string> items = ExtractItems();
+    if (!m_disc.OutputFolderExists())
+        return;
+    RunJob(jkRipTracks, m_disc.CDHandle, std::move(items));
+}
+
+void TMainForm::ConvertFiles(TJobKind kind)
+{
+    const QString filter = kind == jkMp3ToWav ? QStringLiteral("MP3 file(*.mp3)|*.mp3| Any file(*.*)|*.*")
+                                              : QStringLiteral("Sound file(*.wav)|*.wav| Any file(*.*)|*.*");
+    const QStringList files = m_dialogs.OpenFiles(filter, true);
+    if (files.isEmpty())
+        return;
+    if (!m_disc.OutputFolderExists())
+        return;
+    std::vector<std::string> items;
+    for (const QString& file : files)
+        items.push_back(file.toStdString());
+    RunJob(kind, 0, std::move(items));
+}
+
+void TMainForm::RunJob(TJobKind kind, HCDROM cdHandle, std::vector<std::string> items)
+{
+    TRipForm form(this, m_dialogs, *Mp3Encoder, *WMAEncoder, kind, cdHandle, std::move(items));
+    try {
+        form.Start();
+    } catch (const std::exception& e) {
+        // Whatever the job, the user learns why nothing was converted.
+        m_dialogs.MessageBox(QString::fromUtf8(e.what()), Dialogs::Icon::Error);
+        return;
+    }
+    form.RunModal();
+    UpdateActions();
 }

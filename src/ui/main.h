@@ -44,6 +44,10 @@ public:
     // that no drive was found or that the drive holds no audio disc.
     void FormActivate();
 
+    // The Extract command's list: for every checked row, its position (from 1) in two digits and
+    // its title ("03Intro").
+    std::vector<std::string> ExtractItems() const;
+
     // The text of the status bar's one panel.
     QString StatusText() const;
     void SetStatusText(const QString& text);
@@ -107,6 +111,14 @@ private:
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
     void OpenOutputDirectoryClick();
+    void ActionExtractExecute();
+    // WAV to MP3, MP3 to WAV, WAV to OGG, WAV to WMA: files chosen, then the job.
+    void ConvertFiles(TJobKind kind);
+    // Shows the job window for the job until it is over; an error starting it is shown.
+    void RunJob(TJobKind kind, HCDROM cdHandle, std::vector<std::string> items);
+    // Extract stops a playing track first. The CD player is not part of the program yet, so
+    // nothing can be playing; this is where its Stop command is called once it is.
+    void StopPlaybackBeforeJob() {}
 
     void BuildActions();
     void BuildMenus();

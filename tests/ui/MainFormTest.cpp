@@ -288,4 +288,70 @@ TEST_F(MainFormTest, ClosingKillsARunningEncoder)
     EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(child))) << "the encoder was killed and reaped";
 }
 
+// Extract: the folder question (No: nothing; a folder whose parent is missing cannot be made;
+// Yes: made, and the job runs), then one item per checked row, its position in two digits and
+// its title; the job window closes by itself after the last track.
+TEST_F(MainFormDiscTest, ExtractAsksForTheFolderThenRipsTheCheckedRows)
+{
+    drive->Toc = TScriptedDrive::AudioToc({20, 30, 40});
+    LoadSaveOptions(true);
+    TMainForm form(dialogs);
+    Options.CommonOptions.OutputFormat = 1;  // WAV
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    EXPECT_EQ(form.ExtractItems(), (std::vector<std::string>{"01Track01", "03Track03"}));
+    ASSERT_TRUE(form.ActionExtract->isEnabled());
+
+    const QString question = QStringLiteral(",The output directory does not exist.\ncreates a new directory?");
+    Options.CommonOptions.OutputFolder = Path("missing/Output");
+    dialogs.answers = {Dialogs::Answer::No, Dialogs::Answer::Yes};
+    form.ActionExtract->trigger();
+    form.ActionExtract->trigger();
+    const QString deep = QString::fromStdString(Path("missing/Output"));
+    EXPECT_EQ(dialogs.Texts(), (QStringList{deep + question, deep + question, "Cannot create " + deep}));
+    EXPECT_EQ(dialogs.shown[2].icon, Dialogs::Icon::Error);
+
+    dialogs.shown.clear();
+    Options.CommonOptions.OutputFolder = Path("Output");
+    dialogs.answers = {Dialogs::Answer::Yes};
+    form.ActionExtract->trigger();  // returns when the job window has closed
+    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(Path("Output")) + question});
+    EXPECT_EQ(std::filesystem::file_size(Path("Output/Track01.wav")), 44u + 20 * 2352);
+    EXPECT_FALSE(std::filesystem::exists(Path("Output/Track02.wav")));
+    EXPECT_EQ(std::filesystem::file_size(Path("Output/Track03.wav")), 44u + 40 * 2352);
+    form.hide();
+}
+
+// The four conversions: the file dialog's filter; cancel does nothing; the output folder must
+// exist; a job that cannot start says why, whatever the conversion.
+TEST_F(MainFormTest, FileConversionsAskForFilesThenRunTheJob)
+{
+    LoadSaveOptions(true);
+    TMainForm form(dialogs);
+    const QString wavs = QStringLiteral("Sound file(*.wav)|*.wav| Any file(*.*)|*.*");
+    for (QAction* action : {form.ActionWavToMp3, form.mnuMp3ToWav, form.miWAVtoOGG, form.miWAVtoWMA}) {
+        EXPECT_TRUE(action->isEnabled()) << action->objectName().toStdString();
+        action->trigger();  // cancelled
+    }
+    EXPECT_EQ(dialogs.openFilters,
+              (QStringList{wavs, QStringLiteral("MP3 file(*.mp3)|*.mp3| Any file(*.*)|*.*"), wavs, wavs}));
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    Options.CommonOptions.OutputFolder = Path("Output");
+    dialogs.openFiles = {{QString::fromStdString(Path("a.wav"))}};
+    form.miWAVtoOGG->trigger();
+    EXPECT_EQ(dialogs.Texts(),
+              QStringList{"The output directory does not exist.Please check the output directory setting."});
+
+    dialogs.shown.clear();
+    std::filesystem::create_directory(Path("Output"));
+    dialogs.openFiles = {{QString::fromStdString(Path("missing.wav"))}};
+    form.miWAVtoOGG->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith("Cannot open file " + QString::fromStdString(Path("missing.wav"))))
+        << dialogs.shown[0].text.toStdString();
+    EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Error);
+}
+
 }  // namespace

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Rips a disc image with the real program in an X server of its own, as a user would: the disc
+# listed, Ctrl+A, Ctrl+X, nothing else. Once for each output format set in options.ini, then the
+# files are checked with the peers: id3v2 reads the MP3 tags, oggdec decodes each Ogg file to the
+# track's length, ffprobe reads the WMA files, the WAV files hold the image's bytes. The job
+# window must close by itself. SONVALE_SCREENSHOT=file.png keeps a picture of the job window.
+#
+#   rip_formats.sh SONVALE MKDISC WM8EUTIL [FORMAT...]     (formats 0 MP3, 1 WAV, 2 OGG, 3 WMA)
+set -euo pipefail
+
+exe=$1
+mkdisc=$2
+wm8eutil=$3
+shift 3
+formats=("$@")
+[ ${#formats[@]} -eq 0 ] && formats=(0 1 2 3)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/disc"
+# Three tracks of 3, 4 and 5 seconds: 225, 300 and 375 sectors, starting at sectors 0, 225, 525.
+"$mkdisc" "$work/disc/rip.cue" 3 4 5
+export SONVALE_DISC_IMAGES=$work/disc/rip.cue
+bin=$work/disc/rip.bin
+
+for format in "${formats[@]}"; do
+  run=$work/run$format
+  mkdir -p "$run/Output"
+  # The program keeps its files in its own folder, and looks for WM8EUTIL there.
+  cp "$exe" "$run/sonvale"
+  cp "$wm8eutil" "$run/WM8EUTIL"
+  printf '[CommonOptions]\nOutputFolder=%s\nOutputFormat=%s\n[ID3]\nUse=1\n' "$run/Output" "$format" > "$run/options.ini"
+  # The disc's key: the starts 00:02:00, 00:05:00 and 00:09:00 as 0x00MMSSFF, added: 4096.
+  printf '[4096]\nArtist=E2E Band\nAlbum=E2E Album\nYear=2026\nGenre=118\nTrackNumber=3\n1=Alpha\n2=Beta\n3=Gamma\n' \
+    > "$run/cdinfo.dat"
+  export RUN=$run FORMAT=$format
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+    "$RUN/sonvale" >"$RUN/out.log" 2>&1 &
+    pid=$!
+    wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1)
+    [ -n "$wid" ] || { echo "no window"; cat "$RUN/out.log"; exit 1; }
+    xdotool windowfocus --sync "$wid"
+    xdotool key ctrl+a
+    xdotool key ctrl+x
+    job=$(timeout 30 xdotool search --sync --onlyvisible --name "^(Extracting|Normalizing|Encoding)\(" | head -n 1)
+    [ -n "$job" ] || { echo "no job window"; cat "$RUN/out.log"; exit 1; }
+    if [ -n "${SONVALE_SCREENSHOT:-}" ]; then
+      import -window root "${SONVALE_SCREENSHOT%.png}-$FORMAT.png" || true
+    fi
+    # The job window closes by itself after the last track.
+    for i in $(seq 1 600); do
+      xdotool search --onlyvisible --name "^(Extracting|Normalizing|Encoding)\(" >/dev/null 2>&1 || break
+      sleep 0.1
+    done
+    if xdotool search --onlyvisible --name "^(Extracting|Normalizing|Encoding)\(" >/dev/null 2>&1; then
+      echo "the job window is still open"; kill $pid; exit 1
+    fi
+    xdotool windowfocus --sync "$wid"
+    for attempt in 1 2 3 4 5; do
+      xdotool key --window "$wid" alt+f
+      sleep 0.5
+      xdotool key x
+      for i in $(seq 1 20); do
+        kill -0 $pid 2>/dev/null || break 2
+        sleep 0.25
+      done
+    done
+    if kill -0 $pid 2>/dev/null; then echo "the window did not close"; kill $pid; exit 1; fi
+    wait $pid || { echo "sonvale exited with $?"; cat "$RUN/out.log"; exit 1; }
+  '
+  out=$run/Output
+  starts=(0 225 525)
+  lengths=(225 300 375)
+  titles=(Alpha Beta Gamma)
+  for t in 0 1 2; do
+    title=${titles[$t]}
+    frames=$((lengths[t] * 588))
+    case $format in
+      0)
+        [ ! -e "$out/$title.wav" ] || { echo "$title.wav was not removed"; exit 1; }
+        tags=$(id3v2 -l "$out/$title.mp3")
+        for want in "Title  : $title" "Artist: E2E Band" "Album  : E2E Album" "Track: $((t + 1))"; do
+          grep -qF "$want" <<<"$tags" || { echo "$title.mp3 lacks \"$want\":"; echo "$tags"; exit 1; }
+        done ;;
+      1)
+        cmp <(tail -c +45 "$out/$title.wav") \
+            <(dd if="$bin" bs=2352 skip="${starts[t]}" count="${lengths[t]}" status=none) \
+          || { echo "$title.wav differs from the image"; exit 1; } ;;
+      2)
+        [ ! -e "$out/$title.wav" ] || { echo "$title.wav was not removed"; exit 1; }
+        oggdec -Q -o "$run/$title.decoded.wav" "$out/$title.ogg"
+        got=$(soxi -s "$run/$title.decoded.wav")
+        [ "$got" -eq "$frames" ] || { echo "$title.ogg decodes to $got frames, not $frames"; exit 1; } ;;
+      3)
+        [ ! -e "$out/$title.wav" ] || { echo "$title.wav was not removed"; exit 1; }
+        codec=$(ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 "$out/$title.wma")
+        [ "$codec" = wmav2 ] || { echo "$title.wma: $codec"; exit 1; } ;;
+    esac
+  done
+  echo "e2e rip, format $format: ok"
+done
