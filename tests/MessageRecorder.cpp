@@ -31,10 +31,15 @@ bool TMessageRecorder::WaitUntil(const std::function<bool(const std::vector<Reco
     if (done(m_records))
         return true;
     QEventLoop loop;
-    m_onMessage = [&] {
+    const auto check = [&] {
         if (done(m_records))
             loop.quit();
     };
+    m_onMessage = check;
+    // Also every 10 ms, for conditions that change without a message to this window.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, check);
+    poll.start(10);
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
     loop.exec();
     m_onMessage = nullptr;

@@ -28,8 +28,9 @@ public:
     HWND Handle() const { return m_target.Handle(); }
     const std::vector<Record>& Records() const { return m_records; }
 
-    // Runs the event loop until done(records) holds; false when it does not within 60 seconds
-    // (a hung worker fails the test instead of hanging it).
+    // Runs the event loop until done(records) holds (looked at after every message and every
+    // 10 ms); false when it does not within 60 seconds (a hung worker fails the test instead of
+    // hanging it).
     bool WaitUntil(const std::function<bool(const std::vector<Record>&)>& done);
     // Until the extraction's last word: WM_EXTRACTERROR, or WM_PROCESSINFO with Code 1000.
     bool WaitForExtractionEnd();

@@ -189,30 +189,40 @@ TEST_F(EncoderTest, TheRealLameEncodesAndDecodesWithProgress)
 TEST_F(EncoderTest, OutputFromBothPipesInPiecesAndBareCarriageReturns)
 {
     // Progress on both pipes, redrawn with CR only; one line written in two pieces, which the
-    // reader sees as two chunks and so as two lines that make no report. The fake encoder waits
-    // between its writes so the order is fixed.
+    // reader sees as two chunks and so as two lines that make no report. The fake encoder makes
+    // each write only when the test has seen the one before handled: it reads a go-ahead from a
+    // FIFO first.
     const std::string pad(14, ' ');
-    FakeProgram("lame", "printf '" + pad + "( 5%%)|    0:01/    0:20|\\r' >&2; sleep 0.2\n"
-                        "printf '" + pad + "(5'; sleep 0.2\n"
-                        "printf '0%%)|    0:10/    0:20|\\r'; sleep 0.2\n"
-                        "printf '" + pad + "(80%%)|    0:16/    0:20|\\r' >&2; sleep 0.2\n"
-                        "printf '" + pad + "(90%%)|    0:18/    0:20|\\n'");
+    ASSERT_EQ(mkfifo(Path("go").c_str(), 0600), 0);
+    const std::string wait = "read t <&3; ";
+    FakeProgram("lame", "exec 3<'" + Path("go") + "'\n" +
+                        wait + "printf '" + pad + "( 5%%)|    0:01/    0:20|\\r' >&2\n" +
+                        wait + "printf '" + pad + "(5'\n" +
+                        wait + "printf '0%%)|    0:10/    0:20|\\r'\n" +
+                        wait + "printf '" + pad + "(80%%)|    0:16/    0:20|\\r' >&2\n" +
+                        wait + "printf '" + pad + "(90%%)|    0:18/    0:20|\\n'");
+    // Read and write: opening it does not wait for the fake to open its end.
+    const int go = open(Path("go").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(go, 0);
+    const auto next = [go] { ASSERT_EQ(write(go, "go\n", 3), 3); };
     TMp3EncodeProcess mp3(dialogs);
     mp3.NotifyWindow = window.Handle();
     mp3.InputFile = Path("in.wav");
     mp3.OutputFile = Path("out.mp3");
     mp3.Engaged = true;
     mp3.StartProcess();
+    next();
+    ASSERT_TRUE(WaitForCode(5));
+    next();  // the first piece: 16 bytes, no report
+    ASSERT_TRUE(window.WaitUntil([&](const auto&) { return mp3.BytesAvailable == 16; }));
+    next();  // the second: 23 bytes, no report either
+    ASSERT_TRUE(window.WaitUntil([&](const auto&) { return mp3.BytesAvailable == 23; }));
+    next();
+    ASSERT_TRUE(WaitForCode(80));
+    next();
     ASSERT_TRUE(WaitForCode(2000));
-    // How the reader meets the writes depends on timing: the two pieces of the 50 % line make no
-    // report when read apart and a 50 when read together, and a slow reader may take stdout
-    // before stderr. Every other report is certain.
-    std::vector<int32_t> codes = window.Codes();
-    EXPECT_EQ(codes.back(), 2000);
-    codes.pop_back();
-    std::sort(codes.begin(), codes.end());
-    codes.erase(std::remove(codes.begin(), codes.end(), 50), codes.end());
-    EXPECT_EQ(codes, (std::vector<int32_t>{5, 80, 90}));
+    close(go);
+    EXPECT_EQ(window.Codes(), (std::vector<int32_t>{5, 80, 90, 2000}));
     for (const auto& r : window.Records())
         if (r.Code == 5) {
             EXPECT_EQ(r.ElapsedText, "0:01");
