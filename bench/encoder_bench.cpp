@@ -4,7 +4,8 @@
 //   encoder_bench mp3 IN.wav OUT.mp3     prints "seconds=S cpu_seconds=C"
 //   encoder_bench idle SECONDS           a child that only sleeps: the CPU the run costs meanwhile
 //
-// The second puts a fake "lame" (a sleeping shell script) in a temporary program folder.
+// The second puts a fake "lame" (a sleeping shell script) in a temporary folder, where the
+// program looks for its helpers first.
 
 #include "Global.h"
 #include "Mp3EncodeThread.h"
@@ -57,6 +58,7 @@ int main(int argc, char** argv)
     if (!mkdtemp(folder))
         return 1;
     SetProgramFolder(folder);
+    SetExecutableFolder(folder);  // where lame is looked for first
     LoadSaveOptions(true);  // the defaults: -b 128 -m j
 
     TYesDialogs dialogs;

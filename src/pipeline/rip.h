@@ -146,8 +146,6 @@ private:
     void EndOutput(TACSOutput& output);
     void Close();
     void OutputProgress(TACSOutput& output);
-    // Runs then after 300 ms without blocking the UI thread, unless the job is over by then.
-    void After300ms(std::function<void()> then);
 
     void SetCaption(const std::string& prefix, int n, const std::string& text);
     void SetStage(const std::string& stage);
@@ -172,7 +170,7 @@ private:
     TRipDisplay m_display;
     bool m_stopping = false;   // Stop is ending the job
     bool m_closed = false;
-    QTimer m_wait;             // the 300 ms waits
+    QTimer m_wait;             // Stop's 300 ms for the Ogg file to settle, without blocking
     std::function<void()> m_afterWait;
     TMessageTarget m_target;
 };

@@ -1,0 +1,109 @@
+// Rips a whole disc image through the job class, the way the job window runs it but with no
+// window: extraction, then the MP3 run or the Ogg stage, track after track.
+//
+//   rip_bench mp3|ogg DISC.cue OUTPUT_FOLDER     prints "seconds=S max_gap_ms=G"
+//
+// max_gap_ms is the longest the UI thread went without handling an event while the job ran: a
+// 2 ms timer fires on it throughout, and the largest time between two of its ticks is taken.
+
+#include "Global.h"
+#include "ProgramFolder.h"
+#include "akrip32.h"
+#include "akrip32Drives.h"
+#include "rip.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+class TQuietDialogs final : public Dialogs {
+public:
+    void MessageBox(const QString& text, Icon) override { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
+    Answer AskYesNo(const QString&, Icon, Answer) override { return Answer::Yes; }
+    Answer AskYesNoCancel(const QString&, Icon, Answer) override { return Answer::Yes; }
+    QStringList OpenFiles(const QString&, bool) override { return {}; }
+    QString SaveFile(const QString&, const QString&) override { return {}; }
+    QString BrowseFolder(const QString&, const QString&) override { return {}; }
+    bool OpenWithShell(const QString&) override { return false; }
+};
+
+class TLoopView final : public TRipView {
+public:
+    explicit TLoopView(QEventLoop& loop) : m_loop(loop) {}
+    void DisplayChanged(const TRipDisplay&) override {}
+    void CloseJob() override { m_loop.quit(); }
+
+private:
+    QEventLoop& m_loop;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: rip_bench mp3|ogg DISC.cue OUTPUT_FOLDER\n");
+        return 2;
+    }
+    const std::string format = argv[1];
+    char folder[] = "/tmp/sonvale-rip-bench-XXXXXX";
+    if (!mkdtemp(folder))
+        return 1;
+    SetProgramFolder(folder);
+    SetExecutableFolder(folder);  // no lame here: the one on PATH
+    LoadSaveOptions(true);        // the defaults: MP3 -b 128 -m j, Ogg quality 0.2
+    Options.CommonOptions.OutputFolder = argv[3];
+    Options.CommonOptions.OutputFormat = format == "ogg" ? 2 : 0;
+    Options.UseID3 = false;
+
+    AkripUseDrives({OpenImageDrive(argv[2])});
+    TGetCDHand request{};
+    request.Size = sizeof request;
+    request.Ver = 1;
+    const HCDROM handle = GetCDHandle(&request);
+    TTOC toc{};
+    if (handle == 0 || !ModifyCDParms(handle, CDP_MSF, 1) || ReadTOC(handle, &toc) != 1) {
+        std::fprintf(stderr, "rip_bench: cannot read %s\n", argv[2]);
+        return 1;
+    }
+    std::vector<std::string> items;
+    for (int n = 1; n <= toc.LastTrack - toc.FirstTrack + 1; ++n)
+        items.push_back(TwoDigits(n) + "Track" + TwoDigits(n));
+
+    TQuietDialogs dialogs;
+    TMp3EncodeProcess mp3(dialogs);
+    TWMAEncodeProcess wma(dialogs);
+    QEventLoop loop;
+    TLoopView view(loop);
+    TRipJob job(view, dialogs, mp3, wma, jkRipTracks, handle, items);
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastTick = Clock::now();
+    double maxGapMs = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const Clock::time_point now = Clock::now();
+        maxGapMs = std::max(maxGapMs, std::chrono::duration<double, std::milli>(now - lastTick).count());
+        lastTick = now;
+    });
+    tick.start(2);
+
+    const Clock::time_point started = Clock::now();
+    lastTick = started;
+    job.Start();
+    if (!job.Finished())
+        loop.exec();
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    std::printf("seconds=%.3f max_gap_ms=%.1f\n", seconds, maxGapMs);
+    CloseCDHandle(handle);
+    std::system((std::string("rm -rf ") + folder).c_str());
+    return 0;
+}
