@@ -281,8 +281,12 @@ void TEncodeProcess::ReadPipe(bool stdOut, int32_t bytes)
 
 void TEncodeProcess::ProcessEnded()
 {
+    // The child has ended: this only reaps it, so its exit status can be told.
+    m_child->KillAndReap();
+    const bool well = m_child->EndedWell();
+    const std::string how = m_child->EndDescription();
     EndEarlierRun();
-    ReportEnd(2, {});
+    ReportEnd(well ? 2 : 3, how);
 }
 
 void TEncodeProcess::Report(std::unique_ptr<TProcessInfo> info, bool send)
@@ -349,10 +353,11 @@ void TMp3EncodeProcess::Parse(std::string_view chunk)
     }
 }
 
-void TMp3EncodeProcess::ReportEnd(int32_t status, const std::string&)
+void TMp3EncodeProcess::ReportEnd(int32_t status, const std::string& text)
 {
     auto info = std::make_unique<TProcessInfo>();
     info->Code = piMp3Ended;
     info->Status = status;
+    info->ElapsedText = text;
     Report(std::move(info), false);
 }

@@ -4,9 +4,14 @@
 // child; everything it finds is handed to the UI thread, which parses the output into progress
 // reports and reports the run's end to NotifyWindow (WM_PROCESSINFO, a TProcessInfo):
 //
-//   MP3 progress 1..100 (posted)          MP3 end 2000, Status 0 declined / 1 in use / 2 ended
+//   MP3 progress 1..100 (posted)          MP3 end 2000, Status 0 declined / 1 in use / 2 ended /
+//                                         3 ended with an error (how, in ElapsedText)
 //   WMA "100%" 100 (posted)               WMA end 5000 (sent), Status 0 declined or no encoder /
-//                                         1 in use / 2 ended / 8 error line (in ElapsedText)
+//                                         1 in use / 2 ended / 3 ended with an error / 8 error
+//                                         line (in ElapsedText)
+//
+// A child that exits with a code other than 0, or is ended by a signal, has failed (status 3):
+// what it wrote is not to be trusted, whatever progress it printed before.
 //
 // The object lives on the UI thread; StartProcess, KillProcess, the parsers and the reports run
 // there. The reader only looks at the pipes and waits for the child.

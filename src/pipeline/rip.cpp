@@ -526,8 +526,11 @@ void TRipJob::Mp3Ended(const TProcessInfo& r)
 {
     if (r.Status == 1 && !StageReported)
         Error(Item(EncodeIndex) + "maybe be used,operate fail!");
-    else if (r.Status == 2 && !StageReported)
+    else if ((r.Status == 2 && !StageReported) || r.Status == 3)
         Error("Create MP3 file error!\nPlease check the output and lame options or run application again.");
+    // lame failed (a code other than 0, a signal): what it wrote is not a whole file.
+    if (r.Status == 3)
+        RemoveIfFree(m_mp3.OutputFile);
     if (JobKind == jkRipTracks && r.Status == 2 && StageReported && Options.UseID3)
         TagTrack(TrackIndex - 1);
     StageReported = false;
@@ -583,6 +586,10 @@ void TRipJob::WmaEnded(const TProcessInfo& r)
         Error(Item(EncodeIndex) + "maybe be used,operate fail!");
     else if (r.Status == 8)
         Error(r.ElapsedText);
+    else if (r.Status == 3) {
+        Error("Error while encoding " + m_wma.InputFile + ": the WMA encoder ended with " + r.ElapsedText + ".");
+        RemoveIfFree(m_wma.OutputFile);
+    }
     StageReported = false;
     EncodeIndex += 1;
     if (EncodeIndex == Count()) {

@@ -151,14 +151,31 @@ void TChildProcess::KillAndReap()
 {
     if (m_pid > 0) {
         siginfo_t info{};
-        if (waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != m_pid)
+        if (waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != m_pid) {
             kill(m_pid, SIGKILL);
+            m_killed = true;
+        }
         int status = 0;
         while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
         }
+        m_waitStatus = status;
     }
     m_pid = -1;
     CloseFd(m_pidFd);
+}
+
+bool TChildProcess::EndedWell() const
+{
+    return !m_killed && m_waitStatus >= 0 && WIFEXITED(m_waitStatus) && WEXITSTATUS(m_waitStatus) == 0;
+}
+
+std::string TChildProcess::EndDescription() const
+{
+    if (m_waitStatus < 0)
+        return "no end";
+    if (WIFSIGNALED(m_waitStatus))
+        return "signal " + std::to_string(WTERMSIG(m_waitStatus));
+    return "exit code " + std::to_string(WEXITSTATUS(m_waitStatus));
 }
 
 void TChildProcess::ClosePipes()

@@ -38,6 +38,10 @@ public:
     bool WaitForEnd(int ms, int wakeFd);
     // Reaps an ended child; kills it first when it still runs. Safe to call more than once.
     void KillAndReap();
+    // After KillAndReap: whether the child ended by itself with exit code 0; and how it ended,
+    // for a message ("exit code 1", "signal 11").
+    bool EndedWell() const;
+    std::string EndDescription() const;
     // Closes the six pipe ends that are open.
     void ClosePipes();
 
@@ -47,6 +51,8 @@ private:
     int m_stdErr[2] = {-1, -1};
     pid_t m_pid = -1;
     int m_pidFd = -1;   // Linux's process descriptor: readable when the child ends
+    int m_waitStatus = -1;  // as waitpid gave it; -1 before the child is reaped
+    bool m_killed = false;  // we ended it
 };
 
 // The program named name: the folder of the running executable first (where the program's helpers

@@ -242,6 +242,24 @@ TEST_F(EncoderTest, AChildWithoutProgressGivesOnlyTheEnd)
     EXPECT_EQ(window.Last().Status, 2);
 }
 
+// A child that fails, by its exit code or a signal, ends with status 3 and says how.
+TEST_F(EncoderTest, AFailingChildEndsWithStatus3)
+{
+    const std::pair<const char*, const char*> cases[] = {{"exit 1", "exit code 1"}, {"kill -SEGV $$", "signal 11"}};
+    for (const auto& [body, how] : cases) {
+        SCOPED_TRACE(body);
+        FakeProgram("lame", body);
+        TMp3EncodeProcess mp3(dialogs);
+        mp3.NotifyWindow = window.Handle();
+        mp3.Engaged = true;
+        mp3.StartProcess();
+        ASSERT_TRUE(WaitForCode(2000));
+        EXPECT_EQ(window.Last().Status, 3);
+        EXPECT_EQ(window.Last().ElapsedText, how);
+        window.Clear();
+    }
+}
+
 TEST_F(EncoderTest, KillingARunLeavesNoChildNoPipeAndNoReport)
 {
     FakeProgram("lame", "echo '          ( 3%)'\nexec sleep 600");

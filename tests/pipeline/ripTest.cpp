@@ -577,6 +577,22 @@ TEST_F(RipJobTest, ProgressReports)
     job->btStopClick();
 }
 
+// An encoder that crashes after it has printed progress: the error is told, the partial MP3 goes
+// and no tag is written.
+TEST_F(RipJobTest, AnEncoderThatCrashesMidRun)
+{
+    FakeProgram("lame", FakeLameBody + "kill -KILL $$\n");
+    const HCDROM h = Drive({10, 10});
+    Options.CommonOptions.OutputFormat = 0;
+    Options.UseID3 = true;
+    Start(jkRipTracks, {"01Broken", "02Also"}, h);
+    ASSERT_TRUE(WaitForClose());
+    const QString error = "Create MP3 file error!\nPlease check the output and lame options or run application again.";
+    EXPECT_EQ(dialogs.Texts(), (QStringList{error, error}));
+    EXPECT_FALSE(fs::exists(Out("Broken.mp3")));
+    EXPECT_FALSE(fs::exists(Out("Also.mp3")));
+}
+
 // A tag that cannot be saved: the plain message with the result code.
 TEST_F(RipJobTest, ATagThatCannotBeSaved)
 {
