@@ -1,5 +1,6 @@
 #include "akrip32.h"
 
+#include "akrip32CddbClient.h"
 #include "akrip32Drives.h"
 
 #include <algorithm>
@@ -207,37 +208,49 @@ int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value)
     });
 }
 
+namespace {
+
+// The drive's table in the record, addresses in MSF or as block addresses; the error code when
+// it cannot be read or does not fit.
+int32_t FillToc(TDriveBackend& drive, bool msf, TTOC* toc)
+{
+    TDiscToc disc;
+    if (!drive.ReadToc(disc))
+        return ALERR_TOC;
+    // The record holds 99 tracks and the lead-out, numbered 1 to 99.
+    const std::size_t count = disc.Tracks.size();
+    if (count == 0 || count >= MaxTocEntries || disc.FirstTrack < 1 || disc.FirstTrack + static_cast<int>(count) - 1 > 99)
+        return ALERR_TOC;
+
+    std::memset(toc, 0, sizeof *toc);
+    toc->TocLen = static_cast<uint16_t>(2 + 8 * (count + 1));
+    toc->FirstTrack = static_cast<uint8_t>(disc.FirstTrack);
+    toc->LastTrack = static_cast<uint8_t>(disc.FirstTrack + count - 1);
+    for (std::size_t i = 0; i < count; ++i) {
+        TTOCTrack& entry = toc->Tracks[i];
+        entry.Session = static_cast<uint8_t>(std::clamp(disc.Tracks[i].Session, 0, 99));
+        // ADR 1 (the entry gives a position), the control bits as the drive reports them.
+        entry.AdrCtrl = static_cast<uint8_t>(0x10 | (disc.Tracks[i].Audio ? 0 : 0x04) | (disc.Tracks[i].Flags & 0x0B));
+        entry.TrackNumber = static_cast<uint8_t>(disc.FirstTrack + i);
+        SetAddress(entry, disc.Tracks[i].Lba, msf);
+    }
+    TTOCTrack& leadOut = toc->Tracks[count];
+    leadOut.Session = toc->Tracks[count - 1].Session;
+    leadOut.AdrCtrl = 0x10;
+    leadOut.TrackNumber = 0xAA;
+    SetAddress(leadOut, disc.LeadOutLba, msf);
+    return ALERR_NOERROR;
+}
+
+}  // namespace
+
 int32_t ReadTOC(HCDROM handle, TTOC* toc)
 {
     return OnHandle(handle, [&](Library&, OpenHandle& open, TDriveBackend& drive) {
         if (!toc)
             return Fail(ALERR_INVPARM);
-        TDiscToc disc;
-        if (!drive.ReadToc(disc))
-            return Fail(ALERR_TOC);
-        // The record holds 99 tracks and the lead-out, numbered 1 to 99.
-        const std::size_t count = disc.Tracks.size();
-        if (count == 0 || count >= MaxTocEntries || disc.FirstTrack < 1 ||
-            disc.FirstTrack + static_cast<int>(count) - 1 > 99)
-            return Fail(ALERR_TOC);
-
-        std::memset(toc, 0, sizeof *toc);
-        toc->TocLen = static_cast<uint16_t>(2 + 8 * (count + 1));
-        toc->FirstTrack = static_cast<uint8_t>(disc.FirstTrack);
-        toc->LastTrack = static_cast<uint8_t>(disc.FirstTrack + count - 1);
-        for (std::size_t i = 0; i < count; ++i) {
-            TTOCTrack& entry = toc->Tracks[i];
-            entry.Session = static_cast<uint8_t>(std::clamp(disc.Tracks[i].Session, 0, 99));
-            // ADR 1 (the entry gives a position), the control bits as the drive reports them.
-            entry.AdrCtrl = static_cast<uint8_t>(0x10 | (disc.Tracks[i].Audio ? 0 : 0x04) | (disc.Tracks[i].Flags & 0x0B));
-            entry.TrackNumber = static_cast<uint8_t>(disc.FirstTrack + i);
-            SetAddress(entry, disc.Tracks[i].Lba, open.Msf);
-        }
-        TTOCTrack& leadOut = toc->Tracks[count];
-        leadOut.Session = toc->Tracks[count - 1].Session;
-        leadOut.AdrCtrl = 0x10;
-        leadOut.TrackNumber = 0xAA;
-        SetAddress(leadOut, disc.LeadOutLba, open.Msf);
+        if (const int32_t error = FillToc(drive, open.Msf, toc); error != ALERR_NOERROR)
+            return Fail(error);
         return 1;
     });
 }
@@ -270,16 +283,72 @@ void CDDBSetOption(int32_t what, const char* text, int32_t number)
     lib.CddbOptions[what] = {text ? text : "", number};
 }
 
-int32_t CDDBQuery(HCDROM, TCDDBQuery* query)
+namespace {
+
+// The options as the next transfer uses them. Called with the library's lock held.
+TCddbSettings CddbSettings(const Library& lib)
 {
-    if (query)
-        query->Num = 0;
-    return Fail(ALERR_NOTIMPL);
+    const auto text = [&](int32_t what) {
+        const auto it = lib.CddbOptions.find(what);
+        return it == lib.CddbOptions.end() ? std::string() : it->second.first;
+    };
+    const auto number = [&](int32_t what, int32_t def) {
+        const auto it = lib.CddbOptions.find(what);
+        return it == lib.CddbOptions.end() ? def : it->second.second;
+    };
+    TCddbSettings s;
+    s.Server = text(CDDB_OPT_SERVER);
+    s.Script = text(CDDB_OPT_CGI);
+    s.Identity = text(CDDB_OPT_USER);
+    s.Client = text(CDDB_OPT_AGENT);
+    s.UseProxy = number(CDDB_OPT_USEPROXY, 0) != 0;
+    s.ProxyHost = text(CDDB_OPT_PROXY);
+    s.ProxyPort = number(CDDB_OPT_PROXYPORT, 80);
+    return s;
 }
 
-int32_t CDDBGetDiskInfo(const TCDDBQueryItem*, char* buffer, int32_t length)
+}  // namespace
+
+int32_t CDDBQuery(HCDROM handle, TCDDBQuery* query)
 {
-    if (buffer && length > 0)
-        buffer[0] = '\0';
-    return Fail(ALERR_NOTIMPL);
+    TTOC toc{};
+    TCddbSettings settings;
+    // The table is read under the library's lock; the transfer runs without it, so a slow
+    // server holds up no drive.
+    const int32_t read = OnHandle(handle, [&](Library& lib, OpenHandle&, TDriveBackend& drive) {
+        if (!query || !query->Q || query->Num <= 0)
+            return Fail(ALERR_INVPARM);
+        query->Num = std::min<int32_t>(query->Num, 10);
+        if (const int32_t error = FillToc(drive, true, &toc); error != ALERR_NOERROR)
+            return Fail(error);
+        settings = CddbSettings(lib);
+        return 1;
+    });
+    if (read != 1) {
+        if (query)
+            query->Num = 0;
+        return 0;
+    }
+    int32_t error = ALERR_NOERROR;
+    const int32_t result = CddbQueryServer(toc, settings, *query, error);
+    lastError = error;
+    return result;
+}
+
+int32_t CDDBGetDiskInfo(const TCDDBQueryItem* item, char* buffer, int32_t length)
+{
+    lastError = ALERR_NOERROR;
+    if (!item || !buffer || length <= 0)
+        return Fail(ALERR_INVPARM);
+    buffer[0] = '\0';
+    TCddbSettings settings;
+    {
+        Library& lib = Lib();
+        std::lock_guard lock(lib.Mutex);
+        settings = CddbSettings(lib);
+    }
+    int32_t error = ALERR_NOERROR;
+    const int32_t result = CddbReadEntry(settings, *item, buffer, length, error);
+    lastError = error;
+    return result;
 }

@@ -9,6 +9,7 @@
 //
 // Every operation may be called from any thread; the library serialises them.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -130,6 +131,9 @@ enum : int32_t {
     ALERR_TOC = 4,           // the table of contents cannot be read
     ALERR_READ = 5,          // the sectors cannot be read
     ALERR_NOTIMPL = 6,       // not available in this build
+    ALERR_CDDB_CONNECT = 7,  // the CDDB server cannot be reached, or did not answer in time
+    ALERR_CDDB_REFUSED = 8,  // the CDDB server refused the request or sent no CDDB reply
+    ALERR_CDDB_CANCELLED = 9,// the lookup was cancelled (CDDBSetCancelFlag)
 };
 
 // Fills the list (up to list->Max drives) and returns the count.
@@ -142,8 +146,20 @@ int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf* buffer);
 // The last error of the library on the calling thread.
 int32_t GetAspiLibError();
 void CDDBSetOption(int32_t what, const char* text, int32_t number);
+// Asks the server (option 0, script 6, over HTTP) for the disc in the drive. 1 when the server
+// answered: query->Num matches (0: none, GetAspiLibError() 0). 0 when it cannot be reached, does
+// not answer in time, or refuses (GetAspiLibError() says which).
 int32_t CDDBQuery(HCDROM handle, TCDDBQuery* query);
+// The entry of a match: its lines as the server sent them, cleaned (valid UTF-8, no control
+// characters), cut to length - 1 bytes on a character boundary and zero-terminated. 1 when read.
 int32_t CDDBGetDiskInfo(const TCDDBQueryItem* item, char* buffer, int32_t length);
+
+// Not in the contract above: the calling thread's CDDB transfers end as soon as *flag is set
+// (null: never). A lookup that is abandoned sets its flag.
+void CDDBSetCancelFlag(const std::atomic<bool>* flag);
+// How long a CDDB transfer may take: to connect, without receiving a byte, and in all (tests
+// shorten them). The defaults are 10 s, 15 s and 60 s.
+void CDDBSetTimeouts(long connectMs, long stallSeconds, long totalSeconds);
 
 // A read record with room for count sectors, zero-filled, with the head set for a read at lba.
 class TTrackBufMemory {

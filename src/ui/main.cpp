@@ -1,6 +1,7 @@
 #include "main.h"
 
 #include "Global.h"
+#include "QueryCddbForm.h"
 #include "ripForm.h"
 #include "MediaMonitor.h"
 #include "ProfileFile.h"
@@ -131,6 +132,7 @@ void TMainForm::BuildActions()
     connect(Openoutputdirectory1, &QAction::triggered, this, &TMainForm::OpenOutputDirectoryClick);
     connect(bRefresh, &QAction::triggered, this, [this] { m_disc.Refresh(); });
     connect(ActionExtract, &QAction::triggered, this, &TMainForm::ActionExtractExecute);
+    connect(aQueryCDDB, &QAction::triggered, this, &TMainForm::aQueryCDDBExecute);
     connect(ActionWavToMp3, &QAction::triggered, this, [this] { ConvertFiles(jkWavToMp3); });
     connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ConvertFiles(jkMp3ToWav); });
     connect(miWAVtoOGG, &QAction::triggered, this, [this] { ConvertFiles(jkWavToOgg); });
@@ -308,10 +310,10 @@ void TMainForm::SetStatusText(const QString& text)
 void TMainForm::UpdateActions()
 {
     ActionExtract->setEnabled(m_disc.AnyTrackChecked());
-    // Play and Rename (a row selected), Pause and Stop (playing) and the lookup (any row) open
-    // the player, the rename dialog and the lookup, which are not part of the program yet; until
-    // they are, these stay disabled.
-    for (QAction* onDisc : {aPlay, aPause, aStop, aEditTrackName, aQueryCDDB})
+    aQueryCDDB->setEnabled(!m_disc.Rows.empty());
+    // Play and Rename (a row selected), Pause and Stop (playing) open the player and the rename
+    // dialog, which are not part of the program yet; until they are, these stay disabled.
+    for (QAction* onDisc : {aPlay, aPause, aStop, aEditTrackName})
         onDisc->setEnabled(false);
 }
 
@@ -514,4 +516,23 @@ void TMainForm::RunJob(TJobKind kind, HCDROM cdHandle, std::vector<std::string> 
     }
     form.RunModal();
     UpdateActions();
+}
+
+void TMainForm::aQueryCDDBExecute()
+{
+    if (m_disc.Rows.empty())
+        return;  // the action's rule, evaluated again when it runs
+    TTOC toc{};
+    ModifyCDParms(m_disc.CDHandle, CDP_MSF, 1);
+    if (ReadTOC(m_disc.CDHandle, &toc) != 1 || !TocIsUsable(toc)) {
+        m_dialogs.MessageBox(QStringLiteral("Error while reading TOC information!"), Dialogs::Icon::Error);
+        return;
+    }
+    TfrmQueryCDDB dialog(this, toc.FirstTrack, toc.LastTrack, m_disc.CDHandle, [this](const TCddbFields& fields) {
+        ApplyCddbResult(fields, m_disc.Rows, Options.CDInfo);
+        ShowDisc();
+        for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+            ListView1->topLevelItem(i)->setTextAlignment(colTitle, Qt::AlignLeft | Qt::AlignVCenter);
+    });
+    dialog.exec();
 }

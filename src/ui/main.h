@@ -104,14 +104,19 @@ private:
     // "No CD devices found!" is all the user sees.
     void ShowNoDeviceHint() {}
 
+public:
     // Shows Rows and the status text.
     void ShowDisc();
+
+private:
     void ListItemChanged(QTreeWidgetItem* item);
 
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
     void OpenOutputDirectoryClick();
     void ActionExtractExecute();
+    // The lookup: the table's first and last track, then the settings dialog.
+    void aQueryCDDBExecute();
     // WAV to MP3, MP3 to WAV, WAV to OGG, WAV to WMA: files chosen, then the job.
     void ConvertFiles(TJobKind kind);
     // Shows the job window for the job until it is over; an error starting it is shown.

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang's libFuzzer and AddressSanitizer and runs each in turn.
 #
-#   tests/fuzz/run.sh [SECONDS] [TARGET...]     (default 600 seconds each; wav profile id3)
+#   tests/fuzz/run.sh [SECONDS] [TARGET...]     (default 600 seconds each; wav profile id3 cddb)
 #
 # wav: the WAV header walk and the ADPCM decoders, from small WAV files of every kind made with
 # sox. profile: the profile-file reader and writer (options.ini, cdinfo.dat), from the program's
-# own files. id3: the ID3v1 reader and writer, from tags id3v2 writes. Findings land in
-# build/fuzz/findings/.
+# own files. id3: the ID3v1 reader and writer, from tags id3v2 writes. cddb: the CDDB reply and
+# entry parsers, from replies in the protocol's form. Findings land in build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3)
+[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3 cddb)
 ./scripts/install-deps.sh
 command -v clang++ >/dev/null || { echo "clang++ is needed (apt-get install clang)"; exit 1; }
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_FUZZ=ON \
@@ -39,6 +39,11 @@ seed() {
       head -c 200 /dev/zero > "$corpus/v10.mp3"
       id3v2 -1 -t "$(printf 'A long title of thirty chars!!')" -c "$(printf 'A comment of thirty characters')" \
         "$corpus/v10.mp3" >/dev/null ;;
+    cddb)
+      printf '200 rock 17012203 The Band / The Album\r\n' > "$corpus/exact.txt"
+      printf '211 close\r\nrock 1 A / B\r\nmisc 2 AC/DC / C\r\n.\r\n' > "$corpus/close.txt"
+      printf '210 rock 1 entry\r\n# xmcd\r\nDTITLE=AC/DC / Back\r\nDTITLE= in Black\r\nDYEAR=1980\r\nDGENRE=Rock\r\nTTITLE0=One\r\nTTITLE1=Two\r\nTTITLE1= more\r\nEXTD=x\r\n.\r\n' \
+        > "$corpus/entry.txt" ;;
   esac
 }
 

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Looks the disc up with the real program in an X server of its own, as a user would: Edit >
+# Query Freedb, Query (Enter) in the settings dialog, the wait dialog ends by itself; the titles
+# show in the list, and closing writes them with the artist, album, year and genre into
+# cdinfo.dat. The server is a local one (cddb_test_server) named in options.ini.
+# SONVALE_SCREENSHOT=file.png keeps pictures of the settings dialog and of the list after.
+#
+#   lookup.sh SONVALE MKDISC CDDB_TEST_SERVER
+set -euo pipefail
+
+exe=$1
+mkdisc=$2
+server=$3
+work=$(mktemp -d)
+cleanup() {
+  exec 7>&- 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cp "$exe" "$work/sonvale"
+mkdir "$work/disc"
+"$mkdisc" "$work/disc/lookup.cue" 3 4 5
+export SONVALE_DISC_IMAGES=$work/disc/lookup.cue
+
+# The server runs while its standard input is open.
+mkfifo "$work/server.in"
+"$server" < "$work/server.in" > "$work/server.port" &
+exec 7>"$work/server.in"
+for i in $(seq 1 100); do [ -s "$work/server.port" ] && break; sleep 0.05; done
+port=$(head -n 1 "$work/server.port")
+printf '[QueryCDDB]\nServer=127.0.0.1:%s\nScript=/~cddb/cddb.cgi\n' "$port" > "$work/options.ini"
+
+export WORK=$work
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+  "$WORK/sonvale" >"$WORK/out.log" 2>&1 &
+  pid=$!
+  wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1)
+  [ -n "$wid" ] || { echo "no window"; cat "$WORK/out.log"; exit 1; }
+  xdotool windowfocus --sync "$wid"
+  settings=""
+  for attempt in 1 2 3 4 5; do
+    xdotool key alt+e
+    sleep 0.3
+    xdotool key q
+    settings=$(timeout 5 xdotool search --sync --onlyvisible --name "^Query CDDB$" | head -n 1) && break
+  done
+  [ -n "$settings" ] || { echo "no settings dialog"; exit 1; }
+  if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "${SONVALE_SCREENSHOT%.png}-settings.png" || true; fi
+  xdotool windowfocus --sync "$settings"
+  xdotool key Return
+  for i in $(seq 1 200); do
+    xdotool search --onlyvisible --name "^Query CDDB" >/dev/null 2>&1 || break
+    sleep 0.1
+  done
+  if xdotool search --onlyvisible --name "^Query CDDB" >/dev/null 2>&1; then echo "the lookup dialogs stayed open"; exit 1; fi
+  if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "${SONVALE_SCREENSHOT%.png}-list.png" || true; fi
+  xdotool windowfocus --sync "$wid"
+  for attempt in 1 2 3 4 5; do
+    xdotool key --window "$wid" alt+f
+    sleep 0.5
+    xdotool key x
+    for i in $(seq 1 20); do
+      kill -0 $pid 2>/dev/null || break 2
+      sleep 0.25
+    done
+  done
+  if kill -0 $pid 2>/dev/null; then echo "the window did not close"; kill $pid; exit 1; fi
+  wait $pid || { echo "sonvale exited with $?"; cat "$WORK/out.log"; exit 1; }
+'
+for want in "Artist=E2E Band" "Album=E2E Album" "Year=2026" "Genre=118" "1=Alpha" "2=Beta" "3=Gamma"; do
+  grep -qxF "$want" "$work/cdinfo.dat" || { echo "cdinfo.dat lacks $want:"; cat "$work/cdinfo.dat"; exit 1; }
+done
+grep -q "^Server=127.0.0.1:$port$" "$work/options.ini" || { echo "the server was not kept"; cat "$work/options.ini"; exit 1; }
+echo "e2e lookup: ok"
