@@ -35,6 +35,7 @@ public:
     QString SaveFile(const QString&, const QString&) override { return {}; }
     QString BrowseFolder(const QString&, const QString&) override { return {}; }
     bool OpenWithShell(const QString&) override { return false; }
+    int ShowModal(QDialog&) override { return 0; }
 };
 
 double CpuSeconds()

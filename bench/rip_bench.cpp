@@ -32,6 +32,7 @@ public:
     QString SaveFile(const QString&, const QString&) override { return {}; }
     QString BrowseFolder(const QString&, const QString&) override { return {}; }
     bool OpenWithShell(const QString&) override { return false; }
+    int ShowModal(QDialog&) override { return 0; }
 };
 
 class TLoopView final : public TRipView {

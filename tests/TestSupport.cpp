@@ -2,6 +2,8 @@
 
 #include "ProgramFolder.h"
 
+#include <QDialog>
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -94,6 +96,12 @@ QString ScriptedDialogs::BrowseFolder(const QString&, const QString&)
     QString folder = folders.front();
     folders.pop_front();
     return folder;
+}
+
+int ScriptedDialogs::ShowModal(QDialog& dialog)
+{
+    modals << QString::fromLatin1(dialog.metaObject()->className());
+    return onModal ? onModal(dialog) : 0;
 }
 
 bool ScriptedDialogs::OpenWithShell(const QString& target)

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ public:
     QString SaveFile(const QString& filter, const QString& suggestedName) override;
     QString BrowseFolder(const QString& title, const QString& start) override;
     bool OpenWithShell(const QString& target) override;
+    // Records the dialog's class and runs onModal on it (which may fill it in and return
+    // QDialog::Accepted); without onModal the dialog is cancelled.
+    int ShowModal(QDialog& dialog) override;
+    std::function<int(QDialog&)> onModal;
+    QStringList modals;
 
     // The texts shown, in order.
     QStringList Texts() const;

@@ -5,8 +5,12 @@
 #include <cdio/logging.h>
 #include <cdio/mmc.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <sstream>
 
@@ -205,6 +209,68 @@ std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path)
 {
     QuietOnce();
     return std::make_shared<TCdioDrive>(path, ImageDriver(path), "Sonvale ", "Image " + BaseName(path));
+}
+
+namespace {
+
+// The files a cue sheet names (FILE "name" ...), as paths beside it.
+std::vector<std::string> CueFiles(const std::string& cue)
+{
+    std::vector<std::string> files;
+    std::ifstream in(cue);
+    const auto slash = cue.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : cue.substr(0, slash + 1);
+    for (std::string line; std::getline(in, line);) {
+        const auto at = line.find("FILE");
+        if (at == std::string::npos || line.find_first_not_of(" \t") != at)
+            continue;
+        const auto open = line.find('"', at);
+        const auto close = open == std::string::npos ? open : line.find('"', open + 1);
+        if (close == std::string::npos)
+            continue;
+        const std::string name = line.substr(open + 1, close - open - 1);
+        files.push_back(!name.empty() && name[0] == '/' ? name : folder + name);
+    }
+    return files;
+}
+
+}  // namespace
+
+std::vector<std::string> DiscImageProblems()
+{
+    QuietOnce();
+    std::vector<std::string> problems;
+    const char* images = std::getenv("SONVALE_DISC_IMAGES");
+    if (!images)
+        return problems;
+    std::istringstream list(images);
+    for (std::string path; std::getline(list, path, ':');) {
+        if (path.empty())
+            continue;
+        std::string why;
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0)
+            why = "the file does not exist";
+        else if (!S_ISREG(st.st_mode) || access(path.c_str(), R_OK) != 0)
+            why = "the file cannot be read";
+        else if (ImageDriver(path) == DRIVER_UNKNOWN)
+            why = "it is not a disc image (.cue, .toc or .nrg)";
+        else if (CdIo_t* cdio = cdio_open(path.c_str(), ImageDriver(path)))
+            cdio_destroy(cdio);
+        else {
+            why = "it is not a disc image libcdio can read";
+            if (ImageDriver(path) == DRIVER_BINCUE)
+                for (const std::string& file : CueFiles(path))
+                    if (access(file.c_str(), R_OK) != 0) {
+                        why = "it names " + file + ", which " +
+                              (access(file.c_str(), F_OK) != 0 ? "does not exist" : "cannot be read");
+                        break;
+                    }
+        }
+        if (!why.empty())
+            problems.push_back(path + ": " + why);
+    }
+    return problems;
 }
 
 std::vector<std::shared_ptr<TDriveBackend>> FindDrives()

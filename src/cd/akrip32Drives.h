@@ -41,6 +41,11 @@ public:
 // The machine's CD drives (libcdio), then the images of $SONVALE_DISC_IMAGES.
 std::vector<std::shared_ptr<TDriveBackend>> FindDrives();
 
+// Each disc image of $SONVALE_DISC_IMAGES that cannot be opened, and why: "<path>: the file does
+// not exist" (or "cannot be read", "is not a disc image (.cue, .toc or .nrg)", "names X, which
+// does not exist", "is not a disc image libcdio can read").
+std::vector<std::string> DiscImageProblems();
+
 // A disc image (CUE/BIN, cdrdao TOC or NRG) read through libcdio, shown as vendor "Sonvale",
 // product "Image <file name>".
 std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path);

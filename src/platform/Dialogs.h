@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+class QDialog;
+
 class Dialogs {
 public:
     enum class Icon { Information, Warning, Error, Question, None };
@@ -30,6 +32,9 @@ public:
 
     // Opens a folder, document or web address with the desktop's handler; false when nothing could.
     virtual bool OpenWithShell(const QString& target) = 0;
+
+    // Shows one of the program's own dialogs modally; its result (QDialog::Accepted or Rejected).
+    virtual int ShowModal(QDialog& dialog) = 0;
 };
 
 // Caption of every message box.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -109,4 +110,9 @@ bool QtDialogs::OpenWithShell(const QString& target)
 {
     const QUrl url = QFileInfo::exists(target) ? QUrl::fromLocalFile(target) : QUrl(target);
     return QDesktopServices::openUrl(url);
+}
+
+int QtDialogs::ShowModal(QDialog& dialog)
+{
+    return dialog.exec();
 }

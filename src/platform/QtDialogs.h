@@ -12,4 +12,5 @@ public:
     QString SaveFile(const QString& filter, const QString& suggestedName) override;
     QString BrowseFolder(const QString& title, const QString& start) override;
     bool OpenWithShell(const QString& target) override;
+    int ShowModal(QDialog& dialog) override;
 };

@@ -1,7 +1,12 @@
 #include "main.h"
 
 #include "Global.h"
+#include "ID3Edit.h"
+#include "MinorDialogs.h"
+#include "OptionSet.h"
+#include "ProgramFolder.h"
 #include "QueryCddbForm.h"
+#include "akrip32Drives.h"
 #include "ripForm.h"
 #include "MediaMonitor.h"
 #include "ProfileFile.h"
@@ -19,7 +24,10 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
+
+#include <cstdio>
 
 namespace {
 
@@ -133,14 +141,19 @@ void TMainForm::BuildActions()
     connect(bRefresh, &QAction::triggered, this, [this] { m_disc.Refresh(); });
     connect(ActionExtract, &QAction::triggered, this, &TMainForm::ActionExtractExecute);
     connect(aQueryCDDB, &QAction::triggered, this, &TMainForm::aQueryCDDBExecute);
+    connect(ActionOptionSet, &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
+    connect(aEditTrackName, &QAction::triggered, this, &TMainForm::aEditTrackNameExecute);
+    connect(aID3Edit, &QAction::triggered, this, &TMainForm::aID3EditExecute);
+    connect(mnuAbout, &QAction::triggered, this, &TMainForm::mnuAboutClick);
+    connect(mnuHomePage, &QAction::triggered, this, [this] { OpenLink(QStringLiteral("https://sonvale.org/")); });
     connect(ActionWavToMp3, &QAction::triggered, this, [this] { ConvertFiles(jkWavToMp3); });
     connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ConvertFiles(jkMp3ToWav); });
     connect(miWAVtoOGG, &QAction::triggered, this, [this] { ConvertFiles(jkWavToOgg); });
     connect(miWAVtoWMA, &QAction::triggered, this, [this] { ConvertFiles(jkWavToWma); });
 
     // Commands whose windows and workers are not part of the program yet stay disabled.
-    for (QAction* later : {ActionOptionSet, ActionRecord, aID3Edit, EjectMenu, CloseCdRomMenu, VolumeControlMenu,
-                           miRealOnePlayer, miWindowsMediaPlayer, mnuHelp, mnuHomePage, mnuAbout})
+    for (QAction* later : {ActionRecord, EjectMenu, CloseCdRomMenu, VolumeControlMenu, miRealOnePlayer,
+                           miWindowsMediaPlayer, mnuHelp})
         later->setEnabled(false);
 }
 
@@ -197,7 +210,10 @@ void TMainForm::BuildMenus()
     // Menu entries whose caption differs from their action's.
     const auto menuCaption = [](QMenu* menu, QAction* action, const QString& caption) {
         auto* item = new QAction(caption, menu);
+        // Shown in the menu; the key itself stays the action's (two window-wide owners of one
+        // key would make it ambiguous, and it would do nothing).
         item->setShortcut(action->shortcut());
+        item->setShortcutContext(Qt::WidgetShortcut);
         item->setStatusTip(action->statusTip());
         item->setEnabled(action->isEnabled());
         QObject::connect(item, &QAction::triggered, action, &QAction::trigger);
@@ -283,6 +299,10 @@ void TMainForm::BuildClientArea()
             [this](const QPoint& at) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at)); });
     connect(ListView1, &QTreeWidget::itemChanged, this, &TMainForm::ListItemChanged);
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateActions(); });
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] {
+        if (ListView1->currentItem() && ListView1->currentItem()->isSelected())
+            aEditTrackNameExecute();
+    });
 
     StatusBar1 = new QStatusBar(client);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -311,9 +331,10 @@ void TMainForm::UpdateActions()
 {
     ActionExtract->setEnabled(m_disc.AnyTrackChecked());
     aQueryCDDB->setEnabled(!m_disc.Rows.empty());
-    // Play and Rename (a row selected), Pause and Stop (playing) open the player and the rename
-    // dialog, which are not part of the program yet; until they are, these stay disabled.
-    for (QAction* onDisc : {aPlay, aPause, aStop, aEditTrackName})
+    aEditTrackName->setEnabled(ListView1->currentItem() != nullptr && ListView1->currentItem()->isSelected());
+    // Play (a row selected), Pause and Stop (playing) drive the player, which is not part of the
+    // program yet; until it is, these stay disabled.
+    for (QAction* onDisc : {aPlay, aPause, aStop})
         onDisc->setEnabled(false);
 }
 
@@ -346,6 +367,9 @@ void TMainForm::FormShow()
         m_disc.FormShow();
     } catch (...) {
     }
+    // A disc image that cannot be opened is said where a user starting from a terminal sees it.
+    for (const std::string& problem : DiscImageProblems())
+        std::fprintf(stderr, "sonvale: %s\n", problem.c_str());
 }
 
 void TMainForm::FormActivate()
@@ -535,4 +559,58 @@ void TMainForm::aQueryCDDBExecute()
             ListView1->topLevelItem(i)->setTextAlignment(colTitle, Qt::AlignLeft | Qt::AlignVCenter);
     });
     dialog.exec();
+}
+
+void TMainForm::OpenLink(const QString& link)
+{
+    if (link.startsWith(QLatin1String("https://")) || link.startsWith(QLatin1String("http://"))) {
+        m_dialogs.OpenWithShell(link);
+        return;
+    }
+    // A page of the help installed beside the program.
+    QUrl url = QUrl::fromLocalFile(QString::fromStdString(ExecutableFolder()) + link.section(QLatin1Char('#'), 0, 0));
+    url.setFragment(link.section(QLatin1Char('#'), 1));
+    m_dialogs.OpenWithShell(url.toString());
+}
+
+void TMainForm::ShowNoDeviceHint()
+{
+    QStringList problems;
+    for (const std::string& p : DiscImageProblems())
+        problems << QString::fromStdString(p);
+    TfrmNoDeviceHint hint(this, problems, [this](const QString& link) { OpenLink(link); });
+    m_dialogs.ShowModal(hint);
+}
+
+void TMainForm::ActionOptionSetExecute()
+{
+    TOptionSetForm options(this, m_dialogs, m_disc);
+    m_dialogs.ShowModal(options);
+    ShowDisc();
+}
+
+void TMainForm::aEditTrackNameExecute()
+{
+    QTreeWidgetItem* item = ListView1->currentItem();
+    const int row = item ? ListView1->indexOfTopLevelItem(item) : -1;
+    if (row < 0 || row >= static_cast<int>(m_disc.Rows.size()) || !item->isSelected())
+        return;
+    TfrmEditTrackName rename(this, QString::fromStdString(m_disc.Rows[static_cast<std::size_t>(row)].Title));
+    if (m_dialogs.ShowModal(rename) != QDialog::Accepted)
+        return;
+    m_disc.Rows[static_cast<std::size_t>(row)].Title = rename.Title().toStdString();
+    const QSignalBlocker blocker(ListView1);
+    item->setText(colTitle, rename.Title());
+}
+
+void TMainForm::aID3EditExecute()
+{
+    TfrmID3Edit editor(this, m_dialogs);
+    m_dialogs.ShowModal(editor);
+}
+
+void TMainForm::mnuAboutClick()
+{
+    TfrmAbout about(this, [this](const QString& link) { OpenLink(link); });
+    m_dialogs.ShowModal(about);
 }

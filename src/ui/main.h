@@ -100,9 +100,12 @@ private:
     // False when the close must be abandoned (the options could not be saved).
     bool FormClose();
 
-    // Where the no-device hint dialog is shown once it exists; for now the status bar's
-    // "No CD devices found!" is all the user sees.
-    void ShowNoDeviceHint() {}
+    // The hint shown once after start-up when no drive is open, naming the disc images that
+    // could not be opened.
+    void ShowNoDeviceHint();
+    // Opens a link of the program's dialogs: a web address, or a page of the help beside the
+    // program ("drives.html#images").
+    void OpenLink(const QString& link);
 
 public:
     // Shows Rows and the status text.
@@ -115,6 +118,10 @@ private:
     void ActionNoSelectExecute();
     void OpenOutputDirectoryClick();
     void ActionExtractExecute();
+    void ActionOptionSetExecute();
+    void aEditTrackNameExecute();
+    void aID3EditExecute();
+    void mnuAboutClick();
     // The lookup: the table's first and last track, then the settings dialog.
     void aQueryCDDBExecute();
     // WAV to MP3, MP3 to WAV, WAV to OGG, WAV to WMA: files chosen, then the job.

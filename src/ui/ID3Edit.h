@@ -1,0 +1,53 @@
+#pragma once
+// The ID3 tag editor: reads, changes, copies and removes the ID3v1 tag of an MP3 file through one
+// Tid3tag it owns. The caption says which file is in hand ("ID3 Tag Edit: /music/a.mp3"); Save Tag
+// and Remove Tag act on that file and are enabled only then. Modal; UI thread.
+
+#include "Dialogs.h"
+#include "id3.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+class TfrmID3Edit : public QDialog {
+    Q_OBJECT
+public:
+    TfrmID3Edit(QWidget* owner, Dialogs& dialogs);
+
+    QLineEdit* ID3title;
+    QLineEdit* ID3artist;
+    QLineEdit* ID3album;
+    QLineEdit* ID3year;
+    QComboBox* ID3genre;
+    QLineEdit* ID3comment;
+    QLineEdit* ID3track;
+    QPushButton* bLoadTag;
+    QPushButton* bSaveTag;
+    QPushButton* bSaveAS;
+    QPushButton* bRemoveTag;
+    QPushButton* bClose;
+
+    void bLoadTagClick();
+    void aSaveTagExecute();
+    void bSaveASClick();
+    void aRemoveTagExecute();
+
+    const Tid3tag& Tag() const { return m_tag; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void SetFile(const QString& path);
+    void ClearFields();
+    // The fields into the tag; false (and the user told) when the track box holds no number.
+    bool FillTag();
+    void UpdateActions();
+
+    Dialogs& m_dialogs;
+    Tid3tag m_tag;
+    bool m_placed = false;
+};

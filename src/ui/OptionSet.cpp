@@ -1,0 +1,488 @@
+#include "OptionSet.h"
+
+#include "FileSystem.h"
+#include "Global.h"
+#include "ProgramFolder.h"
+#include "akrip32.h"
+
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+const QStringList Mp3BitRates = {QStringLiteral(" 32 kbit/s"), QStringLiteral(" 40 kbit/s"), QStringLiteral(" 48 kbit/s"),
+                                 QStringLiteral(" 56 kbit/s"), QStringLiteral(" 64 kbit/s"), QStringLiteral(" 80 kbit/s"),
+                                 QStringLiteral(" 96 kbit/s"), QStringLiteral("112 kbit/s"), QStringLiteral("128 kbit/s"),
+                                 QStringLiteral("160 kbit/s"), QStringLiteral("192 kbit/s"), QStringLiteral("224 kbit/s"),
+                                 QStringLiteral("256 kbit/s"), QStringLiteral("320 kbit/s")};
+const QStringList OggBitRates = {QStringLiteral(" Default"),   QStringLiteral(" 45 kbit/s"), QStringLiteral(" 48 kbit/s"),
+                                 QStringLiteral(" 56 kbit/s"), QStringLiteral(" 64 kbit/s"), QStringLiteral(" 80 kbit/s"),
+                                 QStringLiteral(" 96 kbit/s"), QStringLiteral("112 kbit/s"), QStringLiteral("128 kbit/s"),
+                                 QStringLiteral("144 kbit/s"), QStringLiteral("160 kbit/s"), QStringLiteral("192 kbit/s"),
+                                 QStringLiteral("224 kbit/s"), QStringLiteral("256 kbit/s"), QStringLiteral("320 kbit/s")};
+
+enum Page { pgOutput, pgLame, pgOgg, pgWma, pgId3, pgCdRom };
+
+QComboBox* List(QWidget* parent, const QStringList& items, const char* name, bool editable = false)
+{
+    auto* box = new QComboBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->addItems(items);
+    box->setEditable(editable);
+    return box;
+}
+
+QLineEdit* Edit(QWidget* parent, const char* name, int maxLength = 32767)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setMaxLength(maxLength);
+    return edit;
+}
+
+// The MP3 bit rate of a combo text: its first three characters, trimmed, as a number.
+bool BitRateOf(const QString& text, int32_t& rate)
+{
+    bool ok = false;
+    rate = text.left(3).trimmed().toInt(&ok);
+    return ok;
+}
+
+QString BitRateText(int32_t rate)
+{
+    return QString::number(rate) + QStringLiteral(" kbit/s");
+}
+
+}  // namespace
+
+TOptionSetForm::TOptionSetForm(QWidget* owner, Dialogs& dialogs, TDiscScan& disc)
+    : QDialog(owner)
+    , m_dialogs(dialogs)
+    , m_disc(disc)
+{
+    setObjectName(QStringLiteral("OptionSetForm"));
+    setWindowTitle(QStringLiteral("Options"));
+    setModal(true);
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setUsesScrollButtons(false);  // all six tabs in view
+    BuildOutputPage();
+    BuildLamePage();
+    BuildOggPage();
+    BuildWmaPage();
+    BuildId3Page();
+    BuildCdRomPage();
+
+    btOk = new QPushButton(QStringLiteral("OK"), this);
+    btOk->setObjectName(QStringLiteral("btOk"));
+    btOk->setDefault(true);
+    btCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btCancel->setObjectName(QStringLiteral("btCancel"));
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(btOk);
+    buttons->addWidget(btCancel);
+    buttons->addStretch();
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(PageControl1, 1);
+    layout->addLayout(buttons);
+    connect(btOk, &QPushButton::clicked, this, &TOptionSetForm::btOkClick);
+    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
+        if (page == pgCdRom)
+            FillDrives();
+    });
+
+    Fill();
+    PageControl1->setCurrentIndex(pgOutput);
+    setFixedSize(sizeHint());
+}
+
+void TOptionSetForm::BuildOutputPage()
+{
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    auto* dir = new QGroupBox(QStringLiteral("Output directory(WAV/MP3)"), page);
+    auto* dirLayout = new QGridLayout(dir);
+    editOutputDir = Edit(dir, "editOutputDir");
+    editOutputDir->setMinimumWidth(260);
+    btBrowser = new QPushButton(QStringLiteral("..."), dir);
+    btBrowser->setObjectName(QStringLiteral("btBrowser"));
+    btBrowser->setFixedWidth(32);
+    ckbKeepWav = new QCheckBox(QStringLiteral("Delete WAV file after processing"), dir);
+    ckbKeepWav->setObjectName(QStringLiteral("ckbKeepWav"));
+    dirLayout->addWidget(editOutputDir, 0, 0);
+    dirLayout->addWidget(btBrowser, 0, 1);
+    dirLayout->addWidget(ckbKeepWav, 1, 0, 1, 2);
+    v->addWidget(dir);
+
+    auto* format = new QGroupBox(QStringLiteral("Output format"), page);
+    auto* f = new QGridLayout(format);
+    cbOutputFormat = List(format, {QStringLiteral("MP3 file(*.MP3)"), QStringLiteral("WAV file(*.WAV)"),
+                                   QStringLiteral("OGG file(*.OGG)"), QStringLiteral("WMA file(*.WMA)")},
+                          "cbOutputFormat");
+    f->addWidget(new QLabel(QStringLiteral("Format\uFF1A"), format), 0, 0);
+    f->addWidget(cbOutputFormat, 0, 1, 1, 3);
+    ckNormalize = new QCheckBox(QStringLiteral("Normalize"), format);
+    ckNormalize->setObjectName(QStringLiteral("ckNormalize"));
+    SpinEdit1 = new QSpinBox(format);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setRange(0, 100);
+    // Changed by its arrows only.
+    if (auto* text = SpinEdit1->findChild<QLineEdit*>()) {
+        text->setReadOnly(true);
+        text->setMaxLength(3);
+    }
+    f->addWidget(ckNormalize, 1, 0);
+    f->addWidget(SpinEdit1, 1, 1);
+    f->addWidget(new QLabel(QStringLiteral("%"), format), 1, 2);
+    f->setColumnStretch(3, 1);
+    v->addWidget(format);
+
+    // Kept in the settings but not offered.
+    gbRipTime = new QGroupBox(page);
+    auto* r = new QHBoxLayout(gbRipTime);
+    cbRipTime = new QCheckBox(QStringLiteral("Enable to set the length to extract"), gbRipTime);
+    cbRipTime->setObjectName(QStringLiteral("cbRipTime"));
+    eRipTime = Edit(gbRipTime, "eRipTime");
+    r->addWidget(cbRipTime);
+    r->addWidget(new QLabel(QStringLiteral("The song length:"), gbRipTime));
+    r->addWidget(eRipTime);
+    r->addWidget(new QLabel(QStringLiteral("Second"), gbRipTime));
+    gbRipTime->hide();
+    v->addWidget(gbRipTime);
+    v->addStretch();
+    PageControl1->addTab(page, QStringLiteral("Output"));
+
+    connect(btBrowser, &QPushButton::clicked, this, &TOptionSetForm::btBrowserClick);
+    connect(ckNormalize, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
+    connect(cbRipTime, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
+    connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabling(); });
+}
+
+void TOptionSetForm::BuildLamePage()
+{
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    ckbSelectVBR = new QCheckBox(QStringLiteral("Enable Variable Bitrate(VBR)"), page);
+    ckbSelectVBR->setObjectName(QStringLiteral("ckbSelectVBR"));
+    ckbVBRHead = new QCheckBox(QStringLiteral("Disable writing of the VBR Tag"), page);
+    ckbVBRHead->setObjectName(QStringLiteral("ckbVBRHead"));
+    v->addWidget(ckbSelectVBR);
+    v->addWidget(ckbVBRHead);
+    auto* form = new QFormLayout;
+    cbBitRate = List(page, Mp3BitRates, "cbBitRate", true);
+    cbMaxBitRate = List(page, Mp3BitRates, "cbMaxBitRate", true);
+    QStringList qualities;
+    for (int q = 0; q <= 9; ++q)
+        qualities << QString::number(q);
+    cbVBRQuality = List(page, qualities, "cbVBRQuality");
+    cbMpegQuality = List(page, {QStringLiteral("Default"), QStringLiteral("Faster encode/Lower quality"),
+                                QStringLiteral("Slower encode/Higher quality")},
+                         "cbMpegQuality");
+    cbStereoMode = List(page, {QStringLiteral("Stereo"), QStringLiteral("Joint Stereo"), QStringLiteral("Forced Joint Stereo"),
+                               QStringLiteral("Dual Channels"), QStringLiteral("Mono")},
+                        "cbStereoMode");
+    form->addRow(QStringLiteral("Minimum bitrate:"), cbBitRate);
+    form->addRow(QStringLiteral("Maximum bitrate:"), cbMaxBitRate);
+    form->addRow(QStringLiteral("VBR Quality:"), cbVBRQuality);
+    form->addRow(QStringLiteral("Speed/Quality:"), cbMpegQuality);
+    form->addRow(QStringLiteral("Mode:"), cbStereoMode);
+    v->addLayout(form);
+    bDefault = new QPushButton(QStringLiteral("&Default"), page);
+    bDefault->setObjectName(QStringLiteral("bDefault"));
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(bDefault);
+    v->addLayout(row);
+    v->addStretch();
+    PageControl1->addTab(page, QStringLiteral("LAME"));
+    connect(ckbSelectVBR, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
+    connect(bDefault, &QPushButton::clicked, this, &TOptionSetForm::bDefaultClick);
+}
+
+void TOptionSetForm::BuildOggPage()
+{
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    cbUseCompress = new QCheckBox(QStringLiteral("Use Quality setting"), page);
+    cbUseCompress->setObjectName(QStringLiteral("cbUseCompress"));
+    v->addWidget(cbUseCompress);
+    auto* slider = new QHBoxLayout;
+    tbCompression = new QSlider(Qt::Horizontal, page);
+    tbCompression->setObjectName(QStringLiteral("tbCompression"));
+    tbCompression->setRange(30, 100);
+    tbCompression->setTickPosition(QSlider::NoTicks);
+    slider->addWidget(tbCompression, 1);
+    slider->addWidget(new QLabel(QStringLiteral("-> Highest quality"), page));
+    v->addLayout(slider);
+    auto* manager = new QGroupBox(QStringLiteral("Use Bitrate manager"), page);
+    auto* form = new QFormLayout(manager);
+    cbOggNomBit = List(manager, OggBitRates, "cbOggNomBit");
+    cbOggMaxBit = List(manager, OggBitRates, "cbOggMaxBit");
+    cbOggMinBit = List(manager, OggBitRates, "cbOggMinBit");
+    form->addRow(QStringLiteral("Nominal bitrate:"), cbOggNomBit);
+    form->addRow(QStringLiteral("Maximum bitrate:"), cbOggMaxBit);
+    form->addRow(QStringLiteral("Minimum bitrate:"), cbOggMinBit);
+    v->addWidget(manager);
+    v->addStretch();
+    PageControl1->addTab(page, QStringLiteral("OGG"));
+}
+
+void TOptionSetForm::BuildWmaPage()
+{
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    QStringList profiles;
+    for (const TWMAProfile& p : WMAProfiles)
+        profiles << QString::fromUtf8(p.Text);
+    cbWMABitrate = List(page, profiles, "cbWMABitrate");
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Audio Bitrate:"), cbWMABitrate);
+    v->addLayout(form);
+    bWMADefault = new QPushButton(QStringLiteral("&Default"), page);
+    bWMADefault->setObjectName(QStringLiteral("bWMADefault"));
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(bWMADefault);
+    v->addLayout(row);
+    v->addStretch();
+    PageControl1->addTab(page, QStringLiteral("WMA"));
+    connect(bWMADefault, &QPushButton::clicked, this, &TOptionSetForm::bWMADefaultClick);
+}
+
+void TOptionSetForm::BuildId3Page()
+{
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    cbUseID3 = new QCheckBox(QStringLiteral("Use ID3 tag"), page);
+    cbUseID3->setObjectName(QStringLiteral("cbUseID3"));
+    v->addWidget(cbUseID3);
+    auto* form = new QFormLayout;
+    ID3artist = Edit(page, "ID3artist", 30);
+    ID3album = Edit(page, "ID3album", 30);
+    ID3year = Edit(page, "ID3year", 4);
+    QStringList genres{QString()};
+    for (const TGenreName& g : GenreNames)
+        genres << QString::fromLatin1(g.Name);
+    ID3genre = List(page, genres, "ID3genre");
+    ID3comment = Edit(page, "ID3comment", 30);
+    form->addRow(QStringLiteral("Artist:"), ID3artist);
+    form->addRow(QStringLiteral("Album:"), ID3album);
+    form->addRow(QStringLiteral("Year:"), ID3year);
+    form->addRow(QStringLiteral("Genre:"), ID3genre);
+    form->addRow(QStringLiteral("Comment:"), ID3comment);
+    v->addLayout(form);
+    v->addStretch();
+    PageControl1->addTab(page, QStringLiteral("ID3 Tag"));
+}
+
+void TOptionSetForm::BuildCdRomPage()
+{
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    auto* row = new QHBoxLayout;
+    cbCDList = List(page, {}, "cbCDList");
+    cbCDList->setMinimumWidth(220);
+    row->addWidget(new QLabel(QStringLiteral("Device\uFF1A"), page));
+    row->addWidget(cbCDList, 1);
+    v->addLayout(row);
+    ckbCDDb = new QCheckBox(QStringLiteral("Get CD information from CD DB"), page);
+    ckbCDDb->setObjectName(QStringLiteral("ckbCDDb"));
+    ckbCDDb->hide();
+    v->addWidget(ckbCDDb);
+    v->addStretch();
+    PageControl1->addTab(page, QStringLiteral("CD-ROM"));
+}
+
+void TOptionSetForm::Fill()
+{
+    const TOptionsSetting& o = Options;
+    editOutputDir->setText(QString::fromStdString(o.CommonOptions.OutputFolder));
+    ckbKeepWav->setChecked(!o.CommonOptions.IsKeepWav);
+    cbOutputFormat->setCurrentIndex(o.CommonOptions.OutputFormat);
+    ckNormalize->setChecked(o.CommonOptions.IsNormalize);
+    SpinEdit1->setValue(o.CommonOptions.NormalizePercent);
+    cbRipTime->setChecked(o.CommonOptions.EnableRipTime);
+    eRipTime->setText(QString::number(o.CommonOptions.RipTime));
+
+    ckbSelectVBR->setChecked(o.Mp3Options.IsSelectVBR);
+    ckbVBRHead->setChecked(o.Mp3Options.IsVBRHead);
+    cbBitRate->setEditText(BitRateText(o.Mp3Options.BitRate));
+    cbMaxBitRate->setEditText(BitRateText(o.Mp3Options.MaxBitRate));
+    cbVBRQuality->setCurrentIndex(o.Mp3Options.VBRQuality);
+    cbMpegQuality->setCurrentIndex(o.Mp3Options.MpegQuality);
+    cbStereoMode->setCurrentIndex(o.Mp3Options.StereoMode);
+
+    cbUseCompress->setChecked(o.OggOptions.IsUseCompress);
+    tbCompression->setValue(o.OggOptions.CompressPosition);
+    cbOggNomBit->setCurrentIndex(o.OggOptions.NomalBitRate);
+    cbOggMaxBit->setCurrentIndex(o.OggOptions.MaxBitRate);
+    cbOggMinBit->setCurrentIndex(o.OggOptions.MinBitRate);
+
+    cbWMABitrate->setCurrentIndex(o.WMAOptions.BitRate);
+
+    cbUseID3->setChecked(o.UseID3);
+    ID3artist->setText(QString::fromStdString(o.CDInfo.Artist));
+    ID3album->setText(QString::fromStdString(o.CDInfo.Album));
+    ID3year->setText(QString::fromStdString(o.CDInfo.Year));
+    ID3genre->setCurrentIndex(o.CDInfo.Genre);
+    ID3comment->setText(QString::fromStdString(o.CDInfo.Comment));
+
+    m_shownDrive = std::max(o.CDOptions.Index, 0);
+    m_shownCDDb = o.CDOptions.CDDb;
+    ckbCDDb->setChecked(o.CDOptions.CDDb);
+    UpdateEnabling();
+}
+
+void TOptionSetForm::UpdateEnabling()
+{
+    SpinEdit1->setEnabled(ckNormalize->isChecked());
+    const bool vbr = ckbSelectVBR->isChecked();
+    ckbVBRHead->setEnabled(vbr);
+    cbMaxBitRate->setEnabled(vbr);
+    cbVBRQuality->setEnabled(vbr);
+    eRipTime->setEnabled(cbRipTime->isChecked());
+    ckbKeepWav->setEnabled(cbOutputFormat->currentIndex() != 1);  // not "WAV file(*.WAV)"
+}
+
+void TOptionSetForm::FillDrives()
+{
+    TCDList list{};
+    list.Max = MaxCDList;
+    GetCDList(&list);
+    cbCDList->clear();
+    for (int i = 0; i < list.Num; ++i)
+        cbCDList->addItem(QString::fromStdString(DriveDisplayName(list.Cd[i])).trimmed());
+    if (m_shownDrive < list.Num)
+        cbCDList->setCurrentIndex(m_shownDrive);
+}
+
+void TOptionSetForm::bDefaultClick()
+{
+    ckbSelectVBR->setChecked(false);
+    ckbVBRHead->setChecked(false);
+    cbBitRate->setCurrentIndex(8);
+    cbMaxBitRate->setCurrentIndex(13);
+    cbVBRQuality->setCurrentIndex(4);
+    cbMpegQuality->setCurrentIndex(0);
+    cbStereoMode->setCurrentIndex(1);
+}
+
+void TOptionSetForm::bWMADefaultClick()
+{
+    cbWMABitrate->setCurrentIndex(DefaultWMAProfile);
+}
+
+void TOptionSetForm::btBrowserClick()
+{
+    const QString start = QString::fromStdString(ProgramFolder());
+    const QString folder =
+        m_dialogs.BrowseFolder(QStringLiteral("Please select the directory to save mp3 and wav file"),
+                               QDir(start).exists() ? start : QString());
+    if (!folder.isEmpty())
+        editOutputDir->setText(folder);
+}
+
+void TOptionSetForm::Refuse(const QString& text, int page, QWidget* focus)
+{
+    m_dialogs.MessageBox(text, Dialogs::Icon::Error);
+    if (page >= 0 && PageControl1->currentIndex() == page && focus)
+        focus->setFocus();
+}
+
+void TOptionSetForm::btOkClick()
+{
+    // Every check comes before anything is stored: a refusal leaves the settings as they were.
+    const QString folder = editOutputDir->text();
+    const QFileInfo dir(folder);
+    if (folder.isEmpty() || !dir.isDir()) {
+        Refuse(folder + QStringLiteral(",") + QStringLiteral("The output directory does not exist."), pgOutput, editOutputDir);
+        return;
+    }
+    if (IsReadOnlyFile(folder.toStdString()) || access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+        Refuse(folder + QStringLiteral(",") + QStringLiteral("The output directory can not be written."), pgOutput,
+               editOutputDir);
+        return;
+    }
+    static const QRegularExpression decimal(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
+    bool ripTimeOk = false;
+    const int ripTime = eRipTime->text().trimmed().toInt(&ripTimeOk);
+    if (!decimal.match(eRipTime->text()).hasMatch() || !ripTimeOk) {
+        Refuse(QStringLiteral("Please check the song length to extract."), -1, nullptr);
+        return;
+    }
+    int32_t bitRate = 0, maxBitRate = 0;
+    for (QComboBox* box : {cbBitRate, cbMaxBitRate}) {
+        if (!BitRateOf(box->currentText(), box == cbBitRate ? bitRate : maxBitRate)) {
+            PageControl1->setCurrentIndex(pgLame);
+            m_dialogs.MessageBox(QStringLiteral("Please check the bit rate."), Dialogs::Icon::Error);
+            box->setFocus();
+            return;
+        }
+    }
+
+    TOptionsSetting& o = Options;
+    o.CommonOptions.OutputFolder = folder.toStdString();
+    o.CommonOptions.IsKeepWav = !ckbKeepWav->isChecked();
+    o.CommonOptions.OutputFormat = cbOutputFormat->currentIndex();
+    o.CommonOptions.IsNormalize = ckNormalize->isChecked();
+    o.CommonOptions.NormalizePercent = SpinEdit1->value();
+    o.CommonOptions.EnableRipTime = cbRipTime->isChecked();
+    o.CommonOptions.RipTime = ripTime;
+    o.Mp3Options.IsSelectVBR = ckbSelectVBR->isChecked();
+    o.Mp3Options.IsVBRHead = ckbVBRHead->isChecked();
+    o.Mp3Options.BitRate = bitRate;
+    o.Mp3Options.MaxBitRate = maxBitRate;
+    o.Mp3Options.VBRQuality = cbVBRQuality->currentIndex();
+    o.Mp3Options.MpegQuality = cbMpegQuality->currentIndex();
+    o.Mp3Options.StereoMode = cbStereoMode->currentIndex();
+    o.OggOptions.IsUseCompress = cbUseCompress->isChecked();
+    o.OggOptions.CompressPosition = tbCompression->value();
+    o.OggOptions.NomalBitRate = cbOggNomBit->currentIndex();
+    o.OggOptions.MaxBitRate = cbOggMaxBit->currentIndex();
+    o.OggOptions.MinBitRate = cbOggMinBit->currentIndex();
+    o.WMAOptions.BitRate = cbWMABitrate->currentIndex();
+    o.UseID3 = cbUseID3->isChecked();
+    o.CDInfo.Artist = ID3artist->text().toStdString();
+    o.CDInfo.Album = ID3album->text().toStdString();
+    o.CDInfo.Year = ID3year->text().toStdString();
+    o.CDInfo.Genre = ID3genre->currentIndex();
+    o.CDInfo.Comment = ID3comment->text().toStdString();
+    o.CDOptions.Index = cbCDList->currentIndex();
+    o.CDOptions.CDDb = ckbCDDb->isChecked();
+
+    if (cbCDList->count() > 0 && (cbCDList->currentIndex() != m_shownDrive || ckbCDDb->isChecked() != m_shownCDDb))
+        m_disc.ChangeDrive(cbCDList->currentIndex());
+    accept();
+}
+
+void TOptionSetForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!m_placed)
+        editOutputDir->setFocus();  // the first page's first box
+    if (!m_placed && parentWidget()) {
+        // Centred over the main window, whatever position was set before.
+        m_placed = true;
+        const QRect main = parentWidget()->frameGeometry();
+        const QRect self = frameGeometry();
+        move(main.left() + (main.width() - self.width()) / 2, main.top() + (main.height() - self.height()) / 2);
+    }
+}

@@ -1,0 +1,96 @@
+#pragma once
+// The options dialog: the settings of Options in six pages, the current disc's artist, album,
+// year, genre and comment, and the choice of drive. OK checks and stores (the file is written
+// when the program closes) and switches the drive when another was chosen; Cancel and the close
+// box store nothing. Modal; UI thread.
+
+#include "Dialogs.h"
+#include "DiscScan.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTabWidget;
+
+class TOptionSetForm : public QDialog {
+    Q_OBJECT
+public:
+    TOptionSetForm(QWidget* owner, Dialogs& dialogs, TDiscScan& disc);
+
+    QTabWidget* PageControl1;
+    // Output
+    QLineEdit* editOutputDir;
+    QPushButton* btBrowser;
+    QCheckBox* ckbKeepWav;
+    QComboBox* cbOutputFormat;
+    QCheckBox* ckNormalize;
+    QSpinBox* SpinEdit1;
+    QGroupBox* gbRipTime;
+    QCheckBox* cbRipTime;
+    QLineEdit* eRipTime;
+    // LAME
+    QCheckBox* ckbSelectVBR;
+    QCheckBox* ckbVBRHead;
+    QComboBox* cbBitRate;
+    QComboBox* cbMaxBitRate;
+    QComboBox* cbVBRQuality;
+    QComboBox* cbMpegQuality;
+    QComboBox* cbStereoMode;
+    QPushButton* bDefault;
+    // OGG
+    QCheckBox* cbUseCompress;
+    QSlider* tbCompression;
+    QComboBox* cbOggNomBit;
+    QComboBox* cbOggMaxBit;
+    QComboBox* cbOggMinBit;
+    // WMA
+    QComboBox* cbWMABitrate;
+    QPushButton* bWMADefault;
+    // ID3 Tag
+    QCheckBox* cbUseID3;
+    QLineEdit* ID3artist;
+    QLineEdit* ID3album;
+    QLineEdit* ID3year;
+    QComboBox* ID3genre;
+    QLineEdit* ID3comment;
+    // CD-ROM
+    QComboBox* cbCDList;
+    QCheckBox* ckbCDDb;
+
+    QPushButton* btOk;
+    QPushButton* btCancel;
+
+    void btOkClick();
+    void bDefaultClick();
+    void bWMADefaultClick();
+    void btBrowserClick();
+    // Refills the drive list (the CD-ROM page being shown).
+    void FillDrives();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildOutputPage();
+    void BuildLamePage();
+    void BuildOggPage();
+    void BuildWmaPage();
+    void BuildId3Page();
+    void BuildCdRomPage();
+    void Fill();
+    void UpdateEnabling();
+    // An error box; the dialog stays open.
+    void Refuse(const QString& text, int page, QWidget* focus);
+
+    Dialogs& m_dialogs;
+    TDiscScan& m_disc;
+    int m_shownDrive = 0;
+    bool m_shownCDDb = false;
+    bool m_placed = false;
+};

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The real program's dialogs in an X server of its own, opened as a user would: the hint when no
+# drive can be opened (it names the image that is missing, as does standard error), the options
+# (Ctrl+O; a new output folder typed and confirmed with Enter reaches options.ini at exit), the
+# ID3 editor, the about box and the rename dialog (F2). SONVALE_SCREENSHOT=file.png keeps a
+# picture of each.
+#
+#   dialogs.sh SONVALE MKDISC
+set -euo pipefail
+
+exe=$1
+mkdisc=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$exe" "$work/sonvale"
+mkdir "$work/disc" "$work/NewOut"
+"$mkdisc" "$work/disc/d.cue" 3 4 5
+export WORK=$work
+
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+  shot() { if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "${SONVALE_SCREENSHOT%.png}-$1.png" || true; fi; }
+  finish() {  # File > Exit, then wait for the program
+    local wid=$1 pid=$2
+    xdotool windowfocus --sync "$wid"
+    for attempt in 1 2 3 4 5; do
+      xdotool key --window "$wid" alt+f; sleep 0.5; xdotool key x
+      for i in $(seq 1 20); do kill -0 $pid 2>/dev/null || return 0; sleep 0.25; done
+    done
+    echo "the window did not close"; kill $pid; return 1
+  }
+
+  # No drive: an image that does not exist.
+  SONVALE_DISC_IMAGES=$WORK/disc/missing.cue "$WORK/sonvale" >"$WORK/hint.log" 2>&1 &
+  pid=$!
+  wid=$(timeout 30 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1) || true
+  [ -n "$wid" ] || { echo "no window"; cat "$WORK/hint.log"; exit 1; }
+  xdotool windowfocus --sync "$wid"  # the hint comes when the window is first activated
+  hint=$(timeout 30 xdotool search --sync --onlyvisible --name "^Sonvale$" | head -n 1) || true
+  [ -n "$hint" ] || { echo "no hint"; cat "$WORK/hint.log"; exit 1; }
+  shot hint
+  xdotool windowfocus --sync "$hint"; xdotool key Return
+  finish "$wid" $pid
+  grep -qF "sonvale: $WORK/disc/missing.cue: the file does not exist" "$WORK/hint.log" \
+    || { echo "standard error does not name the image"; cat "$WORK/hint.log"; exit 1; }
+
+  # The disc image: the dialogs.
+  SONVALE_DISC_IMAGES=$WORK/disc/d.cue "$WORK/sonvale" >"$WORK/out.log" 2>&1 &
+  pid=$!
+  wid=$(timeout 30 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1) || true
+  [ -n "$wid" ] || { echo "no window"; cat "$WORK/out.log"; exit 1; }
+  xdotool windowfocus --sync "$wid"; sleep 0.3
+  xdotool key ctrl+o
+  options=$(timeout 10 xdotool search --sync --onlyvisible --name "^Options$" | head -n 1) || true
+  [ -n "$options" ] || { echo "no options dialog"; exit 1; }
+  shot options
+  xdotool key ctrl+a; xdotool type --delay 5 "$WORK/NewOut"; xdotool key Return
+  for i in $(seq 1 40); do xdotool search --onlyvisible --name "^Options$" >/dev/null 2>&1 || break; sleep 0.1; done
+  xdotool windowfocus --sync "$wid"; sleep 0.3
+  xdotool key alt+e; sleep 0.4; xdotool key i
+  id3=$(timeout 10 xdotool search --sync --onlyvisible --name "^ID3 Tag Edit$" | head -n 1) || true
+  [ -n "$id3" ] || { echo "no ID3 editor"; exit 1; }
+  shot id3; xdotool key Escape; sleep 0.5
+  xdotool windowfocus --sync "$wid"; sleep 0.3
+  xdotool key alt+h; sleep 0.4; xdotool key a
+  about=$(timeout 10 xdotool search --sync --onlyvisible --name "^About Sonvale$" | head -n 1) || true
+  [ -n "$about" ] || { echo "no about box"; exit 1; }
+  shot about; xdotool key Escape; sleep 0.5
+  xdotool windowfocus --sync "$wid"; sleep 0.3
+  xdotool key Down; xdotool key F2
+  rename=$(timeout 10 xdotool search --sync --onlyvisible --name "^Rename Track Title$" | head -n 1) || true
+  [ -n "$rename" ] || { echo "no rename dialog"; exit 1; }
+  shot rename; xdotool key Escape; sleep 0.5
+  finish "$wid" $pid
+'
+grep -qx "OutputFolder=$work/NewOut" "$work/options.ini" || { echo "the new folder was not stored:"; cat "$work/options.ini"; exit 1; }
+echo "e2e dialogs: ok"

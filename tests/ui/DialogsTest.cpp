@@ -1,0 +1,478 @@
+#include "ID3Edit.h"
+#include "MinorDialogs.h"
+#include "OptionSet.h"
+#include "main.h"
+
+#include "Global.h"
+#include "TestSupport.h"
+#include "akrip32Drives.h"
+#include "id3.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QtTest/QTest>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace {
+
+// Every field of the settings and the disc information, as text: two records are the same
+// exactly when their dumps are.
+std::string Dump(const TOptionsSetting& o)
+{
+    std::ostringstream s;
+    const auto& c = o.CommonOptions;
+    s << c.OutputFolder << '|' << c.OutputFormat << c.IsKeepWav << c.IsNormalize << c.NormalizePercent << '|'
+      << c.EnableRipTime << c.RipTime << '|';
+    const auto& m = o.Mp3Options;
+    s << m.IsSelectVBR << m.IsVBRHead << m.BitRate << '|' << m.MaxBitRate << m.MpegQuality << m.VBRQuality << m.StereoMode << '|';
+    const auto& g = o.OggOptions;
+    s << g.IsUseCompress << g.CompressPosition << '|' << g.MaxBitRate << g.NomalBitRate << g.MinBitRate << '|';
+    s << o.WMAOptions.BitRate << '|' << o.CDOptions.Index << o.CDOptions.CDDb << o.RecordOptions.SaveMp3 << '|';
+    s << o.QueryCDDB.Server << o.QueryCDDB.Script << o.QueryCDDB.UseProxy << o.QueryCDDB.ProxyAddress << o.QueryCDDB.Port << '|';
+    const auto& i = o.CDInfo;
+    s << i.Artist << '|' << i.Album << '|' << i.Year << '|' << i.Genre << '|' << i.Comment << '|' << i.TrackNumber;
+    for (const auto& t : i.Tracks)
+        s << '|' << t;
+    return s.str() + (o.UseID3 ? "|id3" : "|");
+}
+
+class DialogTest : public TempDirTest {
+protected:
+    void SetUp() override
+    {
+        TempDirTest::SetUp();
+        Options = TOptionsSetting{};
+        LoadSaveOptions(true);
+        std::filesystem::create_directory(Path("Output"));
+        Options.CommonOptions.OutputFolder = Path("Output");
+        Options.CDInfo.Genre = -1;
+        Options.CDInfo.Artist = "Artist";
+    }
+    void TearDown() override
+    {
+        AkripUseDrives({});
+        TempDirTest::TearDown();
+    }
+    ScriptedDialogs dialogs;
+};
+
+// Opened and confirmed untouched: nothing changes but the drive index (-1, the CD-ROM page not
+// shown). Edited and cancelled, or closed by its box: nothing at all changes.
+TEST_F(DialogTest, OptionsUntouchedOrCancelledChangeNothing)
+{
+    TDiscScan disc(dialogs);
+    Options.CDOptions.Index = 0;
+    TOptionsSetting before = Options;
+    {
+        TOptionSetForm form(nullptr, dialogs, disc);
+        EXPECT_EQ(form.windowTitle(), "Options");
+        QStringList pages;
+        for (int i = 0; i < form.PageControl1->count(); ++i)
+            pages << form.PageControl1->tabText(i);
+        EXPECT_EQ(pages, (QStringList{"Output", "LAME", "OGG", "WMA", "ID3 Tag", "CD-ROM"}));
+        form.btOk->click();
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+    }
+    before.CDOptions.Index = -1;
+    EXPECT_EQ(Dump(Options), Dump(before));
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    for (const bool closeBox : {false, true}) {
+        TOptionSetForm form(nullptr, dialogs, disc);
+        form.show();
+        form.editOutputDir->setText(QString::fromStdString(Path("elsewhere")));
+        form.cbOutputFormat->setCurrentIndex(2);
+        form.ckbSelectVBR->setChecked(true);
+        form.tbCompression->setValue(77);
+        form.ID3artist->setText("Changed");
+        form.ID3genre->setCurrentIndex(5);
+        form.PageControl1->setCurrentIndex(5);
+        if (closeBox)
+            form.close();
+        else
+            form.btCancel->click();
+        EXPECT_EQ(Dump(Options), Dump(before)) << closeBox;
+    }
+}
+
+// Filling and the enabling rules; a bit rate of 64 round trip; the Default buttons; the folder
+// browser; what OK stores.
+TEST_F(DialogTest, OptionsShowStoreAndFollowTheirRules)
+{
+    TDiscScan disc(dialogs);
+    Options.Mp3Options.BitRate = 64;
+    Options.Mp3Options.IsSelectVBR = false;
+    Options.CommonOptions.IsNormalize = false;
+    TOptionSetForm form(nullptr, dialogs, disc);
+    EXPECT_EQ(form.cbBitRate->currentText(), "64 kbit/s");
+    EXPECT_FALSE(form.ckbVBRHead->isEnabled());
+    EXPECT_FALSE(form.cbMaxBitRate->isEnabled());
+    EXPECT_FALSE(form.cbVBRQuality->isEnabled());
+    EXPECT_FALSE(form.SpinEdit1->isEnabled());
+    form.ckbSelectVBR->setChecked(true);
+    EXPECT_TRUE(form.cbMaxBitRate->isEnabled());
+    form.ckNormalize->setChecked(true);
+    EXPECT_TRUE(form.SpinEdit1->isEnabled());
+    EXPECT_TRUE(form.ckbKeepWav->isEnabled());
+    form.cbOutputFormat->setCurrentIndex(1);  // "WAV file(*.WAV)"
+    EXPECT_EQ(form.cbOutputFormat->currentText(), "WAV file(*.WAV)");
+    EXPECT_FALSE(form.ckbKeepWav->isEnabled());
+    EXPECT_TRUE(form.gbRipTime->isHidden());
+    EXPECT_TRUE(form.ckbCDDb->isHidden());
+    EXPECT_EQ(form.cbWMABitrate->count(), 33);
+    EXPECT_EQ(form.ID3genre->count(), 149);
+    EXPECT_EQ(form.ID3genre->itemText(1), "A Cappella");
+
+    form.bDefaultClick();
+    EXPECT_FALSE(form.ckbSelectVBR->isChecked());
+    EXPECT_EQ(form.cbBitRate->currentText(), "128 kbit/s");
+    EXPECT_EQ(form.cbMaxBitRate->currentText(), "320 kbit/s");
+    EXPECT_EQ(form.cbVBRQuality->currentIndex(), 4);
+    EXPECT_EQ(form.cbStereoMode->currentText(), "Joint Stereo");
+    form.cbWMABitrate->setCurrentIndex(3);
+    form.bWMADefaultClick();
+    EXPECT_EQ(form.cbWMABitrate->currentText(), "44.100 kHz,  64 kbit/s, Stereo");
+
+    std::filesystem::create_directory(Path("chosen"));
+    dialogs.folders = {QString::fromStdString(Path("chosen"))};
+    form.btBrowserClick();
+    EXPECT_EQ(form.editOutputDir->text(), QString::fromStdString(Path("chosen")));
+    form.cbBitRate->setEditText(" 64 kbit/s");
+    form.btOkClick();
+    EXPECT_EQ(Options.Mp3Options.BitRate, 64);
+    EXPECT_EQ(Options.Mp3Options.MaxBitRate, 320);
+    EXPECT_EQ(Options.CommonOptions.OutputFolder, Path("chosen"));
+    EXPECT_EQ(Options.CommonOptions.OutputFormat, 1);
+    EXPECT_TRUE(Options.CommonOptions.IsNormalize);
+}
+
+// OK refuses, storing nothing: a folder that is missing, is a file or cannot be written; a song
+// length that is no number; a bit rate that is no number (its page shown).
+TEST_F(DialogTest, OptionsRefuseBadInput)
+{
+    TDiscScan disc(dialogs);
+    const std::string before = Dump(Options);
+    WriteFile("file", "x");
+    std::filesystem::create_directory(Path("locked"));
+    chmod(Path("locked").c_str(), 0555);
+    const struct {
+        std::function<void(TOptionSetForm&)> edit;
+        QString text;
+    } cases[] = {
+        {[&](TOptionSetForm& f) { f.editOutputDir->setText(QString::fromStdString(Path("missing"))); },
+         QString::fromStdString(Path("missing")) + ",The output directory does not exist."},
+        {[&](TOptionSetForm& f) { f.editOutputDir->setText(QString::fromStdString(Path("file"))); },
+         QString::fromStdString(Path("file")) + ",The output directory does not exist."},
+        {[&](TOptionSetForm& f) { f.editOutputDir->setText(QString::fromStdString(Path("locked"))); },
+         QString::fromStdString(Path("locked")) + ",The output directory can not be written."},
+        {[](TOptionSetForm& f) { f.eRipTime->setText("ten"); }, "Please check the song length to extract."},
+        {[](TOptionSetForm& f) { f.cbMaxBitRate->setEditText("abc kbit/s"); }, "Please check the bit rate."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        dialogs.shown.clear();
+        TOptionSetForm form(nullptr, dialogs, disc);
+        form.show();
+        form.ID3artist->setText("Not stored");
+        c.edit(form);
+        form.btOk->click();
+        EXPECT_EQ(dialogs.Texts(), QStringList{c.text});
+        EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Error);
+        EXPECT_TRUE(form.isVisible()) << "the dialog stays open";
+        EXPECT_EQ(Dump(Options), before);
+        if (c.text.startsWith("Please check the bit")) {
+            EXPECT_EQ(form.PageControl1->currentIndex(), 1);
+        }
+    }
+}
+
+// The CD-ROM page lists the drives; choosing the second and OK rescans it at once; a drive that
+// cannot be opened leaves the status saying so.
+TEST_F(DialogTest, OptionsSwitchTheDrive)
+{
+    AkripUseDrives({std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({750}), "FIRST", "One"),
+                    std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({750, 750, 750}), "SECOND", "Two")});
+    TDiscScan disc(dialogs);
+    disc.FormShow();
+    ASSERT_EQ(disc.Rows.size(), 1u);
+    {
+        TOptionSetForm form(nullptr, dialogs, disc);
+        form.PageControl1->setCurrentIndex(5);
+        ASSERT_EQ(form.cbCDList->count(), 2);
+        EXPECT_EQ(form.cbCDList->itemText(1), "SECONDTwo");
+        form.cbCDList->setCurrentIndex(1);
+        form.btOkClick();
+    }
+    EXPECT_EQ(Options.CDOptions.Index, 1);
+    EXPECT_EQ(disc.Rows.size(), 3u);
+    EXPECT_EQ(disc.DriveStatusText, "SECONDTwo");
+
+    auto refusing = std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({750}), "BAD", "Drive");
+    refusing->RefuseHandle = true;
+    AkripUseDrives({std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({750})), refusing});
+    Options.CDOptions.Index = 0;
+    TOptionSetForm form(nullptr, dialogs, disc);
+    form.PageControl1->setCurrentIndex(5);
+    form.cbCDList->setCurrentIndex(1);
+    form.btOkClick();
+    EXPECT_EQ(disc.CDHandle, 0);
+    EXPECT_EQ(disc.StatusText(), "No CD devices found!");
+}
+
+// The rename dialog: the title selected on show, typing replaces it; empty: OK disabled, Enter
+// still closes with OK; Cancel keeps the title (through the main window's command).
+TEST_F(DialogTest, RenameDialog)
+{
+    TfrmEditTrackName rename(nullptr, "Track05");
+    EXPECT_EQ(rename.windowTitle(), "Rename Track Title");
+    rename.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&rename));
+    EXPECT_EQ(rename.eName->selectedText(), "Track05");
+    EXPECT_TRUE(rename.eName->hasFocus());
+    QTest::keyClick(rename.eName, Qt::Key_X);
+    EXPECT_EQ(rename.Title(), "x");
+    rename.eName->clear();
+    EXPECT_FALSE(rename.bOK->isEnabled());
+    QTest::keyClick(rename.eName, Qt::Key_Return);
+    EXPECT_EQ(rename.result(), QDialog::Accepted);
+    EXPECT_EQ(rename.Title(), "");
+
+    AkripUseDrives({std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({750, 750}))});
+    TMainForm form(dialogs);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_FALSE(form.aEditTrackName->isEnabled()) << "no row selected";
+    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(1));
+    ASSERT_TRUE(form.aEditTrackName->isEnabled());
+    form.aEditTrackName->trigger();  // cancelled
+    EXPECT_EQ(form.Disc().Rows[1].Title, "Track02");
+    dialogs.onModal = [](QDialog& d) {
+        auto& r = dynamic_cast<TfrmEditTrackName&>(d);
+        r.eName->setText("Renamed");
+        return int(QDialog::Accepted);
+    };
+    emit form.ListView1->itemDoubleClicked(form.ListView1->topLevelItem(1), 1);
+    EXPECT_EQ(form.Disc().Rows[1].Title, "Renamed");
+    EXPECT_EQ(form.ListView1->topLevelItem(1)->text(1), "Renamed");
+    form.hide();
+}
+
+// The start button's menu: ten items with three separators at 96 dpi is 152 pixels; near the
+// top of the screen the menu opens below the button, elsewhere above.
+TEST(StartButtonTest, MenuPlacement)
+{
+    EXPECT_EQ(StartMenuHeight(10, 3, 17, 9), 152);
+    EXPECT_EQ(StartMenuHeight(10, 3, 21, 9), 180);
+    EXPECT_EQ(StartMenuTop(152, 500, 24), 348);   // above: ends at the button's top
+    EXPECT_EQ(StartMenuTop(152, 152, 24), 176);   // H = Y does not fit above: below
+    EXPECT_EQ(StartMenuTop(152, 153, 24), 1);
+    EXPECT_EQ(StartMenuTop(152, 40, 24), 64);
+
+    TAfStartButton button;
+    button.resize(80, 30);
+    button.SetCaption("Start");
+    QPixmap picture(16, 16);
+    picture.fill(Qt::red);
+    button.SetImage(picture);
+    EXPECT_EQ(button.m_Image->pos(), QPoint(0, 7));
+    int clicks = 0;
+    button.OnClick = [&] { ++clicks; };
+    button.show();
+    QTest::mousePress(button.m_Image, Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_TRUE(button.Pressed());
+    EXPECT_EQ(button.m_Image->pos(), QPoint(1, 8));
+    EXPECT_EQ(button.frameShadow(), QFrame::Sunken);
+    QTest::mouseRelease(button.m_Image, Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_EQ(button.m_Image->pos(), QPoint(0, 7));
+    EXPECT_EQ(button.frameShadow(), QFrame::Raised);
+    EXPECT_EQ(clicks, 1);
+}
+
+// The hint when no drive opens: it names each disc image that could not be opened and why; the
+// same lines go to standard error.
+TEST_F(DialogTest, TheNoDeviceHintNamesTheImagesThatFailed)
+{
+    WriteFile("notadisc.cue", "this is no cue sheet\n");
+    WriteFile("lost.cue", "FILE \"lost.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    WriteFile("song.mp3", "x");
+    setenv("SONVALE_DISC_IMAGES", (Path("missing.cue") + ":" + Path("lost.cue") + ":" + Path("song.mp3")).c_str(), 1);
+    const std::vector<std::string> problems = DiscImageProblems();
+    unsetenv("SONVALE_DISC_IMAGES");
+    EXPECT_EQ(problems, (std::vector<std::string>{Path("missing.cue") + ": the file does not exist",
+                                                  Path("lost.cue") + ": it names " + Path("lost.bin") + ", which does not exist",
+                                                  Path("song.mp3") + ": it is not a disc image (.cue, .toc or .nrg)"}));
+
+    TfrmNoDeviceHint hint(nullptr, {QString::fromStdString(problems[0])}, nullptr);
+    EXPECT_EQ(hint.windowTitle(), "Sonvale");
+    const QStringList texts = hint.Texts();
+    EXPECT_EQ(texts.front(), "The Software couldn't find CD devices.Please check the following problems:");
+    EXPECT_TRUE(texts.contains("    " + QString::fromStdString(problems[0])));
+
+    // Start-up without any drive shows it once.
+    AkripUseDrives({});
+    TMainForm form(dialogs);
+    form.FormActivate();
+    form.FormActivate();
+    EXPECT_EQ(dialogs.modals, QStringList{"TfrmNoDeviceHint"});
+}
+
+TEST_F(DialogTest, TheAboutBox)
+{
+    QStringList opened;
+    TfrmAbout about(nullptr, [&](const QString& link) { opened << link; });
+    EXPECT_EQ(about.windowTitle(), "About Sonvale");
+    EXPECT_EQ(about.Image1->size(), QSize(360, 50));
+    EXPECT_EQ(about.Icon1->size(), QSize(32, 32));
+    QStringList texts;
+    for (const QLabel* l : about.findChildren<QLabel*>())
+        texts << l->text();
+    EXPECT_TRUE(texts.contains("Version: 2.1   Bulid 20061219"));
+    EXPECT_TRUE(texts.contains("Sonvale"));
+    emit about.lUpdate->linkActivated("https://sonvale.org/update");
+    EXPECT_EQ(opened, QStringList{"https://sonvale.org/update"});
+}
+
+// The ID3 editor on MP3 files lame made.
+class Id3EditTest : public DialogTest {
+protected:
+    std::string Mp3(const std::string& name)
+    {
+        const std::string wav = Path(name + ".wav"), mp3 = Path(name);
+        EXPECT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 " + wav + " synth 0.3 sine 440 && lame --quiet " + wav + " " + mp3)
+                                  .c_str()),
+                  0);
+        return mp3;
+    }
+};
+
+TEST_F(Id3EditTest, LoadSaveAndTheGenreAndTrackRules)
+{
+    const std::string mp3 = Mp3("plain.mp3");
+    TfrmID3Edit editor(nullptr, dialogs);
+    EXPECT_EQ(editor.windowTitle(), "ID3 Tag Edit");
+    EXPECT_FALSE(editor.bSaveTag->isEnabled());
+    EXPECT_FALSE(editor.bRemoveTag->isEnabled());
+    EXPECT_EQ(editor.ID3genre->currentIndex(), -1);
+
+    // No tag: cleared fields; Save Tag appends one that id3v2 reads.
+    editor.ID3title->setText("stale");
+    dialogs.openFiles = {{QString::fromStdString(mp3)}};
+    editor.bLoadTagClick();
+    EXPECT_EQ(editor.windowTitle(), QString::fromStdString("ID3 Tag Edit: " + mp3));
+    EXPECT_TRUE(editor.bSaveTag->isEnabled());
+    EXPECT_EQ(editor.ID3title->text(), "");
+    EXPECT_EQ(editor.ID3track->text(), "0");
+    editor.ID3title->setText("My Song");
+    editor.ID3artist->setText("My Band");
+    editor.ID3genre->setCurrentIndex(ID3ToGenre(12));
+    EXPECT_EQ(editor.ID3genre->currentText(), "Other");
+    editor.ID3track->setText("7");
+    editor.aSaveTagExecute();
+    EXPECT_TRUE(dialogs.shown.empty());
+    const std::string listed = CommandOutput("id3v2 -l '" + mp3 + "'");
+    EXPECT_NE(listed.find("My Song"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("My Band"), std::string::npos) << listed;
+    Tid3tag tag;
+    ASSERT_EQ(tag.ReadFromFile(mp3), id3Success);
+    EXPECT_EQ(tag.Genre, 12);
+    EXPECT_EQ(tag.Track(), 7);
+
+    // Loaded again: Other; an empty track box keeps 7, "0" clears it; the empty entry saves 255.
+    dialogs.openFiles = {{QString::fromStdString(mp3)}};
+    editor.bLoadTagClick();
+    EXPECT_EQ(editor.ID3genre->currentText(), "Other");
+    EXPECT_EQ(editor.ID3track->text(), "7");
+    editor.ID3track->clear();
+    editor.ID3genre->setCurrentIndex(0);
+    editor.aSaveTagExecute();
+    ASSERT_EQ(tag.ReadFromFile(mp3), id3Success);
+    EXPECT_EQ(tag.Track(), 7);
+    EXPECT_EQ(tag.Genre, 255);
+    editor.ID3track->setText("0");
+    editor.aSaveTagExecute();
+    ASSERT_EQ(tag.ReadFromFile(mp3), id3Success);
+    EXPECT_EQ(tag.Track(), 0);
+
+    // Codes 255 and 200 show the empty entry.
+    for (const uint8_t code : {uint8_t{255}, uint8_t{200}}) {
+        tag.Genre = code;
+        ASSERT_LT(tag.SaveToFile(mp3), 256);
+        dialogs.openFiles = {{QString::fromStdString(mp3)}};
+        editor.bLoadTagClick();
+        EXPECT_EQ(editor.ID3genre->currentIndex(), 0) << int(code);
+    }
+
+    // Letters typed into the track box do not appear.
+    editor.ID3track->clear();
+    QTest::keyClicks(editor.ID3track, "a1b2c3");
+    EXPECT_EQ(editor.ID3track->text(), "12");
+}
+
+TEST_F(Id3EditTest, SaveAsRemoveAndFilesThatRefuse)
+{
+    const std::string mp3 = Mp3("a.mp3");
+    TfrmID3Edit editor(nullptr, dialogs);
+    // Save As into a file that does not exist: refused, the caption unchanged.
+    dialogs.openFiles = {{QString::fromStdString(Path("none.mp3"))}};
+    editor.bSaveASClick();
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Could not save Tag!"});
+    EXPECT_EQ(editor.windowTitle(), "ID3 Tag Edit");
+
+    // Load Tag of a path that does not exist: said; the caption and file in hand unchanged.
+    dialogs.shown.clear();
+    dialogs.openFiles = {{QString::fromStdString(Path("gone.mp3"))}};
+    editor.bLoadTagClick();
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Could not find " + QString::fromStdString(Path("gone.mp3"))});
+    EXPECT_EQ(editor.windowTitle(), "ID3 Tag Edit");
+
+    // Save As into an existing file: it becomes the file in hand.
+    dialogs.shown.clear();
+    editor.ID3title->setText("Copied");
+    dialogs.openFiles = {{QString::fromStdString(mp3)}};
+    editor.bSaveASClick();
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(editor.windowTitle(), QString::fromStdString("ID3 Tag Edit: " + mp3));
+
+    // Remove Tag asks, No preselected; No keeps it, Yes removes it and clears the fields.
+    dialogs.answers = {Dialogs::Answer::No, Dialogs::Answer::Yes};
+    editor.aRemoveTagExecute();
+    Tid3tag tag;
+    EXPECT_EQ(tag.ReadFromFile(mp3), id3Success);
+    editor.aRemoveTagExecute();
+    EXPECT_EQ(dialogs.Texts(), (QStringList{"Do you want to remove these tags?", "Do you want to remove these tags?"}));
+    EXPECT_EQ(tag.ReadFromFile(mp3), id3NoTag);
+    EXPECT_EQ(editor.ID3title->text(), "");
+    EXPECT_EQ(editor.ID3track->text(), "0");
+
+    // A read-only file: refused, not a byte changed.
+    dialogs.shown.clear();
+    chmod(mp3.c_str(), 0444);
+    const std::string before = ReadFile("a.mp3");
+    editor.ID3title->setText("Never");
+    editor.aSaveTagExecute();
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Could not save Tag!"});
+    EXPECT_TRUE(ReadFile("a.mp3") == before);
+
+    // A track text that is no number (pasted past the box's rule): refused, nothing written.
+    chmod(mp3.c_str(), 0644);
+    dialogs.shown.clear();
+    editor.ID3track->setValidator(nullptr);
+    editor.ID3track->setText("x1");
+    editor.aSaveTagExecute();
+    EXPECT_EQ(dialogs.Texts(), QStringList{"Please check the track number."});
+    EXPECT_TRUE(ReadFile("a.mp3") == before);
+}
+
+}  // namespace
