@@ -19,6 +19,21 @@ export WORK=$work
 
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
   shot() { if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "${SONVALE_SCREENSHOT%.png}-$1.png" || true; fi; }
+  # open_dialog MAIN TITLE KEY...: the keys to the main window (one at a time, a menu given time
+  # to open) until a window titled TITLE shows; its id on standard output.
+  open_dialog() {
+    local main=$1 title=$2 found=""
+    shift 2
+    for attempt in 1 2 3 4 5; do
+      xdotool windowfocus --sync "$main"; sleep 0.2
+      for k in "$@"; do xdotool key "$k"; sleep 0.4; done
+      found=$(timeout 4 xdotool search --sync --onlyvisible --name "$title" | head -n 1) || true
+      [ -n "$found" ] && break
+      xdotool key Escape
+    done
+    [ -n "$found" ] || { echo "no window \"$title\"" >&2; return 1; }
+    echo "$found"
+  }
   finish() {  # File > Exit, then wait for the program
     local wid=$1 pid=$2
     xdotool windowfocus --sync "$wid"
@@ -48,27 +63,15 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c
   pid=$!
   wid=$(timeout 30 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1) || true
   [ -n "$wid" ] || { echo "no window"; cat "$WORK/out.log"; exit 1; }
-  xdotool windowfocus --sync "$wid"; sleep 0.3
-  xdotool key ctrl+o
-  options=$(timeout 10 xdotool search --sync --onlyvisible --name "^Options$" | head -n 1) || true
-  [ -n "$options" ] || { echo "no options dialog"; exit 1; }
+  options=$(open_dialog "$wid" "^Options$" ctrl+o)
   shot options
   xdotool key ctrl+a; xdotool type --delay 5 "$WORK/NewOut"; xdotool key Return
   for i in $(seq 1 40); do xdotool search --onlyvisible --name "^Options$" >/dev/null 2>&1 || break; sleep 0.1; done
-  xdotool windowfocus --sync "$wid"; sleep 0.3
-  xdotool key alt+e; sleep 0.4; xdotool key i
-  id3=$(timeout 10 xdotool search --sync --onlyvisible --name "^ID3 Tag Edit$" | head -n 1) || true
-  [ -n "$id3" ] || { echo "no ID3 editor"; exit 1; }
+  open_dialog "$wid" "^ID3 Tag Edit$" alt+e i >/dev/null
   shot id3; xdotool key Escape; sleep 0.5
-  xdotool windowfocus --sync "$wid"; sleep 0.3
-  xdotool key alt+h; sleep 0.4; xdotool key a
-  about=$(timeout 10 xdotool search --sync --onlyvisible --name "^About Sonvale$" | head -n 1) || true
-  [ -n "$about" ] || { echo "no about box"; exit 1; }
+  open_dialog "$wid" "^About Sonvale$" alt+h a >/dev/null
   shot about; xdotool key Escape; sleep 0.5
-  xdotool windowfocus --sync "$wid"; sleep 0.3
-  xdotool key Down; xdotool key F2
-  rename=$(timeout 10 xdotool search --sync --onlyvisible --name "^Rename Track Title$" | head -n 1) || true
-  [ -n "$rename" ] || { echo "no rename dialog"; exit 1; }
+  open_dialog "$wid" "^Rename Track Title$" Down F2 >/dev/null
   shot rename; xdotool key Escape; sleep 0.5
   finish "$wid" $pid
 '
