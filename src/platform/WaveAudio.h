@@ -53,8 +53,10 @@ std::unique_ptr<TSoundOutput> MakeSoundOutput();
 std::unique_ptr<TSoundInput> MakeSoundInput();
 
 // A WAV file's PCM format and audio, as the device takes it: PCM 8 or 16 bits, 1 or 2 channels,
-// 8000 to 48000 Hz, a data chunk that the file holds whole. False with the reason otherwise.
-bool ReadPcmWav(const std::string& path, TPcmFormat& format, std::vector<uint8_t>& data, std::string& error);
+// 8000 to 48000 Hz, a data chunk that the file holds whole. False with the reason otherwise. data
+// has room for a tenth more than it holds.
+bool ReadPcmWav(const std::string& path, TPcmFormat& format, std::vector<uint8_t>& data, std::string& error,
+                int64_t* dataOffset = nullptr);
 // The canonical 44-byte header for dataBytes of format.
 std::vector<uint8_t> PcmWavHeader(const TPcmFormat& format, uint32_t dataBytes);
 
@@ -93,6 +95,10 @@ public:
 private:
     int64_t MsToByte(int64_t ms) const;
     void EndRecording();
+    // The file's audio as it is on disk now: where it starts, and the file's identity, so a save
+    // can copy what did not change straight from it.
+    void RememberDisk(int64_t dataOffset);
+    bool SaveByCopying(const std::string& temp, std::string& error);
 
     std::unique_ptr<TSoundOutput> m_output;
     std::unique_ptr<TSoundInput> m_input;
@@ -106,4 +112,11 @@ private:
     int64_t m_playFrom = 0;      // bytes, where the current play began
     int64_t m_recordAt = 0;      // bytes, where the current recording goes
     int64_t m_startPosition = -1;// bytes, for the next play or record; -1 none
+    // Since the file was opened or saved: its audio is m_data but for at most one recording
+    // inserted at m_insertAt (m_insertLength bytes). m_diskOffset < 0: not known to be so.
+    int64_t m_diskOffset = -1;
+    int64_t m_insertAt = -1;
+    int64_t m_insertLength = 0;
+    uint64_t m_diskIdentity[3] = {0, 0, 0};  // device, inode, size at that moment
+    int64_t m_diskMtimeNs = 0;
 };

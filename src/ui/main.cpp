@@ -6,6 +6,7 @@
 #include "OptionSet.h"
 #include "ProgramFolder.h"
 #include "QueryCddbForm.h"
+#include "RecordWindow.h"
 #include "akrip32Drives.h"
 #include "ripForm.h"
 #include "MediaMonitor.h"
@@ -142,6 +143,10 @@ void TMainForm::BuildActions()
     connect(ActionExtract, &QAction::triggered, this, &TMainForm::ActionExtractExecute);
     connect(aQueryCDDB, &QAction::triggered, this, &TMainForm::aQueryCDDBExecute);
     connect(ActionOptionSet, &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
+    connect(ActionRecord, &QAction::triggered, this, [this] {
+        TfrmRecord recorder(this, m_dialogs, *Mp3Encoder, *WMAEncoder, m_disc.CDHandle);
+        m_dialogs.ShowModal(recorder);
+    });
     connect(aEditTrackName, &QAction::triggered, this, &TMainForm::aEditTrackNameExecute);
     connect(aID3Edit, &QAction::triggered, this, &TMainForm::aID3EditExecute);
     connect(mnuAbout, &QAction::triggered, this, &TMainForm::mnuAboutClick);
@@ -152,7 +157,7 @@ void TMainForm::BuildActions()
     connect(miWAVtoWMA, &QAction::triggered, this, [this] { ConvertFiles(jkWavToWma); });
 
     // Commands whose windows and workers are not part of the program yet stay disabled.
-    for (QAction* later : {ActionRecord, EjectMenu, CloseCdRomMenu, VolumeControlMenu, miRealOnePlayer,
+    for (QAction* later : {EjectMenu, CloseCdRomMenu, VolumeControlMenu, miRealOnePlayer,
                            miWindowsMediaPlayer, mnuHelp})
         later->setEnabled(false);
 }
