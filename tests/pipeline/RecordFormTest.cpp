@@ -293,4 +293,22 @@ TEST_F(RecorderModelTest, CancelOnCloseKeepsTheRecording)
     EXPECT_EQ(std::filesystem::file_size(Path("song.wav")), 44u + (4410 + 441) * 4);
 }
 
+// Save As on an opened file with an unsaved recording writes the file as last saved, then
+// reloads the working copy from the new file; Modified stays as it was.
+TEST_F(RecorderModelTest, SaveAsWritesTheFileAsLastSaved)
+{
+    WriteWav("song.wav", 4410, 7);
+    dialogs.openFiles = {{QString::fromStdString(Path("song.wav"))}};
+    recorder->Open();
+    RecordFrames(441, 9);
+    ASSERT_TRUE(recorder->Modified);
+    dialogs.saveFiles = {QString::fromStdString(Path("copy.wav"))};
+    recorder->SaveAs();
+    EXPECT_EQ(std::filesystem::file_size(Path("copy.wav")), 44u + 4410 * 4) << "the file as last saved";
+    EXPECT_EQ(recorder->CurrentFile, Path("copy.wav"));
+    EXPECT_EQ(recorder->Device().Data().size(), 4410u * 4) << "the working copy reloaded from it";
+    EXPECT_TRUE(recorder->Modified);
+    EXPECT_EQ(recorder->Enabled, (std::set<TRecorder::TButton>{TRecorder::btPlay, TRecorder::btNext, TRecorder::btRecord}));
+}
+
 }  // namespace
