@@ -18,7 +18,7 @@ namespace {
 
 class TNoOutput final : public TSoundOutput {
 public:
-    void Start(const TPcmFormat&, const std::vector<uint8_t>&, int64_t, std::function<void()>) override {}
+    void Start(const TPcmFormat&, int64_t, TAudioReader, int64_t, std::function<void()>) override {}
     void Pause() override {}
     void Resume() override {}
     void Stop() override {}

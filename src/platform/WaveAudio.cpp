@@ -53,10 +53,10 @@ public:
             }
         });
     }
-    void Start(const TPcmFormat& format, const std::vector<uint8_t>& data, int64_t from, std::function<void()> onEnd) override
+    void Start(const TPcmFormat& format, int64_t total, TAudioReader, int64_t from, std::function<void()> onEnd) override
     {
         m_format = format;
-        m_total = std::max<int64_t>(0, static_cast<int64_t>(data.size()) - from);
+        m_total = std::max<int64_t>(0, total - from);
         m_onEnd = std::move(onEnd);
         m_before = 0;
         m_clock.start();
@@ -164,15 +164,41 @@ QAudioFormat ToQt(const TPcmFormat& f)
     return q;
 }
 
+// The audio as a device Qt's sink pulls from.
+class TReaderDevice final : public QIODevice {
+public:
+    TReaderDevice(TAudioReader read, int64_t from, int64_t total)
+        : m_read(std::move(read)), m_at(from), m_total(total)
+    {
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_total - m_at + QIODevice::bytesAvailable(); }
+    int64_t Position() const { return m_at; }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        const std::size_t n = m_read(m_at, reinterpret_cast<uint8_t*>(data),
+                                     static_cast<std::size_t>(std::min<qint64>(max, m_total - m_at)));
+        m_at += static_cast<int64_t>(n);
+        return static_cast<qint64>(n);
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    TAudioReader m_read;
+    int64_t m_at, m_total;
+};
+
 // The machine's default output, through Qt Multimedia.
 class TDeviceOutput final : public TSoundOutput {
 public:
-    void Start(const TPcmFormat& format, const std::vector<uint8_t>& data, int64_t from, std::function<void()> onEnd) override
+    void Start(const TPcmFormat& format, int64_t total, TAudioReader read, int64_t from, std::function<void()> onEnd) override
     {
         Stop();
-        m_bytes = QByteArray(reinterpret_cast<const char*>(data.data()) + from, static_cast<qsizetype>(data.size() - from));
-        m_buffer = std::make_unique<QBuffer>(&m_bytes);
-        m_buffer->open(QIODevice::ReadOnly);
+        m_from = from;
+        m_source = std::make_unique<TReaderDevice>(std::move(read), from, total);
+        m_source->open(QIODevice::ReadOnly);
         m_sink = std::make_unique<QAudioSink>(ToQt(format));
         m_onEnd = std::move(onEnd);
         QObject::connect(m_sink.get(), &QAudioSink::stateChanged, [this](QAudio::State s) {
@@ -181,7 +207,7 @@ public:
                 end();
             }
         });
-        m_sink->start(m_buffer.get());
+        m_sink->start(m_source.get());
     }
     void Pause() override { if (m_sink) m_sink->suspend(); }
     void Resume() override { if (m_sink) m_sink->resume(); }
@@ -191,13 +217,13 @@ public:
         if (m_sink)
             m_sink->stop();
         m_sink.reset();
-        m_buffer.reset();
+        m_source.reset();
     }
-    int64_t Played() override { return m_buffer ? m_buffer->pos() : 0; }
+    int64_t Played() override { return m_source ? m_source->Position() - m_from : 0; }
 
 private:
-    QByteArray m_bytes;
-    std::unique_ptr<QBuffer> m_buffer;
+    int64_t m_from = 0;
+    std::unique_ptr<TReaderDevice> m_source;
     std::unique_ptr<QAudioSink> m_sink;
     std::function<void()> m_onEnd;
 };
@@ -265,8 +291,8 @@ std::vector<uint8_t> PcmWavHeader(const TPcmFormat& f, uint32_t dataBytes)
     return h;
 }
 
-bool ReadPcmWav(const std::string& path, TPcmFormat& format, std::vector<uint8_t>& data, std::string& error,
-                int64_t* dataOffset)
+bool ReadPcmWavHeader(const std::string& path, TPcmFormat& format, int64_t& dataOffset, int64_t& dataBytes,
+                      std::string& error)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -319,26 +345,8 @@ bool ReadPcmWav(const std::string& path, TPcmFormat& format, std::vector<uint8_t
                         std::to_string(std::max<int64_t>(0, size - at - 8));
                 return false;
             }
-            // Room for a tenth more: a recording inserted into the file then moves what follows in
-            // place instead of copying the whole file to a larger block.
-            data.reserve(length + length / 10);
-            // Large pages where the system offers them: an hour of audio is 155 000 small pages
-            // to fault in, and the faults cost more than the reading.
-            if (length >= (8u << 20)) {
-                const auto begin = reinterpret_cast<uintptr_t>(data.data());
-                const uintptr_t page = 2u << 20;
-                const uintptr_t first = (begin + page - 1) & ~(page - 1);
-                const uintptr_t last = (begin + data.capacity()) & ~(page - 1);
-                if (last > first)
-                    static_cast<void>(madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE));
-            }
-            data.resize(length);
-            if (dataOffset)
-                *dataOffset = at + 8;
-            if (length > 0 && !in.read(reinterpret_cast<char*>(data.data()), length)) {
-                error = "cannot read " + path;
-                return false;
-            }
+            dataOffset = at + 8;
+            dataBytes = length;
             return true;
         }
         at += 8 + int64_t{length} + (length & 1);
@@ -358,18 +366,47 @@ TWaveAudio::~TWaveAudio()
     Close();
 }
 
+void TWaveAudio::Unmap()
+{
+    if (m_map)
+        munmap(const_cast<uint8_t*>(m_map), m_mapLength);
+    m_map = nullptr;
+    m_mapLength = 0;
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = -1;
+}
+
 bool TWaveAudio::Open(const std::string& path, std::string& error)
 {
     Close();
     TPcmFormat format;
-    std::vector<uint8_t> data;
-    int64_t offset = -1;
-    if (!ReadPcmWav(path, format, data, error, &offset))
+    int64_t offset = 0, bytes = 0;
+    if (!ReadPcmWavHeader(path, format, offset, bytes, error))
         return false;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            close(fd);
+        error = "cannot open " + path;
+        return false;
+    }
+    const auto length = static_cast<std::size_t>(st.st_size);
+    void* map = length > 0 ? mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0) : nullptr;
+    if (length > 0 && map == MAP_FAILED) {
+        close(fd);
+        error = "cannot map " + path;
+        return false;
+    }
+    m_fd = fd;
+    m_map = static_cast<const uint8_t*>(map);
+    m_mapLength = length;
+    m_pieces.clear();
+    if (bytes > 0)
+        m_pieces.push_back({m_map + offset, bytes, nullptr});
     m_path = path;
-    RememberDisk(offset);
     m_format = format;
-    m_data = std::move(data);
     m_open = true;
     m_mode = mpStopped;
     m_position = 0;
@@ -384,17 +421,51 @@ void TWaveAudio::Close()
     Stop();
     m_open = false;
     m_mode = mpNotReady;
-    m_data.clear();
-    m_data.shrink_to_fit();
+    m_pieces.clear();
+    Unmap();
     m_path.clear();
+}
+
+int64_t TWaveAudio::Bytes() const
+{
+    int64_t total = 0;
+    for (const Piece& p : m_pieces)
+        total += p.Length;
+    return total;
+}
+
+std::size_t TWaveAudio::Read(int64_t at, uint8_t* out, std::size_t n) const
+{
+    std::size_t done = 0;
+    int64_t start = 0;
+    for (const Piece& p : m_pieces) {
+        if (done == n)
+            break;
+        const int64_t end = start + p.Length;
+        if (at < end) {
+            const int64_t from = at - start;
+            const auto take = static_cast<std::size_t>(std::min<int64_t>(p.Length - from, static_cast<int64_t>(n - done)));
+            std::memcpy(out + done, p.Data + from, take);
+            done += take;
+            at += static_cast<int64_t>(take);
+        }
+        start = end;
+    }
+    return done;
+}
+
+std::vector<uint8_t> TWaveAudio::Data() const
+{
+    std::vector<uint8_t> all(static_cast<std::size_t>(Bytes()));
+    Read(0, all.data(), all.size());
+    return all;
 }
 
 int64_t TWaveAudio::LengthMs() const
 {
     if (!m_open)
         return 0;
-    const int64_t bytes = static_cast<int64_t>(m_data.size()) +
-                          (m_mode == mpRecording ? static_cast<int64_t>(m_recorded.size()) : 0);
+    const int64_t bytes = Bytes() + (m_mode == mpRecording ? static_cast<int64_t>(m_recorded.size()) : 0);
     return bytes * 1000 / m_format.BytesPerSecond();
 }
 
@@ -404,7 +475,7 @@ int64_t TWaveAudio::PositionMs()
         return 0;
     int64_t bytes = m_position;
     if (m_mode == mpPlaying || m_mode == mpPaused)
-        bytes = std::min<int64_t>(m_playFrom + m_output->Played(), static_cast<int64_t>(m_data.size()));
+        bytes = std::min<int64_t>(m_playFrom + m_output->Played(), Bytes());
     else if (m_mode == mpRecording)
         bytes = m_recordAt + static_cast<int64_t>(m_recorded.size());
     return bytes * 1000 / m_format.BytesPerSecond();
@@ -414,7 +485,7 @@ int64_t TWaveAudio::MsToByte(int64_t ms) const
 {
     // 64-bit throughout: an hour of CD audio is 635 MB.
     const int64_t frames = ms * m_format.Rate / 1000;
-    return std::clamp<int64_t>(frames * m_format.FrameBytes(), 0, static_cast<int64_t>(m_data.size()));
+    return std::clamp<int64_t>(frames * m_format.FrameBytes(), 0, Bytes());
 }
 
 void TWaveAudio::SetStartPosition(int64_t ms)
@@ -428,17 +499,19 @@ void TWaveAudio::Play()
     if (!m_open || m_mode == mpRecording)
         return;
     m_output->Stop();
+    const int64_t total = Bytes();
     m_playFrom = m_startPosition >= 0 ? m_startPosition : m_position;
     m_startPosition = -1;
-    if (m_playFrom >= static_cast<int64_t>(m_data.size()))
+    if (m_playFrom >= total)
         m_playFrom = 0;
     m_mode = mpPlaying;
-    m_output->Start(m_format, m_data, m_playFrom, [this] {
-        m_position = static_cast<int64_t>(m_data.size());
-        m_mode = mpStopped;
-        if (OnPlayEnd)
-            OnPlayEnd();
-    });
+    m_output->Start(m_format, total, [this](int64_t at, uint8_t* out, std::size_t n) { return Read(at, out, n); },
+                    m_playFrom, [this] {
+                        m_position = Bytes();
+                        m_mode = mpStopped;
+                        if (OnPlayEnd)
+                            OnPlayEnd();
+                    });
 }
 
 void TWaveAudio::Pause()
@@ -455,7 +528,7 @@ void TWaveAudio::Pause()
 void TWaveAudio::Stop()
 {
     if (m_mode == mpPlaying || m_mode == mpPaused) {
-        m_position = std::min<int64_t>(m_playFrom + m_output->Played(), static_cast<int64_t>(m_data.size()));
+        m_position = std::min<int64_t>(m_playFrom + m_output->Played(), Bytes());
         m_output->Stop();
     } else if (m_mode == mpRecording) {
         EndRecording();
@@ -467,19 +540,28 @@ void TWaveAudio::Stop()
 void TWaveAudio::EndRecording()
 {
     m_input->Stop();
-    // Put in place at once: one move of what follows, however long the recording.
-    m_data.insert(m_data.begin() + m_recordAt, m_recorded.begin(), m_recorded.end());
-    if (!m_recorded.empty()) {
-        if (m_insertAt < 0 && m_diskOffset >= 0) {
-            m_insertAt = m_recordAt;
-            m_insertLength = static_cast<int64_t>(m_recorded.size());
+    const auto length = static_cast<int64_t>(m_recorded.size());
+    if (length > 0) {
+        // The piece holding the position is split there and the recording goes between: nothing
+        // of the file moves, however long it is.
+        auto memory = std::make_shared<std::vector<uint8_t>>(std::move(m_recorded));
+        const Piece recorded{memory->data(), length, memory};
+        int64_t start = 0;
+        std::size_t i = 0;
+        for (; i < m_pieces.size() && start + m_pieces[i].Length <= m_recordAt; ++i)
+            start += m_pieces[i].Length;
+        if (i < m_pieces.size() && start < m_recordAt) {
+            const Piece whole = m_pieces[i];
+            const int64_t head = m_recordAt - start;
+            m_pieces[i].Length = head;
+            m_pieces.insert(m_pieces.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                            {recorded, Piece{whole.Data + head, whole.Length - head, whole.Memory}});
         } else {
-            m_diskOffset = -1;  // a second change: the next save writes everything
+            m_pieces.insert(m_pieces.begin() + static_cast<std::ptrdiff_t>(i), recorded);
         }
     }
-    m_position = m_recordAt + static_cast<int64_t>(m_recorded.size());
-    m_recorded.clear();
-    m_recorded.shrink_to_fit();
+    m_position = m_recordAt + length;
+    m_recorded = {};
 }
 
 void TWaveAudio::Next()
@@ -487,7 +569,7 @@ void TWaveAudio::Next()
     if (m_mode == mpRecording)
         return;
     Stop();
-    m_position = static_cast<int64_t>(m_data.size());
+    m_position = Bytes();
 }
 
 void TWaveAudio::Previous()
@@ -513,57 +595,6 @@ void TWaveAudio::Record()
     });
 }
 
-void TWaveAudio::RememberDisk(int64_t dataOffset)
-{
-    struct stat st {};
-    m_insertAt = -1;
-    m_insertLength = 0;
-    m_diskOffset = -1;
-    if (dataOffset < 0 || stat(m_path.c_str(), &st) != 0)
-        return;
-    m_diskOffset = dataOffset;
-    m_diskIdentity[0] = st.st_dev;
-    m_diskIdentity[1] = st.st_ino;
-    m_diskIdentity[2] = static_cast<uint64_t>(st.st_size);
-    m_diskMtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-}
-
-// The new file from the old one: the header, the audio before the recording copied by the
-// kernel, the recording written, the rest copied. A long file with a short recording costs about
-// what copying the file does.
-bool TWaveAudio::SaveByCopying(const std::string& temp, std::string& error)
-{
-    struct stat st {};
-    if (m_diskOffset < 0 || stat(m_path.c_str(), &st) != 0 || st.st_dev != m_diskIdentity[0] ||
-        st.st_ino != m_diskIdentity[1] || static_cast<uint64_t>(st.st_size) != m_diskIdentity[2] ||
-        int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec != m_diskMtimeNs)
-        return false;  // not the file it was: written whole
-    const TFd in(open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
-    const TFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (in.get() < 0 || out.get() < 0)
-        return false;
-    const auto copy = [&](int64_t from, int64_t bytes) {
-        loff_t src = from;
-        while (bytes > 0) {
-            const ssize_t n = copy_file_range(in.get(), &src, out.get(), nullptr, static_cast<std::size_t>(bytes), 0);
-            if (n <= 0)
-                return false;
-            bytes -= n;
-        }
-        return true;
-    };
-    const int64_t at = m_insertAt < 0 ? static_cast<int64_t>(m_data.size()) : m_insertAt;
-    const int64_t length = m_insertAt < 0 ? 0 : m_insertLength;
-    const int64_t after = static_cast<int64_t>(m_data.size()) - at - length;
-    const std::vector<uint8_t> header = PcmWavHeader(m_format, static_cast<uint32_t>(m_data.size()));
-    bool ok = WriteFully(out.get(), header.data(), header.size()) && copy(m_diskOffset, at) &&
-              WriteFully(out.get(), m_data.data() + at, static_cast<std::size_t>(length)) &&
-              copy(m_diskOffset + at, after) && fsync(out.get()) == 0;
-    if (!ok)
-        error = std::string("cannot write ") + temp + ": " + std::strerror(errno);
-    return ok;
-}
-
 bool TWaveAudio::Save(std::string& error)
 {
     if (!m_open) {
@@ -572,29 +603,45 @@ bool TWaveAudio::Save(std::string& error)
     }
     if (m_mode == mpRecording)
         Stop();
-    if (m_data.size() > 0xFFFFFFFFu - 36) {
+    const int64_t total = Bytes();
+    if (total > 0xFFFFFFFFll - 36) {
         error = "the recording is too long for a WAV file";
         return false;
     }
     // A new file beside the old one, renamed over it: a failed write leaves the old file whole.
+    // The stretches of the old file are copied by the kernel from the descriptor the pieces map,
+    // which still names the old file after the rename.
     const std::string temp = m_path + ".part";
-    bool ok = SaveByCopying(temp, error);
-    if (!ok) {
-        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            error = "cannot write " + temp + ": " + std::strerror(errno);
-            return false;
-        }
-        const std::vector<uint8_t> header = PcmWavHeader(m_format, static_cast<uint32_t>(m_data.size()));
-        ok = WriteFully(fd, header.data(), header.size()) && WriteFully(fd, m_data.data(), m_data.size()) && fsync(fd) == 0;
-        ok = close(fd) == 0 && ok;
+    const TFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (out.get() < 0) {
+        error = "cannot write " + temp + ": " + std::strerror(errno);
+        return false;
     }
+    const std::vector<uint8_t> header = PcmWavHeader(m_format, static_cast<uint32_t>(total));
+    bool ok = WriteFully(out.get(), header.data(), header.size());
+    for (const Piece& p : m_pieces) {
+        if (!ok)
+            break;
+        if (p.Memory) {
+            ok = WriteFully(out.get(), p.Data, static_cast<std::size_t>(p.Length));
+            continue;
+        }
+        loff_t from = p.Data - m_map;
+        for (int64_t left = p.Length; ok && left > 0;) {
+            const ssize_t n = copy_file_range(m_fd, &from, out.get(), nullptr, static_cast<std::size_t>(left), 0);
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL)) {
+                ok = WriteFully(out.get(), m_map + from, static_cast<std::size_t>(left));  // no kernel copy here
+                break;
+            }
+            ok = n > 0;
+            left -= n;
+        }
+    }
+    ok = ok && fsync(out.get()) == 0;
     if (!ok || rename(temp.c_str(), m_path.c_str()) != 0) {
         error = "cannot write " + m_path + ": " + std::strerror(errno);
         unlink(temp.c_str());
-        m_diskOffset = -1;
         return false;
     }
-    RememberDisk(44);
     return true;
 }

@@ -1,6 +1,9 @@
 #pragma once
-// The wave-audio device: a WAV file held in memory, played on the sound output and recorded into
-// from the sound input, saved back into the file it was opened on. It stands in for the media
+// The wave-audio device: a WAV file, played on the sound output and recorded into from the sound
+// input, saved back into the file it was opened on. The file's audio is not read into memory: the
+// device maps the file and keeps its audio as pieces (stretches of the file, recordings in
+// memory), so an hour-long file opens at once, a recording goes into its middle without moving
+// anything, and a save copies the unchanged stretches inside the kernel. It stands in for the media
 // control interface's wave-audio device: positions and lengths in milliseconds, a start position
 // for the next play or record only, recording inserting at that position (or the current one) in
 // the file's own format. Lives on the UI thread; the sound runs on Qt's audio threads and reaches
@@ -27,11 +30,15 @@ struct TPcmFormat {
     int64_t BytesPerSecond() const { return int64_t{Rate} * FrameBytes(); }
 };
 
+// Reads up to n bytes of the audio from byte position at into out; the count read.
+using TAudioReader = std::function<std::size_t(int64_t at, uint8_t* out, std::size_t n)>;
+
 class TSoundOutput {
 public:
     virtual ~TSoundOutput() = default;
-    // Plays bytes [from, data.size()) of data; onEnd when the last has been played.
-    virtual void Start(const TPcmFormat& format, const std::vector<uint8_t>& data, int64_t from,
+    // Plays bytes [from, total) of the audio read through read; onEnd when the last has been
+    // played.
+    virtual void Start(const TPcmFormat& format, int64_t total, TAudioReader read, int64_t from,
                        std::function<void()> onEnd) = 0;
     virtual void Pause() = 0;
     virtual void Resume() = 0;
@@ -52,11 +59,11 @@ public:
 std::unique_ptr<TSoundOutput> MakeSoundOutput();
 std::unique_ptr<TSoundInput> MakeSoundInput();
 
-// A WAV file's PCM format and audio, as the device takes it: PCM 8 or 16 bits, 1 or 2 channels,
-// 8000 to 48000 Hz, a data chunk that the file holds whole. False with the reason otherwise. data
-// has room for a tenth more than it holds.
-bool ReadPcmWav(const std::string& path, TPcmFormat& format, std::vector<uint8_t>& data, std::string& error,
-                int64_t* dataOffset = nullptr);
+// A WAV file's PCM format and where its audio lies, as the device takes it: PCM 8 or 16 bits, 1
+// or 2 channels, 8000 to 48000 Hz, a data chunk that the file holds whole. False with the reason
+// otherwise.
+bool ReadPcmWavHeader(const std::string& path, TPcmFormat& format, int64_t& dataOffset, int64_t& dataBytes,
+                      std::string& error);
 // The canonical 44-byte header for dataBytes of format.
 std::vector<uint8_t> PcmWavHeader(const TPcmFormat& format, uint32_t dataBytes);
 
@@ -72,7 +79,10 @@ public:
     bool IsOpen() const { return m_open; }
     const std::string& FileName() const { return m_path; }
     const TPcmFormat& Format() const { return m_format; }
-    const std::vector<uint8_t>& Data() const { return m_data; }
+    // The audio's size in bytes, and the audio itself (all of it, copied: for tests).
+    int64_t Bytes() const;
+    std::vector<uint8_t> Data() const;
+    std::size_t Read(int64_t at, uint8_t* out, std::size_t n) const;
 
     int64_t LengthMs() const;
     int64_t PositionMs();
@@ -93,18 +103,25 @@ public:
     std::function<void()> OnPlayEnd;
 
 private:
+    // A stretch of the audio: of the mapped file (Memory null) or of a recording held in memory.
+    struct Piece {
+        const uint8_t* Data;
+        int64_t Length;
+        std::shared_ptr<std::vector<uint8_t>> Memory;
+    };
+
     int64_t MsToByte(int64_t ms) const;
     void EndRecording();
-    // The file's audio as it is on disk now: where it starts, and the file's identity, so a save
-    // can copy what did not change straight from it.
-    void RememberDisk(int64_t dataOffset);
-    bool SaveByCopying(const std::string& temp, std::string& error);
+    void Unmap();
 
     std::unique_ptr<TSoundOutput> m_output;
     std::unique_ptr<TSoundInput> m_input;
     std::string m_path;
     TPcmFormat m_format;
-    std::vector<uint8_t> m_data;
+    std::vector<Piece> m_pieces;
+    int m_fd = -1;                    // the file the pieces map, open for copying from
+    const uint8_t* m_map = nullptr;   // its mapping
+    std::size_t m_mapLength = 0;
     std::vector<uint8_t> m_recorded;  // this recording, put in place when it stops
     bool m_open = false;
     TMode m_mode = mpNotReady;
@@ -112,11 +129,4 @@ private:
     int64_t m_playFrom = 0;      // bytes, where the current play began
     int64_t m_recordAt = 0;      // bytes, where the current recording goes
     int64_t m_startPosition = -1;// bytes, for the next play or record; -1 none
-    // Since the file was opened or saved: its audio is m_data but for at most one recording
-    // inserted at m_insertAt (m_insertLength bytes). m_diskOffset < 0: not known to be so.
-    int64_t m_diskOffset = -1;
-    int64_t m_insertAt = -1;
-    int64_t m_insertLength = 0;
-    uint64_t m_diskIdentity[3] = {0, 0, 0};  // device, inode, size at that moment
-    int64_t m_diskMtimeNs = 0;
 };

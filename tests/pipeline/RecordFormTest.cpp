@@ -13,9 +13,9 @@ namespace {
 // the test feeds it.
 class TTestOutput final : public TSoundOutput {
 public:
-    void Start(const TPcmFormat&, const std::vector<uint8_t>& data, int64_t from, std::function<void()> onEnd) override
+    void Start(const TPcmFormat&, int64_t total, TAudioReader, int64_t from, std::function<void()> onEnd) override
     {
-        m_total = static_cast<int64_t>(data.size()) - from;
+        m_total = total - from;
         m_onEnd = std::move(onEnd);
     }
     void Pause() override {}
@@ -183,7 +183,7 @@ TEST_F(RecorderModelTest, RecordingIntoTheMiddleOfAnOpenedFileInserts)
     recorder->Stop();
     if (recorder->StopPending())
         recorder->FinishStop();
-    const std::vector<uint8_t>& data = recorder->Device().Data();
+    const std::vector<uint8_t> data = recorder->Device().Data();
     ASSERT_EQ(data.size(), (44100u + 441) * 4);
     EXPECT_EQ(data[22050 * 4 - 1], 7);
     EXPECT_EQ(data[22050 * 4], 9);
