@@ -1,4 +1,7 @@
 #include "ID3Edit.h"
+#include "Mp3EncodeThread.h"
+#include "RecordWindow.h"
+#include "WMAEncodeThread.h"
 #include "MinorDialogs.h"
 #include "OptionSet.h"
 #include "main.h"
@@ -15,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -473,6 +477,53 @@ TEST_F(Id3EditTest, SaveAsRemoveAndFilesThatRefuse)
     editor.aSaveTagExecute();
     EXPECT_EQ(dialogs.Texts(), QStringList{"Please check the track number."});
     EXPECT_TRUE(ReadFile("a.mp3") == before);
+}
+
+// The recorder window: its menu in order, the buttons off until a file is in hand, and the
+// recording control that names the program to install when it is missing.
+TEST_F(DialogTest, TheRecorderWindow)
+{
+    setenv("SONVALE_AUDIO", "null", 1);
+    TMp3EncodeProcess mp3(dialogs);
+    TWMAEncodeProcess wma(dialogs);
+    TfrmRecord recorder(nullptr, dialogs, mp3, wma, 0);
+    unsetenv("SONVALE_AUDIO");
+    EXPECT_EQ(recorder.windowTitle(), "Record");
+    QStringList items;
+    for (const QAction* a : recorder.PopupMenu1->actions())
+        items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(items, (QStringList{"&New...", "&Open...", "&Save", "Save &As...", "&Undo", "-", "&Recording Control...", "-",
+                                  "&MP3 format", "-", "&Exit"}));
+    for (const auto& [button, widget] : recorder.MediaPlayer1)
+        EXPECT_FALSE(widget->isEnabled()) << button;
+    EXPECT_EQ(recorder.lbState->text(), "-----------");
+    EXPECT_EQ(recorder.panRecordTime->text(), "00:00:00.0");
+
+    dialogs.onModal = [](QDialog& d) {
+        auto& f = dynamic_cast<TfrmNewRecordFile&>(d);
+        EXPECT_EQ(f.windowTitle(), "New sound file");
+        EXPECT_EQ(f.cbBitSamples->currentText(), "44100");
+        EXPECT_EQ(f.cbBitSamples->itemText(0), "  8000");
+        EXPECT_TRUE(f.rb16bit->isChecked());
+        EXPECT_TRUE(f.rbStereo->isChecked());
+        f.rbMono->setChecked(true);
+        return int(QDialog::Accepted);
+    };
+    recorder.miNew->trigger();
+    EXPECT_EQ(recorder.windowTitle(), "Record(NoName)");
+    EXPECT_TRUE(recorder.MediaPlayer1[TRecorder::btRecord]->isEnabled());
+    EXPECT_FALSE(recorder.MediaPlayer1[TRecorder::btPlay]->isEnabled());
+    EXPECT_EQ(recorder.Recorder().Device().Format().Channels, 1);
+
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", Path("nowhere").c_str(), 1);
+    recorder.miRecordOptionSetClick();
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(dialogs.Texts().back(),
+              "The recording control needs the program pavucontrol: sudo apt-get install pavucontrol");
+    EXPECT_EQ(dialogs.shown.back().icon, Dialogs::Icon::Information);
+    dialogs.answers = {Dialogs::Answer::No};
+    recorder.close();
 }
 
 }  // namespace
