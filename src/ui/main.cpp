@@ -13,6 +13,8 @@
 #include "ProfileFile.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QCloseEvent>
 #include <QDir>
 #include <QHeaderView>
@@ -55,6 +57,7 @@ TMainForm::TMainForm(Dialogs& dialogs, std::unique_ptr<TMediaMonitor> monitor, Q
     : QMainWindow(parent)
     , m_dialogs(dialogs)
     , m_disc(dialogs)
+    , m_model(m_disc, std::make_unique<TCdPlayer>())
     , m_monitor(std::move(monitor))
 {
     setWindowTitle(QStringLiteral("Sonvale 2.1"));
@@ -65,10 +68,16 @@ TMainForm::TMainForm(Dialogs& dialogs, std::unique_ptr<TMediaMonitor> monitor, Q
     BuildClientArea();
     FormCreate();
     m_disc.OnChanged = [this] { ShowDisc(); };
+    m_model.OnStatus = [this](const std::string& text) {
+        SetStatusText(QString::fromStdString(text));
+        UpdateActions();
+    };
     if (m_monitor) {
         // Queued: each event reaches the window as a message of its own, after the handler that
         // noticed it has returned.
-        connect(m_monitor.get(), &TMediaMonitor::VolumeArrived, this, [this] { m_disc.VolumeArrived(); },
+        connect(m_monitor.get(), &TMediaMonitor::VolumeArrived, this, [this] {
+            m_activationReported = false;  // a new disc: the hints may be due again
+            m_disc.VolumeArrived(); },
                 Qt::QueuedConnection);
         connect(m_monitor.get(), &TMediaMonitor::VolumeRemoved, this, [this] { m_disc.VolumeRemoved(); },
                 Qt::QueuedConnection);
@@ -141,6 +150,21 @@ void TMainForm::BuildActions()
     connect(Openoutputdirectory1, &QAction::triggered, this, &TMainForm::OpenOutputDirectoryClick);
     connect(bRefresh, &QAction::triggered, this, [this] { m_disc.Refresh(); });
     connect(ActionExtract, &QAction::triggered, this, &TMainForm::ActionExtractExecute);
+    connect(aPlay, &QAction::triggered, this, [this] {
+        UpdateActions();  // each run checks its rule again
+        m_model.Play();
+        UpdateActions();
+    });
+    connect(aPause, &QAction::triggered, this, [this] {
+        UpdateActions();
+        m_model.Pause();
+        UpdateActions();
+    });
+    connect(aStop, &QAction::triggered, this, [this] {
+        UpdateActions();
+        m_model.Stop();
+        UpdateActions();
+    });
     connect(aQueryCDDB, &QAction::triggered, this, &TMainForm::aQueryCDDBExecute);
     connect(ActionOptionSet, &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
     connect(ActionRecord, &QAction::triggered, this, [this] {
@@ -251,7 +275,10 @@ void TMainForm::BuildToolBar()
     ActionRecord->setIconText(QStringLiteral("Record"));
     ActionOptionSet->setIconText(QStringLiteral("Options"));
     ActionExit->setIconText(QStringLiteral("Exit"));
+    // Flat, in its own colour, not the style's gradient.
     Paint(ToolBar1, QPalette::Window, ToolBarColour);
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { background: rgb(228, 228, 255); border: none; }"));
+    ToolBar1->setIconSize(QSize(24, 24));
 }
 
 void TMainForm::BuildClientArea()
@@ -299,6 +326,10 @@ void TMainForm::BuildClientArea()
     PopupMenu1->addAction(aStop);
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(aEditTrackName);
+    ListView1->viewport()->installEventFilter(this);
+    // The header keeps the style's own colours, also right of its last column.
+    ListView1->header()->setPalette(QApplication::palette(ListView1->header()));
+    ListView1->header()->setAutoFillBackground(true);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at)); });
@@ -334,13 +365,14 @@ void TMainForm::SetStatusText(const QString& text)
 
 void TMainForm::UpdateActions()
 {
-    ActionExtract->setEnabled(m_disc.AnyTrackChecked());
-    aQueryCDDB->setEnabled(!m_disc.Rows.empty());
-    aEditTrackName->setEnabled(ListView1->currentItem() != nullptr && ListView1->currentItem()->isSelected());
-    // Play (a row selected), Pause and Stop (playing) drive the player, which is not part of the
-    // program yet; until it is, these stay disabled.
-    for (QAction* onDisc : {aPlay, aPause, aStop})
-        onDisc->setEnabled(false);
+    QTreeWidgetItem* current = ListView1->currentItem();
+    m_model.SelectedRow = current && current->isSelected() ? ListView1->indexOfTopLevelItem(current) : -1;
+    ActionExtract->setEnabled(m_model.ExtractEnabled());
+    aQueryCDDB->setEnabled(m_model.QueryEnabled());
+    aEditTrackName->setEnabled(m_model.RenameEnabled());
+    aPlay->setEnabled(m_model.PlayEnabled());
+    aPause->setEnabled(m_model.PauseEnabled());
+    aStop->setEnabled(m_model.StopEnabled());
 }
 
 void TMainForm::FormCreate()
@@ -436,6 +468,7 @@ bool TMainForm::FormClose()
 {
     try {
         m_disc.FormClose();
+        m_model.StopPlayback();
         LoadSaveOptions(false);
     } catch (const EProfileWriteError& e) {
         // Closing now would lose the titles or the settings: say so and stay open, so the user
@@ -480,11 +513,25 @@ void TMainForm::OpenOutputDirectoryClick()
 
 std::vector<std::string> TMainForm::ExtractItems() const
 {
-    std::vector<std::string> items;
-    for (std::size_t r = 0; r < m_disc.Rows.size(); ++r)
-        if (m_disc.Rows[r].Checked)
-            items.push_back(TwoDigits(static_cast<int>(r) + 1) + m_disc.Rows[r].Title);
-    return items;
+    return m_model.ExtractItems();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    // Ctrl+click toggles the row's check box and selects the row (the list alone would take the
+    // selection away instead).
+    if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto* e = static_cast<QMouseEvent*>(event);
+        if (e->button() == Qt::LeftButton && (e->modifiers() & Qt::ControlModifier)) {
+            if (QTreeWidgetItem* item = ListView1->itemAt(e->position().toPoint())) {
+                ListView1->setCurrentItem(item);
+                item->setSelected(true);
+                item->setCheckState(colNo, item->checkState(colNo) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TMainForm::ActionExtractExecute()

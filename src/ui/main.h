@@ -7,6 +7,7 @@
 #include "MediaMonitor.h"
 #include "Mp3EncodeThread.h"
 #include "WMAEncodeThread.h"
+#include "mainModel.h"
 
 #include <QMainWindow>
 
@@ -39,6 +40,8 @@ public:
 
     // The drive, its disc and the track list behind ListView1.
     TDiscScan& Disc() { return m_disc; }
+    // The window's logic: playback, the actions' rules.
+    TMainModel& Model() { return m_model; }
 
     // Runs each time the window becomes the active one: tells the user, once after start-up,
     // that no drive was found or that the drive holds no audio disc.
@@ -88,6 +91,9 @@ public:
     QStatusBar* StatusBar1;
 
 protected:
+    // No menu of the tool bars: the tool bar is part of the window.
+    QMenu* createPopupMenu() override { return nullptr; }
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -130,7 +136,7 @@ private:
     void RunJob(TJobKind kind, HCDROM cdHandle, std::vector<std::string> items);
     // Extract stops a playing track first. The CD player is not part of the program yet, so
     // nothing can be playing; this is where its Stop command is called once it is.
-    void StopPlaybackBeforeJob() {}
+    void StopPlaybackBeforeJob() { m_model.StopPlayback(); }
 
     void BuildActions();
     void BuildMenus();
@@ -139,6 +145,7 @@ private:
 
     Dialogs& m_dialogs;
     TDiscScan m_disc;
+    TMainModel m_model;
     std::unique_ptr<TMediaMonitor> m_monitor;
     QLabel* m_statusPanel;
     bool m_shown = false;
