@@ -14,6 +14,8 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   # MP3 encoding and decoding (run as a child process)
   lame
+  # opening folders, web pages and the manual
+  xdg-utils
   # a font with the full-width forms some captions use ("Format：")
   fonts-wqy-microhei
   # tests, benchmarks and the peers they compare with

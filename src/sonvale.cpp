@@ -6,9 +6,14 @@
 #include "QtDialogs.h"
 #include "main.h"
 
+#include <string>
+
 int main(int argc, char** argv)
 {
     TApplication app(argc, argv);
+    // "--write-icon FILE": the program's icon as a PNG, for the desktop's menu entry.
+    if (argc == 3 && std::string(argv[1]) == "--write-icon")
+        return SonvaleIcon(128).save(QString::fromLocal8Bit(argv[2]), "PNG") ? 0 : 1;
     QtDialogs dialogs;
     app.SetDialogs(&dialogs);
     QIcon icon;

@@ -352,3 +352,13 @@ int32_t CDDBGetDiskInfo(const TCDDBQueryItem* item, char* buffer, int32_t length
     lastError = error;
     return result;
 }
+
+int32_t AkripEject(HCDROM handle)
+{
+    return OnHandle(handle, [](Library&, OpenHandle&, TDriveBackend& drive) { return drive.Eject() ? 1 : 0; });
+}
+
+int32_t AkripCloseTray(HCDROM handle)
+{
+    return OnHandle(handle, [](Library&, OpenHandle&, TDriveBackend& drive) { return drive.CloseTray() ? 1 : 0; });
+}

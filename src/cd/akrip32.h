@@ -143,6 +143,10 @@ int32_t CloseCDHandle(HCDROM handle);
 int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value);
 int32_t ReadTOC(HCDROM handle, TTOC* toc);
 int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf* buffer);
+// Not in the contract above: opens or closes the tray of the handle's drive (nothing for a disc
+// image). 1 when done.
+int32_t AkripEject(HCDROM handle);
+int32_t AkripCloseTray(HCDROM handle);
 // The last error of the library on the calling thread.
 int32_t GetAspiLibError();
 void CDDBSetOption(int32_t what, const char* text, int32_t number);

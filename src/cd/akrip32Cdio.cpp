@@ -124,6 +124,22 @@ public:
         return true;
     }
 
+    bool Eject() override
+    {
+        if (m_driver != DRIVER_DEVICE)
+            return false;
+        Close();  // the drive is opened afresh when its table is read next
+        return cdio_eject_media_drive(m_source.c_str()) == DRIVER_OP_SUCCESS;
+    }
+
+    bool CloseTray() override
+    {
+        if (m_driver != DRIVER_DEVICE)
+            return false;
+        driver_id_t driver = DRIVER_DEVICE;
+        return cdio_close_tray(m_source.c_str(), &driver) == DRIVER_OP_SUCCESS;
+    }
+
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
         if (!m_cdio)

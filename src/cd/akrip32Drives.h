@@ -36,6 +36,9 @@ public:
     virtual bool ReadToc(TDiscToc& toc) = 0;
     // count raw 2352-byte sectors from lba into out.
     virtual bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) = 0;
+    // Opens or closes the tray; false where there is none (an image).
+    virtual bool Eject() { return false; }
+    virtual bool CloseTray() { return false; }
 };
 
 // The machine's CD drives (libcdio), then the images of $SONVALE_DISC_IMAGES.

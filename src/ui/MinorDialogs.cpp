@@ -1,6 +1,7 @@
 #include "MinorDialogs.h"
 
 #include <QFrame>
+#include <QIcon>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -99,6 +100,65 @@ QPixmap SonvaleBanner(int width, int height)
     p.setPen(Qt::white);
     p.drawText(QRect(12, 0, width - 24, height), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Sonvale"));
     return banner;
+}
+
+QIcon ActionIcon(const QString& kind)
+{
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 24.0, size / 24.0);
+        const QColor ink(40, 60, 140);
+        p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        if (kind == QLatin1String("extract")) {
+            DrawDisc(p, QRectF(2, 2, 15, 15));
+            p.setPen(QPen(QColor(30, 130, 60), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.drawLine(QPointF(18, 11), QPointF(18, 21));
+            p.drawPolyline(QPolygonF({QPointF(14.5, 17.5), QPointF(18, 21), QPointF(21.5, 17.5)}));
+        } else if (kind == QLatin1String("encode")) {
+            p.setBrush(QColor(250, 250, 255));
+            p.drawRoundedRect(QRectF(4, 2, 16, 20), 2, 2);
+            p.setBrush(ink);
+            p.drawEllipse(QRectF(8, 14, 5, 4));
+            p.drawLine(QPointF(12.5, 16), QPointF(12.5, 6.5));
+            p.drawLine(QPointF(12.5, 6.5), QPointF(16, 8));
+        } else if (kind == QLatin1String("record")) {
+            p.setPen(QPen(QColor(120, 0, 0), 1.2));
+            p.setBrush(QColor(210, 30, 30));
+            p.drawEllipse(QRectF(4, 4, 16, 16));
+        } else if (kind == QLatin1String("options")) {
+            for (int i = 0; i < 3; ++i) {
+                const double y = 5 + i * 7;
+                p.drawLine(QPointF(3, y), QPointF(21, y));
+                p.setBrush(QColor(250, 250, 255));
+                p.drawEllipse(QPointF(i == 1 ? 15 : 8 + i * 3, y), 2.6, 2.6);
+            }
+        } else if (kind == QLatin1String("exit")) {
+            p.setPen(QPen(QColor(170, 30, 30), 2.6, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(6, 6), QPointF(18, 18));
+            p.drawLine(QPointF(18, 6), QPointF(6, 18));
+        } else if (kind == QLatin1String("play")) {
+            p.setBrush(QColor(30, 130, 60));
+            p.setPen(Qt::NoPen);
+            p.drawPolygon(QPolygonF({QPointF(7, 4), QPointF(20, 12), QPointF(7, 20)}));
+        } else if (kind == QLatin1String("pause")) {
+            p.setBrush(ink);
+            p.setPen(Qt::NoPen);
+            p.drawRect(QRectF(6, 5, 4, 14));
+            p.drawRect(QRectF(14, 5, 4, 14));
+        } else if (kind == QLatin1String("stop")) {
+            p.setBrush(ink);
+            p.setPen(Qt::NoPen);
+            p.drawRect(QRectF(6, 6, 12, 12));
+        }
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 // --- rename ----------------------------------------------------------------------------------

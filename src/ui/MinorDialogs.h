@@ -16,6 +16,9 @@ class QPushButton;
 // The program's pictures, drawn here: a disc with a note (the icon) and the about box's banner.
 QPixmap SonvaleIcon(int size);
 QPixmap SonvaleBanner(int width, int height);
+// The tool bar's and menus' icons, one style and one size: "extract", "encode", "record",
+// "options", "exit", "play", "pause", "stop".
+QIcon ActionIcon(const QString& kind);
 
 class TfrmEditTrackName : public QDialog {
     Q_OBJECT

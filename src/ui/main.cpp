@@ -4,6 +4,7 @@
 #include "ID3Edit.h"
 #include "MinorDialogs.h"
 #include "OptionSet.h"
+#include "Process.h"
 #include "ProgramFolder.h"
 #include "QueryCddbForm.h"
 #include "RecordWindow.h"
@@ -15,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QCloseEvent>
 #include <QDir>
 #include <QHeaderView>
@@ -97,7 +99,6 @@ void TMainForm::BuildActions()
         action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
         action->setShortcut(shortcut);
     };
-    const QStyle* s = style();
 
     make(ActionExtract, "ActionExtract", QStringLiteral("E&xtract"), QStringLiteral("Extract the selected track"),
          QKeySequence(Qt::CTRL | Qt::Key_X));
@@ -135,14 +136,15 @@ void TMainForm::BuildActions()
     make(mnuHomePage, "mnuHomePage", QStringLiteral("Sonvale &Home Page"), QString());
     make(mnuAbout, "mnuAbout", QStringLiteral("&About..."), QString());
 
-    ActionExtract->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
-    ActionWavToMp3->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
-    ActionRecord->setIcon(s->standardIcon(QStyle::SP_MediaVolume));
-    ActionOptionSet->setIcon(s->standardIcon(QStyle::SP_FileDialogInfoView));
-    ActionExit->setIcon(s->standardIcon(QStyle::SP_DialogCloseButton));
-    aPlay->setIcon(s->standardIcon(QStyle::SP_MediaPlay));
-    aPause->setIcon(s->standardIcon(QStyle::SP_MediaPause));
-    aStop->setIcon(s->standardIcon(QStyle::SP_MediaStop));
+    // Icons of our own, one style and one size.
+    ActionExtract->setIcon(ActionIcon(QStringLiteral("extract")));
+    ActionWavToMp3->setIcon(ActionIcon(QStringLiteral("encode")));
+    ActionRecord->setIcon(ActionIcon(QStringLiteral("record")));
+    ActionOptionSet->setIcon(ActionIcon(QStringLiteral("options")));
+    ActionExit->setIcon(ActionIcon(QStringLiteral("exit")));
+    aPlay->setIcon(ActionIcon(QStringLiteral("play")));
+    aPause->setIcon(ActionIcon(QStringLiteral("pause")));
+    aStop->setIcon(ActionIcon(QStringLiteral("stop")));
 
     connect(ActionSelectAll, &QAction::triggered, this, &TMainForm::ActionSelectAllExecute);
     connect(ActionNoSelect, &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
@@ -181,8 +183,22 @@ void TMainForm::BuildActions()
     connect(miWAVtoWMA, &QAction::triggered, this, [this] { ConvertFiles(jkWavToWma); });
 
     // Commands whose windows and workers are not part of the program yet stay disabled.
-    for (QAction* later : {EjectMenu, CloseCdRomMenu, VolumeControlMenu, miRealOnePlayer,
-                           miWindowsMediaPlayer, mnuHelp})
+    // The tray: nothing for a disc image, and no message either way.
+    connect(EjectMenu, &QAction::triggered, this, [this] { AkripEject(m_disc.CDHandle); });
+    connect(CloseCdRomMenu, &QAction::triggered, this, [this] { AkripCloseTray(m_disc.CDHandle); });
+    connect(VolumeControlMenu, &QAction::triggered, this, [this] {
+        // The sound settings' output devices.
+        const std::string program = FindProgram("pavucontrol");
+        if (program.empty())
+            m_dialogs.MessageBox(QStringLiteral("The volume control needs the program pavucontrol: "
+                                                "sudo apt-get install pavucontrol"),
+                                 Dialogs::Icon::Information);
+        else
+            QProcess::startDetached(QString::fromStdString(program), {QStringLiteral("--tab=3")});
+    });
+    connect(mnuHelp, &QAction::triggered, this, [this] { OpenLink(QStringLiteral("Tavrel.html")); });
+    // Other players' histories live in Wine's registry, which this build does not edit yet.
+    for (QAction* later : {miRealOnePlayer, miWindowsMediaPlayer})
         later->setEnabled(false);
 }
 
@@ -243,6 +259,7 @@ void TMainForm::BuildMenus()
         // key would make it ambiguous, and it would do nothing).
         item->setShortcut(action->shortcut());
         item->setShortcutContext(Qt::WidgetShortcut);
+        item->setIcon(action->icon());
         item->setStatusTip(action->statusTip());
         item->setEnabled(action->isEnabled());
         QObject::connect(item, &QAction::triggered, action, &QAction::trigger);
@@ -404,6 +421,7 @@ void TMainForm::FormShow()
         m_disc.FormShow();
     } catch (...) {
     }
+    ListView1->setFocus();  // the keys move in the list from the start
     // A disc image that cannot be opened is said where a user starting from a terminal sees it.
     for (const std::string& problem : DiscImageProblems())
         std::fprintf(stderr, "sonvale: %s\n", problem.c_str());
@@ -504,9 +522,12 @@ void TMainForm::ActionNoSelectExecute()
 void TMainForm::OpenOutputDirectoryClick()
 {
     const QString folder = QString::fromStdString(Options.CommonOptions.OutputFolder);
-    if (QDir(folder).exists() && !folder.isEmpty())
-        m_dialogs.OpenWithShell(folder);
-    else
+    if (QDir(folder).exists() && !folder.isEmpty()) {
+        if (!m_dialogs.OpenWithShell(folder))
+            m_dialogs.MessageBox(QStringLiteral("Could not open ") + folder +
+                                     QStringLiteral(": no program to show folders was found (install xdg-utils)."),
+                                 Dialogs::Icon::Information);
+    } else
         m_dialogs.MessageBox(folder + QStringLiteral(",") + QStringLiteral("The output directory does not exist."),
                              Dialogs::Icon::Error);
 }
@@ -615,14 +636,17 @@ void TMainForm::aQueryCDDBExecute()
 
 void TMainForm::OpenLink(const QString& link)
 {
-    if (link.startsWith(QLatin1String("https://")) || link.startsWith(QLatin1String("http://"))) {
-        m_dialogs.OpenWithShell(link);
-        return;
+    QString target = link;
+    if (!link.startsWith(QLatin1String("https://")) && !link.startsWith(QLatin1String("http://"))) {
+        // A page of the help installed beside the program.
+        QUrl url = QUrl::fromLocalFile(QString::fromStdString(ExecutableFolder()) + link.section(QLatin1Char('#'), 0, 0));
+        url.setFragment(link.section(QLatin1Char('#'), 1));
+        target = url.toString();
     }
-    // A page of the help installed beside the program.
-    QUrl url = QUrl::fromLocalFile(QString::fromStdString(ExecutableFolder()) + link.section(QLatin1Char('#'), 0, 0));
-    url.setFragment(link.section(QLatin1Char('#'), 1));
-    m_dialogs.OpenWithShell(url.toString());
+    if (!m_dialogs.OpenWithShell(target))
+        m_dialogs.MessageBox(QStringLiteral("Could not open ") + target +
+                                 QStringLiteral(": no program to open it was found (install xdg-utils and a web browser)."),
+                             Dialogs::Icon::Information);
 }
 
 void TMainForm::ShowNoDeviceHint()
