@@ -5,6 +5,7 @@
 #include "MinorDialogs.h"
 #include "OptionSet.h"
 #include "Process.h"
+#include "WineRegistry.h"
 #include "ProgramFolder.h"
 #include "QueryCddbForm.h"
 #include "RecordWindow.h"
@@ -197,9 +198,27 @@ void TMainForm::BuildActions()
             QProcess::startDetached(QString::fromStdString(program), {QStringLiteral("--tab=3")});
     });
     connect(mnuHelp, &QAction::triggered, this, [this] { OpenLink(QStringLiteral("Tavrel.html")); });
-    // Other players' histories live in Wine's registry, which this build does not edit yet.
-    for (QAction* later : {miRealOnePlayer, miWindowsMediaPlayer})
-        later->setEnabled(false);
+    // The recent-file lists of two players run under Wine, in Wine's registry.
+    const auto clear = [this](const char* exe, const QString& ask, int (*clearer)(const std::string&)) {
+        if (WineProgramRunning(exe) &&
+            m_dialogs.AskYesNo(ask, Dialogs::Icon::Information, Dialogs::Answer::No) != Dialogs::Answer::Yes)
+            return;
+        const std::string registry = WineUserRegistry();
+        const int count = clearer(registry);
+        if (count < 0)
+            m_dialogs.MessageBox(QStringLiteral("The history could not be cleared: Wine is running (close every Windows "
+                                                "program, or run \"wineserver -k\"), or \"%1\" cannot be read or written.")
+                                     .arg(QString::fromStdString(registry)),
+                                 Dialogs::Icon::Error);
+        else
+            m_dialogs.MessageBox(QString::number(count) + QStringLiteral(" list records are deleted!"), Dialogs::Icon::Information);
+    };
+    connect(miRealOnePlayer, &QAction::triggered, this, [clear] {
+        clear("realplay.exe", QStringLiteral("Please close RealOne Player firstly.Continue?"), ClearRealPlayerHistory);
+    });
+    connect(miWindowsMediaPlayer, &QAction::triggered, this, [clear] {
+        clear("wmplayer.exe", QStringLiteral("Please close Windows Media Player firstly.Continue?"), ClearMediaPlayerHistory);
+    });
 }
 
 void TMainForm::BuildMenus()

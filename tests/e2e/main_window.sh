@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main window driven as a user would, in an X server of its own with the null sound output:
 # a track selected and played, paused, resumed and stopped; a title renamed (F2); the options and
-# the about box opened; two tracks checked and ripped (Ctrl+X, to WAV); File > Exit. cdinfo.dat
+# the about box opened; the RealPlayer history cleared from a Wine registry; two tracks checked and ripped (Ctrl+X, to WAV); File > Exit. cdinfo.dat
 # then holds the new title and options.ini its keys. SONVALE_SCREENSHOT=file.png keeps a picture
 # of the window in each playback state.
 #
@@ -16,6 +16,12 @@ cp "$exe" "$work/sonvale"
 mkdir "$work/disc" "$work/Output"
 "$mkdisc" "$work/disc/d.cue" 6 4 5
 printf '[CommonOptions]\nOutputFolder=%s\nOutputFormat=1\n' "$work/Output" > "$work/options.ini"
+mkdir "$work/wine"
+reg_key='[Software\\RealNetworks\\RealPlayer\\6.0\\Preferences\\MostRecentClips'
+{ printf 'WINE REGISTRY Version 2\n\n'
+  for n in 1 2; do printf '%s%d] 1700000001\n@="clip%d.rm"\n\n' "$reg_key" $n $n; done
+  printf '[Software\\\\Wine] 1700000003\n"Version"="win10"\n'; } > "$work/wine/user.reg"
+export WINEPREFIX=$work/wine
 export WORK=$work SONVALE_DISC_IMAGES=$work/disc/d.cue SONVALE_AUDIO=null
 
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
@@ -43,6 +49,10 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c
   about=$(timeout 5 xdotool search --sync --onlyvisible --name "^About Sonvale$" | head -n 1) || true
   [ -n "$about" ] || { echo "no about box"; exit 1; }
   xdotool windowfocus --sync "$about"; xdotool key Escape; sleep 0.5
+  key alt+a c r                 # Actions > Clear History > RealPlayer
+  box=$(timeout 5 xdotool search --sync --onlyvisible --name "^Sonvale$" | head -n 1) || true
+  [ -n "$box" ] || { echo "no Clear History report"; exit 1; }
+  xdotool windowfocus --sync "$box"; xdotool key Return; sleep 0.5
   key ctrl+n Home space Down space   # rows 1 and 2 checked
   shot checked
   key ctrl+x
@@ -61,6 +71,8 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c
 '
 [ -s "$work/Output/Renamed.wav" ] && [ -s "$work/Output/Track02.wav" ] && [ ! -e "$work/Output/Track03.wav" ] \
   || { echo "the two checked tracks were not ripped:"; ls "$work/Output"; exit 1; }
+! grep -q MostRecentClips "$work/wine/user.reg" && grep -q '"Version"="win10"' "$work/wine/user.reg" \
+  || { echo "the RealPlayer history was not cleared:"; cat "$work/wine/user.reg"; exit 1; }
 grep -qx "1=Renamed" "$work/cdinfo.dat" || { echo "cdinfo.dat lacks the new title:"; cat "$work/cdinfo.dat"; exit 1; }
 keys=$(grep -c '=' "$work/options.ini")
 [ "$keys" -ge 29 ] || { echo "options.ini holds $keys keys"; cat "$work/options.ini"; exit 1; }
