@@ -6,7 +6,52 @@
 #include "QtDialogs.h"
 #include "main.h"
 
+#include <QEvent>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <string>
+
+namespace {
+
+// SONVALE_REPORT_FIRST_PAINT=1 (bench/startup.sh): once the main window has painted for the first
+// time, print the wall clock ("paint_ns=", CLOCK_REALTIME) and the resident memory ("rss_kb=")
+// and quit, so a script can time exec -> first picture from outside.
+class TFirstPaintProbe : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && !m_seen) {
+            m_seen = true;
+            // After this paint has been handed to the window system.
+            QTimer::singleShot(0, this, [] {
+                timespec now {};
+                clock_gettime(CLOCK_REALTIME, &now);
+                std::ifstream status("/proc/self/status");
+                std::string line, rss = "0";
+                while (std::getline(status, line))
+                    if (line.rfind("VmRSS:", 0) == 0)
+                        rss = std::to_string(std::strtol(line.c_str() + 6, nullptr, 10));
+                std::printf("paint_ns=%lld rss_kb=%s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
+                            rss.c_str());
+                std::fflush(stdout);
+                QCoreApplication::quit();
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool m_seen = false;
+};
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -21,6 +66,9 @@ int main(int argc, char** argv)
         icon.addPixmap(SonvaleIcon(size));
     app.setWindowIcon(icon);
     TMainForm form(dialogs, CreateMediaMonitor());
+    TFirstPaintProbe probe;
+    if (std::getenv("SONVALE_REPORT_FIRST_PAINT"))
+        form.installEventFilter(&probe);
     form.show();
     return app.exec();
 }

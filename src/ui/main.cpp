@@ -205,11 +205,14 @@ void TMainForm::BuildActions()
             return;
         const std::string registry = WineUserRegistry();
         const int count = clearer(registry);
+        // A list that could not be cleared still reads "0 ... deleted", with the reason beside it,
+        // so nobody takes a history that is still there for an empty one.
         if (count < 0)
-            m_dialogs.MessageBox(QStringLiteral("The history could not be cleared: Wine is running (close every Windows "
-                                                "program, or run \"wineserver -k\"), or \"%1\" cannot be read or written.")
+            m_dialogs.MessageBox(QStringLiteral("0 list records are deleted!\n\nThe list could not be changed: Wine is running, "
+                                                "or \"%1\" cannot be read or written. Close every Windows program "
+                                                "and try again.\n\nTo end Wine: wineserver -k")
                                      .arg(QString::fromStdString(registry)),
-                                 Dialogs::Icon::Error);
+                                 Dialogs::Icon::Warning);
         else
             m_dialogs.MessageBox(QString::number(count) + QStringLiteral(" list records are deleted!"), Dialogs::Icon::Information);
     };
