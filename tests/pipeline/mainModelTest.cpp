@@ -44,10 +44,12 @@ protected:
         AkripUseDrives({});
         TempDirTest::TearDown();
     }
-    // Play, Pause, Stop enabled, as "PPS" letters or "-".
+    // Every action with a rule, enabled or "-": eXtract, Query, Rename, Play, pAuse, Stop.
     std::string Rules() const
     {
-        return std::string(model->PlayEnabled() ? "P" : "-") + (model->PauseEnabled() ? "A" : "-") + (model->StopEnabled() ? "S" : "-");
+        return std::string(model->ExtractEnabled() ? "X" : "-") + (model->QueryEnabled() ? "Q" : "-") +
+               (model->RenameEnabled() ? "R" : "-") + (model->PlayEnabled() ? "P" : "-") +
+               (model->PauseEnabled() ? "A" : "-") + (model->StopEnabled() ? "S" : "-");
     }
 
     ScriptedDialogs dialogs;
@@ -62,27 +64,27 @@ protected:
 // Idle with the saved status text.
 TEST_F(MainModelTest, PlaybackStatesAndTheirRules)
 {
-    EXPECT_EQ(Rules(), "---") << "Idle, no row selected";
+    EXPECT_EQ(Rules(), "XQ----") << "Idle, no row selected";
     model->SelectedRow = 0;
-    EXPECT_EQ(Rules(), "P--") << "Idle";
+    EXPECT_EQ(Rules(), "XQRP--") << "Idle";
     model->Play();
     EXPECT_EQ(status, "Play Track01");
-    EXPECT_EQ(Rules(), "PAS") << "Playing";
+    EXPECT_EQ(Rules(), "XQRPAS") << "Playing";
     EXPECT_EQ(output->starts, std::vector<int64_t>{750 * 2352});
     model->SelectedRow = 1;
     model->Play();  // switches
     EXPECT_EQ(output->starts.back(), 1500 * 2352);
     model->Pause();
-    EXPECT_EQ(Rules(), "P-S") << "Paused";
+    EXPECT_EQ(Rules(), "XQRP-S") << "Paused";
     EXPECT_EQ(output->pauses, 1);
     model->SelectedRow = 2;
     model->Play();  // resumes the paused track
     EXPECT_EQ(output->resumes, 1);
     EXPECT_EQ(output->starts.size(), 2u);
     EXPECT_EQ(status, "Play Track03");
-    EXPECT_EQ(Rules(), "PAS");
+    EXPECT_EQ(Rules(), "XQRPAS");
     model->Stop();
-    EXPECT_EQ(Rules(), "P--");
+    EXPECT_EQ(Rules(), "XQRP--");
     EXPECT_EQ(status, "VENDORModel");
 
     model->Play();  // the last row: to the end of the disc
@@ -90,7 +92,7 @@ TEST_F(MainModelTest, PlaybackStatesAndTheirRules)
     status.clear();
     ASSERT_TRUE(output->end);
     output->end();  // played to its end
-    EXPECT_EQ(Rules(), "P--");
+    EXPECT_EQ(Rules(), "XQRP--");
     EXPECT_FALSE(model->Playing);
     EXPECT_EQ(status, "VENDORModel");
 }
@@ -111,8 +113,12 @@ TEST_F(MainModelTest, ExtractListAndChecks)
     EXPECT_EQ(model->ExtractItems(), std::vector<std::string>{"03Track03"});
     model->ToggleChecked(1);
     EXPECT_TRUE(disc.Rows[1].Checked);
-    EXPECT_TRUE(model->ExtractEnabled());
-    EXPECT_TRUE(model->QueryEnabled());
+    EXPECT_EQ(Rules(), "XQRP--");
+    model->ToggleChecked(1);
+    model->ToggleChecked(2);
+    EXPECT_EQ(Rules(), "-QRP--") << "nothing checked";
+    model->Play();
+    EXPECT_EQ(Rules(), "-QRPAS") << "nothing checked, playing";
 }
 
 }  // namespace
