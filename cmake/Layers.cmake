@@ -3,6 +3,7 @@
 # target_link_libraries then fails the configure step instead of waiting for a review.
 #
 #   ui -> pipeline -> cd -> audio, settings, platform
+#   cli -> pipeline (and below), never a widget library: sonvale-cli runs without a display
 #   settings -> platform_os (the Qt-free half of platform: files, folders, profile files)
 #   audio, platform_os -> nothing of ours
 
@@ -11,10 +12,14 @@ set(SONVALE_LAYER_RULES
   "sonvale_settings:sonvale_platform_os"
   "sonvale_audio:"
   "sonvale_platform:sonvale_platform_os"
+  "sonvale_platform_widgets:sonvale_platform"
   "sonvale_cd:sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_os"
   "sonvale_pipeline:sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_os"
-  "sonvale_ui:sonvale_pipeline,sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_os")
+  "sonvale_ui:sonvale_pipeline,sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_widgets,sonvale_platform_os"
+  "sonvale_cli:sonvale_pipeline,sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_os"
+  "sonvale-cli:sonvale_cli")
 set(SONVALE_NO_QT sonvale_platform_os sonvale_settings sonvale_audio)
+set(SONVALE_NO_WIDGETS sonvale_platform sonvale_cd sonvale_pipeline sonvale_cli sonvale-cli)
 
 function(sonvale_check_layers)
   foreach(rule IN LISTS SONVALE_LAYER_RULES)
@@ -36,6 +41,9 @@ function(sonvale_check_layers)
     foreach(lib IN LISTS links)
       if(lib MATCHES "^sonvale_" AND NOT lib IN_LIST allowed)
         message(FATAL_ERROR "${target} may not link ${lib}: layers link only downwards (cmake/Layers.cmake)")
+      endif()
+      if(target IN_LIST SONVALE_NO_WIDGETS AND lib MATCHES "Widgets")
+        message(FATAL_ERROR "${target} must build without a widget library but links ${lib}")
       endif()
       if(target IN_LIST SONVALE_NO_QT AND lib MATCHES "Qt")
         message(FATAL_ERROR "${target} must build without Qt but links ${lib}")

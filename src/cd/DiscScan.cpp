@@ -23,6 +23,8 @@ TGetCDHand HandleRequest(const TCDRec& rec)
     return request;
 }
 
+}  // namespace
+
 TCDList DriveList()
 {
     TCDList list{};
@@ -51,8 +53,6 @@ bool IsAudioDisc(const TTOC& toc)
 {
     return !IsDataTrack(toc.Tracks[0]);
 }
-
-}  // namespace
 
 bool TocIsUsable(const TTOC& toc)
 {

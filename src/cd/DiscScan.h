@@ -59,6 +59,14 @@ std::string DiscKeyOfToc(const TTOC& toc);
 // The key of the first drive of the list that holds an audio disc; empty when none does.
 std::string DiscKey();
 
+// The drives in the program's order (physical drives, then disc images).
+TCDList DriveList();
+// The table of the disc in drive position of the list, in MSF mode, through a handle of its own;
+// false when the drive cannot be opened or holds no usable table.
+bool ReadDriveToc(const TCDList& list, int position, TTOC& toc);
+// An audio disc is one whose first track is audio.
+bool IsAudioDisc(const TTOC& toc);
+
 // "Vendor" followed directly by "Product", at most 26 characters.
 std::string DriveDisplayName(const TCDRec& rec);
 

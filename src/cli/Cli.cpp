@@ -1,0 +1,790 @@
+#include "Cli.h"
+
+#include "CliArgs.h"
+#include "DiscScan.h"
+#include "Global.h"
+#include "GlobalTables.h"
+#include "QueryCddb.h"
+#include "akrip32CddbParse.h"
+#include "akrip32Drives.h"
+#include "id3.h"
+#include "rip.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+namespace {
+
+const char* const ProgramUsage =
+    "Usage: sonvale-cli COMMAND [options]\n"
+    "\n"
+    "Turns audio CDs into music files and converts files, with the settings of Sonvale\n"
+    "(options.ini and cdinfo.dat beside the program).\n"
+    "\n"
+    "Commands:\n"
+    "  drives                      the drives, and which hold an audio disc\n"
+    "  tracks [--drive N]          the track list, the disc key and the CDDB disc ID\n"
+    "  lookup [--drive N] [--apply]\n"
+    "                              ask the CDDB server; --apply keeps the result in cdinfo.dat\n"
+    "  rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
+    "      [--normalize PERCENT] [--keep-wav] [--lookup]\n"
+    "                              rip tracks (LIST like 1,3-5; default all)\n"
+    "  convert --to mp3|wav|ogg|wma [--output DIR] FILE...\n"
+    "                              convert WAV files (MP3 files with --to wav)\n"
+    "  tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
+    "      [--comment C] [--track N] [--genre NAME]\n"
+    "                              the ID3v1 tag of an MP3 file\n"
+    "\n"
+    "Every command takes --json (one JSON document on standard output) and --help.\n"
+    "rip and convert take --overwrite or --no-overwrite (the default) for files that exist.\n"
+    "Exit status: 0 done, 1 an item failed or was skipped, 2 usage error, 130 interrupted.\n";
+
+struct TCommandSpec {
+    const char* Usage;
+    std::set<std::string> ValueOptions;
+    std::set<std::string> Flags;
+};
+
+const std::map<std::string, TCommandSpec>& Commands()
+{
+    static const std::map<std::string, TCommandSpec> commands = {
+        {"drives", {"Usage: sonvale-cli drives [--json]\n"
+                    "Lists the drives in Sonvale's order (drives, then the disc images of SONVALE_DISC_IMAGES),\n"
+                    "numbered from 1, each with its name and whether it holds an audio disc.\n",
+                    {}, {}}},
+        {"tracks", {"Usage: sonvale-cli tracks [--drive N] [--json]\n"
+                    "The track list of the disc in drive N (default: as the main window opens it): number,\n"
+                    "title (from cdinfo.dat), length, size in MB, whether checked; the disc key and CDDB ID.\n",
+                    {"drive"}, {}}},
+        {"lookup", {"Usage: sonvale-cli lookup [--drive N] [--apply] [--json]\n"
+                    "Asks the CDDB server of options.ini ([QueryCDDB]) about the disc and prints what it\n"
+                    "found; --apply stores it in cdinfo.dat under the disc key.\n",
+                    {"drive"}, {"apply"}}},
+        {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
+                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--overwrite|--no-overwrite]\n"
+                 "                       [--json]\n"
+                 "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
+                 "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
+                 "The options override options.ini for this run only.\n",
+                 {"drive", "tracks", "format", "output", "normalize"}, {"keep-wav", "lookup", "overwrite", "no-overwrite"}}},
+        {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma [--output DIR] [--overwrite|--no-overwrite]\n"
+                     "                           [--json] FILE...\n"
+                     "Converts WAV files to MP3, Ogg Vorbis or WMA, or MP3 files to WAV (--to wav), in the\n"
+                     "order given, into the output folder.\n",
+                     {"to", "output"}, {"overwrite", "no-overwrite"}}},
+        {"tag", {"Usage: sonvale-cli tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
+                 "                      [--comment C] [--track N] [--genre NAME] [--json]\n"
+                 "Shows, sets (fields not given are kept) or removes the ID3v1 tag of an MP3 file.\n",
+                 {"title", "artist", "album", "year", "comment", "track", "genre"}, {}}},
+    };
+    return commands;
+}
+
+void PrintError(const std::string& text)
+{
+    std::fprintf(stderr, "sonvale-cli: %s\n", text.c_str());
+}
+
+int UsageError(const std::string& text, const std::string& usage)
+{
+    PrintError(text);
+    std::fputs(usage.c_str(), stderr);
+    return cliUsage;
+}
+
+void PrintJson(const QJsonObject& object)
+{
+    std::fputs(QJsonDocument(object).toJson(QJsonDocument::Indented).constData(), stdout);
+}
+
+QString Q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+// SIGINT and SIGTERM reach the event loop through a socket pair: the handler only writes a byte.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+}
+
+class TSignalWatch {
+public:
+    explicit TSignalWatch(std::function<void()> onSignal)
+    {
+        if (g_signalPipe[0] < 0 && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
+            return;
+        m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, onSignal = std::move(onSignal)] {
+            char buffer[16];
+            while (read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+            }
+            Interrupted = true;
+            onSignal();
+        });
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+    }
+    ~TSignalWatch()
+    {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+    }
+    bool Interrupted = false;
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+// Progress on standard error: on a terminal one line per stage redrawn in place, otherwise a line
+// when the stage changes and at every tenth of the bar.
+class TCliProgress : public TRipView {
+public:
+    explicit TCliProgress(std::function<void()> onClose)
+        : m_tty(isatty(STDERR_FILENO) == 1)
+        , m_onClose(std::move(onClose))
+    {
+    }
+    void DisplayChanged(const TRipDisplay& d) override
+    {
+        const int percent = std::clamp(d.Bar, 0, 100);
+        std::string line = d.Caption.empty() ? d.Stage : d.Caption;
+        if (d.InitializingShown) {
+            line += "  Initializing...";
+        } else {
+            constexpr int width = 30;
+            const int filled = percent * width / 100;
+            line += "  [" + std::string(static_cast<std::size_t>(filled), '#') +
+                    std::string(static_cast<std::size_t>(width - filled), '-') + "] " + std::to_string(percent) + "%";
+        }
+        if (!d.Elapsed.empty())
+            line += "  " + d.Elapsed;
+        if (!d.Estimated.empty())
+            line += " / " + d.Estimated;
+        const bool newStage = d.Caption != m_caption;
+        if (m_tty) {
+            if (newStage && m_lineOpen)
+                std::fputc('\n', stderr);
+            std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+            m_lineOpen = true;
+        } else if (newStage || percent / 10 != m_tenth) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        std::fflush(stderr);
+        m_caption = d.Caption;
+        m_tenth = percent / 10;
+    }
+    void CloseJob() override
+    {
+        EndLine();
+        Over = true;
+        m_onClose();
+    }
+    // Before anything else is written to standard error.
+    void EndLine()
+    {
+        if (m_lineOpen)
+            std::fputc('\n', stderr);
+        m_lineOpen = false;
+    }
+    bool Over = false;
+
+private:
+    bool m_tty;
+    std::function<void()> m_onClose;
+    std::string m_caption;
+    int m_tenth = -1;
+    bool m_lineOpen = false;
+};
+
+// The boxes the windows would show, as lines on standard error; questions answered by the
+// command line, never by waiting for input.
+class TCliDialogs : public Dialogs {
+public:
+    bool Overwrite = false;
+    int Failures = 0;
+    QStringList Messages;
+    TCliProgress* Progress = nullptr;
+
+    void MessageBox(const QString& text, Icon) override
+    {
+        Say(text);
+        ++Failures;
+    }
+    Answer AskYesNo(const QString& text, Icon, Answer) override
+    {
+        Say(text + (Overwrite ? QStringLiteral(" yes (--overwrite)") : QStringLiteral(" no (--no-overwrite)")));
+        if (!Overwrite)
+            ++Failures;  // the item is skipped
+        return Overwrite ? Answer::Yes : Answer::No;
+    }
+    Answer AskYesNoCancel(const QString& text, Icon icon, Answer defaultAnswer) override
+    {
+        return AskYesNo(text, icon, defaultAnswer);
+    }
+    QStringList OpenFiles(const QString&, bool) override { return {}; }
+    QString SaveFile(const QString&, const QString&) override { return {}; }
+    QString BrowseFolder(const QString&, const QString&) override { return {}; }
+    bool OpenWithShell(const QString&) override { return false; }
+    int ShowModal(QDialog&) override { return 0; }
+
+private:
+    void Say(const QString& text)
+    {
+        if (Progress)
+            Progress->EndLine();
+        PrintError(text.toStdString());
+        Messages << text;
+    }
+};
+
+const char* const NoAudioDisc = "Please check if have Audio CD in your CD device.";
+
+// Opens the drive (position from 0, or -1: as the main window does) and lists its disc; an
+// error text when there is no disc to work on.
+std::string OpenDisc(TDiscScan& disc, int position)
+{
+    for (const std::string& problem : DiscImageProblems())
+        PrintError(problem);
+    if (position < 0) {
+        disc.FormShow();
+    } else {
+        disc.CDHandle = disc.OpenDrive(position);
+        if (disc.CDHandle != 0) {
+            TTOC toc;
+            if (ReadDriveToc(DriveList(), position, toc) && IsAudioDisc(toc))
+                disc.ScanDisc();
+        }
+    }
+    if (disc.CDHandle == 0)
+        return disc.StatusText();
+    if (disc.Rows.empty())
+        return NoAudioDisc;
+    return {};
+}
+
+void CloseDisc(TDiscScan& disc)
+{
+    if (disc.CDHandle != 0)
+        CloseCDHandle(disc.CDHandle);
+    disc.CDHandle = 0;
+}
+
+// --drive N (from 1) as a position, -1 when absent; false after a usage error.
+bool DrivePosition(const TCliArgs& args, int& position)
+{
+    position = -1;
+    const auto it = args.Values.find("drive");
+    if (it == args.Values.end())
+        return true;
+    const auto n = ParseNumber(it->second, 1, MaxCDList);
+    if (!n)
+        return false;
+    position = *n - 1;
+    return true;
+}
+
+std::string GenreName(int32_t choice)
+{
+    return choice >= 1 && choice <= GenreCount ? GenreNames[static_cast<std::size_t>(choice - 1)].Name : "";
+}
+
+int CommandDrives(const TCliArgs& args)
+{
+    for (const std::string& problem : DiscImageProblems())
+        PrintError(problem);
+    const TCDList list = DriveList();
+    QJsonArray drives;
+    for (int i = 0; i < list.Num; ++i) {
+        TTOC toc;
+        const bool audio = ReadDriveToc(list, i, toc) && IsAudioDisc(toc);
+        const std::string name = DriveDisplayName(list.Cd[i]);
+        if (args.Has("json"))
+            drives.append(QJsonObject{{"number", i + 1}, {"name", Q(name)}, {"audio_disc", audio}});
+        else
+            std::printf("%d  %-26s  %s\n", i + 1, name.c_str(), audio ? "audio disc" : "no audio disc");
+    }
+    if (args.Has("json"))
+        PrintJson({{"drives", drives}});
+    else if (list.Num == 0)
+        PrintError("No CD devices found!");
+    return list.Num == 0 ? cliFailed : cliOk;
+}
+
+QJsonObject DiscJson(const TDiscScan& disc, const std::string& key, const std::string& id)
+{
+    QJsonArray tracks;
+    for (const TTrackRow& row : disc.Rows)
+        tracks.append(QJsonObject{{"number", row.TrackNumber}, {"title", Q(row.Title)}, {"length", Q(row.LengthText)},
+                                  {"size_mb", Q(row.SizeText)}, {"checked", row.Checked}});
+    const TCDInfo& info = Options.CDInfo;
+    return {{"disc_key", Q(key)}, {"cddb_id", Q(id)}, {"artist", Q(info.Artist)}, {"album", Q(info.Album)},
+            {"year", Q(info.Year)}, {"genre", Q(GenreName(info.Genre))}, {"tracks", tracks}};
+}
+
+std::string CddbIdOf(HCDROM handle)
+{
+    TTOC toc{};
+    ModifyCDParms(handle, CDP_MSF, 1);
+    if (ReadTOC(handle, &toc) != 1 || !TocIsUsable(toc))
+        return {};
+    char id[9];
+    std::snprintf(id, sizeof id, "%08x", CddbDiscId(toc));
+    return id;
+}
+
+int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs)
+{
+    int position;
+    if (!DrivePosition(args, position))
+        return UsageError("--drive takes a drive number from 1 (see: sonvale-cli drives)", Commands().at("tracks").Usage);
+    TDiscScan disc(dialogs);
+    if (const std::string error = OpenDisc(disc, position); !error.empty()) {
+        CloseDisc(disc);
+        PrintError(error);
+        return cliFailed;
+    }
+    const std::string key = DiscKey();
+    const std::string id = CddbIdOf(disc.CDHandle);
+    if (args.Has("json")) {
+        PrintJson(DiscJson(disc, key, id));
+    } else {
+        std::printf("Disc key %s, CDDB ID %s\n", key.c_str(), id.c_str());
+        std::printf("No.  %-32s  Length(min)  Size(MB)  Checked\n", "Title");
+        for (const TTrackRow& row : disc.Rows)
+            std::printf("%-3d  %-32s  %-11s  %-8s  %s\n", row.TrackNumber, row.Title.c_str(), row.LengthText.c_str(),
+                        row.SizeText.c_str(), row.Checked ? "yes" : "no");
+    }
+    CloseDisc(disc);
+    return cliOk;
+}
+
+// Runs the lookup in the event loop; false (and said) when nothing was found or it was stopped.
+// A signal quits the loop (the caller's watch); the lookup is then abandoned as it goes.
+bool Lookup(TDiscScan& disc, QEventLoop& loop, bool& found)
+{
+    TTOC toc{};
+    ModifyCDParms(disc.CDHandle, CDP_MSF, 1);
+    if (ReadTOC(disc.CDHandle, &toc) != 1 || !TocIsUsable(toc)) {
+        PrintError("Error while reading TOC information!");
+        return false;
+    }
+    found = false;
+    bool over = false;
+    TCddbLookup lookup(toc.FirstTrack, toc.LastTrack, disc.CDHandle);
+    lookup.OnNoMatch = [&] {
+        PrintError("The CDDB server " + (Options.QueryCDDB.Server.empty() ? std::string(DefaultCDDBServer) : Options.QueryCDDB.Server) +
+                   " knows no entry for this disc, or could not be reached.");
+        over = true;
+        loop.quit();
+    };
+    lookup.OnApply = [&](const TCddbFields& fields) { ApplyCddbResult(fields, disc.Rows, Options.CDInfo); };
+    lookup.OnOver = [&] {
+        found = true;
+        over = true;
+        loop.quit();
+    };
+    lookup.Start();
+    if (!over)
+        loop.exec();
+    return found;
+}
+
+void PrintDiscInfo(const TDiscScan& disc)
+{
+    const TCDInfo& info = Options.CDInfo;
+    std::printf("Artist: %s\nAlbum: %s\nYear: %s\nGenre: %s\n", info.Artist.c_str(), info.Album.c_str(), info.Year.c_str(),
+                GenreName(info.Genre).c_str());
+    for (const TTrackRow& row : disc.Rows)
+        std::printf("%2d  %s\n", row.TrackNumber, row.Title.c_str());
+}
+
+int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs)
+{
+    int position;
+    if (!DrivePosition(args, position))
+        return UsageError("--drive takes a drive number from 1 (see: sonvale-cli drives)", Commands().at("lookup").Usage);
+    TDiscScan disc(dialogs);
+    if (const std::string error = OpenDisc(disc, position); !error.empty()) {
+        CloseDisc(disc);
+        PrintError(error);
+        return cliFailed;
+    }
+    QEventLoop loop;
+    TSignalWatch interrupts([&loop] { loop.quit(); });
+    bool found = false;
+    Lookup(disc, loop, found);
+    if (interrupts.Interrupted) {
+        CloseDisc(disc);
+        return cliInterrupted;
+    }
+    if (!found) {
+        CloseDisc(disc);
+        return cliFailed;
+    }
+    if (args.Has("json"))
+        PrintJson(DiscJson(disc, DiscKey(), CddbIdOf(disc.CDHandle)));
+    else
+        PrintDiscInfo(disc);
+    if (args.Has("apply")) {
+        try {
+            disc.FormClose();  // the titles and the disc's information into cdinfo.dat, as at the window's close
+        } catch (const std::exception& e) {
+            PrintError(e.what());
+            CloseDisc(disc);
+            return cliFailed;
+        }
+    }
+    CloseDisc(disc);
+    return cliOk;
+}
+
+// The format's number in the options: 0 MP3, 1 WAV, 2 OGG, 3 WMA; -1 for anything else.
+int FormatNumber(const std::string& name)
+{
+    static const std::map<std::string, int> formats = {{"mp3", 0}, {"wav", 1}, {"ogg", 2}, {"wma", 3}};
+    const auto it = formats.find(name);
+    return it == formats.end() ? -1 : it->second;
+}
+
+// The output folder: --output (made when missing) or the options' folder, which must exist.
+bool PrepareOutputFolder(const TCliArgs& args)
+{
+    if (const auto it = args.Values.find("output"); it != args.Values.end()) {
+        std::error_code ec;
+        std::filesystem::create_directories(it->second, ec);
+        if (!std::filesystem::is_directory(it->second)) {
+            PrintError("Cannot create " + it->second + (ec ? ": " + ec.message() : std::string()));
+            return false;
+        }
+        Options.CommonOptions.OutputFolder = QFileInfo(Q(it->second)).absoluteFilePath().toStdString();
+    }
+    if (Options.CommonOptions.OutputFolder.empty() || !std::filesystem::is_directory(Options.CommonOptions.OutputFolder)) {
+        PrintError("The output directory \"" + Options.CommonOptions.OutputFolder +
+                   "\" does not exist. Give one with --output DIR, or set it in Sonvale's options.");
+        return false;
+    }
+    return true;
+}
+
+// Runs a job to its end in the event loop; SIGINT and SIGTERM stop it as the Stop button does.
+int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TCliDialogs& dialogs, bool json)
+{
+    QEventLoop loop;
+    TCliProgress progress([&loop] { loop.quit(); });
+    dialogs.Progress = &progress;
+    TMp3EncodeProcess mp3(dialogs);
+    TWMAEncodeProcess wma(dialogs);
+    const std::vector<std::string> itemsCopy = items;
+    TRipJob job(progress, dialogs, mp3, wma, kind, handle, std::move(items));
+    TSignalWatch interrupts([&job] { job.btStopClick(); });
+    bool started = true;
+    try {
+        job.Start();
+    } catch (const std::exception& e) {
+        dialogs.MessageBox(QString::fromUtf8(e.what()), Dialogs::Icon::Error);
+        started = false;
+    }
+    if (started && !progress.Over)
+        loop.exec();
+    job.FormClose();
+    dialogs.Progress = nullptr;
+    if (json) {
+        QJsonArray list, messages;
+        for (const std::string& item : itemsCopy)
+            list.append(Q(item));
+        for (const QString& m : dialogs.Messages)
+            messages.append(m);
+        PrintJson({{"items", list},
+                   {"output_folder", Q(Options.CommonOptions.OutputFolder)},
+                   {"messages", messages},
+                   {"interrupted", interrupts.Interrupted},
+                   {"ok", dialogs.Failures == 0 && !interrupts.Interrupted && started}});
+    }
+    if (interrupts.Interrupted)
+        return cliInterrupted;
+    return dialogs.Failures == 0 && started ? cliOk : cliFailed;
+}
+
+int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
+{
+    const char* usage = Commands().at("rip").Usage;
+    int position;
+    if (!DrivePosition(args, position))
+        return UsageError("--drive takes a drive number from 1 (see: sonvale-cli drives)", usage);
+    std::optional<std::vector<int>> tracks;
+    if (const auto it = args.Values.find("tracks"); it != args.Values.end()) {
+        tracks = ParseTrackList(it->second);
+        if (!tracks)
+            return UsageError("--tracks takes a list like 1,3-5", usage);
+    }
+    const TCommonOptions saved = Options.CommonOptions;
+    if (const auto it = args.Values.find("format"); it != args.Values.end()) {
+        const int format = FormatNumber(it->second);
+        if (format < 0)
+            return UsageError("--format takes mp3, wav, ogg or wma", usage);
+        Options.CommonOptions.OutputFormat = format;
+    }
+    if (const auto it = args.Values.find("normalize"); it != args.Values.end()) {
+        const auto percent = ParseNumber(it->second, 1, 100);
+        if (!percent)
+            return UsageError("--normalize takes a percentage from 1 to 100", usage);
+        Options.CommonOptions.IsNormalize = true;
+        Options.CommonOptions.NormalizePercent = *percent;
+    }
+    if (args.Has("keep-wav"))
+        Options.CommonOptions.IsKeepWav = true;
+
+    TDiscScan disc(dialogs);
+    int status = cliOk;
+    if (const std::string error = OpenDisc(disc, position); !error.empty()) {
+        PrintError(error);
+        status = cliFailed;
+    }
+    if (status == cliOk && tracks) {
+        for (const int t : *tracks) {
+            if (std::none_of(disc.Rows.begin(), disc.Rows.end(), [t](const TTrackRow& r) { return r.TrackNumber == t; })) {
+                status = UsageError("track " + std::to_string(t) + " is not on the disc", usage);
+                break;
+            }
+        }
+        for (TTrackRow& row : disc.Rows)
+            row.Checked = std::find(tracks->begin(), tracks->end(), row.TrackNumber) != tracks->end();
+    }
+    bool interrupted = false;
+    if (status == cliOk && args.Has("lookup")) {
+        QEventLoop loop;
+        TSignalWatch interrupts([&loop] { loop.quit(); });
+        bool found = false;
+        Lookup(disc, loop, found);  // no match: the titles of cdinfo.dat stay
+        interrupted = interrupts.Interrupted;
+        if (interrupted)
+            status = cliInterrupted;
+    }
+    if (status == cliOk && !PrepareOutputFolder(args))
+        status = cliFailed;
+    if (status == cliOk) {
+        std::vector<std::string> items;
+        for (std::size_t r = 0; r < disc.Rows.size(); ++r)
+            if (disc.Rows[r].Checked)
+                items.push_back(TwoDigits(static_cast<int>(r) + 1) + disc.Rows[r].Title);
+        if (items.empty()) {
+            PrintError("Please select a track at least!");
+            status = cliFailed;
+        } else {
+            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"));
+        }
+    }
+    // As at the window's close: the titles into cdinfo.dat, the settings (without this run's
+    // overrides) into options.ini.
+    Options.CommonOptions = saved;
+    try {
+        if (disc.CDHandle != 0 && !disc.Rows.empty())
+            disc.FormClose();
+        LoadSaveOptions(false);
+    } catch (const std::exception& e) {
+        PrintError(e.what());
+        if (status == cliOk)
+            status = cliFailed;
+    }
+    CloseDisc(disc);
+    return status;
+}
+
+int CommandConvert(const TCliArgs& args, TCliDialogs& dialogs)
+{
+    const char* usage = Commands().at("convert").Usage;
+    static const std::map<std::string, TJobKind> kinds = {
+        {"mp3", jkWavToMp3}, {"wav", jkMp3ToWav}, {"ogg", jkWavToOgg}, {"wma", jkWavToWma}};
+    const auto to = args.Values.find("to");
+    if (to == args.Values.end() || !kinds.count(to->second))
+        return UsageError("convert needs --to mp3, wav, ogg or wma", usage);
+    if (args.Plain.empty())
+        return UsageError("convert needs at least one FILE", usage);
+    int status = cliOk;
+    std::vector<std::string> items;
+    for (const std::string& file : args.Plain) {
+        const QFileInfo info(Q(file));
+        if (!info.isFile()) {
+            PrintError(file + ": " + (info.exists() ? "not a file" : "no such file"));
+            status = cliFailed;
+            continue;
+        }
+        items.push_back(info.absoluteFilePath().toStdString());
+    }
+    const TCommonOptions saved = Options.CommonOptions;
+    if (!items.empty() && PrepareOutputFolder(args)) {
+        const int job = RunJobToEnd(kinds.at(to->second), 0, std::move(items), dialogs, args.Has("json"));
+        status = job == cliOk ? status : job;
+    } else if (!items.empty()) {
+        status = cliFailed;
+    }
+    Options.CommonOptions = saved;
+    return status;
+}
+
+std::string GenreOfCode(uint8_t code)
+{
+    for (const TGenreName& g : GenreNames)
+        if (g.Code == code)
+            return g.Name;
+    return {};
+}
+
+int CommandTag(const TCliArgs& args)
+{
+    const char* usage = Commands().at("tag").Usage;
+    if (args.Plain.size() != 2 || (args.Plain[0] != "show" && args.Plain[0] != "set" && args.Plain[0] != "remove"))
+        return UsageError("tag takes show, set or remove and one FILE", usage);
+    const std::string& action = args.Plain[0];
+    const std::string& file = args.Plain[1];
+    if (action != "set") {
+        for (const char* field : {"title", "artist", "album", "year", "comment", "track", "genre"})
+            if (args.Values.count(field))
+                return UsageError(std::string("--") + field + " goes with tag set", usage);
+    }
+    Tid3tag tag;
+    const uint16_t read = tag.ReadFromFile(file);
+    if (read >= id3NoFile && read != id3NoTag) {
+        PrintError("Could not find " + file);
+        return cliFailed;
+    }
+    if (action == "set") {
+        std::optional<int> track;
+        if (const auto it = args.Values.find("track"); it != args.Values.end()) {
+            track = ParseNumber(it->second, 0, 255);
+            if (!track)
+                return UsageError("--track takes a number from 0 (none) to 255", usage);
+        }
+        if (const auto it = args.Values.find("genre"); it != args.Values.end()) {
+            if (it->second.empty()) {
+                tag.Genre = 255;
+            } else {
+                const int index = GenreIndexOf(it->second);
+                if (index < 0)
+                    return UsageError("unknown genre \"" + it->second + "\" (the names of Sonvale's tag editor, e.g. Rock)", usage);
+                tag.Genre = GenreNames[static_cast<std::size_t>(index)].Code;
+            }
+        }
+        const auto set = [&args](const char* name, void (Tid3tag::*setter)(std::string_view), Tid3tag& t) {
+            if (const auto it = args.Values.find(name); it != args.Values.end())
+                (t.*setter)(it->second);
+        };
+        set("title", &Tid3tag::SetTitle, tag);
+        set("artist", &Tid3tag::SetArtist, tag);
+        set("album", &Tid3tag::SetAlbum, tag);
+        set("year", &Tid3tag::SetYear, tag);
+        set("comment", &Tid3tag::SetComment, tag);
+        if (track)
+            tag.SetTrack(static_cast<uint8_t>(*track));
+        const uint16_t saved = tag.SaveToFile(file);
+        if (saved > 255) {
+            PrintError("Error #" + std::to_string(saved) + "! Could not save Tag! (" + file + ")");
+            return cliFailed;
+        }
+    } else if (action == "remove") {
+        if (read == id3NoTag) {
+            if (args.Has("json"))
+                PrintJson({{"file", Q(file)}, {"tag", QJsonValue::Null}});
+            return cliOk;
+        }
+        tag.RemoveTag();
+        Tid3tag check;
+        if (check.ReadFromFile(file) != id3NoTag) {
+            PrintError("Could not remove the tag of " + file);
+            return cliFailed;
+        }
+        if (args.Has("json"))
+            PrintJson({{"file", Q(file)}, {"tag", QJsonValue::Null}});
+        return cliOk;
+    }
+    const bool hasTag = action == "set" || read != id3NoTag;
+    if (args.Has("json")) {
+        QJsonValue value = QJsonValue::Null;
+        if (hasTag)
+            value = QJsonObject{{"title", Q(tag.Title())}, {"artist", Q(tag.Artist())}, {"album", Q(tag.Album())},
+                                {"year", Q(tag.Year())}, {"comment", Q(tag.Comment())}, {"track", tag.Track()},
+                                {"genre", Q(GenreOfCode(tag.Genre))}, {"genre_code", tag.Genre}};
+        PrintJson({{"file", Q(file)}, {"tag", value}});
+    } else if (!hasTag) {
+        std::printf("%s: no ID3v1 tag\n", file.c_str());
+    } else {
+        std::printf("Title: %s\nArtist: %s\nAlbum: %s\nYear: %s\nComment: %s\nTrack: %d\nGenre: %s\n", tag.Title().c_str(),
+                    tag.Artist().c_str(), tag.Album().c_str(), tag.Year().c_str(), tag.Comment().c_str(), tag.Track(),
+                    GenreOfCode(tag.Genre).c_str());
+    }
+    return cliOk;
+}
+
+}  // namespace
+
+int RunCli(QCoreApplication&, const std::vector<std::string>& argv)
+{
+    if (argv.empty() || argv[0] == "--help" || argv[0] == "-h" || argv[0] == "help") {
+        std::fputs(ProgramUsage, argv.empty() ? stderr : stdout);
+        return argv.empty() ? cliUsage : cliOk;
+    }
+    const auto command = Commands().find(argv[0]);
+    if (command == Commands().end())
+        return UsageError("unknown command \"" + argv[0] + "\"", ProgramUsage);
+    const TCommandSpec& spec = command->second;
+    std::vector<std::string> rest(argv.begin() + 1, argv.end());
+    rest.insert(rest.begin(), argv[0]);
+    const TCliArgs args = ParseCliArgs(rest, spec.ValueOptions);
+    if (!args.Error.empty())
+        return UsageError(args.Error, spec.Usage);
+    if (args.Has("help")) {
+        std::fputs(spec.Usage, stdout);
+        return cliOk;
+    }
+    for (const std::string& flag : args.Flags)
+        if (flag != "json" && !spec.Flags.count(flag))
+            return UsageError("unknown option --" + flag, spec.Usage);
+    if (args.Has("overwrite") && args.Has("no-overwrite"))
+        return UsageError("--overwrite and --no-overwrite together", spec.Usage);
+    const std::string& name = command->first;
+    if (!args.Plain.empty() && name != "convert" && name != "tag")
+        return UsageError("unexpected argument \"" + args.Plain[0] + "\"", spec.Usage);
+
+    try {
+        LoadSaveOptions(true);
+    } catch (const std::exception& e) {
+        PrintError(e.what());
+        return cliFailed;
+    }
+    TCliDialogs dialogs;
+    dialogs.Overwrite = args.Has("overwrite");
+    if (name == "drives")
+        return CommandDrives(args);
+    if (name == "tracks")
+        return CommandTracks(args, dialogs);
+    if (name == "lookup")
+        return CommandLookup(args, dialogs);
+    if (name == "rip")
+        return CommandRip(args, dialogs);
+    if (name == "convert")
+        return CommandConvert(args, dialogs);
+    return CommandTag(args);
+}

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# sonvale-cli run as a user would, on mkdisc images, without a display: the track list; a WAV rip
+# whose data are the image's bytes; an MP3 rip with titles from a local CDDB server (--lookup),
+# tagged; a 22050 Hz WAV converted to Ogg (resampled, read by oggdec); tag set and show; usage
+# errors (2); a missing input (1); the --no-overwrite answer (1); SIGINT while the second track is
+# encoded (130, the first MP3 whole, no lame left running).
+#
+#   cli.sh SONVALE_CLI MKDISC CDDB_TEST_SERVER
+set -euo pipefail
+
+cli_src=$1
+mkdisc=$2
+server=$3
+work=$(mktemp -d)
+cleanup() {
+  exec 7>&- 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+unset DISPLAY WAYLAND_DISPLAY
+cp "$cli_src" "$work/sonvale-cli"  # options.ini and cdinfo.dat go beside it
+cli=$work/sonvale-cli
+fail() { echo "cli: $*"; exit 1; }
+# expect STATUS COMMAND...: runs it, output in $work/out and $work/err, and checks its status.
+expect() {
+  local want=$1 got=0
+  shift
+  "$cli" "$@" >"$work/out" 2>"$work/err" </dev/null || got=$?
+  [ "$got" -eq "$want" ] || { cat "$work/err"; fail "sonvale-cli $* ended with $got, not $want"; }
+}
+
+mkdir "$work/disc"
+# Tracks of 3, 4 and 5 seconds: 225, 300 and 375 sectors from sectors 0, 225 and 525.
+"$mkdisc" "$work/disc/cli.cue" 3 4 5
+export SONVALE_DISC_IMAGES=$work/disc/cli.cue
+
+# The list as the main window shows it (the same lengths and sizes), the disc key and CDDB ID.
+expect 0 tracks --json
+python3 - "$work/out" <<'EOF'
+import json, sys
+d = json.load(open(sys.argv[1]))
+rows = [(t["number"], t["title"], t["length"], t["size_mb"], t["checked"]) for t in d["tracks"]]
+want = [(1, "Track01", "00:03", "00.50", True), (2, "Track02", "00:04", "00.67", True), (3, "Track03", "00:05", "00.84", True)]
+assert rows == want, rows
+assert d["disc_key"] == "4096", d["disc_key"]          # 0x000200 + 0x000500 + 0x000900
+# Starts at 2, 5 and 9 s: digit sums 2 + 5 + 9 = 0x10; 14 - 2 = 12 s long (0x000c); 3 tracks.
+assert d["cddb_id"] == "10000c03", d["cddb_id"]
+EOF
+expect 0 drives
+grep -q "^1  Sonvale Image cli.cue *audio disc$" "$work/out" || { cat "$work/out"; fail "drives"; }
+
+# Usage errors: status 2 and the usage text.
+for args in "rip --format flac" "rip --tracks 3-1" "rip --tracks 9" "bogus" "tag show" "convert --to ogg" "rip --drive 0" \
+            "tracks extra" "rip --overwrite --no-overwrite"; do
+  # shellcheck disable=SC2086
+  expect 2 $args
+  grep -q "^Usage: sonvale-cli" "$work/err" || fail "no usage text after: $args"
+done
+
+# WAV: the data are the image's bytes.
+expect 0 rip --format wav --tracks 1,3 --output "$work/wav"
+starts=(0 225 525); lengths=(225 300 375)
+for t in 0 2; do
+  cmp <(tail -c +45 "$work/wav/Track0$((t + 1)).wav") \
+      <(dd if="$work/disc/cli.bin" bs=2352 skip="${starts[t]}" count="${lengths[t]}" status=none) \
+    || fail "Track0$((t + 1)).wav differs from the image"
+done
+[ ! -e "$work/wav/Track02.wav" ] || fail "track 2 was ripped"
+grep -q "^OutputFolder=" "$work/options.ini" || fail "options.ini not written"
+! grep -q "$work/wav" "$work/options.ini" || fail "--output was kept in options.ini"
+
+# MP3 with titles from a CDDB server on 127.0.0.1 (it names the tracks Alpha, Beta, Gamma).
+mkfifo "$work/server.in"
+"$server" < "$work/server.in" > "$work/server.port" &
+exec 7>"$work/server.in"
+for _ in $(seq 1 100); do [ -s "$work/server.port" ] && break; sleep 0.05; done
+port=$(head -n 1 "$work/server.port")
+printf '[QueryCDDB]\nServer=127.0.0.1:%s\nScript=/~cddb/cddb.cgi\n[ID3]\nUse=1\n' "$port" > "$work/options.ini"
+expect 0 rip --format mp3 --lookup --output "$work/mp3"
+for title in Alpha Beta Gamma; do
+  tags=$(id3v2 -l "$work/mp3/$title.mp3")
+  for want in "Title  : $title" "Artist: E2E Band" "Album  : E2E Album"; do
+    grep -qF "$want" <<<"$tags" || { echo "$tags"; fail "$title.mp3 lacks \"$want\""; }
+  done
+done
+grep -qx "1=Alpha" "$work/cdinfo.dat" || fail "the looked-up titles are not in cdinfo.dat"
+expect 0 lookup --json
+grep -q '"artist": "E2E Band"' "$work/out" || fail "lookup --json"
+
+# Convert: a 22050 Hz WAV to Ogg, resampled to 44100 Hz.
+sox -n -r 22050 -c 2 -b 16 "$work/low.wav" synth 2 sine 440 vol 0.3
+expect 0 convert --to ogg --output "$work/ogg" "$work/low.wav"
+oggdec -Q -o "$work/low.decoded.wav" "$work/ogg/low.ogg"
+[ "$(soxi -r "$work/low.decoded.wav")" = 44100 ] || fail "the Ogg is not 44100 Hz"
+frames=$(soxi -s "$work/low.decoded.wav")
+[ "$frames" -ge 88000 ] && [ "$frames" -le 88400 ] || fail "the Ogg holds $frames frames, not about 88200"
+[ ! -e "$work/ogg/MyReTemp.wav" ] || fail "the resampled temporary file was left"
+
+# A missing input: 1 and its message; an MP3 that exists, not overwritten: 1 and the question.
+expect 1 convert --to mp3 --output "$work/mp3" "$work/missing.wav"
+grep -q "missing.wav: no such file" "$work/err" || fail "no message for a missing input"
+cp "$work/wav/Track01.wav" "$work/again.wav"
+expect 0 convert --to mp3 --output "$work/conv" "$work/again.wav"
+expect 1 convert --to mp3 --output "$work/conv" "$work/again.wav"
+grep -q "again.mp3 has existed,overite it? no" "$work/err" || { cat "$work/err"; fail "no question answered"; }
+expect 0 convert --to mp3 --overwrite --output "$work/conv" "$work/again.wav"
+
+# The tag.
+expect 0 tag set "$work/conv/again.mp3" --title "Café" --artist A --genre Rock --track 7 --year 2026
+expect 0 tag show --json "$work/conv/again.mp3"
+python3 - "$work/out" <<'EOF'
+import json, sys
+t = json.load(open(sys.argv[1]))["tag"]
+assert (t["title"], t["artist"], t["genre"], t["track"], t["year"]) == ("Café", "A", "Rock", 7, "2026"), t
+EOF
+id3v2 -l "$work/conv/again.mp3" | grep -q "Genre: Rock (17)" || fail "id3v2 does not read the genre"
+expect 0 tag remove "$work/conv/again.mp3"
+expect 0 tag show "$work/conv/again.mp3"
+grep -q "no ID3v1 tag" "$work/out" || fail "the tag was not removed"
+expect 1 tag show "$work/nothing.mp3"
+
+# SIGINT while the second track is encoded: 130, the first MP3 whole, no encoder left.
+"$mkdisc" "$work/disc/long.cue" 40 40
+export SONVALE_DISC_IMAGES=$work/disc/long.cue
+"$cli" rip --format mp3 --output "$work/int" >"$work/out" 2>"$work/err" </dev/null &
+pid=$!
+for _ in $(seq 1 600); do grep -q "^Encoding(02/02)" "$work/err" && break; sleep 0.05; done
+grep -q "^Encoding(02/02)" "$work/err" || { kill $pid; fail "the second encode never started"; }
+kill -INT $pid
+status=0; wait $pid || status=$?
+[ "$status" -eq 130 ] || { cat "$work/err"; fail "SIGINT gave $status, not 130"; }
+! pgrep -f "lame.*$work/int" >/dev/null || fail "an encoder is still running"
+lame --decode --quiet "$work/int/Track01.mp3" "$work/first.wav"
+secs=$(soxi -D "$work/first.wav")
+python3 -c "import sys; s=float(sys.argv[1]); sys.exit(0 if 39.9 < s < 40.2 else 1)" "$secs" || fail "Track01.mp3 holds $secs s"
+grep -q "^\[" "$work/cdinfo.dat" || fail "cdinfo.dat was not written after SIGINT"
+echo "e2e cli: ok"
