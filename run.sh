@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONVALE_TESTS=OFF >/dev/null
-cmake --build build/release --target sonvale sample_disc WM8EUTIL
+cmake --build build/release --target sonvale sonvale-cli sample_disc WM8EUTIL
 
 audio_disc_in_a_drive() {
   local dev

@@ -51,7 +51,7 @@ const char* const ProgramUsage =
     "                              the ID3v1 tag of an MP3 file\n"
     "\n"
     "Every command takes --json (one JSON document on standard output) and --help.\n"
-    "rip and convert take --overwrite or --no-overwrite (the default) for files that exist.\n"
+    "convert takes --overwrite or --no-overwrite (the default) for files that exist.\n"
     "Exit status: 0 done, 1 an item failed or was skipped, 2 usage error, 130 interrupted.\n";
 
 struct TCommandSpec {
@@ -76,12 +76,11 @@ const std::map<std::string, TCommandSpec>& Commands()
                     "found; --apply stores it in cdinfo.dat under the disc key.\n",
                     {"drive"}, {"apply"}}},
         {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
-                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--overwrite|--no-overwrite]\n"
-                 "                       [--json]\n"
+                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
-                 "The options override options.ini for this run only.\n",
-                 {"drive", "tracks", "format", "output", "normalize"}, {"keep-wav", "lookup", "overwrite", "no-overwrite"}}},
+                 "The options override options.ini for this run only. The tracks' files are written over.\n",
+                 {"drive", "tracks", "format", "output", "normalize"}, {"keep-wav", "lookup"}}},
         {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma [--output DIR] [--overwrite|--no-overwrite]\n"
                      "                           [--json] FILE...\n"
                      "Converts WAV files to MP3, Ogg Vorbis or WMA, or MP3 files to WAV (--to wav), in the\n"
@@ -95,9 +94,15 @@ const std::map<std::string, TCommandSpec>& Commands()
     return commands;
 }
 
+// With --json, a command that prints no document of its own (it failed early) ends with one
+// holding its messages.
+bool g_jsonPrinted = false;
+QJsonArray g_errors;
+
 void PrintError(const std::string& text)
 {
     std::fprintf(stderr, "sonvale-cli: %s\n", text.c_str());
+    g_errors.append(QString::fromStdString(text));
 }
 
 int UsageError(const std::string& text, const std::string& usage)
@@ -109,6 +114,7 @@ int UsageError(const std::string& text, const std::string& usage)
 
 void PrintJson(const QJsonObject& object)
 {
+    g_jsonPrinted = true;
     std::fputs(QJsonDocument(object).toJson(QJsonDocument::Indented).constData(), stdout);
 }
 
@@ -481,7 +487,11 @@ bool PrepareOutputFolder(const TCliArgs& args)
         }
         Options.CommonOptions.OutputFolder = QFileInfo(Q(it->second)).absoluteFilePath().toStdString();
     }
-    if (Options.CommonOptions.OutputFolder.empty() || !std::filesystem::is_directory(Options.CommonOptions.OutputFolder)) {
+    const std::string& folder = Options.CommonOptions.OutputFolder;
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::exists(folder, ec) && std::filesystem::create_directory(folder, ec))
+        std::fprintf(stderr, "sonvale-cli: created the output directory %s\n", folder.c_str());  // as the window offers
+    if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
         PrintError("The output directory \"" + Options.CommonOptions.OutputFolder +
                    "\" does not exist. Give one with --output DIR, or set it in Sonvale's options.");
         return false;
@@ -776,15 +786,20 @@ int RunCli(QCoreApplication&, const std::vector<std::string>& argv)
     }
     TCliDialogs dialogs;
     dialogs.Overwrite = args.Has("overwrite");
+    int status = cliOk;
     if (name == "drives")
-        return CommandDrives(args);
-    if (name == "tracks")
-        return CommandTracks(args, dialogs);
-    if (name == "lookup")
-        return CommandLookup(args, dialogs);
-    if (name == "rip")
-        return CommandRip(args, dialogs);
-    if (name == "convert")
-        return CommandConvert(args, dialogs);
-    return CommandTag(args);
+        status = CommandDrives(args);
+    else if (name == "tracks")
+        status = CommandTracks(args, dialogs);
+    else if (name == "lookup")
+        status = CommandLookup(args, dialogs);
+    else if (name == "rip")
+        status = CommandRip(args, dialogs);
+    else if (name == "convert")
+        status = CommandConvert(args, dialogs);
+    else
+        status = CommandTag(args);
+    if (args.Has("json") && !g_jsonPrinted)
+        PrintJson({{"ok", status == cliOk}, {"status", status}, {"messages", g_errors}});
+    return status;
 }

@@ -51,7 +51,7 @@ grep -q "^1  Sonvale Image cli.cue *audio disc$" "$work/out" || { cat "$work/out
 
 # Usage errors: status 2 and the usage text.
 for args in "rip --format flac" "rip --tracks 3-1" "rip --tracks 9" "bogus" "tag show" "convert --to ogg" "rip --drive 0" \
-            "tracks extra" "rip --overwrite --no-overwrite"; do
+            "tracks extra" "convert --to mp3 --overwrite --no-overwrite a.wav" "rip --overwrite"; do
   # shellcheck disable=SC2086
   expect 2 $args
   grep -q "^Usage: sonvale-cli" "$work/err" || fail "no usage text after: $args"
