@@ -84,8 +84,18 @@ for title in Alpha Beta Gamma; do
   done
 done
 grep -qx "1=Alpha" "$work/cdinfo.dat" || fail "the looked-up titles are not in cdinfo.dat"
+rm "$work/cdinfo.dat"
 expect 0 lookup --json
 grep -q '"artist": "E2E Band"' "$work/out" || fail "lookup --json"
+[ ! -e "$work/cdinfo.dat" ] || fail "lookup without --apply wrote cdinfo.dat"
+expect 0 lookup --apply
+grep -q "^Artist: E2E Band$" "$work/out" || fail "lookup prints no artist"
+grep -qx "Artist=E2E Band" "$work/cdinfo.dat" && grep -qx "3=Gamma" "$work/cdinfo.dat" || fail "lookup --apply"
+saved_options=$(cat "$work/options.ini")
+printf '[QueryCDDB]\nServer=127.0.0.1:1\n' > "$work/options.ini"  # nothing listens there
+expect 1 lookup
+grep -q "could not be reached" "$work/err" || fail "no message for an unreachable server"
+printf '%s\n' "$saved_options" > "$work/options.ini"
 
 # Convert: a 22050 Hz WAV to Ogg, resampled to 44100 Hz.
 sox -n -r 22050 -c 2 -b 16 "$work/low.wav" synth 2 sine 440 vol 0.3
