@@ -399,16 +399,23 @@ bool Lookup(TDiscScan& disc, QEventLoop& loop, bool& found)
     }
     found = false;
     bool over = false;
-    TCddbLookup lookup(toc.FirstTrack, toc.LastTrack, disc.CDHandle);
-    lookup.OnNoMatch = [&] {
-        PrintError("The CDDB server " + (Options.QueryCDDB.Server.empty() ? std::string(DefaultCDDBServer) : Options.QueryCDDB.Server) +
-                   " knows no entry for this disc, or could not be reached.");
+    const std::string server = Options.QueryCDDB.Server.empty() ? std::string(DefaultCDDBServer) : Options.QueryCDDB.Server;
+    const auto nothing = [&] {
+        PrintError("The CDDB server " + server + " knows no entry for this disc, or could not be reached.");
         over = true;
         loop.quit();
     };
-    lookup.OnApply = [&](const TCddbFields& fields) { ApplyCddbResult(fields, disc.Rows, Options.CDInfo); };
+    TCddbLookup lookup(toc.FirstTrack, toc.LastTrack, disc.CDHandle);
+    lookup.OnNoMatch = nothing;
+    // A lookup that could not ask (no connection, an error reply) also ends "over", with nothing.
+    lookup.OnApply = [&](const TCddbFields& fields) {
+        found = fields.HasTitles || fields.Artist || fields.Album || fields.Year || fields.Genre;
+        if (found)
+            ApplyCddbResult(fields, disc.Rows, Options.CDInfo);
+    };
     lookup.OnOver = [&] {
-        found = true;
+        if (!found)
+            return nothing();
         over = true;
         loop.quit();
     };
@@ -583,14 +590,15 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
         for (TTrackRow& row : disc.Rows)
             row.Checked = std::find(tracks->begin(), tracks->end(), row.TrackNumber) != tracks->end();
     }
-    bool interrupted = false;
+    bool lookupFailed = false;
     if (status == cliOk && args.Has("lookup")) {
         QEventLoop loop;
         TSignalWatch interrupts([&loop] { loop.quit(); });
         bool found = false;
-        Lookup(disc, loop, found);  // no match: the titles of cdinfo.dat stay
-        interrupted = interrupts.Interrupted;
-        if (interrupted)
+        // Nothing found: the tracks are still ripped, with the titles of cdinfo.dat, and the
+        // exit status says that not everything asked for was done.
+        lookupFailed = !Lookup(disc, loop, found);
+        if (interrupts.Interrupted)
             status = cliInterrupted;
     }
     if (status == cliOk && !PrepareOutputFolder(args))
@@ -605,6 +613,8 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
             status = cliFailed;
         } else {
             status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"));
+            if (status == cliOk && lookupFailed)
+                status = cliFailed;
         }
     }
     // As at the window's close: the titles into cdinfo.dat, the settings (without this run's

@@ -95,6 +95,8 @@ saved_options=$(cat "$work/options.ini")
 printf '[QueryCDDB]\nServer=127.0.0.1:1\n' > "$work/options.ini"  # nothing listens there
 expect 1 lookup
 grep -q "could not be reached" "$work/err" || fail "no message for an unreachable server"
+expect 1 rip --format wav --lookup --tracks 1 --output "$work/nolookup"  # ripped all the same, under the old title
+[ -s "$work/nolookup/Alpha.wav" ] || fail "rip --lookup without a server did not rip"
 printf '%s\n' "$saved_options" > "$work/options.ini"
 
 # Convert: a 22050 Hz WAV to Ogg, resampled to 44100 Hz.
