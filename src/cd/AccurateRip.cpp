@@ -1,0 +1,178 @@
+#include "AccurateRip.h"
+
+#include "DiscScan.h"
+#include "akrip32CddbParse.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int64_t SamplesPerSector = 588;
+constexpr int64_t SkippedSamples = 5 * SamplesPerSector;  // 2940
+
+const std::array<uint32_t, 256>& CrcTable()
+{
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    return table;
+}
+
+uint32_t Le32(const unsigned char* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size)
+{
+    const auto& table = CrcTable();
+    for (std::size_t i = 0; i < size; ++i)
+        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return crc;
+}
+
+TTrackChecksums::TTrackChecksums(int64_t samples, bool first, bool last)
+    : m_samples(samples)
+    , m_from(first ? SkippedSamples : 1)
+    , m_to(last ? samples - SkippedSamples : samples)
+{
+}
+
+void TTrackChecksums::AddSample(uint32_t sample)
+{
+    const int64_t i = ++m_index;
+    if (i >= m_from && i <= m_to) {
+        const uint64_t product = static_cast<uint64_t>(sample) * static_cast<uint64_t>(i);
+        m_v1 += static_cast<uint32_t>(product);
+        m_v2lo += static_cast<uint32_t>(product);
+        m_v2hi += static_cast<uint32_t>(product >> 32);
+    }
+    for (const int16_t half : {static_cast<int16_t>(sample & 0xFFFF), static_cast<int16_t>(sample >> 16)}) {
+        const int level = std::abs(static_cast<int>(half));
+        if (level > m_peak)
+            m_peak = level;
+    }
+}
+
+void TTrackChecksums::Add(const uint8_t* data, std::size_t size)
+{
+    m_crc = Crc32Update(m_crc, data, size);
+    std::size_t at = 0;
+    while (m_partialSize > 0 && at < size) {
+        m_partial[m_partialSize++] = data[at++];
+        if (m_partialSize == 4) {
+            AddSample(Le32(m_partial));
+            m_partialSize = 0;
+        }
+    }
+    for (; at + 4 <= size; at += 4)
+        AddSample(Le32(data + at));
+    while (at < size)
+        m_partial[m_partialSize++] = data[at++];
+}
+
+std::string TAccurateRipDiscId::Path() const
+{
+    char path[96];
+    std::snprintf(path, sizeof path, "%x/%x/%x/dBAR-%03d-%08x-%08x-%08x.bin", Id1 & 0xF, (Id1 >> 4) & 0xF, (Id1 >> 8) & 0xF,
+                  AudioTracks, Id1, Id2, CddbId);
+    return path;
+}
+
+TAccurateRipDiscId AccurateRipDiscId(const TTOC& toc)
+{
+    TAccurateRipDiscId id;
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
+    uint32_t leadOut = 0;
+    for (int r = 0; r < count; ++r) {
+        const TTrackSectors t = TrackSectors(toc, r + 1);
+        if (t.Data)
+            break;  // the audio ends at the first data track
+        const uint32_t offset = static_cast<uint32_t>(t.Start);
+        ++id.AudioTracks;
+        id.Id1 += offset;
+        id.Id2 += (offset > 0 ? offset : 1) * static_cast<uint32_t>(id.AudioTracks);
+        leadOut = static_cast<uint32_t>(t.Start + t.Length);
+    }
+    id.Id1 += leadOut;
+    id.Id2 += (leadOut > 0 ? leadOut : 1) * static_cast<uint32_t>(id.AudioTracks + 1);
+    id.CddbId = CddbDiscId(toc);
+    return id;
+}
+
+std::optional<std::vector<TAccurateRipPressing>> ParseAccurateRipEntry(std::string_view entry)
+{
+    std::vector<TAccurateRipPressing> pressings;
+    const auto* p = reinterpret_cast<const unsigned char*>(entry.data());
+    std::size_t at = 0;
+    while (at < entry.size()) {
+        if (entry.size() - at < 13)
+            return std::nullopt;
+        TAccurateRipPressing pressing;
+        pressing.Tracks = p[at];
+        pressing.Id1 = Le32(p + at + 1);
+        pressing.Id2 = Le32(p + at + 5);
+        pressing.CddbId = Le32(p + at + 9);
+        at += 13;
+        if (pressing.Tracks == 0 || entry.size() - at < static_cast<std::size_t>(pressing.Tracks) * 9)
+            return std::nullopt;
+        for (int t = 0; t < pressing.Tracks; ++t, at += 9)
+            pressing.Checksums.push_back({p[at], Le32(p + at + 1), Le32(p + at + 5)});
+        pressings.push_back(std::move(pressing));
+    }
+    if (pressings.empty())
+        return std::nullopt;
+    return pressings;
+}
+
+std::string TAccurateRipVerdict::Text() const
+{
+    switch (Result) {
+    case Accurate:
+        return "accurately ripped (confidence " + std::to_string(Confidence) + (V2 ? ", v2)" : ", v1)");
+    case NotAccurate: return "not accurate";
+    case NotInDatabase: return "not in database";
+    case NotChecked: break;
+    }
+    return "not checked (" + Reason + ")";
+}
+
+TAccurateRipVerdict JudgeTrack(const std::vector<TAccurateRipPressing>& pressings, const TAccurateRipDiscId& id,
+                               int track, uint32_t v1, uint32_t v2)
+{
+    TAccurateRipVerdict verdict;
+    verdict.Result = TAccurateRipVerdict::NotInDatabase;
+    bool listed = false, matched = false;
+    for (const TAccurateRipPressing& pressing : pressings) {
+        // A pressing of this disc: its IDs are the disc's, and it holds the track.
+        if (pressing.Tracks != id.AudioTracks || pressing.Id1 != id.Id1 || pressing.Id2 != id.Id2 || track < 1 ||
+            track > pressing.Tracks)
+            continue;
+        const TAccurateRipTrack& sum = pressing.Checksums[static_cast<std::size_t>(track - 1)];
+        if (sum.Confidence == 0 && sum.Crc == 0)
+            continue;  // the track is not in this pressing's rips
+        listed = true;
+        if (sum.Crc == v2 || sum.Crc == v1) {
+            matched = true;
+            verdict.Confidence += sum.Confidence;
+            verdict.V2 = verdict.V2 || sum.Crc == v2;
+        }
+    }
+    if (matched)
+        verdict.Result = TAccurateRipVerdict::Accurate;
+    else if (listed)
+        verdict.Result = TAccurateRipVerdict::NotAccurate;
+    return verdict;
+}

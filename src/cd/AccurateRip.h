@@ -1,0 +1,98 @@
+#pragma once
+// Proof that a rip is right: the CRC32 of each track's audio and its AccurateRip checksums,
+// computed while the track is written; the AccurateRip disc IDs and the database entry's path
+// from the table of contents; the entry parsed and each track judged against it.
+//
+// AccurateRip counts a track's audio as stereo samples, each the 4 bytes of a frame read as one
+// little-endian 32-bit word (left in the low half). Sample i (from 1) contributes i * sample:
+//   v1: the low 32 bits of each product, summed modulo 2^32;
+//   v2: each 64-bit product's low and high halves, all summed modulo 2^32.
+// The disc's first track leaves out its first 5 sectors less one sample: sample i counts from
+// i = 2940 on (5 * 588 = 2940, so samples 1..2939 are skipped, 2939 of them). The last track
+// leaves out its last 5 sectors: for a track of N samples, i up to N - 2940 counts. A one-track
+// disc does both. Example: a first track of 3000 samples, all 1, gives v1 = 2940 + ... + 3000 =
+// 61 * (2940 + 3000) / 2 = 181170.
+
+#include "akrip32.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TTrackChecksums {
+public:
+    // samples: the track's length in stereo samples (2352 bytes a sector hold 588); first and
+    // last: its place on the disc (the audio tracks AccurateRip counts).
+    TTrackChecksums(int64_t samples, bool first, bool last);
+    // The track's bytes in order, in pieces of any size (a piece may end inside a sample).
+    void Add(const uint8_t* data, std::size_t size);
+
+    uint32_t Crc32() const { return ~m_crc; }
+    uint32_t V1() const { return m_v1; }
+    uint32_t V2() const { return m_v2lo + m_v2hi; }
+    // The highest absolute sample value, 0..32768.
+    int Peak() const { return m_peak; }
+    int64_t SamplesSeen() const { return m_index; }
+
+private:
+    void AddSample(uint32_t sample);
+
+    int64_t m_samples;
+    int64_t m_from, m_to;      // the counted range of i, inclusive
+    int64_t m_index = 0;       // samples added
+    uint32_t m_crc = 0xFFFFFFFFu;
+    uint32_t m_v1 = 0, m_v2lo = 0, m_v2hi = 0;
+    int m_peak = 0;
+    uint8_t m_partial[4] = {};
+    std::size_t m_partialSize = 0;
+};
+
+// The CRC32 of IEEE 802.3 (as zip and PNG use), reflected, initial and final value 0xFFFFFFFF.
+uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size);
+
+struct TAccurateRipDiscId {
+    int AudioTracks = 0;
+    uint32_t Id1 = 0, Id2 = 0, CddbId = 0;
+    // "dBAR-011-0016e4a1-00d2ca2c-9f0ae10b.bin" under "a/1/4/", as the database files them.
+    std::string Path() const;
+};
+
+// The IDs of a usable table read in MSF mode. Track offsets count from sector 0 (00:02:00). id1
+// is the sum of the audio tracks' offsets plus the lead-out's; id2 the sum of each offset (at
+// least 1) times the track's number, plus the lead-out's times (tracks + 1). On a disc whose
+// audio is followed by a data track (Enhanced CD) the lead-out is the audio session's end,
+// 11400 sectors before the data track.
+TAccurateRipDiscId AccurateRipDiscId(const TTOC& toc);
+
+struct TAccurateRipTrack {
+    int Confidence = 0;
+    uint32_t Crc = 0;
+    uint32_t Crc450 = 0;   // of one frame; not used here
+};
+struct TAccurateRipPressing {
+    int Tracks = 0;
+    uint32_t Id1 = 0, Id2 = 0, CddbId = 0;
+    std::vector<TAccurateRipTrack> Checksums;
+};
+
+// The binary entry: pressings one after the other, each a 13-byte head (track count, id1, id2,
+// CDDB ID, little-endian) and 9 bytes a track (confidence, CRC, CRC of frame 450). Nothing when
+// the entry is empty, cut short or names no tracks.
+std::optional<std::vector<TAccurateRipPressing>> ParseAccurateRipEntry(std::string_view entry);
+
+struct TAccurateRipVerdict {
+    enum Kind { Accurate, NotAccurate, NotInDatabase, NotChecked } Result = NotChecked;
+    int Confidence = 0;        // Accurate: the sum over the pressings that match
+    bool V2 = false;           // Accurate: matched by the v2 checksum
+    std::string Reason;        // NotChecked: why
+    // "accurately ripped (confidence 12, v2)", "not accurate", "not in database",
+    // "not checked (...)".
+    std::string Text() const;
+};
+
+// Track number (from 1) of the disc judged against the entry's pressings.
+TAccurateRipVerdict JudgeTrack(const std::vector<TAccurateRipPressing>& pressings, const TAccurateRipDiscId& id,
+                               int track, uint32_t v1, uint32_t v2);
