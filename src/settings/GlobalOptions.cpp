@@ -69,6 +69,14 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     str("QueryCDDB", "Port", cddb.Port, "80");
 
     flag("ID3", "Use", o.UseID3, false);
+
+    auto& secure = o.SecureOptions;
+    flag("SecureOptions", "SecureMode", secure.SecureMode, false);
+    num("SecureOptions", "ReadOffset", secure.ReadOffset, 0);
+    flag("SecureOptions", "RefuseDamaged", secure.RefuseDamaged, false);
+    flag("SecureOptions", "AccurateRip", secure.AccurateRip, true);
+    flag("SecureOptions", "WriteLog", secure.WriteLog, true);
+    str("SecureOptions", "AccurateRipServer", secure.AccurateRipServer, DefaultAccurateRipServer);
 }
 
 }  // namespace
@@ -80,6 +88,8 @@ void LoadSaveOptions(bool load)
     if (load) {
         // The quality slider runs from 30 to 100.
         Options.OggOptions.CompressPosition = std::clamp(Options.OggOptions.CompressPosition, 30, 100);
+        // Ten sectors either way is more than any drive's offset.
+        Options.SecureOptions.ReadOffset = std::clamp(Options.SecureOptions.ReadOffset, -5880, 5880);
     } else {
         ini.UpdateFile();
     }

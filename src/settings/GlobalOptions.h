@@ -71,6 +71,20 @@ struct TCDInfo {
     std::array<std::string, MaxTracks + 1> Tracks;  // Tracks[n]: title of track n, 1..100; [0] unused
 };
 
+// Secure ripping: each sector read until two reads agree, the drive's read offset applied, each
+// track checked against the AccurateRip database, and a log of the rip beside the tracks.
+struct TSecureOptions {
+    bool SecureMode = false;
+    int32_t ReadOffset = 0;       // samples the drive reads late (positive) or early; -5880..5880
+    bool RefuseDamaged = false;   // a track with an unreadable sector fails instead of being kept
+    bool AccurateRip = true;
+    bool WriteLog = true;
+    std::string AccurateRipServer;  // base address of the database, "http://www.accuraterip.com"
+};
+
+// The AccurateRip database, by default.
+inline constexpr const char* DefaultAccurateRipServer = "http://www.accuraterip.com";
+
 struct TOptionsSetting {
     TCommonOptions CommonOptions;
     TMp3Options Mp3Options;
@@ -81,6 +95,7 @@ struct TOptionsSetting {
     TCDInfo CDInfo;
     TQueryCDDB QueryCDDB;
     bool UseID3 = false;          // ID3v1 tags in MP3 files, author and description in WMA files
+    TSecureOptions SecureOptions; // written after every other key
 };
 
 // The program's one settings record; empty until loaded.

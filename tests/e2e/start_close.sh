@@ -43,8 +43,9 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
   wait $pid || { echo "sonvale exited with $?"; cat "$WORK/out.log"; exit 1; }
 '
 keys=$(grep -c '=' "$work/options.ini")
-if [ "$keys" -ne 29 ]; then
-  echo "options.ini holds $keys keys, not 29:"; cat "$work/options.ini"; exit 1
+# The 29 keys of the options, then the 6 of secure ripping.
+if [ "$keys" -ne 35 ]; then
+  echo "options.ini holds $keys keys, not 35:"; cat "$work/options.ini"; exit 1
 fi
 grep -q "^OutputFolder=$work/Output$" "$work/options.ini" || { echo "wrong output folder"; cat "$work/options.ini"; exit 1; }
 # The image is the only drive (this machine's drives may add more before it; the disc key is the

@@ -55,7 +55,14 @@ std::string DefaultFile(const std::string& folder)
            "ProxyAddress=\n"
            "Port=80\n"
            "[ID3]\n"
-           "Use=0\n";
+           "Use=0\n"
+           "[SecureOptions]\n"
+           "SecureMode=0\n"
+           "ReadOffset=0\n"
+           "RefuseDamaged=0\n"
+           "AccurateRip=1\n"
+           "WriteLog=1\n"
+           "AccurateRipServer=http://www.accuraterip.com\n";
 }
 
 TEST_F(OptionsTest, NoFileGivesDefaultsAndSavingWritesEveryKeyInOrder)
@@ -94,6 +101,15 @@ TEST_F(OptionsTest, StoredValuesAreReadByTheProfileRules)
     WriteFile("options.ini", "[OggOptions]\nCompressPosition=250\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Options.OggOptions.CompressPosition, 100);
+
+    // The read offset: ten sectors (5880 samples) either way, kept at the edges, cut beyond.
+    for (const auto& [stored, read] : std::vector<std::pair<const char*, int>>{
+             {"5880", 5880}, {"5881", 5880}, {"-5880", -5880}, {"-5881", -5880}, {"667", 667}, {"-30", -30}}) {
+        WriteFile("options.ini", std::string("[SecureOptions]\nReadOffset=") + stored + "\nSecureMode=1\n");
+        LoadSaveOptions(true);
+        EXPECT_EQ(Options.SecureOptions.ReadOffset, read) << stored;
+        EXPECT_TRUE(Options.SecureOptions.SecureMode);
+    }
 }
 
 TEST_F(OptionsTest, SavingUpdatesInPlaceAndKeepsForeignLines)
