@@ -93,6 +93,21 @@ struct TAccurateRipVerdict {
     std::string Text() const;
 };
 
+// The database's answer for a disc: its pressings, or why there is none to judge by.
+struct TAccurateRipEntry {
+    bool Checked = false;      // the entry was fetched and parsed
+    std::string Reason;        // when not: "no connection to ...", "HTTP 404", "a malformed entry"
+    std::vector<TAccurateRipPressing> Pressings;
+};
+
+// GET <baseUrl>/accuraterip/<id.Path()> over HTTP (libcurl; 10 s to connect, 30 s in all, at
+// most 1 MiB). Never raises: a failure is an entry that was not checked.
+TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id);
+
+// Track number (from 1) of the disc judged against the entry (not checked when it was not).
+TAccurateRipVerdict JudgeTrack(const TAccurateRipEntry& entry, const TAccurateRipDiscId& id, int track, uint32_t v1,
+                               uint32_t v2);
+
 // Track number (from 1) of the disc judged against the entry's pressings.
 TAccurateRipVerdict JudgeTrack(const std::vector<TAccurateRipPressing>& pressings, const TAccurateRipDiscId& id,
                                int track, uint32_t v1, uint32_t v2);

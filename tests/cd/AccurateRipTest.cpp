@@ -1,5 +1,6 @@
 #include "AccurateRip.h"
 
+#include "TestHttpServer.h"
 #include "akrip32Drives.h"
 
 #include <gtest/gtest.h>
@@ -182,6 +183,45 @@ TEST(AccurateRipTest, EntriesAndVerdicts)
     EXPECT_FALSE(ParseAccurateRipEntry(entry.substr(0, 30)));                  // cut inside a head
     EXPECT_FALSE(ParseAccurateRipEntry(std::string(13, '\0')));                // no tracks
     EXPECT_EQ(ParseAccurateRipEntry(entry.substr(0, 13 + 18))->size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// The entry from a server on 127.0.0.1: two pressings, one matching; a one-sample change is not
+// accurate; a 404, a cut entry and no server are "not checked" with the reason.
+TEST(AccurateRipTest, TheDatabaseOverHttp)
+{
+    TAccurateRipDiscId id;
+    id.AudioTracks = 2;
+    id.Id1 = 0x00000672;
+    id.Id2 = 0x000015fa;
+    id.CddbId = 0x10000c03;
+    const std::vector<uint8_t> track = Noise(6000, 7);
+    const TTrackChecksums right = Sum(track, true, false, 2352);
+    std::vector<uint8_t> changed = track;
+    changed[4 * 4000] ^= 1;  // one sample
+    const TTrackChecksums wrong = Sum(changed, true, false, 2352);
+    const std::string entry = Pressing(id, {{4, right.V1()}, {1, 0x1}}) + Pressing(id, {{6, right.V2()}, {2, 0x2}});
+
+    std::string body = entry;
+    TTestHttpServer server([&](const std::string&) { return body; });
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    const TAccurateRipEntry fetched = FetchAccurateRip(base, id);
+    ASSERT_TRUE(fetched.Checked) << fetched.Reason;
+    EXPECT_EQ(server.Requests().at(0), "GET /accuraterip/2/7/6/dBAR-002-00000672-000015fa-10000c03.bin HTTP/1.1");
+    EXPECT_EQ(JudgeTrack(fetched, id, 1, right.V1(), right.V2()).Text(), "accurately ripped (confidence 10, v2)");
+    EXPECT_EQ(JudgeTrack(fetched, id, 1, wrong.V1(), wrong.V2()).Text(), "not accurate");
+
+    server.Status = 404;
+    EXPECT_EQ(JudgeTrack(FetchAccurateRip(base, id), id, 1, right.V1(), right.V2()).Text(), "not checked (HTTP 404)");
+    server.Status = 200;
+    body = entry.substr(0, entry.size() - 3);
+    EXPECT_EQ(JudgeTrack(FetchAccurateRip(base, id), id, 1, right.V1(), right.V2()).Text(), "not checked (a malformed entry)");
+    const TAccurateRipEntry none = FetchAccurateRip("http://127.0.0.1:1", id);
+    EXPECT_FALSE(none.Checked);
+    EXPECT_EQ(none.Reason.rfind("no connection to http://127.0.0.1:1", 0), 0u) << none.Reason;
 }
 
 }  // namespace

@@ -1,0 +1,87 @@
+#include "AccurateRip.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace {
+
+constexpr std::size_t MaxEntry = 1024 * 1024;  // an entry of 99 tracks and 900 pressings is under it
+
+struct Transfer {
+    std::string Body;
+    bool TooLong = false;
+};
+
+size_t OnData(char* data, size_t size, size_t count, void* user)
+{
+    auto* t = static_cast<Transfer*>(user);
+    const std::size_t n = size * count;
+    if (t->Body.size() + n > MaxEntry) {
+        t->TooLong = true;
+        return 0;
+    }
+    t->Body.append(data, n);
+    return n;
+}
+
+}  // namespace
+
+TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    TAccurateRipEntry entry;
+    std::string url = baseUrl;
+    while (!url.empty() && url.back() == '/')
+        url.pop_back();
+    url += "/accuraterip/" + id.Path();
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        entry.Reason = "the network library could not start";
+        return entry;
+    }
+    Transfer transfer;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, 10000L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 15L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Sonvale 2.1");
+    const CURLcode rc = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(curl);
+    if (rc != CURLE_OK) {
+        entry.Reason = transfer.TooLong ? "the entry is too long" : "no connection to " + baseUrl + " (" + curl_easy_strerror(rc) + ")";
+        return entry;
+    }
+    if (status != 200) {
+        entry.Reason = "HTTP " + std::to_string(status);
+        return entry;
+    }
+    auto pressings = ParseAccurateRipEntry(transfer.Body);
+    if (!pressings) {
+        entry.Reason = "a malformed entry";
+        return entry;
+    }
+    entry.Checked = true;
+    entry.Pressings = std::move(*pressings);
+    return entry;
+}
+
+TAccurateRipVerdict JudgeTrack(const TAccurateRipEntry& entry, const TAccurateRipDiscId& id, int track, uint32_t v1,
+                               uint32_t v2)
+{
+    if (!entry.Checked) {
+        TAccurateRipVerdict verdict;
+        verdict.Reason = entry.Reason;
+        return verdict;
+    }
+    return JudgeTrack(entry.Pressings, id, track, v1, v2);
+}
