@@ -1,5 +1,6 @@
 #include "ripthread.h"
 
+#include "AccurateRip.h"
 #include "DiscScan.h"
 
 #include "Global.h"
@@ -80,7 +81,85 @@ std::string WithExtension(const std::string& path, const std::string& ext)
     return path.substr(0, dot) + ext;
 }
 
+// a / b rounded down, for a that may be negative (a byte before the disc's start).
+int64_t FloorDiv(int64_t a, int64_t b)
+{
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
 }  // namespace
+
+TSecureReader::TSecureReader(HCDROM handle, int32_t discEnd, int budget)
+    : m_handle(handle)
+    , m_discEnd(discEnd)
+    , m_budget(std::max(budget, 2))
+{
+}
+
+bool TSecureReader::ReadOnce(int32_t lba, int32_t count, uint8_t* out)
+{
+    TTrackBufMemory buffer(0, static_cast<uint32_t>(count));
+    TTrackBuf* request = buffer.get();
+    request->StartFrame = static_cast<uint32_t>(lba);
+    request->NumFrames = static_cast<uint32_t>(count);
+    request->MaxLen = static_cast<uint32_t>(count) * CDSectorSize;
+    request->Len = 0;
+    request->StartOffset = 0;
+    if (ReadCDAudioLBA(m_handle, request) != 1 || request->Len != request->MaxLen)
+        return false;
+    std::memcpy(out, buffer.Delivered(), request->Len);
+    return true;
+}
+
+void TSecureReader::SettleSector(int32_t lba, std::vector<std::vector<uint8_t>> reads, uint8_t* out)
+{
+    // reads: the block's reads of the sector that came back (none, one, or two that differ).
+    std::vector<uint8_t> sector(CDSectorSize);
+    for (int n = 2; n < m_budget; ++n) {
+        ++Rereads;
+        if (!ReadOnce(lba, 1, sector.data()))
+            continue;
+        for (const auto& earlier : reads) {
+            if (std::memcmp(earlier.data(), sector.data(), CDSectorSize) == 0) {
+                std::memcpy(out, sector.data(), CDSectorSize);
+                return;
+            }
+        }
+        reads.push_back(sector);
+    }
+    // Never twice the same: the last read stands (silence when none came back), and the sector
+    // is listed.
+    if (reads.empty())
+        std::memset(out, 0, CDSectorSize);
+    else
+        std::memcpy(out, reads.back().data(), CDSectorSize);
+    Unreadable.push_back(lba);
+}
+
+void TSecureReader::Read(int32_t lba, int32_t count, uint8_t* out)
+{
+    std::memset(out, 0, static_cast<std::size_t>(count) * CDSectorSize);
+    const int32_t from = std::max(lba, 0), to = std::min(lba + count, m_discEnd);
+    if (from >= to)
+        return;  // wholly before the disc or after its audio: silence
+    const int32_t n = to - from;
+    uint8_t* const part = out + static_cast<std::size_t>(from - lba) * CDSectorSize;
+    std::vector<uint8_t> first(static_cast<std::size_t>(n) * CDSectorSize);
+    const bool firstOk = ReadOnce(from, n, first.data());
+    const bool secondOk = ReadOnce(from, n, part);
+    for (int32_t k = 0; k < n; ++k) {
+        uint8_t* sector = part + static_cast<std::size_t>(k) * CDSectorSize;
+        const uint8_t* earlier = first.data() + static_cast<std::size_t>(k) * CDSectorSize;
+        if (firstOk && secondOk && std::memcmp(sector, earlier, CDSectorSize) == 0)
+            continue;
+        std::vector<std::vector<uint8_t>> reads;
+        if (firstOk)
+            reads.emplace_back(earlier, earlier + CDSectorSize);
+        if (secondOk)
+            reads.emplace_back(sector, sector + CDSectorSize);
+        SettleSector(from + k, std::move(reads), sector);
+    }
+}
 
 std::string DataTrackMessage(int trackNumber)
 {
@@ -114,6 +193,9 @@ void TCDRipThread::Start()
     m_path = common.OutputFolder.empty() ? std::string() : IncludeBackslash(common.OutputFolder) + m_baseName + ".wav";
     m_normalize = common.IsNormalize;
     m_normalizePercent = common.NormalizePercent;
+    m_secure = Options.SecureOptions.SecureMode;
+    m_readOffset = Options.SecureOptions.ReadOffset;
+    m_refuseDamaged = Options.SecureOptions.RefuseDamaged;
     m_thread = std::thread([this] { Execute(); });
 }
 
@@ -150,15 +232,32 @@ void TCDRipThread::Execute()
         PostEnd(ReceivingWindow, esCannotCreate);
         return;
     }
-    const int32_t status = ReadTrack(track.Start, track.Length);
+    // The audio tracks' range: AccurateRip leaves out the first track's start and the last
+    // one's end; secure reads shifted by the offset find silence beyond the audio's end.
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
+    int lastAudio = 0;
+    for (int p = 1; p <= count; ++p)
+        if (!TrackSectors(toc, p).Data)
+            lastAudio = p;
+    const TTrackSectors lastTrack = TrackSectors(toc, lastAudio);
+    const int32_t status = ReadTrack(track.Start, track.Length, m_trackPosition == 1, m_trackPosition == lastAudio,
+                                     lastTrack.Start + lastTrack.Length);
     if (status < 0)
         return;  // cancelled
     PostEnd(ReceivingWindow, status);
 }
 
 // The read loop. The end status, or -1 when cancelled.
-int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
+int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd)
 {
+    m_result = TTrackResult{};
+    m_result.Secure = m_secure;
+    m_result.ReadOffset = m_secure ? m_readOffset : 0;
+    TTrackChecksums sums(int64_t{length} * 588, firstAudio, lastAudio);
+    TSecureReader secure(DriveHandle, discEnd);
+    // Secure mode reads the track's bytes shifted by the offset: from this byte of the disc.
+    const int64_t firstByte = int64_t{start} * CDSectorSize + int64_t{m_result.ReadOffset} * 4;
+    std::vector<uint8_t> span;
     {
         const TFd file(CreateLocked(m_path));
         if (file.get() < 0)
@@ -197,7 +296,20 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
             request->MaxLen = static_cast<uint32_t>(count) * CDSectorSize;
             request->Len = 0;
             request->StartOffset = 0;
-            if (ReadCDAudioLBA(DriveHandle, request) == 1) {
+            if (m_secure) {
+                // The sectors that hold this piece of the shifted track, read until sure.
+                const int64_t b0 = firstByte + int64_t{done} * CDSectorSize;
+                const int64_t s0 = FloorDiv(b0, CDSectorSize);
+                const auto sectors = static_cast<int32_t>(FloorDiv(b0 + int64_t{count} * CDSectorSize - 1, CDSectorSize) - s0 + 1);
+                span.resize(static_cast<std::size_t>(sectors) * CDSectorSize);
+                secure.Read(static_cast<int32_t>(s0), sectors, span.data());
+                const uint8_t* piece = span.data() + (b0 - s0 * CDSectorSize);
+                sums.Add(piece, static_cast<std::size_t>(count) * CDSectorSize);
+                pending.insert(pending.end(), piece, piece + static_cast<std::size_t>(count) * CDSectorSize);
+                if (pending.size() >= PendingBytes)
+                    flush();
+            } else if (ReadCDAudioLBA(DriveHandle, request) == 1) {
+                sums.Add(buffer.Delivered(), request->Len);
                 pending.insert(pending.end(), buffer.Delivered(), buffer.Delivered() + request->Len);
                 if (pending.size() >= PendingBytes)
                     flush();
@@ -211,7 +323,13 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length)
         }
         flush();
         static_cast<void>(ftruncate(file.get(), static_cast<off_t>(WavHeaderSize + written)));
-        if (readFailed)
+        m_result.Crc32 = sums.Crc32();
+        m_result.AccurateRipV1 = sums.V1();
+        m_result.AccurateRipV2 = sums.V2();
+        m_result.Peak = sums.Peak();
+        m_result.Rereads = secure.Rereads;
+        m_result.Unreadable = secure.Unreadable;
+        if (readFailed || (m_refuseDamaged && !secure.Unreadable.empty()))
             return esReadFailed;
         if (writeFailed || !WriteWavHeader(file.get(), CanonicalWavHeader(written)))
             return esCannotCreate;

@@ -18,8 +18,42 @@
 #include "akrip32.h"
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
+
+// What a finished extraction knows about the audio it wrote (before any normalising).
+struct TTrackResult {
+    uint32_t Crc32 = 0;            // of the audio data
+    uint32_t AccurateRipV1 = 0, AccurateRipV2 = 0;
+    int Peak = 0;                  // highest absolute sample, 0..32768
+    bool Secure = false;           // read in secure mode
+    int32_t ReadOffset = 0;        // samples, secure mode
+    int64_t Rereads = 0;           // secure mode: sector reads beyond the two every sector gets
+    std::vector<int32_t> Unreadable;  // secure mode: sectors never read the same way twice
+};
+
+// Secure reads: sectors [lba, lba + count) into out (count * 2352 bytes), each read until two
+// reads agree; a block is read twice, and each sector of it on which the two differ is read
+// alone until one read equals an earlier one, at most budget reads in all. A sector that never
+// agrees keeps its last read and is listed; sectors outside [0, discEnd) are silence.
+class TSecureReader {
+public:
+    TSecureReader(HCDROM handle, int32_t discEnd, int budget = 16);
+    void Read(int32_t lba, int32_t count, uint8_t* out);
+
+    int64_t Rereads = 0;
+    std::vector<int32_t> Unreadable;
+
+private:
+    bool ReadOnce(int32_t lba, int32_t count, uint8_t* out);
+    void SettleSector(int32_t lba, std::vector<std::vector<uint8_t>> reads, uint8_t* out);
+
+    HCDROM m_handle;
+    int32_t m_discEnd;
+    int m_budget;
+};
 
 class TCDRipThread {
 public:
@@ -43,10 +77,14 @@ public:
 
     // The file the thread writes: the output folder + "/" + base name + ".wav".
     const std::string& FileName() const { return m_path; }
+    // After the end report: the checksums and, in secure mode, what the reads met.
+    const TTrackResult& Result() const { return m_result; }
 
 private:
     void Execute();
-    int32_t ReadTrack(int32_t start, int32_t length);
+    // firstAudio, lastAudio: the track's place among the disc's audio tracks (for the
+    // checksums); discEnd: the sector where the disc's audio ends.
+    int32_t ReadTrack(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd);
     bool Cancelled() const { return m_cancel.load(std::memory_order_acquire); }
 
     const int m_trackPosition;
@@ -54,6 +92,10 @@ private:
     std::string m_path;
     bool m_normalize = false;
     int m_normalizePercent = 100;
+    bool m_secure = false;
+    int32_t m_readOffset = 0;
+    bool m_refuseDamaged = false;
+    TTrackResult m_result;
     std::atomic<bool> m_cancel{false};
     std::thread m_thread;
 };
