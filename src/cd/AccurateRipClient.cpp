@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -25,7 +27,71 @@ size_t OnData(char* data, size_t size, size_t count, void* user)
     return n;
 }
 
+// Threads of lookups whose rip ended first: joined when the program exits.
+class TRetired {
+public:
+    ~TRetired()
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& t : m_threads)
+            if (t.joinable())
+                t.join();
+    }
+    void Add(std::thread t)
+    {
+        std::lock_guard lock(m_mutex);
+        m_threads.push_back(std::move(t));
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::thread> m_threads;
+};
+
+TRetired& Retired()
+{
+    static TRetired retired;
+    return retired;
+}
+
 }  // namespace
+
+struct TAccurateRipLookup::State {
+    mutable std::mutex Mutex;
+    mutable std::condition_variable Done;
+    std::optional<TAccurateRipEntry> Entry;
+    std::thread Thread;
+};
+
+TAccurateRipLookup::TAccurateRipLookup(std::string baseUrl, TAccurateRipDiscId id)
+    : m_state(std::make_shared<State>())
+{
+    Retired();  // made before any lookup thread, so it outlives them all
+    m_state->Thread = std::thread([state = m_state, baseUrl = std::move(baseUrl), id] {
+        TAccurateRipEntry entry = FetchAccurateRip(baseUrl, id);
+        std::lock_guard lock(state->Mutex);
+        state->Entry = std::move(entry);
+        state->Done.notify_all();
+    });
+}
+
+TAccurateRipLookup::~TAccurateRipLookup()
+{
+    Retired().Add(std::move(m_state->Thread));
+}
+
+std::optional<TAccurateRipEntry> TAccurateRipLookup::TryGet() const
+{
+    std::lock_guard lock(m_state->Mutex);
+    return m_state->Entry;
+}
+
+TAccurateRipEntry TAccurateRipLookup::Wait() const
+{
+    std::unique_lock lock(m_state->Mutex);
+    m_state->Done.wait(lock, [this] { return m_state->Entry.has_value(); });
+    return *m_state->Entry;
+}
 
 TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id)
 {

@@ -1,12 +1,17 @@
 #include "rip.h"
 
+#include "DiscScan.h"
+#include "FileSystem.h"
 #include "Global.h"
 #include "OutputEvents.h"
 #include "id3.h"
 #include "ripthread.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QDateTime>
 
 #include <cmath>
 #include <cstdio>
@@ -125,6 +130,16 @@ TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder
 
     Timer1.setInterval(1000);
     QObject::connect(&Timer1, &QTimer::timeout, [this] { Timer1Timer(); });
+    m_answerPoll.setInterval(50);
+    QObject::connect(&m_answerPoll, &QTimer::timeout, [this] {
+        // The lookup gives up after 30 s on its own; this is a guard beyond that.
+        if (m_accurateRip && !m_accurateRip->TryGet() && Clock::now() - m_answerWaitStart < std::chrono::seconds(40))
+            return;
+        m_answerPoll.stop();
+        m_logPending = false;
+        WriteRipLog();
+        Close();
+    });
     m_wait.setSingleShot(true);
     m_wait.setInterval(300);
     QObject::connect(&m_wait, &QTimer::timeout, [this] {
@@ -137,6 +152,11 @@ TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder
 
 TRipJob::~TRipJob()
 {
+    m_answerPoll.stop();
+    if (m_logPending) {
+        m_logPending = false;
+        WriteRipLog();
+    }
     m_wait.stop();
     Timer1.stop();
     FinishJob();
@@ -211,6 +231,7 @@ void TRipJob::Start()
             return;
         }
         if (JobKind == jkRipTracks) {
+            StartSecureRecord();
             TrackIndex = 0;
             SetCaption(Extracting, 1, TitleOf(Item(0)));
             m_display.InitializingShown = true;
@@ -489,6 +510,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     default:
         break;
     }
+    RecordTrack(r->Status);
     // A track that could not be normalised is encoded as it was extracted.
     const bool extracted = r->Status == esDone || r->Status == esNormalizeFailed;
     TrackIndex += 1;
@@ -719,6 +741,12 @@ void TRipJob::FinishJob()
 {
     if (!Items)
         return;
+    // At the end of a whole rip the log may wait for the database (Close() waits); a job ended
+    // early writes it at once with what there is.
+    if (m_secure && !m_stopping && !m_closed && m_accurateRip && !m_accurateRip->TryGet() && TrackIndex == Count())
+        m_logPending = true;
+    else
+        WriteRipLog();
     if (RipThread) {
         RipThread->Cancel();
         RipThread.reset();  // waits for it
@@ -754,6 +782,17 @@ void TRipJob::Close()
 {
     if (m_closed)
         return;
+    if (m_logPending) {
+        if (!m_answerPoll.isActive()) {
+            m_answerWaitStart = Clock::now();
+            m_display.Stage = "Checking with AccurateRip";
+            m_display.InitializingShown = false;
+            m_display.PercentShown = false;
+            Show();
+            m_answerPoll.start();
+        }
+        return;
+    }
     m_closed = true;
     Timer1.stop();
     m_view.CloseJob();
@@ -761,6 +800,13 @@ void TRipJob::Close()
 
 void TRipJob::btStopClick()
 {
+    if (m_logPending) {  // the rip is over; Stop ends the wait for the database
+        m_answerPoll.stop();
+        m_logPending = false;
+        WriteRipLog();
+        Close();
+        return;
+    }
     if (!Items || m_stopping)
         return;
     const bool ogg = (JobKind == jkRipTracks && Options.CommonOptions.OutputFormat == ofOgg) || JobKind == jkWavToOgg;
@@ -781,8 +827,93 @@ void TRipJob::btStopClick()
 
 void TRipJob::FormClose()
 {
+    if (m_logPending) {
+        m_answerPoll.stop();
+        m_logPending = false;
+        WriteRipLog();
+    }
     m_wait.stop();
     m_afterWait = nullptr;
     FinishJob();
     m_closed = true;
+}
+
+// --- the secure rip's record -----------------------------------------------------------------
+
+void TRipJob::StartSecureRecord()
+{
+    const TSecureOptions& secure = Options.SecureOptions;
+    m_secure = secure.SecureMode && (secure.WriteLog || secure.AccurateRip);
+    if (!m_secure)
+        return;
+    m_log = TRipLog{};
+    m_log.Date = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+    const TCDList drives = DriveList();
+    const int position = Options.CDOptions.Index >= 0 && Options.CDOptions.Index < drives.Num ? Options.CDOptions.Index : 0;
+    if (drives.Num > 0)
+        m_log.Drive = DriveDisplayName(drives.Cd[position]);
+    m_log.Artist = Options.CDInfo.Artist;
+    m_log.Album = Options.CDInfo.Album;
+    m_log.Secure = secure;
+    m_log.Normalized = Options.CommonOptions.IsNormalize;
+    ModifyCDParms(CDHandle, CDP_MSF, 1);
+    if (ReadTOC(CDHandle, &m_log.Toc) == 1 && TocIsUsable(m_log.Toc)) {
+        m_log.DiscId = AccurateRipDiscId(m_log.Toc);
+        if (secure.AccurateRip)
+            m_accurateRip = std::make_unique<TAccurateRipLookup>(secure.AccurateRipServer, m_log.DiscId);
+    }
+}
+
+void TRipJob::RecordTrack(int32_t status)
+{
+    if (!m_secure || !RipThread)
+        return;
+    static const char* const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
+    const int format = Options.CommonOptions.OutputFormat;
+    TRipLogTrack track;
+    track.Number = TrackNumberOf(Item(TrackIndex));
+    track.File = TitleOf(Item(TrackIndex)) + extensions[format >= 0 && format <= 3 ? format : 1];
+    track.Status = status;
+    track.Result = RipThread->Result();
+    m_log.Tracks.push_back(std::move(track));
+}
+
+void TRipJob::WriteRipLog()
+{
+    if (!m_secure || m_log.Tracks.empty())
+        return;
+    m_secure = false;  // once
+    // The lookup had the whole rip to answer; a rip is not held up for it.
+    std::optional<TAccurateRipEntry> entry;
+    if (m_accurateRip)
+        entry = m_accurateRip->TryGet();
+    for (TRipLogTrack& track : m_log.Tracks) {
+        TAccurateRipVerdict verdict;
+        if (!Options.SecureOptions.AccurateRip)
+            verdict.Reason = "turned off";
+        else if (!m_accurateRip)
+            verdict.Reason = "the table of contents could not be read";
+        else if (!entry)
+            verdict.Reason = "the database did not answer before the rip ended";
+        if (entry && track.Status == esDone)
+            verdict = JudgeTrack(*entry, m_log.DiscId, track.Number, track.Result.AccurateRipV1, track.Result.AccurateRipV2);
+        else if (entry)
+            verdict.Reason = "the track was not copied";
+        track.AccurateRip = verdict.Text();
+    }
+    m_accurateRip.reset();
+    if (!Options.SecureOptions.WriteLog)
+        return;
+    const std::string path = Folder() + RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc));
+    const std::string text = RipLogText(m_log);
+    const std::string temp = path + ".part";
+    bool written = false;
+    {
+        const TFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+        written = fd.get() >= 0 && WriteFully(fd.get(), text.data(), text.size());
+    }
+    if (!written || rename(temp.c_str(), path.c_str()) != 0) {
+        unlink(temp.c_str());
+        Error("Cannot write the rip log " + path + ".");
+    }
 }

@@ -24,6 +24,7 @@
 #include "Messages.h"
 #include "Mp3EncodeThread.h"
 #include "WMAEncodeThread.h"
+#include "RipLog.h"
 #include "akrip32.h"
 
 #include <QTimer>
@@ -140,6 +141,11 @@ private:
     bool MayWrite(const std::string& input, const std::string& output, int32_t skipCode);
 
     void TagTrack(int index);
+    // Secure mode: the log's head and the AccurateRip lookup at the start; each extracted
+    // track's result; the log written when the job ends.
+    void StartSecureRecord();
+    void RecordTrack(int32_t status);
+    void WriteRipLog();
     void ApplyOggSettings();
     void FinishJob();
     // Ends a running audio output: its worker parked, its file closed as far as written.
@@ -165,6 +171,12 @@ private:
     TMp3EncodeProcess& m_mp3;
     TWMAEncodeProcess& m_wma;
     std::unique_ptr<TCDRipThread> RipThread;
+    bool m_secure = false;      // a secure rip: results kept for the log
+    TRipLog m_log;
+    std::unique_ptr<TAccurateRipLookup> m_accurateRip;
+    bool m_logPending = false;  // the job is over, the log waits for the database's answer
+    QTimer m_answerPoll;        // looks for that answer every 50 ms, without blocking
+    Clock::time_point m_answerWaitStart;
     std::atomic<int64_t> m_stageStart{0};  // Clock ticks; read by the outputs' workers
     Clock::time_point m_wmaStart;
     TRipDisplay m_display;

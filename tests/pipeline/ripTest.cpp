@@ -7,7 +7,9 @@
 #include "id3.h"
 #include "ripthread.h"
 
+#include "TestHttpServer.h"
 #include "TestSupport.h"
+#include "DiscScan.h"
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -604,6 +606,100 @@ TEST_F(RipJobTest, ATagThatCannotBeSaved)
     ASSERT_TRUE(WaitForClose());
     EXPECT_EQ(dialogs.Texts(), QStringList{"Error #512! Could not save Tag!"});
     EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::None);
+}
+
+}  // namespace
+
+namespace {
+
+// The scripted drive's bytes of sectors [lba, lba + count).
+std::string DriveBytes(int32_t lba, int32_t count)
+{
+    std::string bytes;
+    for (int32_t s = lba; s < lba + count; ++s)
+        for (int i = 0; i < CDSectorSize; ++i)
+            bytes += static_cast<char>(TScriptedDrive::SampleByte(s, i));
+    return bytes;
+}
+
+std::string Le32(uint32_t v)
+{
+    std::string out;
+    for (int k = 0; k < 4; ++k)
+        out += static_cast<char>((v >> (8 * k)) & 0xFF);
+    return out;
+}
+
+// A secure rip to WAV with the database on 127.0.0.1: track 1's checksum is in both pressings,
+// track 2's differs by one sample's worth, track 3 is not in the entry. The log beside the
+// tracks says so per track, its checksum verifies, and an edited copy does not.
+TEST_F(RipJobTest, SecureRipWritesAVerifiedLog)
+{
+    const std::vector<int32_t> lengths = {75, 60, 90};
+    const HCDROM h = Drive(lengths);
+    Options.CommonOptions.OutputFormat = 1;
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "A/B";
+    Options.SecureOptions.SecureMode = true;
+    TTOC toc{};
+    ModifyCDParms(h, CDP_MSF, 1);
+    ASSERT_EQ(ReadTOC(h, &toc), 1);
+    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
+    std::vector<uint32_t> v2;
+    int32_t start = 0;
+    for (std::size_t t = 0; t < lengths.size(); ++t) {
+        const std::string bytes = DriveBytes(start, lengths[t]);
+        TTrackChecksums sums(int64_t{lengths[t]} * 588, t == 0, t + 1 == lengths.size());
+        sums.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        v2.push_back(sums.V2());
+        start += lengths[t];
+    }
+    const auto pressing = [&](int confidence, uint32_t second, uint32_t third) {
+        std::string p = std::string(1, '\3') + Le32(id.Id1) + Le32(id.Id2) + Le32(id.CddbId);
+        for (const auto& [c, crc] : std::vector<std::pair<int, uint32_t>>{{confidence, v2[0]}, {confidence, second}, {0, third}})
+            p += std::string(1, static_cast<char>(c)) + Le32(crc) + Le32(0);
+        return p;
+    };
+    const std::string entry = pressing(5, v2[1] + 1, 0) + pressing(2, v2[1] - 1, 0);
+    TTestHttpServer server([&](const std::string&) { return entry; });
+    Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:" + std::to_string(server.Port());
+
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    const std::string log = ReadFile("Output/The Band - A_B.log");
+    for (const char* want : {"Read mode: secure", "Read offset: 0 samples", "Track 01\n  File: One.wav",
+                             "AccurateRip: accurately ripped (confidence 7, v2)", "Track 02\n  File: Two.wav",
+                             "AccurateRip: not accurate", "Track 03", "AccurateRip: not in database",
+                             "Unreadable sectors: none", "Summary: 3 tracks, 1 accurately ripped, 0 with unreadable sectors, 0 failed",
+                             "Drive: ScriptedDrive"})
+        EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log;
+    EXPECT_TRUE(RipLogIntact(log));
+    std::string edited = log;
+    edited.replace(edited.find("not accurate"), 12, "accurate    ");
+    EXPECT_FALSE(RipLogIntact(edited));
+    // The checksum is what sha256sum says of the lines above it.
+    const std::string sum = CommandOutput("head -n -1 '" + Path("Output/The Band - A_B.log") + "' | sha256sum");
+    EXPECT_NE(log.find("Log checksum: " + sum.substr(0, 64)), std::string::npos) << sum;
+    EXPECT_EQ(ReadFile("Output/One.wav").substr(44), DriveBytes(0, 75));
+}
+
+// No database (nothing listens): the rip succeeds and the log says "not checked" with the reason.
+TEST_F(RipJobTest, SecureRipWithoutTheDatabase)
+{
+    const HCDROM h = Drive({75});
+    Options.CommonOptions.OutputFormat = 1;
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:1";
+    Start(jkRipTracks, {"01One"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    TTOC toc{};
+    ModifyCDParms(h, CDP_MSF, 1);
+    ASSERT_EQ(ReadTOC(h, &toc), 1);
+    const std::string log = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
+    EXPECT_NE(log.find("AccurateRip: not checked (no connection to http://127.0.0.1:1"), std::string::npos) << log;
+    EXPECT_TRUE(RipLogIntact(log));
 }
 
 }  // namespace

@@ -1,0 +1,128 @@
+#include "RipLog.h"
+
+#include "DiscScan.h"
+#include "Global.h"
+
+#include <QCryptographicHash>
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char* ChecksumPrefix = "Log checksum: ";
+
+std::string Sha256(std::string_view text)
+{
+    return QCryptographicHash::hash(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+std::string Hex8(uint32_t v)
+{
+    char s[9];
+    std::snprintf(s, sizeof s, "%08X", v);
+    return s;
+}
+
+std::string Msf(int32_t sectors)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "%02d:%02d.%02d", sectors / 4500, sectors / 75 % 60, sectors % 75);
+    return s;
+}
+
+std::string Clean(std::string name)
+{
+    for (char& c : name)
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20)
+            c = '_';
+    return name;
+}
+
+}  // namespace
+
+std::string RipLogText(const TRipLog& log)
+{
+    std::string t;
+    const auto line = [&t](const std::string& s) { t += s + "\n"; };
+    line("Sonvale 2.1 rip log");
+    line("Date: " + log.Date);
+    line("Drive: " + log.Drive);
+    line("Disc: " + (log.Artist.empty() && log.Album.empty() ? std::string("(no names)") : log.Artist + " - " + log.Album));
+    line(std::string("Read mode: ") + (log.Secure.SecureMode ? "secure (every sector read until two reads agree)" : "plain (every sector read once)"));
+    line("Read offset: " + std::to_string(log.Secure.SecureMode ? log.Secure.ReadOffset : 0) + " samples");
+    line(std::string("Damaged tracks: ") + (log.Secure.RefuseDamaged ? "refused" : "kept"));
+    line(std::string("Normalized: ") + (log.Normalized ? "yes (the checksums are of the audio as read)" : "no"));
+    line("");
+    line("Table of contents");
+    line("  Track  Start     Length    Start sector  End sector");
+    const int count = TocIsUsable(log.Toc) ? log.Toc.LastTrack - log.Toc.FirstTrack + 1 : 0;
+    for (int p = 1; p <= count; ++p) {
+        const TTrackSectors s = TrackSectors(log.Toc, p);
+        char row[96];
+        std::snprintf(row, sizeof row, "  %5d  %s  %s  %12d  %10d%s", log.Toc.FirstTrack + p - 1, Msf(s.Start).c_str(),
+                      Msf(s.Length).c_str(), s.Start, s.Start + s.Length - 1, s.Data ? "  data" : "");
+        line(row);
+    }
+    char ids[96];
+    std::snprintf(ids, sizeof ids, "AccurateRip disc ID: %03d-%08x-%08x-%08x", log.DiscId.AudioTracks, log.DiscId.Id1,
+                  log.DiscId.Id2, log.DiscId.CddbId);
+    line(ids);
+    line("");
+    int accurate = 0, damaged = 0, failed = 0;
+    for (const TRipLogTrack& track : log.Tracks) {
+        const TTrackResult& r = track.Result;
+        line("Track " + TwoDigits(track.Number));
+        line("  File: " + track.File);
+        char peak[32];
+        std::snprintf(peak, sizeof peak, "%.1f %%", r.Peak * 100.0 / 32768.0);
+        line(std::string("  Peak level: ") + peak);
+        line("  CRC32: " + Hex8(r.Crc32));
+        line("  AccurateRip v1: " + Hex8(r.AccurateRipV1) + "  v2: " + Hex8(r.AccurateRipV2));
+        if (r.Secure) {
+            line("  Re-reads: " + std::to_string(r.Rereads));
+            std::string bad;
+            for (const int32_t s : r.Unreadable)
+                bad += (bad.empty() ? "" : ", ") + std::to_string(s) + " (" + Msf(s) + ")";
+            line("  Unreadable sectors: " + (bad.empty() ? std::string("none") : bad));
+        }
+        line("  AccurateRip: " + track.AccurateRip);
+        line(std::string("  Result: ") + (track.Status == 0 ? (r.Unreadable.empty() ? "copied" : "copied with damage") : "failed"));
+        accurate += track.AccurateRip.rfind("accurately ripped", 0) == 0;
+        damaged += !r.Unreadable.empty();
+        failed += track.Status != 0;
+        line("");
+    }
+    const int n = static_cast<int>(log.Tracks.size());
+    line("Summary: " + std::to_string(n) + " track" + (n == 1 ? "" : "s") + ", " + std::to_string(accurate) +
+         " accurately ripped, " + std::to_string(damaged) + " with unreadable sectors, " + std::to_string(failed) + " failed");
+    return t + ChecksumPrefix + Sha256(t) + "\n";
+}
+
+bool RipLogIntact(std::string_view text)
+{
+    if (text.empty() || text.back() != '\n')
+        return false;
+    const std::string_view body = text.substr(0, text.size() - 1);
+    const auto last = body.rfind('\n');
+    const std::size_t at = last == std::string_view::npos ? 0 : last + 1;
+    const std::string_view checksumLine = body.substr(at);
+    return checksumLine == std::string(ChecksumPrefix) + Sha256(text.substr(0, at));
+}
+
+std::string RipLogFileName(const std::string& artist, const std::string& album, const std::string& discKey)
+{
+    if (artist.empty() && album.empty())
+        return Clean(discKey.empty() ? std::string("rip") : discKey) + ".log";
+    std::string name = Clean(artist + " - " + album);
+    constexpr std::size_t MaxBytes = 250;  // with ".log" within a file name's 255 bytes
+    if (name.size() > MaxBytes) {
+        std::size_t cut = MaxBytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;  // not inside a UTF-8 character
+        name.resize(cut);
+    }
+    return name + ".log";
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The log of a secure rip, written beside the tracks: what was read, how, and how sure the
+// program is of it, ending in a checksum of the log itself.
+//
+// The last line is "Log checksum: " and the SHA-256 (hex) of every byte before that line. To
+// verify a log: `head -n -1 "Artist - Album.log" | sha256sum` prints the same digits. The
+// checksum tells a log edited by hand (or damaged) from the one Sonvale wrote; it is no
+// signature: whoever edits a log can compute it again.
+
+#include "AccurateRip.h"
+#include "GlobalOptions.h"
+#include "ripthread.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct TRipLogTrack {
+    int Number = 0;                // the track's number on the disc
+    std::string File;              // the file made from it
+    int32_t Status = 0;            // the extraction's end status
+    TTrackResult Result;
+    std::string AccurateRip;       // the verdict's text
+};
+
+struct TRipLog {
+    std::string Date;              // "2026-12-10 15:04:05"
+    std::string Drive;
+    std::string Artist, Album;
+    TSecureOptions Secure;
+    bool Normalized = false;
+    TTOC Toc{};                    // in MSF mode
+    TAccurateRipDiscId DiscId;
+    std::vector<TRipLogTrack> Tracks;
+};
+
+// The log's text, its checksum line last.
+std::string RipLogText(const TRipLog& log);
+// Whether the last line is the checksum of everything before it.
+bool RipLogIntact(std::string_view text);
+// "<artist> - <album>.log", or "<disc key>.log" without names; "/" and control characters
+// become "_".
+std::string RipLogFileName(const std::string& artist, const std::string& album, const std::string& discKey);
