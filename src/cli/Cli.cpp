@@ -76,11 +76,13 @@ const std::map<std::string, TCommandSpec>& Commands()
                     "found; --apply stores it in cdinfo.dat under the disc key.\n",
                     {"drive"}, {"apply"}}},
         {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
-                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--json]\n"
+                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
+                 "--secure reads every sector until two reads agree, applies the drive's read offset\n"
+                 "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log.\n"
                  "The options override options.ini for this run only. The tracks' files are written over.\n",
-                 {"drive", "tracks", "format", "output", "normalize"}, {"keep-wav", "lookup"}}},
+                 {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure"}}},
         {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma [--output DIR] [--overwrite|--no-overwrite]\n"
                      "                           [--json] FILE...\n"
                      "Converts WAV files to MP3, Ogg Vorbis or WMA, or MP3 files to WAV (--to wav), in the\n"
@@ -558,6 +560,17 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
             return UsageError("--tracks takes a list like 1,3-5", usage);
     }
     const TCommonOptions saved = Options.CommonOptions;
+    const TSecureOptions savedSecure = Options.SecureOptions;
+    if (args.Has("secure"))
+        Options.SecureOptions.SecureMode = true;
+    if (const auto it = args.Values.find("offset"); it != args.Values.end()) {
+        const bool negative = !it->second.empty() && it->second[0] == '-';
+        const auto samples = ParseNumber(std::string_view(it->second).substr(negative ? 1 : 0), 0, 5880);
+        if (!samples)
+            return UsageError("--offset takes a number of samples from -5880 to 5880", usage);
+        Options.SecureOptions.ReadOffset = negative ? -*samples : *samples;
+        Options.SecureOptions.SecureMode = true;  // the offset is applied by secure reads
+    }
     if (const auto it = args.Values.find("format"); it != args.Values.end()) {
         const int format = FormatNumber(it->second);
         if (format < 0)
@@ -620,6 +633,7 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
     // As at the window's close: the titles into cdinfo.dat, the settings (without this run's
     // overrides) into options.ini.
     Options.CommonOptions = saved;
+    Options.SecureOptions = savedSecure;
     try {
         if (disc.CDHandle != 0 && !disc.Rows.empty())
             disc.FormClose();

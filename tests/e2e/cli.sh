@@ -50,7 +50,7 @@ expect 0 drives
 grep -q "^1  Sonvale Image cli.cue *audio disc$" "$work/out" || { cat "$work/out"; fail "drives"; }
 
 # Usage errors: status 2 and the usage text.
-for args in "rip --format flac" "rip --tracks 3-1" "rip --tracks 9" "bogus" "tag show" "convert --to ogg" "rip --drive 0" \
+for args in "rip --offset 6x" "rip --offset 5881" "rip --format flac" "rip --tracks 3-1" "rip --tracks 9" "bogus" "tag show" "convert --to ogg" "rip --drive 0" \
             "tracks extra" "convert --to mp3 --overwrite --no-overwrite a.wav" "rip --overwrite"; do
   # shellcheck disable=SC2086
   expect 2 $args
@@ -66,6 +66,15 @@ for t in 0 2; do
     || fail "Track0$((t + 1)).wav differs from the image"
 done
 [ ! -e "$work/wav/Track02.wav" ] || fail "track 2 was ripped"
+# Secure mode with a read offset of 6 samples: the track shifted by 24 bytes, and a log.
+printf '[SecureOptions]\nAccurateRipServer=http://127.0.0.1:1\n' > "$work/options.ini"
+expect 0 rip --secure --offset 6 --format wav --tracks 2 --output "$work/secure"
+cmp <(tail -c +45 "$work/secure/Track02.wav") \
+    <(tail -c +$((225 * 2352 + 24 + 1)) "$work/disc/cli.bin" | head -c $((300 * 2352))) || fail "the secure rip is not shifted by 6 samples"
+log=$(ls "$work/secure"/*.log)
+grep -q "^Read offset: 6 samples$" "$log" && grep -q "AccurateRip: not checked (no connection" "$log" || { cat "$log"; fail "the log"; }
+[ "$(tail -n 1 "$log")" = "Log checksum: $(head -n -1 "$log" | sha256sum | cut -c1-64)" ] || fail "the log's checksum"
+grep -q "^ReadOffset=0$" "$work/options.ini" && grep -q "^SecureMode=0$" "$work/options.ini" || fail "--secure was kept in options.ini"
 grep -q "^OutputFolder=" "$work/options.ini" || fail "options.ini not written"
 ! grep -q "$work/wav" "$work/options.ini" || fail "--output was kept in options.ini"
 
