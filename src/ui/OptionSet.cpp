@@ -38,7 +38,7 @@ const QStringList OggBitRates = {QStringLiteral(" Default"),   QStringLiteral(" 
                                  QStringLiteral("144 kbit/s"), QStringLiteral("160 kbit/s"), QStringLiteral("192 kbit/s"),
                                  QStringLiteral("224 kbit/s"), QStringLiteral("256 kbit/s"), QStringLiteral("320 kbit/s")};
 
-enum Page { pgOutput, pgLame, pgOgg, pgWma, pgId3, pgCdRom };
+enum Page { pgOutput, pgLame, pgOgg, pgWma, pgId3, pgCdRom, pgSecure };
 
 QComboBox* List(QWidget* parent, const QStringList& items, const char* name, bool editable = false)
 {
@@ -82,13 +82,14 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, Dialogs& dialogs, TDiscScan& disc
     setModal(true);
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setUsesScrollButtons(false);  // all six tabs in view
+    PageControl1->setUsesScrollButtons(false);  // all seven tabs in view
     BuildOutputPage();
     BuildLamePage();
     BuildOggPage();
     BuildWmaPage();
     BuildId3Page();
     BuildCdRomPage();
+    BuildSecurePage();
 
     btOk = new QPushButton(QStringLiteral("OK"), this);
     btOk->setObjectName(QStringLiteral("btOk"));
@@ -311,6 +312,41 @@ void TOptionSetForm::BuildCdRomPage()
     PageControl1->addTab(page, QStringLiteral("CD-ROM"));
 }
 
+void TOptionSetForm::BuildSecurePage()
+{
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    const auto check = [page, v](const char* text, const char* name) {
+        auto* box = new QCheckBox(QString::fromUtf8(text), page);
+        box->setObjectName(QLatin1String(name));
+        v->addWidget(box);
+        return box;
+    };
+    ckSecureMode = check("Secure mode: read every sector until two reads agree", "ckSecureMode");
+    auto* row = new QHBoxLayout;
+    seReadOffset = new QSpinBox(page);
+    seReadOffset->setObjectName(QStringLiteral("seReadOffset"));
+    seReadOffset->setRange(-5880, 5880);
+    seReadOffset->setSuffix(QStringLiteral(" samples"));
+    row->addWidget(new QLabel(QStringLiteral("Drive read offset\uFF1A"), page));
+    row->addWidget(seReadOffset);
+    row->addStretch();
+    v->addLayout(row);
+    ckRefuseDamaged = check("Fail a track with a sector that cannot be read", "ckRefuseDamaged");
+    ckAccurateRip = check("Check the tracks with AccurateRip", "ckAccurateRip");
+    auto* server = new QHBoxLayout;
+    eAccurateRipServer = new QLineEdit(page);
+    eAccurateRipServer->setObjectName(QStringLiteral("eAccurateRipServer"));
+    server->addWidget(new QLabel(QStringLiteral("Database\uFF1A"), page));
+    server->addWidget(eAccurateRipServer, 1);
+    v->addLayout(server);
+    ckWriteLog = check("Write a log of the rip beside the tracks", "ckWriteLog");
+    v->addStretch();
+    for (QCheckBox* box : {ckSecureMode, ckAccurateRip})
+        connect(box, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
+    PageControl1->addTab(page, QStringLiteral("Secure"));
+}
+
 void TOptionSetForm::Fill()
 {
     const TOptionsSetting& o = Options;
@@ -348,6 +384,13 @@ void TOptionSetForm::Fill()
     m_shownDrive = std::max(o.CDOptions.Index, 0);
     m_shownCDDb = o.CDOptions.CDDb;
     ckbCDDb->setChecked(o.CDOptions.CDDb);
+
+    ckSecureMode->setChecked(o.SecureOptions.SecureMode);
+    seReadOffset->setValue(o.SecureOptions.ReadOffset);
+    ckRefuseDamaged->setChecked(o.SecureOptions.RefuseDamaged);
+    ckAccurateRip->setChecked(o.SecureOptions.AccurateRip);
+    eAccurateRipServer->setText(QString::fromStdString(o.SecureOptions.AccurateRipServer));
+    ckWriteLog->setChecked(o.SecureOptions.WriteLog);
     UpdateEnabling();
 }
 
@@ -360,6 +403,11 @@ void TOptionSetForm::UpdateEnabling()
     cbVBRQuality->setEnabled(vbr);
     eRipTime->setEnabled(cbRipTime->isChecked());
     ckbKeepWav->setEnabled(cbOutputFormat->currentIndex() != 1);  // not "WAV file(*.WAV)"
+    // The offset, the damage rule, the database and the log belong to secure reads.
+    const bool secure = ckSecureMode->isChecked();
+    for (QWidget* w : std::initializer_list<QWidget*>{seReadOffset, ckRefuseDamaged, ckAccurateRip, ckWriteLog})
+        w->setEnabled(secure);
+    eAccurateRipServer->setEnabled(secure && ckAccurateRip->isChecked());
 }
 
 void TOptionSetForm::FillDrives()
@@ -467,6 +515,14 @@ void TOptionSetForm::btOkClick()
     o.CDInfo.Comment = ID3comment->text().toStdString();
     o.CDOptions.Index = cbCDList->currentIndex();
     o.CDOptions.CDDb = ckbCDDb->isChecked();
+    o.SecureOptions.SecureMode = ckSecureMode->isChecked();
+    o.SecureOptions.ReadOffset = seReadOffset->value();
+    o.SecureOptions.RefuseDamaged = ckRefuseDamaged->isChecked();
+    o.SecureOptions.AccurateRip = ckAccurateRip->isChecked();
+    o.SecureOptions.AccurateRipServer = eAccurateRipServer->text().trimmed().isEmpty()
+                                            ? std::string(DefaultAccurateRipServer)
+                                            : eAccurateRipServer->text().trimmed().toStdString();
+    o.SecureOptions.WriteLog = ckWriteLog->isChecked();
 
     if (cbCDList->count() > 0 && (cbCDList->currentIndex() != m_shownDrive || ckbCDDb->isChecked() != m_shownCDDb))
         m_disc.ChangeDrive(cbCDList->currentIndex());

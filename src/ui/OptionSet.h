@@ -1,5 +1,5 @@
 #pragma once
-// The options dialog: the settings of Options in six pages, the current disc's artist, album,
+// The options dialog: the settings of Options in seven pages, the current disc's artist, album,
 // year, genre and comment, and the choice of drive. OK checks and stores (the file is written
 // when the program closes) and switches the drive when another was chosen; Cancel and the close
 // box store nothing. Modal; UI thread.
@@ -62,6 +62,13 @@ public:
     // CD-ROM
     QComboBox* cbCDList;
     QCheckBox* ckbCDDb;
+    // Secure
+    QCheckBox* ckSecureMode;
+    QSpinBox* seReadOffset;
+    QCheckBox* ckRefuseDamaged;
+    QCheckBox* ckAccurateRip;
+    QLineEdit* eAccurateRipServer;
+    QCheckBox* ckWriteLog;
 
     QPushButton* btOk;
     QPushButton* btCancel;
@@ -83,6 +90,7 @@ private:
     void BuildWmaPage();
     void BuildId3Page();
     void BuildCdRomPage();
+    void BuildSecurePage();
     void Fill();
     void UpdateEnabling();
     // An error box; the dialog stays open.

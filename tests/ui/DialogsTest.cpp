@@ -49,6 +49,8 @@ std::string Dump(const TOptionsSetting& o)
     s << i.Artist << '|' << i.Album << '|' << i.Year << '|' << i.Genre << '|' << i.Comment << '|' << i.TrackNumber;
     for (const auto& t : i.Tracks)
         s << '|' << t;
+    const auto& x = o.SecureOptions;
+    s << '|' << x.SecureMode << x.ReadOffset << '|' << x.RefuseDamaged << x.AccurateRip << x.WriteLog << x.AccurateRipServer;
     return s.str() + (o.UseID3 ? "|id3" : "|");
 }
 
@@ -85,7 +87,7 @@ TEST_F(DialogTest, OptionsUntouchedOrCancelledChangeNothing)
         QStringList pages;
         for (int i = 0; i < form.PageControl1->count(); ++i)
             pages << form.PageControl1->tabText(i);
-        EXPECT_EQ(pages, (QStringList{"Output", "LAME", "OGG", "WMA", "ID3 Tag", "CD-ROM"}));
+        EXPECT_EQ(pages, (QStringList{"Output", "LAME", "OGG", "WMA", "ID3 Tag", "CD-ROM", "Secure"}));
         form.btOk->click();
         EXPECT_EQ(form.result(), QDialog::Accepted);
     }
@@ -102,6 +104,8 @@ TEST_F(DialogTest, OptionsUntouchedOrCancelledChangeNothing)
         form.tbCompression->setValue(77);
         form.ID3artist->setText("Changed");
         form.ID3genre->setCurrentIndex(5);
+        form.ckSecureMode->setChecked(true);
+        form.seReadOffset->setValue(667);
         form.PageControl1->setCurrentIndex(5);
         if (closeBox)
             form.close();
@@ -109,6 +113,34 @@ TEST_F(DialogTest, OptionsUntouchedOrCancelledChangeNothing)
             form.btCancel->click();
         EXPECT_EQ(Dump(Options), Dump(before)) << closeBox;
     }
+}
+
+// The Secure page: filled from the settings; the offset, the damage rule, the database and the
+// log follow the mode; OK stores them, an empty database address being the default one.
+TEST_F(DialogTest, OptionsSecurePage)
+{
+    TDiscScan disc(dialogs);
+    Options.SecureOptions.ReadOffset = -30;
+    Options.SecureOptions.AccurateRipServer = "http://example.test";
+    TOptionSetForm form(nullptr, dialogs, disc);
+    EXPECT_FALSE(form.ckSecureMode->isChecked());
+    EXPECT_EQ(form.seReadOffset->value(), -30);
+    EXPECT_FALSE(form.seReadOffset->isEnabled());
+    EXPECT_FALSE(form.eAccurateRipServer->isEnabled());
+    form.ckSecureMode->setChecked(true);
+    EXPECT_TRUE(form.seReadOffset->isEnabled());
+    EXPECT_TRUE(form.eAccurateRipServer->isEnabled());
+    form.ckAccurateRip->setChecked(false);
+    EXPECT_FALSE(form.eAccurateRipServer->isEnabled());
+    form.ckAccurateRip->setChecked(true);
+    form.seReadOffset->setValue(-5881);  // held at the range's end
+    form.ckRefuseDamaged->setChecked(true);
+    form.eAccurateRipServer->setText("  ");
+    form.btOk->click();
+    EXPECT_TRUE(Options.SecureOptions.SecureMode);
+    EXPECT_EQ(Options.SecureOptions.ReadOffset, -5880);
+    EXPECT_TRUE(Options.SecureOptions.RefuseDamaged);
+    EXPECT_EQ(Options.SecureOptions.AccurateRipServer, DefaultAccurateRipServer);
 }
 
 // Filling and the enabling rules; a bit rate of 64 round trip; the Default buttons; the folder
