@@ -2,10 +2,13 @@
 // on a worker, every report posted to a window on the main thread that frees it.
 //
 //   extract_bench rip IMAGE.cue TRACK OUTPUT_FOLDER
+//   extract_bench rip-secure IMAGE.cue TRACK OUTPUT_FOLDER    (every sector read until two agree)
 //   extract_bench normalize FILE.wav PERCENT
+//   extract_bench checksums FILE.wav                         (CRC32 and AccurateRip of its data)
 //
 // Prints "seconds=S messages=N maxrss_kb=K" (K: the process's peak resident memory).
 
+#include "AccurateRip.h"
 #include "Global.h"
 #include "JobMessages.h"
 #include "akrip32Drives.h"
@@ -19,13 +22,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc < 4) {
+    if (argc < 3) {
         std::fprintf(stderr, "usage: extract_bench rip IMAGE.cue TRACK OUTPUT | normalize FILE.wav PERCENT\n");
         return 2;
     }
@@ -43,8 +48,15 @@ int main(int argc, char** argv)
             loop.quit();
     });
 
+    std::string data;
+    if (mode == "checksums") {  // the file read before the clock starts: only the sums are timed
+        std::ifstream in(argv[2], std::ios::binary);
+        data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     const auto start = std::chrono::steady_clock::now();
-    if (mode == "rip" && argc == 5) {
+    if ((mode == "rip" || mode == "rip-secure") && argc == 5) {
+        Options.SecureOptions.SecureMode = mode == "rip-secure";
+        Options.SecureOptions.AccurateRip = false;
         AkripUseDrives({OpenImageDrive(argv[2])});
         TGetCDHand request{};
         request.Size = 12;
@@ -60,7 +72,12 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "extraction failed (status %d)\n", status);
             return 1;
         }
-    } else if (mode == "normalize") {
+    } else if (mode == "checksums" && data.size() > 44) {
+        TTrackChecksums sums(static_cast<int64_t>((data.size() - 44) / 4), true, true);
+        for (std::size_t at = 44; at < data.size(); at += 23520)  // as the reads deliver them
+            sums.Add(reinterpret_cast<const uint8_t*>(data.data()) + at, std::min<std::size_t>(23520, data.size() - at));
+        std::fprintf(stderr, "crc32=%08x v2=%08x\n", sums.Crc32(), sums.V2());
+    } else if (mode == "normalize" && argc >= 4) {
         bool ok = false;
         std::thread worker([&] {
             ok = NormalizeFile(argv[2], std::atoi(argv[3]), window.Handle());

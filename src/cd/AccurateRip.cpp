@@ -3,29 +3,17 @@
 #include "DiscScan.h"
 #include "akrip32CddbParse.h"
 
-#include <array>
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 constexpr int64_t SamplesPerSector = 588;
 constexpr int64_t SkippedSamples = 5 * SamplesPerSector;  // 2940
-
-const std::array<uint32_t, 256>& CrcTable()
-{
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    return table;
-}
 
 uint32_t Le32(const unsigned char* p)
 {
@@ -37,9 +25,14 @@ uint32_t Le32(const unsigned char* p)
 
 uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size)
 {
-    const auto& table = CrcTable();
-    for (std::size_t i = 0; i < size; ++i)
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    // zlib keeps the register inverted between calls; ours is the raw register (initial
+    // 0xFFFFFFFF, inverted at the end), so invert around it.
+    while (size > 0) {
+        const auto piece = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+        crc = ~static_cast<uint32_t>(crc32(~crc & 0xFFFFFFFFu, data, piece));
+        data += piece;
+        size -= piece;
+    }
     return crc;
 }
 
@@ -59,11 +52,9 @@ void TTrackChecksums::AddSample(uint32_t sample)
         m_v2lo += static_cast<uint32_t>(product);
         m_v2hi += static_cast<uint32_t>(product >> 32);
     }
-    for (const int16_t half : {static_cast<int16_t>(sample & 0xFFFF), static_cast<int16_t>(sample >> 16)}) {
-        const int level = std::abs(static_cast<int>(half));
-        if (level > m_peak)
-            m_peak = level;
-    }
+    const int left = std::abs(static_cast<int>(static_cast<int16_t>(sample & 0xFFFF)));
+    const int right = std::abs(static_cast<int>(static_cast<int16_t>(sample >> 16)));
+    m_peak = std::max({m_peak, left, right});
 }
 
 void TTrackChecksums::Add(const uint8_t* data, std::size_t size)

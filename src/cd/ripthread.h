@@ -23,7 +23,8 @@
 #include <thread>
 #include <vector>
 
-// What a finished extraction knows about the audio it wrote (before any normalising).
+// What a finished extraction in secure mode knows about the audio it wrote (before any
+// normalising); a plain extraction leaves it empty.
 struct TTrackResult {
     uint32_t Crc32 = 0;            // of the audio data
     uint32_t AccurateRipV1 = 0, AccurateRipV2 = 0;

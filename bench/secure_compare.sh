@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Secure reads against the plain ones: a 10-minute track of a disc image extracted by the
+# extraction thread in each mode (best of three); secure mode includes the CRC32 and AccurateRip
+# checksums, which plain mode does not compute. The checksums' own cost is timed alone as well,
+# against the plain extraction. Targets: secure at most 1.3 x plain; the checksums at most 5 % of
+# plain. (An image in the page cache reads at memory speed, about 100 times a drive's 8 MB/s, so
+# the checksums' share here is far above what it is on a drive.)
+#
+#   bench/secure_compare.sh        (BENCH_MINUTES=N for another length)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSONVALE_TESTS=OFF -DSONVALE_BENCH=ON >/dev/null
+cmake --build build/bench --target extract_bench mkdisc >/dev/null
+work=$(mktemp -d "${TMPDIR:-/tmp}/sonvale-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+minutes=${BENCH_MINUTES:-10}
+build/bench/mkdisc "$work/disc.cue" $((minutes * 60)) >/dev/null
+mkdir "$work/out"
+seconds() { sed -E 's/^seconds=([0-9.]+) .*/\1/' <<<"$1"; }
+least() { awk -v a="$1" -v b="${2:-$1}" 'BEGIN { print (a < b) ? a : b }'; }
+plain="" secure="" sums=""
+for _ in 1 2 3; do
+  plain=$(least "$(seconds "$(build/bench/extract_bench rip "$work/disc.cue" 1 "$work/out")")" "$plain")
+  secure=$(least "$(seconds "$(build/bench/extract_bench rip-secure "$work/disc.cue" 1 "$work/out")")" "$secure")
+  sums=$(least "$(seconds "$(build/bench/extract_bench checksums "$work/out/bench.wav" 2>/dev/null)")" "$sums")
+done
+echo "extract ${minutes} min: plain ${plain}s, secure ${secure}s, ratio" \
+     "$(awk -v a="$secure" -v b="$plain" 'BEGIN { printf "%.3f", a / b }') (target <= 1.3);" \
+     "checksums ${sums}s, $(awk -v a="$sums" -v b="$plain" 'BEGIN { printf "%.1f", 100 * a / b }') % of plain (target <= 5)"
