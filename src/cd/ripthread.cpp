@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -133,7 +134,9 @@ void TSecureReader::SettleSector(int32_t lba, std::vector<std::vector<uint8_t>> 
         std::memset(out, 0, CDSectorSize);
     else
         std::memcpy(out, reads.back().data(), CDSectorSize);
-    Unreadable.push_back(lba);
+    // A sector at the seam of two pieces of a shifted track is met twice: listed once.
+    if (std::find(Unreadable.begin(), Unreadable.end(), lba) == Unreadable.end())
+        Unreadable.push_back(lba);
 }
 
 void TSecureReader::Read(int32_t lba, int32_t count, uint8_t* out)

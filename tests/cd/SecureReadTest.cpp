@@ -168,6 +168,11 @@ TEST_F(SecureReadTest, AnUnreadableSectorIsListed)
     EXPECT_EQ(audio.substr(0, 50 * CDSectorSize), want.substr(0, 50 * CDSectorSize));
     EXPECT_EQ(audio.substr(51 * CDSectorSize), want.substr(51 * CDSectorSize));
 
+    // With an offset the sector lies at the seam of two pieces of the track: still listed once.
+    Options.SecureOptions.ReadOffset = 6;
+    EXPECT_EQ(Rip(2, "seam"), esDone);
+    EXPECT_EQ(thread->Result().Unreadable, std::vector<int32_t>{200});
+
     Options.SecureOptions.RefuseDamaged = true;
     EXPECT_EQ(Rip(2, "refused"), esReadFailed);
 }
