@@ -22,6 +22,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -130,8 +131,10 @@ int g_signalPipe[2] = {-1, -1};
 
 extern "C" void OnSignal(int)
 {
+    const int saved = errno;  // the interrupted code may be about to read it
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+    errno = saved;
 }
 
 class TSignalWatch {
