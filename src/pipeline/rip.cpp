@@ -743,7 +743,7 @@ void TRipJob::FinishJob()
         return;
     // At the end of a whole rip the log may wait for the database (Close() waits); a job ended
     // early writes it at once with what there is.
-    if (m_secure && !m_stopping && !m_closed && m_accurateRip && !m_accurateRip->TryGet() && TrackIndex == Count())
+    if (m_secure && !m_stopPressed && !m_closed && m_accurateRip && !m_accurateRip->TryGet() && TrackIndex == Count())
         m_logPending = true;
     else
         WriteRipLog();
@@ -809,6 +809,7 @@ void TRipJob::btStopClick()
     }
     if (!Items || m_stopping)
         return;
+    m_stopPressed = true;  // the log is written at once, not after the database's answer
     const bool ogg = (JobKind == jkRipTracks && Options.CommonOptions.OutputFormat == ofOgg) || JobKind == jkWavToOgg;
     if (ogg) {
         // The Ogg file is finished as far as it was written; then a moment for it to settle.

@@ -174,6 +174,7 @@ private:
     bool m_secure = false;      // a secure rip: results kept for the log
     TRipLog m_log;
     std::unique_ptr<TAccurateRipLookup> m_accurateRip;
+    bool m_stopPressed = false;
     bool m_logPending = false;  // the job is over, the log waits for the database's answer
     QTimer m_answerPoll;        // looks for that answer every 50 ms, without blocking
     Clock::time_point m_answerWaitStart;

@@ -703,3 +703,29 @@ TEST_F(RipJobTest, SecureRipWithoutTheDatabase)
 }
 
 }  // namespace
+
+namespace {
+
+// A database that never answers: the job waits at its end without blocking, showing so; Stop
+// ends the wait and the log says why there is no verdict.
+TEST_F(RipJobTest, SecureRipWaitsForTheDatabaseUntilStop)
+{
+    const HCDROM h = Drive({75});
+    Options.CommonOptions.OutputFormat = 1;
+    Options.SecureOptions.SecureMode = true;
+    TTestHttpServer server([](const std::string&) { return std::string(); });
+    server.Mode = TTestHttpServer::Behaviour::NeverAnswer;
+    Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:" + std::to_string(server.Port());
+    Start(jkRipTracks, {"01One"}, h);
+    ASSERT_TRUE(WaitUntil([this] { return !view.shown.empty() && view.shown.back().Stage == "Checking with AccurateRip"; }));
+    EXPECT_FALSE(view.closed);
+    job->btStopClick();
+    EXPECT_TRUE(view.closed);
+    TTOC toc{};
+    ModifyCDParms(h, CDP_MSF, 1);
+    ASSERT_EQ(ReadTOC(h, &toc), 1);
+    const std::string log = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
+    EXPECT_NE(log.find("AccurateRip: not checked (the database did not answer before the rip ended)"), std::string::npos) << log;
+}
+
+}  // namespace
