@@ -5,6 +5,7 @@
 #include "Global.h"
 #include "GlobalTables.h"
 #include "QueryCddb.h"
+#include "RipLog.h"
 #include "akrip32CddbParse.h"
 #include "akrip32Drives.h"
 #include "id3.h"
@@ -26,6 +27,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 
@@ -550,6 +552,30 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TC
     return dialogs.Failures == 0 && started ? cliOk : cliFailed;
 }
 
+// After a secure rip: each track's AccurateRip verdict and the summary from the log it wrote,
+// on standard error with the progress (standard output may be a JSON document).
+void SayVerdicts(const TDiscScan& disc)
+{
+    TTOC toc{};
+    ModifyCDParms(disc.CDHandle, CDP_MSF, 1);
+    if (ReadTOC(disc.CDHandle, &toc) != 1 || !TocIsUsable(toc))
+        return;
+    const std::string path = IncludeBackslash(Options.CommonOptions.OutputFolder) +
+                             RipLogFileName(Options.CDInfo.Artist, Options.CDInfo.Album, DiscKeyOfToc(toc));
+    std::ifstream log(path);
+    if (!log)
+        return;
+    std::string line, track;
+    while (std::getline(log, line)) {
+        if (line.rfind("Track ", 0) == 0)
+            track = line;
+        else if (line.rfind("  AccurateRip: ", 0) == 0)
+            std::fprintf(stderr, "%s: %s\n", track.c_str(), line.c_str() + 15);
+        else if (line.rfind("Summary: ", 0) == 0)
+            std::fprintf(stderr, "%s\nLog: %s\n", line.c_str(), path.c_str());
+    }
+}
+
 int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
 {
     const char* usage = Commands().at("rip").Usage;
@@ -631,6 +657,8 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
             status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"));
             if (status == cliOk && lookupFailed)
                 status = cliFailed;
+            if (Options.SecureOptions.SecureMode && Options.SecureOptions.WriteLog)
+                SayVerdicts(disc);
         }
     }
     // As at the window's close: the titles into cdinfo.dat, the settings (without this run's

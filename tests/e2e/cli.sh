@@ -73,6 +73,7 @@ cmp <(tail -c +45 "$work/secure/Track02.wav") \
     <(tail -c +$((225 * 2352 + 24 + 1)) "$work/disc/cli.bin" | head -c $((300 * 2352))) || fail "the secure rip is not shifted by 6 samples"
 log=$(ls "$work/secure"/*.log)
 grep -q "^Read offset: 6 samples$" "$log" && grep -q "AccurateRip: not checked (no connection" "$log" || { cat "$log"; fail "the log"; }
+grep -q "^Track 02: not checked (no connection" "$work/err" && grep -q "^Log: $log$" "$work/err" || { cat "$work/err"; fail "no verdicts said"; }
 [ "$(tail -n 1 "$log")" = "Log checksum: $(head -n -1 "$log" | sha256sum | cut -c1-64)" ] || fail "the log's checksum"
 grep -q "^ReadOffset=0$" "$work/options.ini" && grep -q "^SecureMode=0$" "$work/options.ini" || fail "--secure was kept in options.ini"
 grep -q "^OutputFolder=" "$work/options.ini" || fail "options.ini not written"
