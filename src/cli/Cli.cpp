@@ -514,7 +514,9 @@ bool PrepareOutputFolder(const TCliArgs& args)
 }
 
 // Runs a job to its end in the event loop; SIGINT and SIGTERM stop it as the Stop button does.
-int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TCliDialogs& dialogs, bool json)
+// secureRecord: after the job, what a secure rip recorded (its log), for the JSON document.
+int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TCliDialogs& dialogs, bool json,
+                const std::function<QJsonObject()>& secureRecord = {})
 {
     QEventLoop loop;
     TCliProgress progress([&loop] { loop.quit(); });
@@ -535,6 +537,7 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TC
         loop.exec();
     job.FormClose();
     dialogs.Progress = nullptr;
+    const QJsonObject secure = secureRecord ? secureRecord() : QJsonObject();
     if (json) {
         QJsonArray list, messages;
         for (const std::string& item : itemsCopy)
@@ -545,6 +548,7 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TC
                    {"output_folder", Q(Options.CommonOptions.OutputFolder)},
                    {"messages", messages},
                    {"interrupted", interrupts.Interrupted},
+                   {"secure", secure.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(secure)},
                    {"ok", dialogs.Failures == 0 && !interrupts.Interrupted && started}});
     }
     if (interrupts.Interrupted)
@@ -553,27 +557,34 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TC
 }
 
 // After a secure rip: each track's AccurateRip verdict and the summary from the log it wrote,
-// on standard error with the progress (standard output may be a JSON document).
-void SayVerdicts(const TDiscScan& disc)
+// said on standard error with the progress, and given for the JSON document.
+QJsonObject SayVerdicts(HCDROM handle)
 {
     TTOC toc{};
-    ModifyCDParms(disc.CDHandle, CDP_MSF, 1);
-    if (ReadTOC(disc.CDHandle, &toc) != 1 || !TocIsUsable(toc))
-        return;
+    ModifyCDParms(handle, CDP_MSF, 1);
+    if (ReadTOC(handle, &toc) != 1 || !TocIsUsable(toc))
+        return {};
     const std::string path = IncludeBackslash(Options.CommonOptions.OutputFolder) +
                              RipLogFileName(Options.CDInfo.Artist, Options.CDInfo.Album, DiscKeyOfToc(toc));
     std::ifstream log(path);
     if (!log)
-        return;
+        return {};
+    QJsonArray verdicts;
+    QString summary;
     std::string line, track;
     while (std::getline(log, line)) {
-        if (line.rfind("Track ", 0) == 0)
+        if (line.rfind("Track ", 0) == 0) {
             track = line;
-        else if (line.rfind("  AccurateRip: ", 0) == 0)
+        } else if (line.rfind("  AccurateRip: ", 0) == 0) {
             std::fprintf(stderr, "%s: %s\n", track.c_str(), line.c_str() + 15);
-        else if (line.rfind("Summary: ", 0) == 0)
+            verdicts.append(QJsonObject{{"track", QString::fromStdString(track.substr(6)).toInt()},
+                                        {"accuraterip", QString::fromStdString(line.substr(15))}});
+        } else if (line.rfind("Summary: ", 0) == 0) {
             std::fprintf(stderr, "%s\nLog: %s\n", line.c_str(), path.c_str());
+            summary = QString::fromStdString(line.substr(9));
+        }
     }
+    return {{"log", Q(path)}, {"tracks", verdicts}, {"summary", summary}};
 }
 
 int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
@@ -654,11 +665,11 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
             PrintError("Please select a track at least!");
             status = cliFailed;
         } else {
-            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"));
+            const bool logged = Options.SecureOptions.SecureMode && Options.SecureOptions.WriteLog;
+            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"),
+                                 [&] { return logged ? SayVerdicts(disc.CDHandle) : QJsonObject(); });
             if (status == cliOk && lookupFailed)
                 status = cliFailed;
-            if (Options.SecureOptions.SecureMode && Options.SecureOptions.WriteLog)
-                SayVerdicts(disc);
         }
     }
     // As at the window's close: the titles into cdinfo.dat, the settings (without this run's

@@ -74,6 +74,14 @@ cmp <(tail -c +45 "$work/secure/Track02.wav") \
 log=$(ls "$work/secure"/*.log)
 grep -q "^Read offset: 6 samples$" "$log" && grep -q "AccurateRip: not checked (no connection" "$log" || { cat "$log"; fail "the log"; }
 grep -q "^Track 02: not checked (no connection" "$work/err" && grep -q "^Log: $log$" "$work/err" || { cat "$work/err"; fail "no verdicts said"; }
+expect 0 rip --secure --format wav --tracks 1 --output "$work/secure" --json
+python3 - "$work/out" <<'EOF2'
+import json, sys
+d = json.load(open(sys.argv[1]))
+t = d["secure"]["tracks"]
+assert d["ok"] and len(t) == 1 and t[0]["track"] == 1 and t[0]["accuraterip"].startswith("not checked"), d
+assert d["secure"]["summary"].startswith("1 track, 0 accurately ripped"), d
+EOF2
 [ "$(tail -n 1 "$log")" = "Log checksum: $(head -n -1 "$log" | sha256sum | cut -c1-64)" ] || fail "the log's checksum"
 grep -q "^ReadOffset=0$" "$work/options.ini" && grep -q "^SecureMode=0$" "$work/options.ini" || fail "--secure was kept in options.ini"
 grep -q "^OutputFolder=" "$work/options.ini" || fail "options.ini not written"
