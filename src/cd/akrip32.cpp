@@ -353,6 +353,17 @@ int32_t CDDBGetDiskInfo(const TCDDBQueryItem* item, char* buffer, int32_t length
     return result;
 }
 
+std::string AkripDriveName(HCDROM handle)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    const OpenHandle* open = lib.Find(handle);
+    if (!open || !lib.Drives || open->Drive >= lib.Drives->size())
+        return {};
+    const TDriveBackend& drive = *(*lib.Drives)[open->Drive];
+    return drive.Vendor().substr(0, 8) + drive.Product().substr(0, 16);  // as the drive list shows them
+}
+
 int32_t AkripEject(HCDROM handle)
 {
     return OnHandle(handle, [](Library&, OpenHandle&, TDriveBackend& drive) { return drive.Eject() ? 1 : 0; });

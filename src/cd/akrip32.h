@@ -10,6 +10,7 @@
 // Every operation may be called from any thread; the library serialises them.
 
 #include <atomic>
+#include <string>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -145,6 +146,9 @@ int32_t ReadTOC(HCDROM handle, TTOC* toc);
 int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf* buffer);
 // Not in the contract above: opens or closes the tray of the handle's drive (nothing for a disc
 // image). 1 when done.
+// The vendor and product of the drive a handle is open on, as the drive list names it ("" for
+// no such handle).
+std::string AkripDriveName(HCDROM handle);
 int32_t AkripEject(HCDROM handle);
 int32_t AkripCloseTray(HCDROM handle);
 // The last error of the library on the calling thread.

@@ -849,10 +849,7 @@ void TRipJob::StartSecureRecord()
         return;
     m_log = TRipLog{};
     m_log.Date = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
-    const TCDList drives = DriveList();
-    const int position = Options.CDOptions.Index >= 0 && Options.CDOptions.Index < drives.Num ? Options.CDOptions.Index : 0;
-    if (drives.Num > 0)
-        m_log.Drive = DriveDisplayName(drives.Cd[position]);
+    m_log.Drive = AkripDriveName(CDHandle);
     m_log.Artist = Options.CDInfo.Artist;
     m_log.Album = Options.CDInfo.Album;
     m_log.Secure = secure;
