@@ -57,15 +57,15 @@ const char* const ProgramUsage =
     "convert takes --overwrite or --no-overwrite (the default) for files that exist.\n"
     "Exit status: 0 done, 1 an item failed or was skipped, 2 usage error, 130 interrupted.\n";
 
-struct TCommandSpec {
+struct TCommandSyntax {
     const char* Usage;
     std::set<std::string> ValueOptions;
     std::set<std::string> Flags;
 };
 
-const std::map<std::string, TCommandSpec>& Commands()
+const std::map<std::string, TCommandSyntax>& Commands()
 {
-    static const std::map<std::string, TCommandSpec> commands = {
+    static const std::map<std::string, TCommandSyntax> commands = {
         {"drives", {"Usage: sonvale-cli drives [--json]\n"
                     "Lists the drives in Sonvale's order (drives, then the disc images of SONVALE_DISC_IMAGES),\n"
                     "numbered from 1, each with its name and whether it holds an audio disc.\n",
@@ -825,24 +825,24 @@ int RunCli(QCoreApplication&, const std::vector<std::string>& argv)
     const auto command = Commands().find(argv[0]);
     if (command == Commands().end())
         return UsageError("unknown command \"" + argv[0] + "\"", ProgramUsage);
-    const TCommandSpec& spec = command->second;
+    const TCommandSyntax& syntax = command->second;
     std::vector<std::string> rest(argv.begin() + 1, argv.end());
     rest.insert(rest.begin(), argv[0]);
-    const TCliArgs args = ParseCliArgs(rest, spec.ValueOptions);
+    const TCliArgs args = ParseCliArgs(rest, syntax.ValueOptions);
     if (!args.Error.empty())
-        return UsageError(args.Error, spec.Usage);
+        return UsageError(args.Error, syntax.Usage);
     if (args.Has("help")) {
-        std::fputs(spec.Usage, stdout);
+        std::fputs(syntax.Usage, stdout);
         return cliOk;
     }
     for (const std::string& flag : args.Flags)
-        if (flag != "json" && !spec.Flags.count(flag))
-            return UsageError("unknown option --" + flag, spec.Usage);
+        if (flag != "json" && !syntax.Flags.count(flag))
+            return UsageError("unknown option --" + flag, syntax.Usage);
     if (args.Has("overwrite") && args.Has("no-overwrite"))
-        return UsageError("--overwrite and --no-overwrite together", spec.Usage);
+        return UsageError("--overwrite and --no-overwrite together", syntax.Usage);
     const std::string& name = command->first;
     if (!args.Plain.empty() && name != "convert" && name != "tag")
-        return UsageError("unexpected argument \"" + args.Plain[0] + "\"", spec.Usage);
+        return UsageError("unexpected argument \"" + args.Plain[0] + "\"", syntax.Usage);
 
     try {
         LoadSaveOptions(true);
