@@ -557,15 +557,23 @@ void TRipJob::Mp3Ended(const TProcessInfo& r)
         TagTrack(TrackIndex - 1);
     StageReported = false;
     EncodeIndex += 1;
-    if (EncodeIndex == Count()) {
+    NextItem(EncodeIndex, false);
+}
+
+void TRipJob::NextItem(int finished, bool postClose)
+{
+    if (finished == Count()) {
         FinishJob();
-        Close();
+        if (postClose)
+            PostMessage(Handle(), WM_JOBCLOSE, 0, 0);
+        else
+            Close();
         return;
     }
     if (JobKind == jkRipTracks)
         StartNextExtraction(true);
     else
-        StartFileItem(EncodeIndex, false);
+        StartFileItem(finished, false);
 }
 
 void TRipJob::OggEnded()
@@ -574,15 +582,7 @@ void TRipJob::OggEnded()
     // nothing to wait for (300 ms a track would add 3 s to a ten-track disc).
     StageReported = false;
     OggIndex += 1;
-    if (OggIndex == Count()) {
-        FinishJob();
-        Close();
-        return;
-    }
-    if (JobKind == jkRipTracks)
-        StartNextExtraction(true);
-    else
-        StartFileItem(OggIndex, false);
+    NextItem(OggIndex, false);
 }
 
 void TRipJob::Resampled()
@@ -614,15 +614,7 @@ void TRipJob::WmaEnded(const TProcessInfo& r)
     }
     StageReported = false;
     EncodeIndex += 1;
-    if (EncodeIndex == Count()) {
-        FinishJob();
-        PostMessage(Handle(), WM_JOBCLOSE, 0, 0);
-        return;
-    }
-    if (JobKind == jkRipTracks)
-        StartNextExtraction(true);
-    else
-        StartFileItem(EncodeIndex, false);
+    NextItem(EncodeIndex, true);
 }
 
 void TRipJob::Progress(const TProcessInfo& r)

@@ -127,6 +127,9 @@ private:
     // The stages.
     void StartExtraction(int number, const std::string& title);
     void StartNextExtraction(bool setStage);
+    // After an item's last stage (finished items so far): the next item, or the job's end,
+    // the window closed at once or, with postClose, by a posted WM_JOBCLOSE.
+    void NextItem(int finished, bool postClose);
     void StartFileItem(int index, bool first);
     void StartMp3Run(const std::string& input, const std::string& output, bool encode);
     void StartWmaRun(const std::string& input, const std::string& output);
