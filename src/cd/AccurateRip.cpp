@@ -37,8 +37,7 @@ uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size)
 }
 
 TTrackChecksums::TTrackChecksums(int64_t samples, bool first, bool last)
-    : m_samples(samples)
-    , m_from(first ? SkippedSamples : 1)
+    : m_from(first ? SkippedSamples : 1)
     , m_to(last ? samples - SkippedSamples : samples)
 {
 }

@@ -41,7 +41,6 @@ public:
 private:
     void AddSample(uint32_t sample);
 
-    int64_t m_samples;
     int64_t m_from, m_to;      // the counted range of i, inclusive
     int64_t m_index = 0;       // samples added
     uint32_t m_crc = 0xFFFFFFFFu;

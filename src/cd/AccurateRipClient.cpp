@@ -1,5 +1,7 @@
 #include "AccurateRip.h"
 
+#include "RetiredThreads.h"
+
 #include <curl/curl.h>
 
 #include <condition_variable>
@@ -27,33 +29,6 @@ size_t OnData(char* data, size_t size, size_t count, void* user)
     return n;
 }
 
-// Threads of lookups whose rip ended first: joined when the program exits.
-class TRetired {
-public:
-    ~TRetired()
-    {
-        std::lock_guard lock(m_mutex);
-        for (auto& t : m_threads)
-            if (t.joinable())
-                t.join();
-    }
-    void Add(std::thread t)
-    {
-        std::lock_guard lock(m_mutex);
-        m_threads.push_back(std::move(t));
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::thread> m_threads;
-};
-
-TRetired& Retired()
-{
-    static TRetired retired;
-    return retired;
-}
-
 }  // namespace
 
 struct TAccurateRipLookup::State {
@@ -66,7 +41,7 @@ struct TAccurateRipLookup::State {
 TAccurateRipLookup::TAccurateRipLookup(std::string baseUrl, TAccurateRipDiscId id)
     : m_state(std::make_shared<State>())
 {
-    Retired();  // made before any lookup thread, so it outlives them all
+    RetiredThreads();  // made before any lookup thread, so it outlives them all
     m_state->Thread = std::thread([state = m_state, baseUrl = std::move(baseUrl), id] {
         TAccurateRipEntry entry = FetchAccurateRip(baseUrl, id);
         std::lock_guard lock(state->Mutex);
@@ -77,7 +52,7 @@ TAccurateRipLookup::TAccurateRipLookup(std::string baseUrl, TAccurateRipDiscId i
 
 TAccurateRipLookup::~TAccurateRipLookup()
 {
-    Retired().Add(std::move(m_state->Thread));
+    RetiredThreads().Add(std::move(m_state->Thread));
 }
 
 std::optional<TAccurateRipEntry> TAccurateRipLookup::TryGet() const

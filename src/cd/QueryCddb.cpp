@@ -1,5 +1,7 @@
 #include "QueryCddb.h"
 
+#include "RetiredThreads.h"
+
 #include "Global.h"
 #include "ProfileFile.h"
 #include "ProgramFolder.h"
@@ -23,34 +25,6 @@ std::string_view Trim(std::string_view s)
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
-}
-
-// Threads of abandoned lookups: each ends soon after its transfer is cancelled; the program
-// waits for the last ones when it exits, so none outlives the library it uses.
-class TRetiredThreads {
-public:
-    ~TRetiredThreads()
-    {
-        std::lock_guard lock(m_mutex);
-        for (auto& t : m_threads)
-            if (t.joinable())
-                t.join();
-    }
-    void Add(std::thread thread)
-    {
-        std::lock_guard lock(m_mutex);
-        m_threads.push_back(std::move(thread));
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::thread> m_threads;
-};
-
-TRetiredThreads& Retired()
-{
-    static TRetiredThreads retired;
-    return retired;
 }
 
 }  // namespace
@@ -242,7 +216,7 @@ TQueryCDDBThread::~TQueryCDDBThread()
 {
     Abandon();
     if (m_thread.joinable())
-        Retired().Add(std::move(m_thread));
+        RetiredThreads().Add(std::move(m_thread));
 }
 
 void TQueryCDDBThread::Start()
