@@ -27,7 +27,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 
@@ -513,10 +512,24 @@ bool PrepareOutputFolder(const TCliArgs& args)
     return true;
 }
 
+// After a secure rip: each track's AccurateRip verdict, the summary and the log's path, said on
+// standard error with the progress, and given for the JSON document.
+QJsonObject SayVerdicts(const TRipLog& record)
+{
+    QJsonArray verdicts;
+    for (const TRipLogTrack& track : record.Tracks) {
+        std::fprintf(stderr, "Track %s: %s\n", TwoDigits(track.Number).c_str(), track.AccurateRip.c_str());
+        verdicts.append(QJsonObject{{"track", track.Number}, {"accuraterip", Q(track.AccurateRip)}});
+    }
+    const std::string summary = RipLogSummary(record);
+    std::fprintf(stderr, "Summary: %s\n", summary.c_str());
+    if (!record.Path.empty())
+        std::fprintf(stderr, "Log: %s\n", record.Path.c_str());
+    return {{"log", Q(record.Path)}, {"tracks", verdicts}, {"summary", Q(summary)}};
+}
+
 // Runs a job to its end in the event loop; SIGINT and SIGTERM stop it as the Stop button does.
-// secureRecord: after the job, what a secure rip recorded (its log), for the JSON document.
-int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TCliDialogs& dialogs, bool json,
-                const std::function<QJsonObject()>& secureRecord = {})
+int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TCliDialogs& dialogs, bool json)
 {
     QEventLoop loop;
     TCliProgress progress([&loop] { loop.quit(); });
@@ -537,7 +550,7 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TC
         loop.exec();
     job.FormClose();
     dialogs.Progress = nullptr;
-    const QJsonObject secure = secureRecord ? secureRecord() : QJsonObject();
+    const QJsonObject secure = job.SecureRecord().Tracks.empty() ? QJsonObject() : SayVerdicts(job.SecureRecord());
     if (json) {
         QJsonArray list, messages;
         for (const std::string& item : itemsCopy)
@@ -554,37 +567,6 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TC
     if (interrupts.Interrupted)
         return cliInterrupted;
     return dialogs.Failures == 0 && started ? cliOk : cliFailed;
-}
-
-// After a secure rip: each track's AccurateRip verdict and the summary from the log it wrote,
-// said on standard error with the progress, and given for the JSON document.
-QJsonObject SayVerdicts(HCDROM handle)
-{
-    TTOC toc{};
-    ModifyCDParms(handle, CDP_MSF, 1);
-    if (ReadTOC(handle, &toc) != 1 || !TocIsUsable(toc))
-        return {};
-    const std::string path = IncludeBackslash(Options.CommonOptions.OutputFolder) +
-                             RipLogFileName(Options.CDInfo.Artist, Options.CDInfo.Album, DiscKeyOfToc(toc));
-    std::ifstream log(path);
-    if (!log)
-        return {};
-    QJsonArray verdicts;
-    QString summary;
-    std::string line, track;
-    while (std::getline(log, line)) {
-        if (line.rfind("Track ", 0) == 0) {
-            track = line;
-        } else if (line.rfind("  AccurateRip: ", 0) == 0) {
-            std::fprintf(stderr, "%s: %s\n", track.c_str(), line.c_str() + 15);
-            verdicts.append(QJsonObject{{"track", QString::fromStdString(track.substr(6)).toInt()},
-                                        {"accuraterip", QString::fromStdString(line.substr(15))}});
-        } else if (line.rfind("Summary: ", 0) == 0) {
-            std::fprintf(stderr, "%s\nLog: %s\n", line.c_str(), path.c_str());
-            summary = QString::fromStdString(line.substr(9));
-        }
-    }
-    return {{"log", Q(path)}, {"tracks", verdicts}, {"summary", summary}};
 }
 
 int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
@@ -665,9 +647,7 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
             PrintError("Please select a track at least!");
             status = cliFailed;
         } else {
-            const bool logged = Options.SecureOptions.SecureMode && Options.SecureOptions.WriteLog;
-            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"),
-                                 [&] { return logged ? SayVerdicts(disc.CDHandle) : QJsonObject(); });
+            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"));
             if (status == cliOk && lookupFailed)
                 status = cliFailed;
         }

@@ -71,7 +71,6 @@ std::string RipLogText(const TRipLog& log)
                   log.DiscId.Id2, log.DiscId.CddbId);
     line(ids);
     line("");
-    int accurate = 0, damaged = 0, failed = 0;
     for (const TRipLogTrack& track : log.Tracks) {
         const TTrackResult& r = track.Result;
         line("Track " + TwoDigits(track.Number));
@@ -90,15 +89,23 @@ std::string RipLogText(const TRipLog& log)
         }
         line("  AccurateRip: " + track.AccurateRip);
         line(std::string("  Result: ") + (track.Status == 0 ? (r.Unreadable.empty() ? "copied" : "copied with damage") : "failed"));
-        accurate += track.AccurateRip.rfind("accurately ripped", 0) == 0;
-        damaged += !r.Unreadable.empty();
-        failed += track.Status != 0;
         line("");
     }
-    const int n = static_cast<int>(log.Tracks.size());
-    line("Summary: " + std::to_string(n) + " track" + (n == 1 ? "" : "s") + ", " + std::to_string(accurate) +
-         " accurately ripped, " + std::to_string(damaged) + " with unreadable sectors, " + std::to_string(failed) + " failed");
+    line("Summary: " + RipLogSummary(log));
     return t + ChecksumPrefix + Sha256(t) + "\n";
+}
+
+std::string RipLogSummary(const TRipLog& log)
+{
+    int accurate = 0, damaged = 0, failed = 0;
+    for (const TRipLogTrack& track : log.Tracks) {
+        accurate += track.AccurateRip.rfind("accurately ripped", 0) == 0;
+        damaged += !track.Result.Unreadable.empty();
+        failed += track.Status != 0;
+    }
+    const int n = static_cast<int>(log.Tracks.size());
+    return std::to_string(n) + " track" + (n == 1 ? "" : "s") + ", " + std::to_string(accurate) + " accurately ripped, " +
+           std::to_string(damaged) + " with unreadable sectors, " + std::to_string(failed) + " failed";
 }
 
 bool RipLogIntact(std::string_view text)

@@ -32,10 +32,13 @@ struct TRipLog {
     TTOC Toc{};                    // in MSF mode
     TAccurateRipDiscId DiscId;
     std::vector<TRipLogTrack> Tracks;
+    std::string Path;              // where it was written; empty when it was not
 };
 
 // The log's text, its checksum line last.
 std::string RipLogText(const TRipLog& log);
+// "3 tracks, 2 accurately ripped, 0 with unreadable sectors, 1 failed".
+std::string RipLogSummary(const TRipLog& log);
 // Whether the last line is the checksum of everything before it.
 bool RipLogIntact(std::string_view text);
 // "<artist> - <album>.log", or "<disc key>.log" without names; "/" and control characters

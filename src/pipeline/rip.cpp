@@ -905,5 +905,7 @@ void TRipJob::WriteRipLog()
     if (!written || rename(temp.c_str(), path.c_str()) != 0) {
         unlink(temp.c_str());
         Error("Cannot write the rip log " + path + ".");
+        return;
     }
+    m_log.Path = path;
 }

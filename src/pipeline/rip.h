@@ -86,6 +86,9 @@ public:
     void FormClose();
 
     const TRipDisplay& Display() const { return m_display; }
+    // A secure rip's record once the job is over: each track's result and verdict, the log's
+    // path (no tracks for any other job).
+    const TRipLog& SecureRecord() const { return m_log; }
     HWND Handle() const { return m_target.Handle(); }
     bool Finished() const { return !Items.has_value(); }
 
