@@ -25,8 +25,7 @@ bool TCdPlayer::Open(HCDROM drive)
 {
     Close();
     m_drive = drive;
-    ModifyCDParms(drive, CDP_MSF, 1);
-    if (ReadTOC(drive, &m_toc) != 1 || !TocIsUsable(m_toc))
+    if (!ReadMsfToc(drive, m_toc))
         return false;
     m_open = true;
     return true;

@@ -48,6 +48,12 @@ bool ReadDriveToc(const TCDList& list, int position, TTOC& toc)
     return ok;
 }
 
+bool ReadMsfToc(HCDROM handle, TTOC& toc)
+{
+    ModifyCDParms(handle, CDP_MSF, 1);
+    return ReadTOC(handle, &toc) == 1 && TocIsUsable(toc);
+}
+
 // An audio disc is one whose first track is audio.
 bool IsAudioDisc(const TTOC& toc)
 {

@@ -64,6 +64,9 @@ TCDList DriveList();
 // The table of the disc in drive position of the list, in MSF mode, through a handle of its own;
 // false when the drive cannot be opened or holds no usable table.
 bool ReadDriveToc(const TCDList& list, int position, TTOC& toc);
+// The table of the disc a handle is open on, in MSF mode; false when it cannot be read or is of
+// no use (TocIsUsable).
+bool ReadMsfToc(HCDROM handle, TTOC& toc);
 // An audio disc is one whose first track is audio.
 bool IsAudioDisc(const TTOC& toc);
 

@@ -359,8 +359,7 @@ QJsonObject DiscJson(const TDiscScan& disc, const std::string& key, const std::s
 std::string CddbIdOf(HCDROM handle)
 {
     TTOC toc{};
-    ModifyCDParms(handle, CDP_MSF, 1);
-    if (ReadTOC(handle, &toc) != 1 || !TocIsUsable(toc))
+    if (!ReadMsfToc(handle, toc))
         return {};
     char id[9];
     std::snprintf(id, sizeof id, "%08x", CddbDiscId(toc));
@@ -398,8 +397,7 @@ int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs)
 bool Lookup(TDiscScan& disc, QEventLoop& loop, bool& found)
 {
     TTOC toc{};
-    ModifyCDParms(disc.CDHandle, CDP_MSF, 1);
-    if (ReadTOC(disc.CDHandle, &toc) != 1 || !TocIsUsable(toc)) {
+    if (!ReadMsfToc(disc.CDHandle, toc)) {
         PrintError("Error while reading TOC information!");
         return false;
     }

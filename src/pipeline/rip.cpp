@@ -846,8 +846,7 @@ void TRipJob::StartSecureRecord()
     m_log.Album = Options.CDInfo.Album;
     m_log.Secure = secure;
     m_log.Normalized = Options.CommonOptions.IsNormalize;
-    ModifyCDParms(CDHandle, CDP_MSF, 1);
-    if (ReadTOC(CDHandle, &m_log.Toc) == 1 && TocIsUsable(m_log.Toc)) {
+    if (ReadMsfToc(CDHandle, m_log.Toc)) {
         m_log.DiscId = AccurateRipDiscId(m_log.Toc);
         if (secure.AccurateRip)
             m_accurateRip = std::make_unique<TAccurateRipLookup>(secure.AccurateRipServer, m_log.DiscId);

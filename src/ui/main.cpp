@@ -642,8 +642,7 @@ void TMainForm::aQueryCDDBExecute()
     if (m_disc.Rows.empty())
         return;  // the action's rule, evaluated again when it runs
     TTOC toc{};
-    ModifyCDParms(m_disc.CDHandle, CDP_MSF, 1);
-    if (ReadTOC(m_disc.CDHandle, &toc) != 1 || !TocIsUsable(toc)) {
+    if (!ReadMsfToc(m_disc.CDHandle, toc)) {
         m_dialogs.MessageBox(QStringLiteral("Error while reading TOC information!"), Dialogs::Icon::Error);
         return;
     }
