@@ -8,8 +8,9 @@ packages=(
   g++ cmake ninja-build pkg-config
   # windows, event loop, dialogs; sound in and out
   qt6-base-dev qt6-qpa-plugins qt6-multimedia-dev libgl-dev
-  # Ogg Vorbis, MPEG Layer-3 inside WAV, drives and disc images, CDDB over HTTP, media change
-  libogg-dev libvorbis-dev libmpg123-dev libcdio-dev libcurl4-openssl-dev libudev-dev
+  # Ogg Vorbis, MPEG Layer-3 inside WAV, drives and disc images, secure reads, CDDB and
+  # AccurateRip over HTTP, media change
+  libogg-dev libvorbis-dev libmpg123-dev libcdio-dev libcdio-paranoia-dev libcurl4-openssl-dev libudev-dev
   # the WMA encoder program
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   # MP3 encoding and decoding (run as a child process)

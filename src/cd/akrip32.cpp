@@ -271,6 +271,25 @@ int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf* buffer)
     });
 }
 
+bool AkripReadSectors(int32_t handle, int32_t lba, int32_t count, uint8_t* out)
+{
+    return OnHandle(handle, [&](Library&, OpenHandle&, TDriveBackend& drive) {
+        if (count <= 0 || lba < 0 || !out)
+            return Fail(ALERR_INVPARM);
+        return drive.ReadAudio(lba, count, out) ? 1 : Fail(ALERR_READ);
+    }) == 1;
+}
+
+std::shared_ptr<TDriveBackend> AkripDrive(int32_t handle)
+{
+    Library& lib = Lib();
+    std::lock_guard lock(lib.Mutex);
+    const OpenHandle* open = lib.Find(handle);
+    if (!open || !lib.Drives || open->Drive >= lib.Drives->size())
+        return nullptr;
+    return (*lib.Drives)[open->Drive];
+}
+
 int32_t GetAspiLibError()
 {
     return lastError;

@@ -140,6 +140,13 @@ public:
         return cdio_close_tray(m_source.c_str(), &driver) == DRIVER_OP_SUCCESS;
     }
 
+    bool CdioSource(std::string& source, int& driver) const override
+    {
+        source = m_source;
+        driver = m_driver;
+        return true;
+    }
+
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
         if (!m_cdio)

@@ -39,6 +39,14 @@ public:
     // Opens or closes the tray; false where there is none (an image).
     virtual bool Eject() { return false; }
     virtual bool CloseTray() { return false; }
+    // Where libcdio opens this drive (a device node or an image) and with which of its drivers
+    // (a driver_id_t); false for a drive libcdio does not know.
+    virtual bool CdioSource(std::string& source, int& driver) const
+    {
+        static_cast<void>(source);
+        static_cast<void>(driver);
+        return false;
+    }
 };
 
 // The machine's CD drives (libcdio), then the images of $SONVALE_DISC_IMAGES.
@@ -52,6 +60,12 @@ std::vector<std::string> DiscImageProblems();
 // A disc image (CUE/BIN, cdrdao TOC or NRG) read through libcdio, shown as vendor "Sonvale",
 // product "Image <file name>".
 std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path);
+
+// The drive behind an open handle; null for a handle that is not open.
+std::shared_ptr<TDriveBackend> AkripDrive(int32_t handle);
+// count raw sectors from lba into out through the handle, as ReadCDAudioLBA reads them, without
+// the request record.
+bool AkripReadSectors(int32_t handle, int32_t lba, int32_t count, uint8_t* out);
 
 // Replaces the library's drives (tests, or a caller that found them itself) and closes every
 // handle.

@@ -2,6 +2,7 @@
 
 #include "AccurateRip.h"
 #include "DiscScan.h"
+#include "SecureRead.h"
 
 #include "Global.h"
 #include "JobMessages.h"
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -89,80 +91,6 @@ int64_t FloorDiv(int64_t a, int64_t b)
 }
 
 }  // namespace
-
-TSecureReader::TSecureReader(HCDROM handle, int32_t discEnd, int budget)
-    : m_handle(handle)
-    , m_discEnd(discEnd)
-    , m_budget(std::max(budget, 2))
-{
-}
-
-bool TSecureReader::ReadOnce(int32_t lba, int32_t count, uint8_t* out)
-{
-    TTrackBufMemory buffer(0, static_cast<uint32_t>(count));
-    TTrackBuf* request = buffer.get();
-    request->StartFrame = static_cast<uint32_t>(lba);
-    request->NumFrames = static_cast<uint32_t>(count);
-    request->MaxLen = static_cast<uint32_t>(count) * CDSectorSize;
-    request->Len = 0;
-    request->StartOffset = 0;
-    if (ReadCDAudioLBA(m_handle, request) != 1 || request->Len != request->MaxLen)
-        return false;
-    std::memcpy(out, buffer.Delivered(), request->Len);
-    return true;
-}
-
-void TSecureReader::SettleSector(int32_t lba, std::vector<std::vector<uint8_t>> reads, uint8_t* out)
-{
-    // reads: the block's reads of the sector that came back (none, one, or two that differ).
-    std::vector<uint8_t> sector(CDSectorSize);
-    for (int n = 2; n < m_budget; ++n) {
-        ++Rereads;
-        if (!ReadOnce(lba, 1, sector.data()))
-            continue;
-        for (const auto& earlier : reads) {
-            if (std::memcmp(earlier.data(), sector.data(), CDSectorSize) == 0) {
-                std::memcpy(out, sector.data(), CDSectorSize);
-                return;
-            }
-        }
-        reads.push_back(sector);
-    }
-    // Never twice the same: the last read stands (silence when none came back), and the sector
-    // is listed.
-    if (reads.empty())
-        std::memset(out, 0, CDSectorSize);
-    else
-        std::memcpy(out, reads.back().data(), CDSectorSize);
-    // A sector at the seam of two pieces of a shifted track is met twice: listed once.
-    if (std::find(Unreadable.begin(), Unreadable.end(), lba) == Unreadable.end())
-        Unreadable.push_back(lba);
-}
-
-void TSecureReader::Read(int32_t lba, int32_t count, uint8_t* out)
-{
-    std::memset(out, 0, static_cast<std::size_t>(count) * CDSectorSize);
-    const int32_t from = std::max(lba, 0), to = std::min(lba + count, m_discEnd);
-    if (from >= to)
-        return;  // wholly before the disc or after its audio: silence
-    const int32_t n = to - from;
-    uint8_t* const part = out + static_cast<std::size_t>(from - lba) * CDSectorSize;
-    std::vector<uint8_t> first(static_cast<std::size_t>(n) * CDSectorSize);
-    const bool firstOk = ReadOnce(from, n, first.data());
-    const bool secondOk = ReadOnce(from, n, part);
-    for (int32_t k = 0; k < n; ++k) {
-        uint8_t* sector = part + static_cast<std::size_t>(k) * CDSectorSize;
-        const uint8_t* earlier = first.data() + static_cast<std::size_t>(k) * CDSectorSize;
-        if (firstOk && secondOk && std::memcmp(sector, earlier, CDSectorSize) == 0)
-            continue;
-        std::vector<std::vector<uint8_t>> reads;
-        if (firstOk)
-            reads.emplace_back(earlier, earlier + CDSectorSize);
-        if (secondOk)
-            reads.emplace_back(sector, sector + CDSectorSize);
-        SettleSector(from + k, std::move(reads), sector);
-    }
-}
 
 std::string DataTrackMessage(int trackNumber)
 {
@@ -257,7 +185,13 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
     m_result.Secure = m_secure;
     m_result.ReadOffset = m_secure ? m_readOffset : 0;
     TTrackChecksums sums(int64_t{length} * 588, firstAudio, lastAudio);
-    TSecureReader secure(DriveHandle, discEnd);
+    // Secure reads set paranoia up over the drive's disc; plain reads never touch it.
+    std::optional<TSecureReader> secure;
+    if (m_secure) {
+        secure.emplace(DriveHandle, discEnd);
+        if (!secure->Ready())
+            return esReadFailed;
+    }
     // Secure mode reads the track's bytes shifted by the offset: from this byte of the disc.
     const int64_t firstByte = int64_t{start} * CDSectorSize + int64_t{m_result.ReadOffset} * 4;
     std::vector<uint8_t> span;
@@ -305,7 +239,7 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
                 const int64_t s0 = FloorDiv(b0, CDSectorSize);
                 const auto sectors = static_cast<int32_t>(FloorDiv(b0 + int64_t{count} * CDSectorSize - 1, CDSectorSize) - s0 + 1);
                 span.resize(static_cast<std::size_t>(sectors) * CDSectorSize);
-                secure.Read(static_cast<int32_t>(s0), sectors, span.data());
+                secure->Read(static_cast<int32_t>(s0), sectors, span.data());
                 const uint8_t* piece = span.data() + (b0 - s0 * CDSectorSize);
                 sums.Add(piece, static_cast<std::size_t>(count) * CDSectorSize);
                 pending.insert(pending.end(), piece, piece + static_cast<std::size_t>(count) * CDSectorSize);
@@ -331,9 +265,11 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
             m_result.AccurateRipV2 = sums.V2();
             m_result.Peak = sums.Peak();
         }
-        m_result.Rereads = secure.Rereads;
-        m_result.Unreadable = secure.Unreadable;
-        if (readFailed || (m_refuseDamaged && !secure.Unreadable.empty()))
+        if (secure) {
+            m_result.Rereads = secure->Rereads();
+            m_result.Unreadable = secure->Unreadable();
+        }
+        if (readFailed || (m_refuseDamaged && !m_result.Unreadable.empty()))
             return esReadFailed;
         if (writeFailed || !WriteWavHeader(file.get(), CanonicalWavHeader(written)))
             return esCannotCreate;

@@ -32,28 +32,7 @@ struct TTrackResult {
     bool Secure = false;           // read in secure mode
     int32_t ReadOffset = 0;        // samples, secure mode
     int64_t Rereads = 0;           // secure mode: sector reads beyond the two every sector gets
-    std::vector<int32_t> Unreadable;  // secure mode: sectors never read the same way twice
-};
-
-// Secure reads: sectors [lba, lba + count) into out (count * 2352 bytes), each read until two
-// reads agree; a block is read twice, and each sector of it on which the two differ is read
-// alone until one read equals an earlier one, at most budget reads in all. A sector that never
-// agrees keeps its last read and is listed; sectors outside [0, discEnd) are silence.
-class TSecureReader {
-public:
-    TSecureReader(HCDROM handle, int32_t discEnd, int budget = 16);
-    void Read(int32_t lba, int32_t count, uint8_t* out);
-
-    int64_t Rereads = 0;
-    std::vector<int32_t> Unreadable;
-
-private:
-    bool ReadOnce(int32_t lba, int32_t count, uint8_t* out);
-    void SettleSector(int32_t lba, std::vector<std::vector<uint8_t>> reads, uint8_t* out);
-
-    HCDROM m_handle;
-    int32_t m_discEnd;
-    int m_budget;
+    std::vector<int32_t> Unreadable;  // secure mode: sectors paranoia gave up on
 };
 
 class TCDRipThread {

@@ -81,7 +81,7 @@ const std::map<std::string, TCommandSyntax>& Commands()
                  "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
-                 "--secure reads every sector until two reads agree, applies the drive's read offset\n"
+                 "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
                  "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log.\n"
                  "The options override options.ini for this run only. The tracks' files are written over.\n",
                  {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure"}}},

@@ -51,7 +51,7 @@ std::string RipLogText(const TRipLog& log)
     line("Date: " + log.Date);
     line("Drive: " + log.Drive);
     line("Disc: " + (log.Artist.empty() && log.Album.empty() ? std::string("(no names)") : log.Artist + " - " + log.Album));
-    line(std::string("Read mode: ") + (log.Secure.SecureMode ? "secure (every sector read until two reads agree)" : "plain (every sector read once)"));
+    line(std::string("Read mode: ") + (log.Secure.SecureMode ? "secure (libcdio-paranoia: every sector verified by overlapping reads, read again where they differ)" : "plain (every sector read once)"));
     line("Read offset: " + std::to_string(log.Secure.SecureMode ? log.Secure.ReadOffset : 0) + " samples");
     line(std::string("Damaged tracks: ") + (log.Secure.RefuseDamaged ? "refused" : "kept"));
     line(std::string("Normalized: ") + (log.Normalized ? "yes (the checksums are of the audio as read)" : "no"));

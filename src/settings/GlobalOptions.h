@@ -71,7 +71,7 @@ struct TCDInfo {
     std::array<std::string, MaxTracks + 1> Tracks;  // Tracks[n]: title of track n, 1..100; [0] unused
 };
 
-// Secure ripping: each sector read until two reads agree, the drive's read offset applied, each
+// Secure ripping: each sector verified by repeated reads (libcdio-paranoia), the drive's read offset applied, each
 // track checked against the AccurateRip database, and a log of the rip beside the tracks.
 struct TSecureOptions {
     bool SecureMode = false;

@@ -322,7 +322,7 @@ void TOptionSetForm::BuildSecurePage()
         v->addWidget(box);
         return box;
     };
-    ckSecureMode = check("Secure mode: read every sector until two reads agree", "ckSecureMode");
+    ckSecureMode = check("Secure mode: verify every sector with repeated reads", "ckSecureMode");
     auto* row = new QHBoxLayout;
     seReadOffset = new QSpinBox(page);
     seReadOffset->setObjectName(QStringLiteral("seReadOffset"));

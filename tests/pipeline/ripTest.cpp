@@ -114,6 +114,25 @@ protected:
         return GetCDHandle(&request);
     }
 
+    // A disc image (mkdisc) holding tracks of these lengths in sectors, read through libcdio as
+    // a user's drives are; its handle. ImageBytes gives its bytes.
+    HCDROM ImageDrive(const std::vector<int32_t>& sectors)
+    {
+        std::string command = std::string(MKDISC) + " " + Path("disc.cue");
+        for (const int32_t n : sectors)
+            command += " " + std::to_string(n / 75.0);
+        EXPECT_EQ(std::system((command + " > /dev/null").c_str()), 0);
+        AkripUseDrives({OpenImageDrive(Path("disc.cue"))});
+        TGetCDHand request{};
+        request.Size = 12;
+        request.Ver = 1;
+        return GetCDHandle(&request);
+    }
+    std::string ImageBytes(int32_t lba, int32_t count)
+    {
+        return ReadFile("disc.bin").substr(std::size_t(lba) * CDSectorSize, std::size_t(count) * CDSectorSize);
+    }
+
     // Makes the job and starts it.
     void Start(TJobKind kind, std::vector<std::string> items, HCDROM handle = 0)
     {
@@ -612,16 +631,6 @@ TEST_F(RipJobTest, ATagThatCannotBeSaved)
 
 namespace {
 
-// The scripted drive's bytes of sectors [lba, lba + count).
-std::string DriveBytes(int32_t lba, int32_t count)
-{
-    std::string bytes;
-    for (int32_t s = lba; s < lba + count; ++s)
-        for (int i = 0; i < CDSectorSize; ++i)
-            bytes += static_cast<char>(TScriptedDrive::SampleByte(s, i));
-    return bytes;
-}
-
 std::string Le32(uint32_t v)
 {
     std::string out;
@@ -636,7 +645,7 @@ std::string Le32(uint32_t v)
 TEST_F(RipJobTest, SecureRipWritesAVerifiedLog)
 {
     const std::vector<int32_t> lengths = {75, 60, 90};
-    const HCDROM h = Drive(lengths);
+    const HCDROM h = ImageDrive(lengths);
     Options.CommonOptions.OutputFormat = 1;
     Options.CDInfo.Artist = "The Band";
     Options.CDInfo.Album = "A/B";
@@ -648,7 +657,7 @@ TEST_F(RipJobTest, SecureRipWritesAVerifiedLog)
     std::vector<uint32_t> v2;
     int32_t start = 0;
     for (std::size_t t = 0; t < lengths.size(); ++t) {
-        const std::string bytes = DriveBytes(start, lengths[t]);
+        const std::string bytes = ImageBytes(start, lengths[t]);
         TTrackChecksums sums(int64_t{lengths[t]} * 588, t == 0, t + 1 == lengths.size());
         sums.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
         v2.push_back(sums.V2());
@@ -672,7 +681,7 @@ TEST_F(RipJobTest, SecureRipWritesAVerifiedLog)
                              "AccurateRip: accurately ripped (confidence 7, v2)", "Track 02\n  File: Two.wav",
                              "AccurateRip: not accurate", "Track 03", "AccurateRip: not in database",
                              "Unreadable sectors: none", "Summary: 3 tracks, 1 accurately ripped, 0 with unreadable sectors, 0 failed",
-                             "Drive: ScriptedDrive"})
+                             "Drive: Sonvale Image disc.cue"})
         EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log;
     EXPECT_TRUE(RipLogIntact(log));
     std::string edited = log;
@@ -681,13 +690,13 @@ TEST_F(RipJobTest, SecureRipWritesAVerifiedLog)
     // The checksum is what sha256sum says of the lines above it.
     const std::string sum = CommandOutput("head -n -1 '" + Path("Output/The Band - A_B.log") + "' | sha256sum");
     EXPECT_NE(log.find("Log checksum: " + sum.substr(0, 64)), std::string::npos) << sum;
-    EXPECT_EQ(ReadFile("Output/One.wav").substr(44), DriveBytes(0, 75));
+    EXPECT_EQ(ReadFile("Output/One.wav").substr(44), ImageBytes(0, 75));
 }
 
 // No database (nothing listens): the rip succeeds and the log says "not checked" with the reason.
 TEST_F(RipJobTest, SecureRipWithoutTheDatabase)
 {
-    const HCDROM h = Drive({75});
+    const HCDROM h = ImageDrive({75});
     Options.CommonOptions.OutputFormat = 1;
     Options.SecureOptions.SecureMode = true;
     Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:1";
@@ -710,7 +719,7 @@ namespace {
 // ends the wait and the log says why there is no verdict.
 TEST_F(RipJobTest, SecureRipWaitsForTheDatabaseUntilStop)
 {
-    const HCDROM h = Drive({75});
+    const HCDROM h = ImageDrive({75});
     Options.CommonOptions.OutputFormat = 1;
     Options.SecureOptions.SecureMode = true;
     TTestHttpServer server([](const std::string&) { return std::string(); });

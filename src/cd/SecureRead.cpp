@@ -1,0 +1,160 @@
+#include "SecureRead.h"
+
+#include "akrip32Drives.h"
+
+#include <cdio/cdio.h>
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Paranoia calls back without a context of its own; its reads and reports happen inside
+// cdio_paranoia_read_limited, on the thread that called it.
+thread_local TSecureReader* t_reading = nullptr;
+
+}  // namespace
+
+struct TSecureReader::TParanoia {
+    cdrom_drive_t* Drive = nullptr;
+    cdrom_paranoia_t* Paranoia = nullptr;
+
+    ~TParanoia()
+    {
+        if (Paranoia)
+            cdio_paranoia_free(Paranoia);
+        if (Drive)
+            cdio_cddap_close(Drive);  // and its libcdio handle
+    }
+
+    // Paranoia's reads, through the drive library. The number of sectors read, or -1.
+    static long ReadAudio(cdrom_drive_t*, void* out, lsn_t begin, long sectors)
+    {
+        TSecureReader* reader = t_reading;
+        if (!reader || sectors <= 0)
+            return -1;
+        if (!AkripReadSectors(reader->m_handle, begin, static_cast<int32_t>(sectors), static_cast<uint8_t*>(out)))
+            return -1;
+        // Paranoia verifies each stretch with two reads; every read of a sector beyond that is a
+        // re-read.
+        auto& counts = reader->m_readCounts;
+        for (lsn_t s = begin; s < begin + sectors; ++s) {
+            if (s < 0 || static_cast<std::size_t>(s) >= counts.size())
+                continue;
+            if (counts[static_cast<std::size_t>(s)] >= 2)
+                ++reader->m_rereads;
+            else
+                ++counts[static_cast<std::size_t>(s)];
+        }
+        return sectors;
+    }
+
+    // What paranoia reports; position in 16-bit words from the disc's start.
+    static void Report(long position, paranoia_cb_mode_t what)
+    {
+        TSecureReader* reader = t_reading;
+        if (!reader || what != PARANOIA_CB_SKIP)
+            return;
+        const auto lba = static_cast<int32_t>(position / CD_FRAMEWORDS);
+        // A stretch given up on near the seam of two pieces of a shifted track is met twice.
+        auto& list = reader->m_unreadable;
+        if (std::find(list.begin(), list.end(), lba) == list.end())
+            list.push_back(lba);
+    }
+};
+
+TSecureReader::TSecureReader(HCDROM handle, int32_t discEnd, int retries)
+    : m_handle(handle)
+    , m_discEnd(discEnd)
+    , m_retries(std::max(retries, 1))
+    , m_memo(CDSectorSize)
+{
+    const std::shared_ptr<TDriveBackend> drive = AkripDrive(handle);
+    std::string source;
+    int driver = 0;
+    if (!drive || !drive->CdioSource(source, driver)) {
+        m_error = "the drive cannot be read securely (libcdio does not know it)";
+        return;
+    }
+    // A handle of paranoia's own describes the disc (tracks, formats, sessions) and is never
+    // read through: the drive library's handle may be reopened while this one is in use.
+    CdIo_t* cdio = cdio_open(source.c_str(), static_cast<driver_id_t>(driver));
+    if (!cdio) {
+        m_error = "libcdio cannot open " + source;
+        return;
+    }
+    auto p = std::make_unique<TParanoia>();
+    p->Drive = cdio_cddap_identify_cdio(cdio, CDDA_MESSAGE_FORGETIT, nullptr);
+    if (!p->Drive) {
+        cdio_destroy(cdio);
+        m_error = "libcdio-paranoia does not know the drive " + source;
+        return;
+    }
+    if (cdio_cddap_open(p->Drive) != 0) {
+        m_error = "libcdio-paranoia cannot read the disc in " + source;
+        return;
+    }
+    // Audio comes from drives and images as it lies on the disc, little-endian, which is how
+    // the plain reads take it too; paranoia's guess from the samples is not wanted.
+    p->Drive->bigendianp = 0;
+    p->Drive->b_swap_bytes = false;
+    // Opening set paranoia's own reads up; from here on it reads through the library.
+    p->Drive->read_audio = &TParanoia::ReadAudio;
+    p->Paranoia = cdio_paranoia_init(p->Drive);
+    if (!p->Paranoia) {
+        m_error = "libcdio-paranoia cannot start";
+        return;
+    }
+    // Every check paranoia has, and a stretch that never reads the same way is given up on
+    // after the retries rather than read for ever.
+    cdio_paranoia_modeset(p->Paranoia, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    m_readCounts.assign(static_cast<std::size_t>(std::max(discEnd, 0)), 0);
+    m_rereads = 0;
+    m_paranoia = std::move(p);
+}
+
+TSecureReader::~TSecureReader() = default;
+
+bool TSecureReader::Ready() const
+{
+    return m_paranoia != nullptr;
+}
+
+const uint8_t* TSecureReader::Sector(int32_t lba)
+{
+    if (lba == m_memoLba)
+        return m_memo.data();
+    cdrom_drive_t* drive = m_paranoia->Drive;
+    // Paranoia reads within one track at a time: it is told where each track's reading begins.
+    const int track = cdio_cddap_sector_gettrack(drive, lba);
+    if (lba != m_next || track != m_track)
+        cdio_paranoia_seek(m_paranoia->Paranoia, lba, SEEK_SET);
+    t_reading = this;
+    const int16_t* samples = cdio_paranoia_read_limited(m_paranoia->Paranoia, &TParanoia::Report, m_retries);
+    t_reading = nullptr;
+    m_next = lba + 1;
+    m_track = track;
+    if (samples)
+        std::memcpy(m_memo.data(), samples, CDSectorSize);
+    else
+        std::memset(m_memo.data(), 0, CDSectorSize);  // paranoia ran out of memory
+    m_memoLba = lba;
+    return m_memo.data();
+}
+
+bool TSecureReader::Read(int32_t lba, int32_t count, uint8_t* out)
+{
+    if (!Ready())
+        return false;
+    for (int32_t k = 0; k < count; ++k) {
+        uint8_t* sector = out + static_cast<std::size_t>(k) * CDSectorSize;
+        const int32_t at = lba + k;
+        if (at < 0 || at >= m_discEnd)
+            std::memset(sector, 0, CDSectorSize);  // before the disc or after its audio
+        else
+            std::memcpy(sector, Sector(at), CDSectorSize);
+    }
+    return true;
+}
