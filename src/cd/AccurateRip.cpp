@@ -21,6 +21,37 @@ uint32_t Le32(const unsigned char* p)
            static_cast<uint32_t>(p[3]) << 24;
 }
 
+// The highest absolute value of the 16-bit halves of n samples.
+[[gnu::target_clones("avx2", "default")]] int SamplesPeak(const uint8_t* p, std::size_t n)
+{
+    uint16_t peak = 0;
+    for (std::size_t k = 0; k < 2 * n; ++k) {
+        int16_t v;
+        std::memcpy(&v, p + 2 * k, 2);
+        const auto magnitude = static_cast<uint16_t>(v < 0 ? -v : v);  // -32768 gives 32768
+        peak = magnitude > peak ? magnitude : peak;
+    }
+    return peak;
+}
+
+// The products of n samples with their indexes from i0 on: the sums of their low and of their
+// high halves, modulo 2^32. Written for the compiler to vectorise (a 10-minute track is 26
+// million samples).
+[[gnu::target_clones("avx2", "default")]] void WeightedSums(const uint8_t* p, std::size_t n, uint64_t i0, uint32_t& lo,
+                                                           uint32_t& hi)
+{
+    uint32_t l = 0, h = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        uint32_t sample;
+        std::memcpy(&sample, p + 4 * k, 4);  // little-endian machines only, as the reads are
+        const uint64_t product = static_cast<uint64_t>(sample) * (i0 + k);
+        l += static_cast<uint32_t>(product);
+        h += static_cast<uint32_t>(product >> 32);
+    }
+    lo += l;
+    hi += h;
+}
+
 }  // namespace
 
 uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size)
@@ -47,7 +78,6 @@ void TTrackChecksums::AddSample(uint32_t sample)
     const int64_t i = ++m_index;
     if (i >= m_from && i <= m_to) {
         const uint64_t product = static_cast<uint64_t>(sample) * static_cast<uint64_t>(i);
-        m_v1 += static_cast<uint32_t>(product);
         m_v2lo += static_cast<uint32_t>(product);
         m_v2hi += static_cast<uint32_t>(product >> 32);
     }
@@ -67,8 +97,19 @@ void TTrackChecksums::Add(const uint8_t* data, std::size_t size)
             m_partialSize = 0;
         }
     }
-    for (; at + 4 <= size; at += 4)
-        AddSample(Le32(data + at));
+    // The whole samples: those before the counted range, in it, and after it.
+    const std::size_t whole = (size - at) / 4;
+    if (whole > 0) {
+        const uint8_t* p = data + at;
+        const int64_t first = m_index + 1;  // the index of p's first sample
+        const int64_t last = first + static_cast<int64_t>(whole) - 1;
+        const int64_t from = std::max(first, m_from), to = std::min(last, m_to);
+        if (from <= to)
+            WeightedSums(p + 4 * (from - first), static_cast<std::size_t>(to - from + 1), static_cast<uint64_t>(from), m_v2lo, m_v2hi);
+        m_peak = std::max(m_peak, SamplesPeak(p, whole));
+        m_index = last;
+        at += 4 * whole;
+    }
     while (at < size)
         m_partial[m_partialSize++] = data[at++];
 }

@@ -32,7 +32,7 @@ public:
     void Add(const uint8_t* data, std::size_t size);
 
     uint32_t Crc32() const { return ~m_crc; }
-    uint32_t V1() const { return m_v1; }
+    uint32_t V1() const { return m_v2lo; }  // v1 is the sum of the products' low halves
     uint32_t V2() const { return m_v2lo + m_v2hi; }
     // The highest absolute sample value, 0..32768.
     int Peak() const { return m_peak; }
@@ -44,7 +44,7 @@ private:
     int64_t m_from, m_to;      // the counted range of i, inclusive
     int64_t m_index = 0;       // samples added
     uint32_t m_crc = 0xFFFFFFFFu;
-    uint32_t m_v1 = 0, m_v2lo = 0, m_v2hi = 0;
+    uint32_t m_v2lo = 0, m_v2hi = 0;
     int m_peak = 0;
     uint8_t m_partial[4] = {};
     std::size_t m_partialSize = 0;

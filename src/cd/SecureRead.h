@@ -54,6 +54,7 @@ private:
     int m_track = -1;          // the track that sector belongs to
     int32_t m_memoLba = -1;    // the last sector delivered (pieces of a shifted track share one)
     std::vector<uint8_t> m_memo;
+    std::vector<uint8_t> m_scratch;     // reads paranoia makes only to move the drive
     std::vector<uint8_t> m_readCounts;  // per sector of the disc, up to 2
     int64_t m_rereads = 0;
     std::vector<int32_t> m_unreadable;

@@ -81,12 +81,15 @@ TEST(AccurateRipTest, TheSkippedSamplesAtTheDiscsEnds)
         bytes[(i - 1) * 4] = 1;
         return bytes;
     };
-    EXPECT_EQ(Sum(oneAt(6000, 2939), true, false, 4).V1(), 0u);
-    EXPECT_EQ(Sum(oneAt(6000, 2940), true, false, 4).V1(), 2940u);
-    EXPECT_EQ(Sum(oneAt(6000, 3060), false, true, 4).V1(), 3060u);
-    EXPECT_EQ(Sum(oneAt(6000, 3061), false, true, 4).V1(), 0u);
-    EXPECT_EQ(Sum(oneAt(6000, 1), false, false, 4).V1(), 1u);
-    EXPECT_EQ(Sum(oneAt(6000, 6000), false, false, 4).V1(), 6000u);
+    // Sample by sample, and the whole track in one piece (the edges then fall inside it).
+    for (const std::size_t piece : {std::size_t{4}, std::size_t{6000 * 4}}) {
+        EXPECT_EQ(Sum(oneAt(6000, 2939), true, false, piece).V1(), 0u) << piece;
+        EXPECT_EQ(Sum(oneAt(6000, 2940), true, false, piece).V1(), 2940u) << piece;
+        EXPECT_EQ(Sum(oneAt(6000, 3060), false, true, piece).V1(), 3060u) << piece;
+        EXPECT_EQ(Sum(oneAt(6000, 3061), false, true, piece).V1(), 0u) << piece;
+        EXPECT_EQ(Sum(oneAt(6000, 1), false, false, piece).V1(), 1u) << piece;
+        EXPECT_EQ(Sum(oneAt(6000, 6000), false, false, piece).V1(), 6000u) << piece;
+    }
 
     std::vector<uint8_t> ones(3000 * 4, 0);
     for (std::size_t i = 0; i < 3000; ++i)

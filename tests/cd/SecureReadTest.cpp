@@ -34,6 +34,8 @@ public:
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
         ++Reads;
+        if (FailFrom >= 0 && lba + count > FailFrom)
+            return false;  // as a drive refuses the gap and data after a disc's audio
 
         for (auto& [sector, jitter] : Jitter) {
             if (sector < lba || sector >= lba + count || jitter.first == 0)
@@ -68,6 +70,7 @@ public:
     std::set<int32_t> NeverTheSame;
     std::map<int32_t, std::pair<int, int>> Jitter;          // sector -> (reads, samples late)
     int Reads = 0;
+    int32_t FailFrom = -1;
 
 
 private:
@@ -201,6 +204,30 @@ TEST_F(SecureReadTest, AnUnreadableSectorIsListed)
 
     Options.SecureOptions.RefuseDamaged = true;
     EXPECT_EQ(Rip(2, "refused"), esReadFailed);
+}
+
+// The last audio track before a data track: paranoia reads ahead beyond the audio, where a drive
+// refuses every read; the track still reads whole and clean, a positive offset finding silence.
+TEST_F(SecureReadTest, TheAudiosEndBeforeADataTrack)
+{
+    const std::string cue = Path("mixed.cue");
+    ASSERT_EQ(std::system((std::string(MKDISC) + " --data 2 " + cue + " 2 3 > /dev/null").c_str()), 0);
+    image = ReadFile("mixed.bin").substr(0, std::size_t(375) * CDSectorSize);  // the audio
+    drive = std::make_shared<TFaultyDrive>(OpenImageDrive(cue));
+    drive->FailFrom = 375;
+    AkripUseDrives({drive});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    handle = GetCDHandle(&request);
+    Options.SecureOptions.SecureMode = true;
+    for (const int offset : {0, 30}) {
+        Options.SecureOptions.ReadOffset = offset;
+        const std::string title = "last" + std::to_string(offset);
+        ASSERT_EQ(Rip(2, title), esDone);
+        EXPECT_EQ(Audio(title), Shifted(150, 225, offset)) << title;
+        EXPECT_TRUE(thread->Result().Unreadable.empty()) << title;
+    }
 }
 
 // The read offset shifts the track; at the disc's ends silence comes in. The checksums are those
