@@ -2,9 +2,11 @@
 // on a worker, every report posted to a window on the main thread that frees it.
 //
 //   extract_bench rip IMAGE.cue TRACK OUTPUT_FOLDER
-//   extract_bench rip-secure IMAGE.cue TRACK OUTPUT_FOLDER    (every sector read until two agree)
+//   extract_bench rip-secure IMAGE.cue TRACK OUTPUT_FOLDER    (verified reads, and the checksums)
 //   extract_bench normalize FILE.wav PERCENT
 //   extract_bench checksums FILE.wav                         (CRC32 and AccurateRip of its data)
+//
+// BENCH_DRIVE_SPEED=N reads the image at the transfer rate of an N x drive.
 //
 // Prints "seconds=S messages=N maxrss_kb=K" (K: the process's peak resident memory).
 
@@ -19,13 +21,48 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
+
+namespace {
+
+// A drive's transfer rate over an image: each read takes as long as a drive spinning at speed x
+// (75 sectors a second at 1x) needs to deliver it. Seeks cost nothing here.
+class TDriveSpeed : public TDriveBackend {
+public:
+    TDriveSpeed(std::shared_ptr<TDriveBackend> inner, double speed)
+        : m_inner(std::move(inner))
+        , m_sectorTime(std::chrono::duration<double>(1.0 / (75.0 * speed)))
+    {
+    }
+    std::string Vendor() const override { return m_inner->Vendor(); }
+    std::string Product() const override { return m_inner->Product(); }
+    bool Open() override { return m_inner->Open(); }
+    void Close() override { m_inner->Close(); }
+    bool ReadToc(TDiscToc& toc) override { return m_inner->ReadToc(toc); }
+    bool CdioSource(std::string& source, int& driver) const override { return m_inner->CdioSource(source, driver); }
+    bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
+    {
+        const auto now = std::chrono::steady_clock::now();
+        m_free = std::max(m_free, now) + std::chrono::duration_cast<std::chrono::steady_clock::duration>(m_sectorTime * count);
+        std::this_thread::sleep_until(m_free);
+        return m_inner->ReadAudio(lba, count, out);
+    }
+
+private:
+    std::shared_ptr<TDriveBackend> m_inner;
+    std::chrono::duration<double> m_sectorTime;
+    std::chrono::steady_clock::time_point m_free{};
+};
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -57,7 +94,10 @@ int main(int argc, char** argv)
     if ((mode == "rip" || mode == "rip-secure") && argc == 5) {
         Options.SecureOptions.SecureMode = mode == "rip-secure";
         Options.SecureOptions.AccurateRip = false;
-        AkripUseDrives({OpenImageDrive(argv[2])});
+        std::shared_ptr<TDriveBackend> drive = OpenImageDrive(argv[2]);
+        if (const char* speed = std::getenv("BENCH_DRIVE_SPEED"); speed && std::atof(speed) > 0)
+            drive = std::make_shared<TDriveSpeed>(drive, std::atof(speed));
+        AkripUseDrives({drive});
         TGetCDHand request{};
         request.Size = 12;
         request.Ver = 1;
