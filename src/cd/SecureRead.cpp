@@ -53,17 +53,10 @@ struct TSecureReader::TParanoia {
         std::memset(static_cast<uint8_t*>(out) + audio * CDSectorSize, 0, static_cast<std::size_t>(sectors - audio) * CDSectorSize);
         if (audio > 0 && !AkripReadSectors(reader->m_handle, begin, static_cast<int32_t>(audio), static_cast<uint8_t*>(out)))
             return -1;
-        // Paranoia verifies each stretch with two reads; every read of a sector beyond that is a
-        // re-read.
         auto& counts = reader->m_readCounts;
-        for (lsn_t s = begin; s < begin + sectors && !moving; ++s) {
-            if (s < 0 || static_cast<std::size_t>(s) >= counts.size())
-                continue;
-            if (counts[static_cast<std::size_t>(s)] >= 2)
-                ++reader->m_rereads;
-            else
+        for (lsn_t s = begin; s < begin + audio && !moving; ++s)
+            if (static_cast<std::size_t>(s) < counts.size() && counts[static_cast<std::size_t>(s)] < UINT16_MAX)
                 ++counts[static_cast<std::size_t>(s)];
-        }
         return sectors;
     }
 
@@ -138,11 +131,20 @@ TSecureReader::TSecureReader(HCDROM handle, int32_t discEnd, int retries)
     // after the retries rather than read for ever.
     cdio_paranoia_modeset(p->Paranoia, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
     m_readCounts.assign(static_cast<std::size_t>(std::max(discEnd, 0)), 0);
-    m_rereads = 0;
     m_paranoia = std::move(p);
 }
 
 TSecureReader::~TSecureReader() = default;
+
+int64_t TSecureReader::Rereads() const
+{
+    // Paranoia verifies each stretch with two reads; every further read of a sector is a re-read.
+    // Only the sectors delivered count: paranoia also reads ahead, and again after a seek.
+    int64_t rereads = 0;
+    for (int32_t s = m_firstDelivered; s <= m_lastDelivered; ++s)
+        rereads += std::max(0, m_readCounts[static_cast<std::size_t>(s)] - 2);
+    return rereads;
+}
 
 bool TSecureReader::Ready() const
 {
@@ -153,16 +155,14 @@ const uint8_t* TSecureReader::Sector(int32_t lba)
 {
     if (lba == m_memoLba)
         return m_memo.data();
-    cdrom_drive_t* drive = m_paranoia->Drive;
-    // Paranoia reads within one track at a time: it is told where each track's reading begins.
-    const int track = cdio_cddap_sector_gettrack(drive, lba);
-    if (lba != m_next || track != m_track)
+    if (lba != m_next)
         cdio_paranoia_seek(m_paranoia->Paranoia, lba, SEEK_SET);
     t_reading = this;
     const int16_t* samples = cdio_paranoia_read_limited(m_paranoia->Paranoia, &TParanoia::Report, m_retries);
     t_reading = nullptr;
     m_next = lba + 1;
-    m_track = track;
+    m_firstDelivered = std::min(m_firstDelivered, lba);
+    m_lastDelivered = std::max(m_lastDelivered, lba);
     if (samples)
         std::memcpy(m_memo.data(), samples, CDSectorSize);
     else

@@ -34,8 +34,8 @@ public:
     bool Read(int32_t lba, int32_t count, uint8_t* out);
 
     // Reads of a sector beyond the two paranoia's verification gives it when the drive agrees
-    // with itself, summed over the sectors.
-    int64_t Rereads() const { return m_rereads; }
+    // with itself, summed over the sectors delivered.
+    int64_t Rereads() const;
     // Sectors paranoia gave up on, each once, in the order met.
     const std::vector<int32_t>& Unreadable() const { return m_unreadable; }
 
@@ -51,11 +51,10 @@ private:
     std::unique_ptr<TParanoia> m_paranoia;
     std::string m_error;
     int32_t m_next = -1;       // the sector paranoia delivers next without a seek
-    int m_track = -1;          // the track that sector belongs to
     int32_t m_memoLba = -1;    // the last sector delivered (pieces of a shifted track share one)
     std::vector<uint8_t> m_memo;
     std::vector<uint8_t> m_scratch;     // reads paranoia makes only to move the drive
-    std::vector<uint8_t> m_readCounts;  // per sector of the disc, up to 2
-    int64_t m_rereads = 0;
+    std::vector<uint16_t> m_readCounts;  // reads of each sector of the disc
+    int32_t m_firstDelivered = INT32_MAX, m_lastDelivered = -1;
     std::vector<int32_t> m_unreadable;
 };

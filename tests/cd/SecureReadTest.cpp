@@ -252,6 +252,8 @@ TEST_F(SecureReadTest, OffsetsShiftTheTrackAndTheChecksums)
             EXPECT_EQ(thread->Result().AccurateRipV2, sums.V2()) << title;
             EXPECT_EQ(thread->Result().Crc32, sums.Crc32()) << title;
             EXPECT_EQ(thread->Result().ReadOffset, offset);
+            // A clean disc: no re-reads, whatever paranoia read ahead or again across a track's edge.
+            EXPECT_EQ(thread->Result().Rereads, 0) << title;
         }
     }
     // Plain mode ignores the offset and computes nothing more than it always did.
