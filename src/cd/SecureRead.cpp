@@ -36,8 +36,8 @@ struct TSecureReader::TParanoia {
     static long ReadAudio(cdrom_drive_t*, void* out, lsn_t begin, long sectors)
     {
         TSecureReader* reader = t_reading;
-        if (!reader || sectors <= 0 || begin < 0)
-            return -1;
+        if (!reader || sectors <= 0 || begin < 0 || reader->Cancelled())
+            return -1;  // cancelled: paranoia's retries fail at once and it gives up
         // Reads without a buffer move the drive away from where it read last, so that its cache
         // cannot answer the next read.
         std::vector<uint8_t>& scratch = reader->m_scratch;
@@ -64,7 +64,7 @@ struct TSecureReader::TParanoia {
     static void Report(long position, paranoia_cb_mode_t what)
     {
         TSecureReader* reader = t_reading;
-        if (!reader || what != PARANOIA_CB_SKIP)
+        if (!reader || what != PARANOIA_CB_SKIP || reader->Cancelled())
             return;
         const auto lba = static_cast<int32_t>(position / CD_FRAMEWORDS);
         if (lba < 0 || lba >= reader->m_discEnd)
@@ -76,10 +76,11 @@ struct TSecureReader::TParanoia {
     }
 };
 
-TSecureReader::TSecureReader(HCDROM handle, int32_t discEnd, int retries)
+TSecureReader::TSecureReader(HCDROM handle, int32_t discEnd, int retries, const std::atomic<bool>* cancel)
     : m_handle(handle)
     , m_discEnd(discEnd)
     , m_retries(std::max(retries, 1))
+    , m_cancel(cancel)
     , m_memo(CDSectorSize)
 {
     // Paranoia allocates and frees its buffers for every read it makes. With glibc's defaults a

@@ -9,6 +9,7 @@
 
 #include "akrip32.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,8 +18,9 @@
 class TSecureReader {
 public:
     // discEnd: the sector where the disc's audio ends; retries: how often paranoia reads a
-    // stretch again before it gives up on it.
-    TSecureReader(HCDROM handle, int32_t discEnd, int retries = 20);
+    // stretch again before it gives up on it; cancel: once set, the drive is not read any more
+    // and a read in progress ends at once (with whatever it has).
+    TSecureReader(HCDROM handle, int32_t discEnd, int retries = 20, const std::atomic<bool>* cancel = nullptr);
     ~TSecureReader();
     TSecureReader(const TSecureReader&) = delete;
     TSecureReader& operator=(const TSecureReader&) = delete;
@@ -44,10 +46,12 @@ private:
     friend struct TParanoia;
 
     const uint8_t* Sector(int32_t lba);
+    bool Cancelled() const { return m_cancel && m_cancel->load(std::memory_order_acquire); }
 
     HCDROM m_handle;
     int32_t m_discEnd;
     int m_retries;
+    const std::atomic<bool>* m_cancel;
     std::unique_ptr<TParanoia> m_paranoia;
     std::string m_error;
     int32_t m_next = -1;       // the sector paranoia delivers next without a seek

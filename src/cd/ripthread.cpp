@@ -188,7 +188,7 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
     // Secure reads set paranoia up over the drive's disc; plain reads never touch it.
     std::optional<TSecureReader> secure;
     if (m_secure) {
-        secure.emplace(DriveHandle, discEnd);
+        secure.emplace(DriveHandle, discEnd, 20, &m_cancel);
         if (!secure->Ready())
             return esReadFailed;
     }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -34,6 +35,8 @@ public:
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
         ++Reads;
+        if (OnRead)
+            OnRead(lba, count);
         if (FailFrom >= 0 && lba + count > FailFrom)
             return false;  // as a drive refuses the gap and data after a disc's audio
 
@@ -71,6 +74,7 @@ public:
     std::map<int32_t, std::pair<int, int>> Jitter;          // sector -> (reads, samples late)
     int Reads = 0;
     int32_t FailFrom = -1;
+    std::function<void(int32_t lba, int32_t count)> OnRead;  // on the reading thread, before each read
 
 
 private:
@@ -204,6 +208,39 @@ TEST_F(SecureReadTest, AnUnreadableSectorIsListed)
 
     Options.SecureOptions.RefuseDamaged = true;
     EXPECT_EQ(Rip(2, "refused"), esReadFailed);
+}
+
+// Stop while paranoia retries a sector that never reads the same: the drive is not read again and
+// the thread ends without an end report, its file a valid WAV of what was read.
+TEST_F(SecureReadTest, StopEndsTheRetriesAtOnce)
+{
+    Options.SecureOptions.SecureMode = true;
+    drive->NeverTheSame = {200};
+    int readsOf200 = 0, readsAfterStop = 0;
+    bool stopped = false;
+    drive->OnRead = [&](int32_t lba, int32_t count) {
+        readsAfterStop += stopped;
+        if (lba <= 200 && lba + count > 200 && ++readsOf200 == 6) {  // a few retries in
+            stopped = true;
+            thread->Cancel();
+        }
+    };
+    thread = std::make_unique<TCDRipThread>(2, "stopped");
+    thread->DriveHandle = handle;
+    thread->ReceivingWindow = window.Handle();
+    thread->Start();
+    thread->WaitFor();
+    window.Drain();
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(readsAfterStop, 0);
+    for (const int32_t code : window.Codes())
+        EXPECT_NE(code, piExtracted);
+    const std::string file = ReadFile("Output/stopped.wav");
+    ASSERT_GE(file.size(), 44u);
+    uint32_t dataSize = 0;  // the header's data size, little-endian at byte 40
+    for (int k = 3; k >= 0; --k)
+        dataSize = dataSize << 8 | static_cast<uint8_t>(file[40 + std::size_t(k)]);
+    EXPECT_EQ(file.size() - 44, dataSize);
 }
 
 // The last audio track before a data track: paranoia reads ahead beyond the audio, where a drive
