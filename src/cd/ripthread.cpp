@@ -189,8 +189,10 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
     std::optional<TSecureReader> secure;
     if (m_secure) {
         secure.emplace(DriveHandle, discEnd, 20, &m_cancel);
-        if (!secure->Ready())
+        if (!secure->Ready()) {
+            std::fprintf(stderr, "Secure reads: %s\n", secure->Error().c_str());
             return esReadFailed;
+        }
     }
     // Secure mode reads the track's bytes shifted by the offset: from this byte of the disc.
     const int64_t firstByte = int64_t{start} * CDSectorSize + int64_t{m_result.ReadOffset} * 4;
@@ -240,6 +242,8 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
                 const auto sectors = static_cast<int32_t>(FloorDiv(b0 + int64_t{count} * CDSectorSize - 1, CDSectorSize) - s0 + 1);
                 span.resize(static_cast<std::size_t>(sectors) * CDSectorSize);
                 secure->Read(static_cast<int32_t>(s0), sectors, span.data());
+                if (Cancelled())
+                    break;  // a read cut short by Stop is not verified: not kept
                 const uint8_t* piece = span.data() + (b0 - s0 * CDSectorSize);
                 sums.Add(piece, static_cast<std::size_t>(count) * CDSectorSize);
                 pending.insert(pending.end(), piece, piece + static_cast<std::size_t>(count) * CDSectorSize);

@@ -211,7 +211,7 @@ TEST_F(SecureReadTest, AnUnreadableSectorIsListed)
 }
 
 // Stop while paranoia retries a sector that never reads the same: the drive is not read again and
-// the thread ends without an end report, its file a valid WAV of what was read.
+// the thread ends without an end report, its file a valid WAV of the pieces verified before.
 TEST_F(SecureReadTest, StopEndsTheRetriesAtOnce)
 {
     Options.SecureOptions.SecureMode = true;
@@ -241,6 +241,9 @@ TEST_F(SecureReadTest, StopEndsTheRetriesAtOnce)
     for (int k = 3; k >= 0; --k)
         dataSize = dataSize << 8 | static_cast<uint8_t>(file[40 + std::size_t(k)]);
     EXPECT_EQ(file.size() - 44, dataSize);
+    // Only verified pieces are kept: those before the one holding sector 200 (the track's 50th).
+    EXPECT_LE(dataSize, 50u * CDSectorSize);
+    EXPECT_EQ(file.substr(44), Shifted(150, 225, 0).substr(0, dataSize));
 }
 
 // The last audio track before a data track: paranoia reads ahead beyond the audio, where a drive
