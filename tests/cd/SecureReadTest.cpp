@@ -305,3 +305,26 @@ TEST_F(SecureReadTest, OffsetsShiftTheTrackAndTheChecksums)
 }
 
 }  // namespace
+
+namespace {
+
+// A disc with 2 seconds of hidden audio before track 1 (its pregap, from sector 0): a negative
+// offset reads track 1's start from the hidden audio, as a drive does, not silence.
+TEST_F(SecureReadTest, ANegativeOffsetReadsIntoAHiddenTrack)
+{
+    const std::string cue = Path("hidden.cue");
+    ASSERT_EQ(std::system((std::string(MKDISC) + " --hidden 2 " + cue + " 2 3 > /dev/null").c_str()), 0);
+    image = ReadFile("hidden.bin");
+    drive = std::make_shared<TFaultyDrive>(OpenImageDrive(cue));
+    AkripUseDrives({drive});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    handle = GetCDHandle(&request);
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.ReadOffset = -30;
+    ASSERT_EQ(Rip(1, "h"), esDone);
+    EXPECT_EQ(Audio("h"), Shifted(150, 150, -30));
+    EXPECT_TRUE(thread->Result().Unreadable.empty());
+}
+}  // namespace
