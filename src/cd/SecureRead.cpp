@@ -51,8 +51,25 @@ struct TSecureReader::TParanoia {
         // drive refuses) it gets silence instead of read errors.
         const long audio = std::clamp<long>(reader->m_discEnd - begin, 0, sectors);
         std::memset(static_cast<uint8_t*>(out) + audio * CDSectorSize, 0, static_cast<std::size_t>(sectors - audio) * CDSectorSize);
-        if (audio > 0 && !AkripReadSectors(reader->m_handle, begin, static_cast<int32_t>(audio), static_cast<uint8_t*>(out)))
-            return -1;
+        uint8_t* const bytes = static_cast<uint8_t*>(out);
+        auto& failed = reader->m_failed;
+        const bool knownBad = std::any_of(failed.begin(), failed.end(), [&](int32_t f) { return f >= begin && f < begin + audio; });
+        if (audio > 0 && (knownBad || !AkripReadSectors(reader->m_handle, begin, static_cast<int32_t>(audio), bytes))) {
+            // A drive fails a whole read for one bad sector. Read alone, the others come back,
+            // and each sector that fails alone is handed to paranoia as noise that differs every
+            // time: paranoia then gives up on that sector (and perhaps a neighbour it cannot
+            // verify against it) instead of on all the read's sectors.
+            for (long k = 0; k < audio; ++k) {
+                uint8_t* sector = bytes + k * CDSectorSize;
+                if (AkripReadSectors(reader->m_handle, static_cast<int32_t>(begin + k), 1, sector))
+                    continue;
+                for (int i = 0; i < CDSectorSize; ++i) {
+                    reader->m_noise = reader->m_noise * 6364136223846793005u + 1442695040888963407u;
+                    sector[i] = static_cast<uint8_t>(reader->m_noise >> 56);
+                }
+                failed.insert(static_cast<int32_t>(begin + k));
+            }
+        }
         auto& counts = reader->m_readCounts;
         for (lsn_t s = begin; s < begin + audio && !moving; ++s)
             if (static_cast<std::size_t>(s) < counts.size() && counts[static_cast<std::size_t>(s)] < UINT16_MAX)
@@ -164,10 +181,13 @@ const uint8_t* TSecureReader::Sector(int32_t lba)
     m_next = lba + 1;
     m_firstDelivered = std::min(m_firstDelivered, lba);
     m_lastDelivered = std::max(m_lastDelivered, lba);
-    if (samples)
+    // A sector paranoia gave up on whose reads failed may hold the noise that stood in for them:
+    // silence instead.
+    const bool neverRead = m_failed.count(lba) > 0 && std::find(m_unreadable.begin(), m_unreadable.end(), lba) != m_unreadable.end();
+    if (samples && !neverRead)
         std::memcpy(m_memo.data(), samples, CDSectorSize);
     else
-        std::memset(m_memo.data(), 0, CDSectorSize);  // paranoia ran out of memory
+        std::memset(m_memo.data(), 0, CDSectorSize);  // or paranoia ran out of memory
     m_memoLba = lba;
     return m_memo.data();
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,4 +62,6 @@ private:
     std::vector<uint16_t> m_readCounts;  // reads of each sector of the disc
     int32_t m_firstDelivered = INT32_MAX, m_lastDelivered = -1;
     std::vector<int32_t> m_unreadable;
+    std::set<int32_t> m_failed;   // sectors whose read failed at least once
+    uint64_t m_noise = 0x2545F4914F6CDD1Du;
 };

@@ -39,6 +39,9 @@ public:
             OnRead(lba, count);
         if (FailFrom >= 0 && lba + count > FailFrom)
             return false;  // as a drive refuses the gap and data after a disc's audio
+        for (const int32_t bad : Unreadable)
+            if (bad >= lba && bad < lba + count)
+                return false;  // a drive fails the whole read
 
         for (auto& [sector, jitter] : Jitter) {
             if (sector < lba || sector >= lba + count || jitter.first == 0)
@@ -71,6 +74,7 @@ public:
 
     std::map<int32_t, int> WrongFirstReads;                 // sector -> reads still wrong
     std::set<int32_t> NeverTheSame;
+    std::set<int32_t> Unreadable;                           // every read that includes one fails
     std::map<int32_t, std::pair<int, int>> Jitter;          // sector -> (reads, samples late)
     int Reads = 0;
     int32_t FailFrom = -1;
@@ -327,4 +331,32 @@ TEST_F(SecureReadTest, ANegativeOffsetReadsIntoAHiddenTrack)
     EXPECT_EQ(Audio("h"), Shifted(150, 150, -30));
     EXPECT_TRUE(thread->Result().Unreadable.empty());
 }
+}  // namespace
+
+namespace {
+
+// A sector whose every read fails, failing every read that includes it, as a drive does: only
+// that sector is lost (silence, listed); the rest of the reads around it come back whole.
+TEST_F(SecureReadTest, ASectorThatNeverReadsCostsOnlyItself)
+{
+    Options.SecureOptions.SecureMode = true;
+    drive->Unreadable = {200};
+    EXPECT_EQ(Rip(2, "failing"), esDone);
+    const std::vector<int32_t> listed = thread->Result().Unreadable;
+    ASSERT_FALSE(listed.empty());
+    EXPECT_EQ(listed.front(), 200);
+    for (const int32_t l : listed)
+        EXPECT_LE(std::abs(l - 200), 1) << "lists " << l;
+    const std::string audio = Audio("failing"), want = Shifted(150, 225, 0);
+    ASSERT_EQ(audio.size(), want.size());
+    for (int32_t k = 0; k < 225; ++k) {
+        const std::string got = audio.substr(std::size_t(k) * CDSectorSize, CDSectorSize);
+        if (150 + k == 200) {
+            EXPECT_EQ(got, std::string(CDSectorSize, '\0'));  // never read: silence, not noise
+        } else if (std::find(listed.begin(), listed.end(), 150 + k) == listed.end()) {
+            EXPECT_EQ(got, want.substr(std::size_t(k) * CDSectorSize, CDSectorSize)) << "sector " << 150 + k;
+        }
+    }
+}
+
 }  // namespace
