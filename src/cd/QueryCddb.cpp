@@ -183,8 +183,10 @@ struct TQueryCDDBThread::State {
         std::vector<TCDDBQueryItem> matches(MatchRoom);
         TCDDBQuery query{MatchRoom, matches.data()};
         if (CDDBQuery(Handle, &query) != 1) {
+            // No connection, no answer, a refusal: said as "no match" (whose panel names the
+            // network and the settings), not ended as if the lookup had worked.
             if (!Cancel)
-                PostMessage(Window, WM_CDDBRESULT, cddbOver, 0, std::move(result));
+                PostMessage(Window, WM_CDDBRESULT, cddbNoMatch, GetAspiLibError());
             return;
         }
         if (query.Num == 0) {

@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-// wParam 6: no match (lParam: the library's last error); 7: the lookup is over (the payload, a
-// TCddbResult, holds what was found).
+// wParam 6: no match, or the query could not be made (lParam: the library's last error); 7: the
+// lookup is over (the payload, a TCddbResult, holds what was found).
 constexpr UINT WM_CDDBRESULT = WM_USER + 0x68;
 enum : WPARAM { cddbNoMatch = 6, cddbOver = 7 };
 

@@ -411,7 +411,7 @@ bool Lookup(TDiscScan& disc, QEventLoop& loop, bool& found)
     };
     TCddbLookup lookup(toc.FirstTrack, toc.LastTrack, disc.CDHandle);
     lookup.OnNoMatch = nothing;
-    // A lookup that could not ask (no connection, an error reply) also ends "over", with nothing.
+    // Matches whose entries could not be read end "over", with nothing.
     lookup.OnApply = [&](const TCddbFields& fields) {
         found = fields.HasTitles || fields.Artist || fields.Album || fields.Year || fields.Genre;
         if (found)
