@@ -4,6 +4,7 @@
 #include "akrip32Drives.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 
@@ -225,6 +226,31 @@ TEST(AccurateRipTest, TheDatabaseOverHttp)
     const TAccurateRipEntry none = FetchAccurateRip("http://127.0.0.1:1", id);
     EXPECT_FALSE(none.Checked);
     EXPECT_EQ(none.Reason.rfind("no connection to http://127.0.0.1:1", 0), 0u) << none.Reason;
+}
+
+}  // namespace
+
+namespace {
+
+// The CRC32 against zlib's for every length up to 300 bytes from each of 16 alignments, and for
+// a few large pieces, also continued from a register that is not the initial one.
+TEST(AccurateRipTest, Crc32EqualsZlibAtEveryLengthAndAlignment)
+{
+    std::vector<uint8_t> data(70000);
+    uint32_t seed = 12345;
+    for (auto& b : data) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    const auto zlibRaw = [](uint32_t raw, const uint8_t* p, std::size_t n) {
+        return ~static_cast<uint32_t>(crc32(~raw & 0xFFFFFFFFu, p, static_cast<uInt>(n)));
+    };
+    for (std::size_t align = 0; align < 16; ++align)
+        for (std::size_t n = 0; n <= 300; ++n)
+            ASSERT_EQ(Crc32Update(0xFFFFFFFFu, data.data() + align, n), zlibRaw(0xFFFFFFFFu, data.data() + align, n))
+                << "length " << n << " at " << align;
+    for (const std::size_t n : {1024u, 23520u, 65536u + 7u, 69990u})
+        EXPECT_EQ(Crc32Update(0x12345678u, data.data() + 3, n), zlibRaw(0x12345678u, data.data() + 3, n)) << n;
 }
 
 }  // namespace
