@@ -795,6 +795,7 @@ void TRipJob::btStopClick()
     if (m_logPending) {  // the rip is over; Stop ends the wait for the database
         m_answerPoll.stop();
         m_logPending = false;
+        m_waitStopped = true;
         WriteRipLog();
         Close();
         return;
@@ -823,6 +824,7 @@ void TRipJob::FormClose()
     if (m_logPending) {
         m_answerPoll.stop();
         m_logPending = false;
+        m_waitStopped = true;
         WriteRipLog();
     }
     m_wait.stop();
@@ -883,7 +885,8 @@ void TRipJob::WriteRipLog()
         else if (!m_accurateRip)
             verdict.Reason = "the table of contents could not be read";
         else if (!entry)
-            verdict.Reason = "the database did not answer before the rip ended";
+            verdict.Reason = m_waitStopped ? "the wait for the database's answer was stopped"
+                                           : "the database did not answer before the rip ended";
         if (entry && track.Status == esDone)
             verdict = JudgeTrack(*entry, m_log.DiscId, track.Number, track.Result.AccurateRipV1, track.Result.AccurateRipV2);
         else if (entry)

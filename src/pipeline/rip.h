@@ -182,6 +182,7 @@ private:
     std::unique_ptr<TAccurateRipLookup> m_accurateRip;
     bool m_stopPressed = false;
     bool m_logPending = false;  // the job is over, the log waits for the database's answer
+    bool m_waitStopped = false; // Stop or the close box ended that wait
     QTimer m_answerPoll;        // looks for that answer every 50 ms, without blocking
     Clock::time_point m_answerWaitStart;
     std::atomic<int64_t> m_stageStart{0};  // Clock ticks; read by the outputs' workers

@@ -734,7 +734,7 @@ TEST_F(RipJobTest, SecureRipWaitsForTheDatabaseUntilStop)
     ModifyCDParms(h, CDP_MSF, 1);
     ASSERT_EQ(ReadTOC(h, &toc), 1);
     const std::string log = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
-    EXPECT_NE(log.find("AccurateRip: not checked (the database did not answer before the rip ended)"), std::string::npos) << log;
+    EXPECT_NE(log.find("AccurateRip: not checked (the wait for the database's answer was stopped)"), std::string::npos) << log;
 }
 
 }  // namespace
