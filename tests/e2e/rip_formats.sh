@@ -3,9 +3,12 @@
 # listed, Ctrl+A, Ctrl+X, nothing else. Once for each output format set in options.ini, then the
 # files are checked with the peers: id3v2 reads the MP3 tags, oggdec decodes each Ogg file to the
 # track's length, ffprobe reads the WMA files, the WAV files hold the image's bytes. The job
-# window must close by itself. SONVALE_SCREENSHOT=file.png keeps a picture of the job window.
+# window must close by itself. "secure" is WAV in secure mode with a read offset of 6 samples and
+# no AccurateRip database to reach: each WAV holds the image's bytes 24 later (silence after the
+# disc's end), and the log beside them verifies with sha256sum. SONVALE_SCREENSHOT=file.png keeps
+# a picture of the job window.
 #
-#   rip_formats.sh SONVALE MKDISC WM8EUTIL [FORMAT...]     (formats 0 MP3, 1 WAV, 2 OGG, 3 WMA)
+#   rip_formats.sh SONVALE MKDISC WM8EUTIL [FORMAT...]   (0 MP3, 1 WAV, 2 OGG, 3 WMA, secure)
 set -euo pipefail
 
 exe=$1
@@ -13,7 +16,7 @@ mkdisc=$2
 wm8eutil=$3
 shift 3
 formats=("$@")
-[ ${#formats[@]} -eq 0 ] && formats=(0 1 2 3)
+[ ${#formats[@]} -eq 0 ] && formats=(0 1 2 3 secure)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/disc"
@@ -28,7 +31,10 @@ for format in "${formats[@]}"; do
   # The program keeps its files in its own folder, and looks for WM8EUTIL there.
   cp "$exe" "$run/sonvale"
   cp "$wm8eutil" "$run/WM8EUTIL"
-  printf '[CommonOptions]\nOutputFolder=%s\nOutputFormat=%s\n[ID3]\nUse=1\n' "$run/Output" "$format" > "$run/options.ini"
+  printf '[CommonOptions]\nOutputFolder=%s\nOutputFormat=%s\n[ID3]\nUse=1\n' "$run/Output" "${format/secure/1}" > "$run/options.ini"
+  if [ "$format" = secure ]; then
+    printf '[SecureOptions]\nSecureMode=1\nReadOffset=6\nAccurateRipServer=http://127.0.0.1:1\n' >> "$run/options.ini"
+  fi
   # The disc's key: the starts 00:02:00, 00:05:00 and 00:09:00 as 0x00MMSSFF, added: 4096.
   printf '[4096]\nArtist=E2E Band\nAlbum=E2E Album\nYear=2026\nGenre=118\nTrackNumber=3\n1=Alpha\n2=Beta\n3=Gamma\n' \
     > "$run/cdinfo.dat"
@@ -90,11 +96,25 @@ for format in "${formats[@]}"; do
         oggdec -Q -o "$run/$title.decoded.wav" "$out/$title.ogg"
         got=$(soxi -s "$run/$title.decoded.wav")
         [ "$got" -eq "$frames" ] || { echo "$title.ogg decodes to $got frames, not $frames"; exit 1; } ;;
+      secure)
+        size=$((lengths[t] * 2352))
+        cmp <(tail -c +45 "$out/$title.wav") \
+            <(cat <(tail -c +$((starts[t] * 2352 + 24 + 1)) "$bin" | head -c "$size") <(head -c 24 /dev/zero) | head -c "$size") \
+          || { echo "$title.wav is not the image's bytes 6 samples later"; exit 1; } ;;
       3)
         [ ! -e "$out/$title.wav" ] || { echo "$title.wav was not removed"; exit 1; }
         codec=$(ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 "$out/$title.wma")
         [ "$codec" = wmav2 ] || { echo "$title.wma: $codec"; exit 1; } ;;
     esac
   done
+  if [ "$format" = secure ]; then
+    log="$out/E2E Band - E2E Album.log"
+    [ "$(tail -n 1 "$log")" = "Log checksum: $(head -n -1 "$log" | sha256sum | cut -c1-64)" ] \
+      || { echo "the log does not verify:"; cat "$log"; exit 1; }
+    for want in "Read offset: 6 samples" "AccurateRip: not checked (no connection" \
+                "Summary: 3 tracks, 0 accurately ripped, 0 with unreadable sectors, 0 failed"; do
+      grep -qF "$want" "$log" || { echo "the log lacks \"$want\":"; cat "$log"; exit 1; }
+    done
+  fi
   echo "e2e rip, format $format: ok"
 done
