@@ -18,8 +18,9 @@
 namespace {
 
 // A fault layer under the drive library, over a real disc image: sectors that come back wrong on
-// their first reads, sectors that never come back the same twice, and reads of a block that come
-// back shifted by a few samples (jitter).
+// their first reads, sectors that never come back the same twice, sectors that fail every read
+// that includes them, reads refused from a sector on, and reads that come back shifted by a few
+// samples (jitter).
 class TFaultyDrive : public TDriveBackend {
 public:
     explicit TFaultyDrive(std::shared_ptr<TDriveBackend> inner)
@@ -42,7 +43,6 @@ public:
         for (const int32_t bad : Unreadable)
             if (bad >= lba && bad < lba + count)
                 return false;  // a drive fails the whole read
-
         for (auto& [sector, jitter] : Jitter) {
             if (sector < lba || sector >= lba + count || jitter.first == 0)
                 continue;
