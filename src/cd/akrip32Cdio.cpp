@@ -1,6 +1,8 @@
 #include "akrip32.h"
 #include "akrip32Drives.h"
 
+#include "FileSystem.h"
+
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
 #include <cdio/mmc.h>
@@ -35,12 +37,6 @@ std::string Trimmed(const char* text, std::size_t max)
     while (!s.empty() && s.back() == ' ')
         s.pop_back();
     return s;
-}
-
-std::string BaseName(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool EndsWith(const std::string& s, const char* suffix)
@@ -211,7 +207,7 @@ driver_id_t ImageDriver(const std::string& path)
 
 std::shared_ptr<TDriveBackend> OpenDeviceDrive(const std::string& device)
 {
-    std::string vendor, product = BaseName(device);
+    std::string vendor, product = FileNameOf(device);
     if (CdIo_t* probe = cdio_open(device.c_str(), DRIVER_DEVICE)) {
         cdio_hwinfo_t info{};
         if (cdio_get_hwinfo(probe, &info)) {
@@ -231,7 +227,7 @@ std::shared_ptr<TDriveBackend> OpenDeviceDrive(const std::string& device)
 std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path)
 {
     QuietOnce();
-    return std::make_shared<TCdioDrive>(path, ImageDriver(path), "Sonvale ", "Image " + BaseName(path));
+    return std::make_shared<TCdioDrive>(path, ImageDriver(path), "Sonvale ", "Image " + FileNameOf(path));
 }
 
 namespace {

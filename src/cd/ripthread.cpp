@@ -75,15 +75,6 @@ int CreateLocked(const std::string& path)
     return fd;
 }
 
-std::string WithExtension(const std::string& path, const std::string& ext)
-{
-    const auto slash = path.find_last_of('/');
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return path + ext;
-    return path.substr(0, dot) + ext;
-}
-
 // a / b rounded down, for a that may be negative (a byte before the disc's start).
 int64_t FloorDiv(int64_t a, int64_t b)
 {

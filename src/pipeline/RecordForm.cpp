@@ -1,6 +1,7 @@
 #include "RecordForm.h"
 
 #include "Global.h"
+#include "FileSystem.h"
 #include "ProgramFolder.h"
 
 #include <fcntl.h>
@@ -20,15 +21,6 @@ bool Exists(const std::string& path)
 {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
-}
-
-std::string WithExtension(const std::string& path, const std::string& ext)
-{
-    const auto slash = path.find_last_of('/');
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return path + ext;
-    return path.substr(0, dot) + ext;
 }
 
 std::string Lower(std::string s)

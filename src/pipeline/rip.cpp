@@ -31,23 +31,6 @@ const std::string Decoding = "Decoding(";
 
 enum TOutputFormat { ofMp3 = 0, ofWav = 1, ofOgg = 2, ofWma = 3 };
 
-// The file-name part of a path.
-std::string NameOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// path with its extension replaced by ext ("a/b.wav", ".mp3" -> "a/b.mp3"; "a/b" -> "a/b.mp3").
-std::string WithExtension(const std::string& path, const std::string& ext)
-{
-    const auto slash = path.find_last_of('/');
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return path + ext;
-    return path.substr(0, dot) + ext;
-}
-
 // Whether two paths name the same existing file (through links, or by two names).
 bool SameFile(const std::string& a, const std::string& b)
 {
@@ -305,7 +288,7 @@ void TRipJob::StartFileItem(int index, bool first)
     case jkWavToOgg: {
         const bool mp3 = JobKind == jkWavToMp3;
         const int32_t skipCode = mp3 ? piMp3Ended : piOggEnded;
-        const std::string output = folder + WithExtension(NameOf(item), mp3 ? ".mp3" : ".ogg");
+        const std::string output = folder + WithExtension(FileNameOf(item), mp3 ? ".mp3" : ".ogg");
         WaveIn1.FileName = item;
         if (NeedsResampling()) {
             const std::string temp = folder + (mp3 ? Mp3ResampleFile : OggResampleFile);
@@ -327,7 +310,7 @@ void TRipJob::StartFileItem(int index, bool first)
         break;
     }
     case jkMp3ToWav: {
-        const std::string output = folder + WithExtension(NameOf(item), ".wav");
+        const std::string output = folder + WithExtension(FileNameOf(item), ".wav");
         if (!MayWrite(item, output, piMp3Ended))
             return;
         m_display.Stage = first ? "Decoding MP3 to WAV" : "Decoding";
@@ -345,7 +328,7 @@ void TRipJob::StartFileItem(int index, bool first)
         break;
     }
     case jkWavToWma: {
-        const std::string output = folder + WithExtension(NameOf(item), ".wma");
+        const std::string output = folder + WithExtension(FileNameOf(item), ".wma");
         if (!MayWrite(item, output, piWmaEnded))
             return;
         m_display.Stage = first ? "Encoding WAV to WMA" : "Encoding";
@@ -592,12 +575,12 @@ void TRipJob::Resampled()
         const std::string& item = Item(EncodeIndex);
         m_display.Stage = "Encoding";
         SetCaption(Encoding, EncodeIndex + 1, item);
-        StartMp3Run(folder + Mp3ResampleFile, folder + WithExtension(NameOf(item), ".mp3"), true);
+        StartMp3Run(folder + Mp3ResampleFile, folder + WithExtension(FileNameOf(item), ".mp3"), true);
     } else if (JobKind == jkWavToOgg) {
         const std::string& item = Item(OggIndex);
         m_display.Stage = "Encoding";
         SetCaption(Encoding, OggIndex + 1, item);
-        StartOggStage(folder + OggResampleFile, folder + WithExtension(NameOf(item), ".ogg"));
+        StartOggStage(folder + OggResampleFile, folder + WithExtension(FileNameOf(item), ".ogg"));
     }
 }
 

@@ -33,6 +33,21 @@ std::string FolderOf(const std::string& path)
     return path.substr(0, slash + 1);
 }
 
+std::string FileNameOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string WithExtension(const std::string& path, const std::string& ext)
+{
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path + ext;
+    return path.substr(0, dot) + ext;
+}
+
 bool WriteFully(int fd, const void* data, std::size_t n, off_t offset)
 {
     const auto* bytes = static_cast<const char*>(data);

@@ -18,6 +18,11 @@ bool TryLockForWriting(int fd);
 
 // The folder part of a path, with its trailing "/" ("/a/b.ini" -> "/a/"); "./" for a bare name.
 std::string FolderOf(const std::string& path);
+// The name part of a path, after its last "/" ("/a/b.ini" -> "b.ini").
+std::string FileNameOf(const std::string& path);
+// path with its extension replaced by ext ("a/b.wav", ".mp3" -> "a/b.mp3"; "a/b" -> "a/b.mp3"; a
+// dot in a folder's name is no extension).
+std::string WithExtension(const std::string& path, const std::string& ext);
 
 // Writes all n bytes (at offset when it is not negative, else at the descriptor's position),
 // going on after interrupted or short writes. False when the system refuses.
