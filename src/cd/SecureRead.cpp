@@ -49,11 +49,12 @@ struct TSecureReader::TParanoia {
         // Paranoia reads ahead of what it is asked for, up to the disc's last sector as libcdio
         // sees it; past the audio's end (the gap before a second session's data track, which a
         // drive refuses) it gets silence instead of read errors.
-        const long audio = std::clamp<long>(reader->m_discEnd - begin, 0, sectors);
-        std::memset(static_cast<uint8_t*>(out) + audio * CDSectorSize, 0, static_cast<std::size_t>(sectors - audio) * CDSectorSize);
         uint8_t* const bytes = static_cast<uint8_t*>(out);
+        const long audio = std::clamp<long>(reader->m_discEnd - begin, 0, sectors);
+        std::memset(bytes + audio * CDSectorSize, 0, static_cast<std::size_t>(sectors - audio) * CDSectorSize);
         auto& failed = reader->m_failed;
-        const bool knownBad = std::any_of(failed.begin(), failed.end(), [&](int32_t f) { return f >= begin && f < begin + audio; });
+        const auto firstFailed = failed.lower_bound(static_cast<int32_t>(begin));
+        const bool knownBad = firstFailed != failed.end() && *firstFailed < begin + audio;
         if (audio > 0 && (knownBad || !AkripReadSectors(reader->m_handle, begin, static_cast<int32_t>(audio), bytes))) {
             // A drive fails a whole read for one bad sector. Read alone, the others come back,
             // and each sector that fails alone is handed to paranoia as noise that differs every
@@ -183,8 +184,8 @@ const uint8_t* TSecureReader::Sector(int32_t lba)
     m_lastDelivered = std::max(m_lastDelivered, lba);
     // A sector paranoia gave up on whose reads failed may hold the noise that stood in for them:
     // silence instead.
-    const bool neverRead = m_failed.count(lba) > 0 && std::find(m_unreadable.begin(), m_unreadable.end(), lba) != m_unreadable.end();
-    if (samples && !neverRead)
+    const bool noise = m_failed.count(lba) > 0 && std::find(m_unreadable.begin(), m_unreadable.end(), lba) != m_unreadable.end();
+    if (samples && !noise)
         std::memcpy(m_memo.data(), samples, CDSectorSize);
     else
         std::memset(m_memo.data(), 0, CDSectorSize);  // or paranoia ran out of memory

@@ -95,9 +95,15 @@ protected:
         std::filesystem::create_directory(Path("Output"));
         Options.CommonOptions.OutputFolder = Path("Output");
         // Three tracks of 2, 3 and 2 seconds: 150, 225 and 150 sectors from 0, 150 and 375.
-        const std::string cue = Path("disc.cue");
-        ASSERT_EQ(std::system((std::string(MKDISC) + " " + cue + " 2 3 2 > /dev/null").c_str()), 0);
-        image = ReadFile("disc.bin");
+        UseImage("disc", "", "2 3 2");
+    }
+    // mkdisc's image name.cue (its options, then the tracks' seconds) behind the fault layer, as
+    // the library's only drive; image holds its .bin, handle the handle a job would pass.
+    void UseImage(const std::string& name, const std::string& options, const std::string& seconds)
+    {
+        const std::string cue = Path(name + ".cue");
+        ASSERT_EQ(std::system((std::string(MKDISC) + " " + options + " " + cue + " " + seconds + " > /dev/null").c_str()), 0);
+        image = ReadFile(name + ".bin");
         auto inner = OpenImageDrive(cue);
         ASSERT_TRUE(inner);
         drive = std::make_shared<TFaultyDrive>(inner);
@@ -254,16 +260,9 @@ TEST_F(SecureReadTest, StopEndsTheRetriesAtOnce)
 // refuses every read; the track still reads whole and clean, a positive offset finding silence.
 TEST_F(SecureReadTest, TheAudiosEndBeforeADataTrack)
 {
-    const std::string cue = Path("mixed.cue");
-    ASSERT_EQ(std::system((std::string(MKDISC) + " --data 2 " + cue + " 2 3 > /dev/null").c_str()), 0);
-    image = ReadFile("mixed.bin").substr(0, std::size_t(375) * CDSectorSize);  // the audio
-    drive = std::make_shared<TFaultyDrive>(OpenImageDrive(cue));
+    UseImage("mixed", "--data 2", "2 3");
+    image.resize(std::size_t(375) * CDSectorSize);  // the audio
     drive->FailFrom = 375;
-    AkripUseDrives({drive});
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    handle = GetCDHandle(&request);
     Options.SecureOptions.SecureMode = true;
     for (const int offset : {0, 30}) {
         Options.SecureOptions.ReadOffset = offset;
@@ -316,15 +315,7 @@ namespace {
 // offset reads track 1's start from the hidden audio, as a drive does, not silence.
 TEST_F(SecureReadTest, ANegativeOffsetReadsIntoAHiddenTrack)
 {
-    const std::string cue = Path("hidden.cue");
-    ASSERT_EQ(std::system((std::string(MKDISC) + " --hidden 2 " + cue + " 2 3 > /dev/null").c_str()), 0);
-    image = ReadFile("hidden.bin");
-    drive = std::make_shared<TFaultyDrive>(OpenImageDrive(cue));
-    AkripUseDrives({drive});
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    handle = GetCDHandle(&request);
+    UseImage("hidden", "--hidden 2", "2 3");
     Options.SecureOptions.SecureMode = true;
     Options.SecureOptions.ReadOffset = -30;
     ASSERT_EQ(Rip(1, "h"), esDone);
