@@ -17,7 +17,9 @@ mkdir "$work/disc" "$work/NewOut"
 "$mkdisc" "$work/disc/d.cue" 3 4 5
 export WORK=$work
 
+export E2E_LIB=$(cd "$(dirname "$0")" && pwd)/lib.sh
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+  . "$E2E_LIB"
   shot() { if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "${SONVALE_SCREENSHOT%.png}-$1.png" || true; fi; }
   # open_dialog MAIN TITLE KEY...: the keys to the main window (one at a time, a menu given time
   # to open) until a window titled TITLE shows; its id on standard output.
@@ -34,15 +36,6 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c
     [ -n "$found" ] || { echo "no window \"$title\"" >&2; return 1; }
     echo "$found"
   }
-  finish() {  # File > Exit, then wait for the program
-    local wid=$1 pid=$2
-    xdotool windowfocus --sync "$wid"
-    for attempt in 1 2 3 4 5; do
-      xdotool key --window "$wid" alt+f; sleep 0.5; xdotool key x
-      for i in $(seq 1 20); do kill -0 $pid 2>/dev/null || return 0; sleep 0.25; done
-    done
-    echo "the window did not close"; kill $pid; return 1
-  }
 
   # No drive: an image that does not exist.
   SONVALE_DISC_IMAGES=$WORK/disc/missing.cue "$WORK/sonvale" >"$WORK/hint.log" 2>&1 &
@@ -54,7 +47,7 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c
   [ -n "$hint" ] || { echo "no hint"; cat "$WORK/hint.log"; exit 1; }
   shot hint
   xdotool windowfocus --sync "$hint"; xdotool key Return
-  finish "$wid" $pid
+  exit_through_file_menu "$wid" $pid "$WORK/hint.log"
   grep -qF "sonvale: $WORK/disc/missing.cue: the file does not exist" "$WORK/hint.log" \
     || { echo "standard error does not name the image"; cat "$WORK/hint.log"; exit 1; }
 
@@ -73,7 +66,7 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c
   shot about; xdotool key Escape; sleep 0.5
   open_dialog "$wid" "^Rename Track Title$" Down F2 >/dev/null
   shot rename; xdotool key Escape; sleep 0.5
-  finish "$wid" $pid
+  exit_through_file_menu "$wid" $pid "$WORK/out.log"
 '
 grep -qx "OutputFolder=$work/NewOut" "$work/options.ini" || { echo "the new folder was not stored:"; cat "$work/options.ini"; exit 1; }
 echo "e2e dialogs: ok"

@@ -31,7 +31,9 @@ port=$(head -n 1 "$work/server.port")
 printf '[QueryCDDB]\nServer=127.0.0.1:%s\nScript=/~cddb/cddb.cgi\n' "$port" > "$work/options.ini"
 
 export WORK=$work
+export E2E_LIB=$(cd "$(dirname "$0")" && pwd)/lib.sh
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+  . "$E2E_LIB"
   "$WORK/sonvale" >"$WORK/out.log" 2>&1 &
   pid=$!
   wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1)
@@ -54,18 +56,7 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c
   done
   if xdotool search --onlyvisible --name "^Query CDDB" >/dev/null 2>&1; then echo "the lookup dialogs stayed open"; exit 1; fi
   if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "${SONVALE_SCREENSHOT%.png}-list.png" || true; fi
-  xdotool windowfocus --sync "$wid"
-  for attempt in 1 2 3 4 5; do
-    xdotool key --window "$wid" alt+f
-    sleep 0.5
-    xdotool key x
-    for i in $(seq 1 20); do
-      kill -0 $pid 2>/dev/null || break 2
-      sleep 0.25
-    done
-  done
-  if kill -0 $pid 2>/dev/null; then echo "the window did not close"; kill $pid; exit 1; fi
-  wait $pid || { echo "sonvale exited with $?"; cat "$WORK/out.log"; exit 1; }
+  exit_through_file_menu "$wid" $pid "$WORK/out.log"
 '
 for want in "Artist=E2E Band" "Album=E2E Album" "Year=2026" "Genre=118" "1=Alpha" "2=Beta" "3=Gamma"; do
   grep -qxF "$want" "$work/cdinfo.dat" || { echo "cdinfo.dat lacks $want:"; cat "$work/cdinfo.dat"; exit 1; }

@@ -24,7 +24,9 @@ reg_key='[Software\\RealNetworks\\RealPlayer\\6.0\\Preferences\\MostRecentClips'
 export WINEPREFIX=$work/wine
 export WORK=$work SONVALE_DISC_IMAGES=$work/disc/d.cue SONVALE_AUDIO=null
 
+export E2E_LIB=$(cd "$(dirname "$0")" && pwd)/lib.sh
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+  . "$E2E_LIB"
   shot() { if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "${SONVALE_SCREENSHOT%.png}-$1.png" || true; fi; }
   "$WORK/sonvale" >"$WORK/out.log" 2>&1 &
   pid=$!
@@ -61,13 +63,7 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c
       ! xdotool search --onlyvisible --name "^Extracting\(" >/dev/null 2>&1 && break
     sleep 0.1
   done
-  xdotool windowfocus --sync "$wid"
-  for attempt in 1 2 3 4 5; do
-    xdotool key --window "$wid" alt+f; sleep 0.5; xdotool key x
-    for i in $(seq 1 20); do kill -0 $pid 2>/dev/null || break 2; sleep 0.25; done
-  done
-  if kill -0 $pid 2>/dev/null; then echo "the window did not close"; kill $pid; exit 1; fi
-  wait $pid || { echo "sonvale exited with $?"; cat "$WORK/out.log"; exit 1; }
+  exit_through_file_menu "$wid" $pid "$WORK/out.log"
 '
 [ -s "$work/Output/Renamed.wav" ] && [ -s "$work/Output/Track02.wav" ] && [ ! -e "$work/Output/Track03.wav" ] \
   || { echo "the two checked tracks were not ripped:"; ls "$work/Output"; exit 1; }

@@ -17,7 +17,9 @@ mkdir "$work/disc"
 "$mkdisc" "$work/disc/d.cue" 3 4 5
 export WORK=$work SONVALE_DISC_IMAGES=$work/disc/d.cue SONVALE_AUDIO=null
 
+export E2E_LIB=$(cd "$(dirname "$0")" && pwd)/lib.sh
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+  . "$E2E_LIB"
   shot() { if [ -n "${SONVALE_SCREENSHOT:-}" ]; then import -window root "${SONVALE_SCREENSHOT%.png}-$1.png" || true; fi; }
   "$WORK/sonvale" >"$WORK/out.log" 2>&1 &
   pid=$!
@@ -56,13 +58,7 @@ QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c
   done
   shot saved
   xdotool windowfocus --sync "$rec"; xdotool key Escape; sleep 0.5
-  xdotool windowfocus --sync "$wid"
-  for attempt in 1 2 3 4 5; do
-    xdotool key --window "$wid" alt+f; sleep 0.5; xdotool key x
-    for i in $(seq 1 20); do kill -0 $pid 2>/dev/null || break 2; sleep 0.25; done
-  done
-  if kill -0 $pid 2>/dev/null; then echo "the window did not close"; kill $pid; exit 1; fi
-  wait $pid || { echo "sonvale exited with $?"; cat "$WORK/out.log"; exit 1; }
+  exit_through_file_menu "$wid" $pid "$WORK/out.log"
 '
 [ -s "$work/take.wav" ] || { echo "no take.wav"; ls -l "$work"; exit 1; }
 frames=$(soxi -s "$work/take.wav")

@@ -18,6 +18,7 @@ shift 3
 formats=("$@")
 [ ${#formats[@]} -eq 0 ] && formats=(0 1 2 3 secure)
 work=$(mktemp -d)
+export E2E_LIB=$(cd "$(dirname "$0")" && pwd)/lib.sh
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/disc"
 # Three tracks of 3, 4 and 5 seconds: 225, 300 and 375 sectors, starting at sectors 0, 225, 525.
@@ -40,6 +41,7 @@ for format in "${formats[@]}"; do
     > "$run/cdinfo.dat"
   export RUN=$run FORMAT=$format
   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+    . "$E2E_LIB"
     "$RUN/sonvale" >"$RUN/out.log" 2>&1 &
     pid=$!
     wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1)
@@ -60,18 +62,7 @@ for format in "${formats[@]}"; do
     if xdotool search --onlyvisible --name "^(Extracting|Normalizing|Encoding)\(" >/dev/null 2>&1; then
       echo "the job window is still open"; kill $pid; exit 1
     fi
-    xdotool windowfocus --sync "$wid"
-    for attempt in 1 2 3 4 5; do
-      xdotool key --window "$wid" alt+f
-      sleep 0.5
-      xdotool key x
-      for i in $(seq 1 20); do
-        kill -0 $pid 2>/dev/null || break 2
-        sleep 0.25
-      done
-    done
-    if kill -0 $pid 2>/dev/null; then echo "the window did not close"; kill $pid; exit 1; fi
-    wait $pid || { echo "sonvale exited with $?"; cat "$RUN/out.log"; exit 1; }
+    exit_through_file_menu "$wid" $pid "$RUN/out.log"
   '
   out=$run/Output
   starts=(0 225 525)

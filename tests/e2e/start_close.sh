@@ -19,7 +19,9 @@ export SONVALE_DISC_IMAGES=$work/disc/e2e.cue
 
 export WORK=$work
 export QT_QPA_PLATFORM=xcb
+export E2E_LIB=$(cd "$(dirname "$0")" && pwd)/lib.sh
 xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+  . "$E2E_LIB"
   "$WORK/sonvale" >"$WORK/out.log" 2>&1 &
   pid=$!
   wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1)
@@ -29,18 +31,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
     import -window root "$SONVALE_SCREENSHOT"
   fi
   if [ -e "$WORK/options.ini" ] || [ -e "$WORK/cdinfo.dat" ]; then echo "written before the close"; exit 1; fi
-  xdotool windowfocus --sync "$wid"
-  for attempt in 1 2 3 4 5; do
-    xdotool key --window "$wid" alt+f
-    sleep 0.5
-    xdotool key x
-    for i in $(seq 1 20); do
-      kill -0 $pid 2>/dev/null || break 2
-      sleep 0.25
-    done
-  done
-  if kill -0 $pid 2>/dev/null; then echo "the window did not close"; kill $pid; exit 1; fi
-  wait $pid || { echo "sonvale exited with $?"; cat "$WORK/out.log"; exit 1; }
+  exit_through_file_menu "$wid" $pid "$WORK/out.log"
 '
 keys=$(grep -c '=' "$work/options.ini")
 # The 29 keys of the options, then the 6 of secure ripping.
