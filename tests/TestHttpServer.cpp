@@ -80,7 +80,8 @@ void TTestHttpServer::Answer(int fd)
         return;
     }
     const std::string body = m_handler(line);
-    std::string reply = "HTTP/1.0 " + std::to_string(Status.load()) + " Reply\r\nContent-Type: text/plain; charset=UTF-8\r\n";
+    const int status = StatusFor ? StatusFor(line) : Status.load();
+    std::string reply = "HTTP/1.0 " + std::to_string(status) + " Reply\r\nContent-Type: text/plain; charset=UTF-8\r\n";
     if (Mode == Behaviour::CloseMidReply) {
         reply += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, body.size() / 2);
     } else {

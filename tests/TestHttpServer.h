@@ -24,6 +24,8 @@ public:
 
     std::atomic<Behaviour> Mode{Behaviour::Answer};
     std::atomic<int> Status{200};
+    // When set (before the first request), the status of each request line instead of Status.
+    std::function<int(const std::string& requestLine)> StatusFor;
 
 private:
     void Serve();

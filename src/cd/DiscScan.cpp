@@ -172,6 +172,12 @@ std::string DiscKey()
     return {};
 }
 
+std::string DiscKeyOf(HCDROM handle)
+{
+    TTOC toc{};
+    return handle != 0 && ReadMsfToc(handle, toc) && IsAudioDisc(toc) ? DiscKeyOfToc(toc) : std::string();
+}
+
 std::string DriveDisplayName(const TCDRec& rec)
 {
     std::string name(rec.Vendor, strnlen(rec.Vendor, sizeof rec.Vendor));
@@ -226,6 +232,8 @@ HCDROM TDiscScan::OpenDrive(int position)
 
 bool TDiscScan::AudioCDPresent()
 {
+    if (CDHandle != 0)
+        return !DiscKeyOf(CDHandle).empty();
     TTOC toc;
     return ReadDriveToc(DriveList(), 0, toc) && IsAudioDisc(toc);
 }
@@ -246,7 +254,8 @@ void TDiscScan::ScanDisc()
     if (CDHandle == 0)
         return;
     RememberListedDisc();
-    const std::string key = DiscKey();
+    // The disc in the open drive, which need not be the first drive's.
+    const std::string key = DiscKeyOf(CDHandle);
     LoadSaveCDInfo(key, true);
     // A disc listed before in this run comes back as the user left it, not as the file has it.
     m_listedKey.clear();
@@ -330,7 +339,8 @@ void TDiscScan::FormClose()
     info.TrackNumber = count;
     for (int r = 0; r < count; ++r)
         info.Tracks[r + 1] = Rows[r].Title;
-    const std::string key = DiscKey();
+    // The rows belong to the disc they were listed from, in whichever drive.
+    const std::string key = m_listedKey.empty() ? DiscKeyOf(CDHandle) : m_listedKey;
     // The discs that left the drive first (each written in one step), then the one in it, which
     // wins when it is one of them.
     const TCDInfo current = info;

@@ -58,6 +58,8 @@ std::string SizeText(int minutes, int seconds);
 std::string DiscKeyOfToc(const TTOC& toc);
 // The key of the first drive of the list that holds an audio disc; empty when none does.
 std::string DiscKey();
+// The key of the audio disc a handle is open on; empty when it holds none (or no handle).
+std::string DiscKeyOf(HCDROM handle);
 
 // The drives in the program's order (physical drives, then disc images).
 TCDList DriveList();
@@ -89,8 +91,10 @@ public:
 
     // Opens the drive at position in the drive list; sets the status text. 0 on failure.
     HCDROM OpenDrive(int position);
-    // Whether the first drive of the list holds an audio disc.
+    // Whether the open drive (before one is open: the first of the list) holds an audio disc.
     bool AudioCDPresent();
+    // The key of the disc whose tracks Rows shows; empty when none is listed.
+    const std::string& ListedKey() const { return m_listedKey; }
     // Rebuilds Rows from the disc in the drive of CDHandle (nothing when CDHandle is 0).
     void ScanDisc();
     // True when the output folder exists; otherwise tells the user and returns false.

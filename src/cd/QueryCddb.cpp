@@ -156,6 +156,23 @@ void ApplyCddbResult(const TCddbFields& fields, std::vector<TTrackRow>& rows, TC
             rows[r].Title = fields.Titles[r];
 }
 
+std::string CddbFailureReason(int32_t error)
+{
+    switch (error) {
+    case ALERR_NOERROR:
+        return "The CDDB server knows no entry for this disc.";
+    case ALERR_CDDB_CONNECT:
+        return "The CDDB server could not be reached, or did not answer in time.";
+    case ALERR_CDDB_REFUSED:
+        return "The CDDB server refused the request.";
+    case ALERR_TOC:
+    case ALERR_NODRIVE:
+        return "The disc's table of contents could not be read.";
+    default:
+        return "The lookup failed (error " + std::to_string(error) + ").";
+    }
+}
+
 // --- the worker ------------------------------------------------------------------------------
 
 struct TQueryCDDBThread::State {
@@ -194,13 +211,24 @@ struct TQueryCDDBThread::State {
             return;
         }
         std::vector<char> text(EntryBuffer);
+        bool anyRead = false;
+        int32_t readError = ALERR_NOERROR;
         for (int32_t m = 0; m < query.Num && !Cancel; ++m) {
-            if (CDDBGetDiskInfo(&matches[static_cast<std::size_t>(m)], text.data(), EntryBuffer) != 1)
+            if (CDDBGetDiskInfo(&matches[static_cast<std::size_t>(m)], text.data(), EntryBuffer) != 1) {
+                readError = GetAspiLibError();
                 continue;
+            }
+            anyRead = true;
             if (ParseCddbEntry(text.data(), FirstTrack, LastTrack, result->Fields))
                 break;
         }
-        if (!Cancel)
+        if (Cancel)
+            return;
+        // Matches none of whose entries could be read (a refusal, a dropped connection) found
+        // nothing: said so, with the reason, rather than ended as if the lookup had worked.
+        if (!anyRead)
+            PostMessage(Window, WM_CDDBRESULT, cddbNoMatch, readError);
+        else
             PostMessage(Window, WM_CDDBRESULT, cddbOver, 0, std::move(result));
     }
 };
@@ -268,6 +296,7 @@ void TCddbLookup::Handle(TMessage& message)
     if (message.Msg != WM_CDDBRESULT || m_abandoned)
         return;
     if (message.WParam == cddbNoMatch) {
+        m_reason = CddbFailureReason(static_cast<int32_t>(message.LParam));
         if (OnNoMatch)
             OnNoMatch();
     } else if (message.WParam == cddbOver) {

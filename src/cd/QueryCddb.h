@@ -58,6 +58,10 @@ std::string CddbIdentity();
 // as it was) and the disc information.
 void ApplyCddbResult(const TCddbFields& fields, std::vector<TTrackRow>& rows, TCDInfo& info);
 
+// Why a lookup found nothing, for the user: error is the drive library's error of the failed
+// request (ALERR_NOERROR: the server answered and knows no entry).
+std::string CddbFailureReason(int32_t error);
+
 // One lookup on its own thread, posting WM_CDDBRESULT to window. Abandoning it cancels its
 // transfer; the thread ends on its own (a program that exits waits for it, briefly).
 class TQueryCDDBThread {
@@ -92,6 +96,8 @@ public:
     // Stop (or Close): nothing of this lookup is applied from now on.
     void Abandon();
     bool Abandoned() const { return m_abandoned; }
+    // Once OnNoMatch has run: why (CddbFailureReason).
+    const std::string& NoMatchReason() const { return m_reason; }
 
 private:
     void Handle(TMessage& message);
@@ -99,6 +105,7 @@ private:
     int m_first, m_last;
     HCDROM m_handle;
     bool m_abandoned = false;
+    std::string m_reason;
     TMessageTarget m_target;
     std::unique_ptr<TQueryCDDBThread> m_thread;
 };

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -64,12 +65,23 @@ void PostProgress(HWND window, int32_t percent, Clock::time_point start)
 // is not touched. -1 on failure.
 int CreateLocked(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
+    // O_NONBLOCK: a FIFO put in the file's place fails at once instead of waiting for a reader.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0666);
     if (fd < 0)
         return -1;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !TryLockForWriting(fd) || ftruncate(fd, 0) != 0) {
+    int error = 0;
+    if (fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = EINVAL;
+    else if (!TryLockForWriting(fd))
+        error = EBUSY;  // another writer holds it
+    else if (ftruncate(fd, 0) != 0)
+        error = errno;
+    if (error != 0) {
         close(fd);
+        errno = error;
         return -1;
     }
     return fd;
@@ -93,6 +105,15 @@ bool IsValidTrackFileName(const std::string& name, const std::string& ext)
     constexpr std::size_t MaxNameBytes = 255;  // NAME_MAX of Linux file systems
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\0') == std::string::npos && name.size() + ext.size() <= MaxNameBytes;
+}
+
+std::string TrackFileName(const std::string& title)
+{
+    std::string name = title;
+    for (char& c : name)
+        if (c == '/' || c == '\0')
+            c = '-';
+    return name;
 }
 
 TCDRipThread::TCDRipThread(int trackPosition, std::string baseName)
@@ -190,10 +211,15 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
     std::vector<uint8_t> span;
     {
         const TFd file(CreateLocked(m_path));
-        if (file.get() < 0)
+        if (file.get() < 0) {
+            m_writeError = errno;
             return esCannotCreate;
-        if (!WriteWavHeader(file.get(), CanonicalWavHeader(0)) || lseek(file.get(), WavHeaderSize, SEEK_SET) != WavHeaderSize)
+        }
+        m_fileMade = true;
+        if (!WriteWavHeader(file.get(), CanonicalWavHeader(0)) || lseek(file.get(), WavHeaderSize, SEEK_SET) != WavHeaderSize) {
+            m_writeError = errno;
             return esCannotCreate;
+        }
         // Reserve the track's space up front (the file's size stays as written): the file system
         // allocates it in one piece instead of a megabyte at a time. Unused space is given back
         // below. A file system that cannot reserve simply does not.
@@ -211,10 +237,12 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
         bool readFailed = false, writeFailed = false;
         const auto flush = [&] {
             if (!pending.empty() && !writeFailed) {
-                if (WriteFully(file.get(), pending.data(), pending.size()))
+                if (WriteFully(file.get(), pending.data(), pending.size())) {
                     written += pending.size();
-                else
+                } else {
                     writeFailed = true;
+                    m_writeError = errno;
+                }
             }
             pending.clear();
         };
@@ -266,8 +294,12 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
         }
         if (readFailed || (m_refuseDamaged && !m_result.Unreadable.empty()))
             return esReadFailed;
-        if (writeFailed || !WriteWavHeader(file.get(), CanonicalWavHeader(written)))
+        if (writeFailed)
             return esCannotCreate;
+        if (!WriteWavHeader(file.get(), CanonicalWavHeader(written))) {
+            m_writeError = errno;
+            return esCannotCreate;
+        }
     }
     if (Cancelled())
         return -1;

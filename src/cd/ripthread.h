@@ -59,6 +59,11 @@ public:
     const std::string& FileName() const { return m_path; }
     // After the end report: the checksums and, in secure mode, what the reads met.
     const TTrackResult& Result() const { return m_result; }
+    // After the end report or the thread's end: whether it created its file (a file it could not
+    // create may be another writer's, and is not the job's to remove), and the system's error
+    // number when creating or writing it failed (0: a name refused, or no such failure).
+    bool FileMade() const { return m_fileMade; }
+    int WriteError() const { return m_writeError; }
 
 private:
     void Execute();
@@ -76,6 +81,8 @@ private:
     int32_t m_readOffset = 0;
     bool m_refuseDamaged = false;
     TTrackResult m_result;
+    bool m_fileMade = false;
+    int m_writeError = 0;
     std::atomic<bool> m_cancel{false};
     std::thread m_thread;
 };
@@ -94,3 +101,8 @@ std::string DataTrackMessage(int trackNumber);
 // Whether name can be the name of a file in the output folder: not empty, not "." or "..", no
 // "/" or NUL, and short enough with the extension ext for the file system (255 bytes).
 bool IsValidTrackFileName(const std::string& name, const std::string& ext);
+
+// The file name (without extension) a track titled title is written under: the title with "/"
+// and NUL, which no file name can hold, replaced by "-" ("AC/DC" -> "AC-DC", "../x" -> "..-x").
+// The title itself stays as typed in the tags and the disc's information.
+std::string TrackFileName(const std::string& title);

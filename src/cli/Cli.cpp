@@ -78,13 +78,15 @@ const std::map<std::string, TCommandSyntax>& Commands()
                     "found; --apply stores it in cdinfo.dat under the disc key.\n",
                     {"drive"}, {"apply"}}},
         {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
-                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N] [--json]\n"
+                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N]\n"
+                 "                       [--overwrite] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
                  "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
                  "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log.\n"
-                 "The options override options.ini for this run only. The tracks' files are written over.\n",
-                 {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure"}}},
+                 "The options override options.ini for this run only. A track whose file exists already\n"
+                 "is skipped (exit status 1) unless --overwrite.\n",
+                 {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure", "overwrite"}}},
         {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma [--output DIR] [--overwrite|--no-overwrite]\n"
                      "                           [--json] FILE...\n"
                      "Converts WAV files to MP3, Ogg Vorbis or WMA, or MP3 files to WAV (--to wav), in the\n"
@@ -284,11 +286,8 @@ std::string OpenDisc(TDiscScan& disc, int position)
         disc.FormShow();
     } else {
         disc.CDHandle = disc.OpenDrive(position);
-        if (disc.CDHandle != 0) {
-            TTOC toc;
-            if (ReadDriveToc(DriveList(), position, toc) && IsAudioDisc(toc))
-                disc.ScanDisc();
-        }
+        if (disc.CDHandle != 0 && disc.AudioCDPresent())
+            disc.ScanDisc();
     }
     if (disc.CDHandle == 0)
         return disc.StatusText();
@@ -377,7 +376,7 @@ int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs)
         PrintError(error);
         return cliFailed;
     }
-    const std::string key = DiscKey();
+    const std::string key = disc.ListedKey();
     const std::string id = CddbIdOf(disc.CDHandle);
     if (args.Has("json")) {
         PrintJson(DiscJson(disc, key, id));
@@ -404,12 +403,13 @@ bool Lookup(TDiscScan& disc, QEventLoop& loop, bool& found)
     found = false;
     bool over = false;
     const std::string server = Options.QueryCDDB.Server.empty() ? std::string(DefaultCDDBServer) : Options.QueryCDDB.Server;
+    TCddbLookup lookup(toc.FirstTrack, toc.LastTrack, disc.CDHandle);
     const auto nothing = [&] {
-        PrintError("The CDDB server " + server + " knows no entry for this disc, or could not be reached.");
+        const std::string reason = lookup.NoMatchReason().empty() ? CddbFailureReason(ALERR_NOERROR) : lookup.NoMatchReason();
+        PrintError("No match from " + server + ": " + reason);
         over = true;
         loop.quit();
     };
-    TCddbLookup lookup(toc.FirstTrack, toc.LastTrack, disc.CDHandle);
     lookup.OnNoMatch = nothing;
     // Matches whose entries could not be read end "over", with nothing.
     lookup.OnApply = [&](const TCddbFields& fields) {
@@ -462,7 +462,7 @@ int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs)
         return cliFailed;
     }
     if (args.Has("json"))
-        PrintJson(DiscJson(disc, DiscKey(), CddbIdOf(disc.CDHandle)));
+        PrintJson(DiscJson(disc, disc.ListedKey(), CddbIdOf(disc.CDHandle)));
     else
         PrintDiscInfo(disc);
     if (args.Has("apply")) {

@@ -69,8 +69,13 @@ void TWMAEncodeProcess::Parse(std::string_view chunk)
         info->EstimatedText = r.EstimatedText;
         Report(std::move(info), false);
     }
-    if (out.ErrorLine)
+    if (out.ErrorLine) {
+        // The run has failed: it is ended here, so that its later exit is never reported as the
+        // end of whatever run the job starts next.
+        Engaged = false;
+        EndEarlierRun();
         ReportEnd(8, out.Line);
+    }
 }
 
 void TWMAEncodeProcess::ReportEnd(int32_t status, const std::string& text)

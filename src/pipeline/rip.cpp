@@ -13,8 +13,10 @@
 
 #include <QDateTime>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -43,6 +45,14 @@ void RemoveIfFree(const std::string& path)
 {
     if (GetFileSize64(path) >= 0 && !IsFileLocked(path))
         unlink(path.c_str());
+}
+
+// Errors that say the output folder takes no files at all, so that every later item would meet
+// them too.
+bool IsFolderError(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EROFS || error == EACCES || error == EPERM || error == EIO ||
+           error == ENOENT || error == ENOTDIR;
 }
 
 int64_t Seconds(std::chrono::steady_clock::duration d)
@@ -167,6 +177,21 @@ std::string TRipJob::Folder()
     return IncludeBackslash(Options.CommonOptions.OutputFolder);
 }
 
+std::string TRipJob::TrackWav(int index) const
+{
+    return Folder() + TrackFileName(TitleOf(Item(index))) + ".wav";
+}
+
+std::string TRipJob::TrackOutput(int index) const
+{
+    switch (Options.CommonOptions.OutputFormat) {
+    case ofMp3: return WithExtension(TrackWav(index), ".mp3");
+    case ofOgg: return WithExtension(TrackWav(index), ".ogg");
+    case ofWma: return WithExtension(TrackWav(index), ".wma");
+    default: return TrackWav(index);
+    }
+}
+
 // --- what is shown ---------------------------------------------------------------------------
 
 void TRipJob::Show()
@@ -216,10 +241,7 @@ void TRipJob::Start()
         if (JobKind == jkRipTracks) {
             StartSecureRecord();
             TrackIndex = 0;
-            SetCaption(Extracting, 1, TitleOf(Item(0)));
-            m_display.InitializingShown = true;
-            Show();
-            StartExtraction(TrackNumberOf(Item(0)), TitleOf(Item(0)));
+            StartTrack(false);
         } else {
             StartFileItem(0, true);
         }
@@ -233,10 +255,50 @@ void TRipJob::Start()
 void TRipJob::StartExtraction(int number, const std::string& title)
 {
     RipThread.reset();  // the previous track's thread has ended
-    RipThread = std::make_unique<TCDRipThread>(number, title);
+    RipThread = std::make_unique<TCDRipThread>(number, TrackFileName(title));
     RipThread->DriveHandle = CDHandle;
     RipThread->ReceivingWindow = Handle();
+    m_extracting = true;
     RipThread->Start();
+}
+
+bool TRipJob::MayRipTrack(int index)
+{
+    std::vector<std::string> paths{TrackWav(index)};
+    if (TrackOutput(index) != paths[0])
+        paths.push_back(TrackOutput(index));
+    for (const std::string& path : paths) {
+        if (GetFileSize64(path) < 0)
+            continue;
+        const QString question = QString::fromStdString(path) + QStringLiteral(" has existed,overite it?");
+        if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes)
+            return false;
+        if (IsFileLocked(path)) {
+            Error(path + "maybe be used,operate fail!");
+            return false;
+        }
+    }
+    return true;
+}
+
+void TRipJob::StartTrack(bool setStage)
+{
+    const int format = Options.CommonOptions.OutputFormat;
+    const bool encoded = format == ofMp3 || format == ofOgg || format == ofWma;
+    while (TrackIndex < Count() && !MayRipTrack(TrackIndex)) {
+        TrackIndex += 1;
+        if (encoded) {
+            // The track's encoding stage ends as skipped; its end report moves the job on.
+            Skip(format == ofMp3 ? piMp3Ended : format == ofOgg ? piOggEnded : piWmaEnded);
+            return;
+        }
+    }
+    if (TrackIndex == Count()) {
+        FinishJob();
+        Close();
+        return;
+    }
+    StartNextExtraction(setStage);
 }
 
 void TRipJob::StartNextExtraction(bool setStage)
@@ -253,8 +315,12 @@ void TRipJob::StartNextExtraction(bool setStage)
 bool TRipJob::NeedsResampling()
 {
     const int32_t rate = WaveIn1.GetSamplingRate();  // raises for a file that cannot be opened
+    static const std::string kinds =
+        " Sonvale reads 8- and 16-bit PCM, IMA ADPCM, Microsoft ADPCM and MPEG Layer-3 WAV files.";
     if (WaveIn1.WavType() == wtUnsupported || rate <= 0 || WaveIn1.GetChannelCount() <= 0)
-        throw EACSException("Cannot read " + WaveIn1.FileName + ": it is not a WAV file of a kind Sonvale reads.");
+        throw EACSException("Cannot read " + WaveIn1.FileName + ": it is not a WAV file of a kind Sonvale reads." + kinds);
+    if (const int32_t bits = WaveIn1.GetSampleBits(); WaveIn1.WavType() == wtPCM && bits != 8 && bits != 16)
+        throw EACSException("Cannot read " + WaveIn1.FileName + ": it holds " + std::to_string(bits) + "-bit PCM samples." + kinds);
     return rate < 44100;
 }
 
@@ -290,7 +356,16 @@ void TRipJob::StartFileItem(int index, bool first)
         const int32_t skipCode = mp3 ? piMp3Ended : piOggEnded;
         const std::string output = folder + WithExtension(FileNameOf(item), mp3 ? ".mp3" : ".ogg");
         WaveIn1.FileName = item;
-        if (NeedsResampling()) {
+        bool resample = false;
+        try {
+            resample = NeedsResampling();
+        } catch (const EACSException& e) {
+            // This file cannot be read: said, skipped, and the others converted.
+            Error(e.what());
+            Skip(skipCode);
+            return;
+        }
+        if (resample) {
             const std::string temp = folder + (mp3 ? Mp3ResampleFile : OggResampleFile);
             if (!MayWrite(item, temp, skipCode) || !MayWrite(item, output, skipCode))
                 return;
@@ -378,6 +453,7 @@ void TRipJob::StartOggStage(const std::string& input, const std::string& output)
     ApplyOggSettings();
     m_stageStart = Clock::now().time_since_epoch().count();
     VorbisOut1.Start();
+    m_oggRunning = true;
 }
 
 void TRipJob::StartResampling(const std::string& temp)
@@ -474,16 +550,30 @@ void TRipJob::ExtractError(LPARAM error)
 
 void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
 {
+    m_extracting = false;
     const int i = TrackIndex;
     const std::string title = TitleOf(Item(i));
-    const std::string wav = Folder() + title + ".wav";
+    const std::string wav = TrackWav(i);
+    bool stop = false;
     switch (r->Status) {
     case esReadFailed:
         Error("Error while reading CD information!");
         break;
-    case esCannotCreate:
-        Error(Folder() + title + ".wav" + " is not a valid file name.Please rename the Title in the CD tracks list.");
+    case esCannotCreate: {
+        const int error = RipThread ? RipThread->WriteError() : 0;
+        // What was written of it is no track: a header alone, or a part of one.
+        if (RipThread && RipThread->FileMade())
+            unlink(wav.c_str());
+        if (error == 0)
+            Error(wav + " is not a valid file name.Please rename the Title in the CD tracks list.");
+        else if (error == EBUSY)
+            Error(wav + "maybe be used,operate fail!");
+        else
+            stop = StopForFolderProblem(wav, error, false);
+        if (!stop && error != 0 && error != EBUSY)
+            Error("Cannot write " + wav + ": " + std::strerror(error) + ".");
         break;
+    }
     case esNormalizeFailed:
         Error("Error while normalizing " + wav + "!");
         break;
@@ -493,6 +583,8 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     default:
         break;
     }
+    if (stop)
+        return;
     RecordTrack(r->Status);
     // A track that could not be normalised is encoded as it was extracted.
     const bool extracted = r->Status == esDone || r->Status == esNormalizeFailed;
@@ -502,12 +594,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     if (format != ofMp3 && format != ofOgg && format != ofWma) {
         // WAV output (or a format number edited into options.ini that names none: the WAV is
         // what there is).
-        if (TrackIndex == Count()) {
-            FinishJob();
-            Close();
-        } else {
-            StartNextExtraction(false);
-        }
+        StartTrack(false);
         return;
     }
     if (format == ofWma)
@@ -527,17 +614,43 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
         StartWmaRun(wav, WithExtension(wav, ".wma"));
 }
 
+bool TRipJob::StopForFolderProblem(const std::string& path, int error, bool postClose)
+{
+    if (error == 0 || !IsFolderError(error))
+        error = FolderWriteProblem(FolderOf(path));
+    if (error == 0 || !IsFolderError(error))
+        return false;
+    Error("Cannot write " + path + ": " + std::strerror(error) + ". The job is stopped.");
+    m_folderFailed = true;
+    FinishJob();
+    if (postClose)
+        PostMessage(Handle(), WM_JOBCLOSE, 0, 0);
+    else
+        Close();
+    return true;
+}
+
 void TRipJob::Mp3Ended(const TProcessInfo& r)
 {
+    const bool failed = (r.Status == 2 && !StageReported) || r.Status == 3;
+    // A full or read-only folder is the cause to tell, and it ends the job; what lame wrote of
+    // the file goes (the cause is asked first: removing it frees space).
+    if (failed && StopForFolderProblem(m_mp3.OutputFile, 0, false)) {
+        RemoveIfFree(m_mp3.OutputFile);
+        return;
+    }
     if (r.Status == 1 && !StageReported)
         Error(Item(EncodeIndex) + "maybe be used,operate fail!");
-    else if ((r.Status == 2 && !StageReported) || r.Status == 3)
+    else if (failed)
         Error("Create MP3 file error!\nPlease check the output and lame options or run application again.");
     // lame failed (a code other than 0, a signal): what it wrote is not a whole file.
     if (r.Status == 3)
         RemoveIfFree(m_mp3.OutputFile);
-    if (JobKind == jkRipTracks && r.Status == 2 && StageReported && Options.UseID3)
-        TagTrack(TrackIndex - 1);
+    if (JobKind == jkRipTracks && r.Status == 2 && StageReported) {
+        m_doneWavs.push_back(m_mp3.InputFile);
+        if (Options.UseID3)
+            TagTrack(TrackIndex - 1);
+    }
     StageReported = false;
     EncodeIndex += 1;
     NextItem(EncodeIndex, false);
@@ -554,7 +667,7 @@ void TRipJob::NextItem(int finished, bool postClose)
         return;
     }
     if (JobKind == jkRipTracks)
-        StartNextExtraction(true);
+        StartTrack(true);
     else
         StartFileItem(finished, false);
 }
@@ -563,6 +676,9 @@ void TRipJob::OggEnded()
 {
     // No pause before going on: the Ogg file is closed before its end is reported, so there is
     // nothing to wait for (300 ms a track would add 3 s to a ten-track disc).
+    if (m_oggRunning && JobKind == jkRipTracks)
+        m_doneWavs.push_back(WaveIn1.FileName);
+    m_oggRunning = false;
     StageReported = false;
     OggIndex += 1;
     NextItem(OggIndex, false);
@@ -587,14 +703,23 @@ void TRipJob::Resampled()
 void TRipJob::WmaEnded(const TProcessInfo& r)
 {
     Timer1.stop();
+    const bool failed = r.Status == 8 || r.Status == 3;
+    if (failed && StopForFolderProblem(m_wma.OutputFile, 0, true)) {
+        RemoveIfFree(m_wma.OutputFile);
+        return;
+    }
     if (r.Status == 1 && !StageReported)
         Error(Item(EncodeIndex) + "maybe be used,operate fail!");
     else if (r.Status == 8)
         Error(r.ElapsedText);
-    else if (r.Status == 3) {
+    else if (r.Status == 3)
         Error("Error while encoding " + m_wma.InputFile + ": the WMA encoder ended with " + r.ElapsedText + ".");
+    // An encoder that failed or printed an error has no whole file to leave (the run that
+    // printed it has been ended, so its end is never taken for the next item's).
+    if (failed)
         RemoveIfFree(m_wma.OutputFile);
-    }
+    if (JobKind == jkRipTracks && r.Status == 2)
+        m_doneWavs.push_back(m_wma.InputFile);
     StageReported = false;
     EncodeIndex += 1;
     NextItem(EncodeIndex, true);
@@ -616,6 +741,17 @@ void TRipJob::Progress(const TProcessInfo& r)
 
 void TRipJob::OutputError(const TOutputError& error)
 {
+    std::string written;  // the file the failed stage wrote
+    if (error.Output == &VorbisOut1) {
+        m_oggRunning = false;
+        written = VorbisOut1.FileName;
+    } else if (error.Output == &WaveOut1) {
+        written = WaveOut1.FileName;
+    }
+    if (!written.empty() && StopForFolderProblem(written, 0, false)) {
+        RemoveIfFree(written);
+        return;
+    }
     Error(error.Text);
     // What the stage wrote is no use: it goes, and the item is skipped.
     if (error.Output == &VorbisOut1) {
@@ -656,7 +792,7 @@ void TRipJob::TagTrack(int index)
     tag.Genre = GenreToID3(static_cast<uint8_t>(info.Genre));  // -1 (none chosen) is 255
     tag.SetComment(info.Comment);
     tag.SetTrack(static_cast<uint8_t>(TrackNumberOf(item)));
-    const uint16_t result = tag.SaveToFile(Folder() + TitleOf(item) + ".mp3");
+    const uint16_t result = tag.SaveToFile(WithExtension(TrackWav(index), ".mp3"));
     if (result > 255)
         m_dialogs.MessageBox(QStringLiteral("Error #%1! Could not save Tag!").arg(result), Dialogs::Icon::None);
 }
@@ -712,6 +848,35 @@ void TRipJob::EndOutput(TACSOutput& output)
     output.Running = false;
 }
 
+void TRipJob::RemovePartialOutputs()
+{
+    // The extraction first: its thread ends after its current read, and its file is a part.
+    if (RipThread) {
+        RipThread->Cancel();
+        RipThread->WaitFor();
+        if (m_extracting && RipThread->FileMade())
+            unlink(RipThread->FileName().c_str());
+        RipThread.reset();
+    }
+    m_extracting = false;
+    // A running stage ends first (its worker parked, the encoder killed and reaped), so that
+    // nothing writes the file while it goes or after.
+    EndOutput(WaveOut1);
+    EndOutput(VorbisOut1);
+    if (m_oggRunning)
+        RemoveIfFree(VorbisOut1.FileName);
+    m_oggRunning = false;
+    const bool mp3Running = m_mp3.Busy(), wmaRunning = m_wma.Busy();
+    if (m_mp3.Engaged)
+        m_mp3.KillProcess(0);
+    if (m_wma.Engaged)
+        m_wma.KillProcess(0);
+    if (mp3Running)
+        RemoveIfFree(m_mp3.OutputFile);
+    if (wmaRunning)
+        RemoveIfFree(m_wma.OutputFile);
+}
+
 void TRipJob::FinishJob()
 {
     if (!Items)
@@ -722,20 +887,17 @@ void TRipJob::FinishJob()
         m_logPending = true;
     else
         WriteRipLog();
-    if (RipThread) {
-        RipThread->Cancel();
-        RipThread.reset();  // waits for it
-    }
-    // A stage still running ends first: its worker parked, its file closed as far as written.
-    EndOutput(WaveOut1);
-    EndOutput(VorbisOut1);
+    RemovePartialOutputs();
     Timer1.stop();
     const TCommonOptions& common = Options.CommonOptions;
     const bool encoded = common.OutputFormat == ofMp3 || common.OutputFormat == ofOgg || common.OutputFormat == ofWma;
+    // Only the WAVs this job wrote and encoded go: a track whose encoding failed or was cut
+    // short keeps its WAV, and no other file is ever touched.
     if (JobKind == jkRipTracks && Count() == TrackIndex && encoded && !common.IsKeepWav) {
-        for (const std::string& item : *Items)
-            RemoveIfFree(Folder() + TitleOf(item) + ".wav");
+        for (const std::string& wav : m_doneWavs)
+            RemoveIfFree(wav);
     }
+    m_doneWavs.clear();
     // The temporary file goes, unless the user chose it as one of the files to convert.
     std::string temp;
     if (JobKind == jkWavToOgg || JobKind == jkWavToMp3) {
@@ -745,10 +907,6 @@ void TRipJob::FinishJob()
                 temp.clear();
     }
     Items.reset();
-    if (m_mp3.Engaged)
-        m_mp3.KillProcess(0);
-    if (m_wma.Engaged)
-        m_wma.KillProcess(0);
     if (!temp.empty())
         RemoveIfFree(temp);
 }
@@ -846,7 +1004,7 @@ void TRipJob::RecordTrack(int32_t status)
     const int format = Options.CommonOptions.OutputFormat;
     TRipLogTrack track;
     track.Number = TrackNumberOf(Item(TrackIndex));
-    track.File = TitleOf(Item(TrackIndex)) + extensions[format >= 0 && format <= 3 ? format : 1];
+    track.File = TrackFileName(TitleOf(Item(TrackIndex))) + extensions[format >= 0 && format <= 3 ? format : 1];
     track.Status = status;
     track.Result = RipThread->Result();
     m_log.Tracks.push_back(std::move(track));
@@ -877,8 +1035,8 @@ void TRipJob::WriteRipLog()
         track.AccurateRip = verdict.Text();
     }
     m_accurateRip.reset();
-    if (!Options.SecureOptions.WriteLog)
-        return;
+    if (!Options.SecureOptions.WriteLog || m_folderFailed)
+        return;  // a folder that refused a track takes no log either (the user has been told)
     const std::string path = Folder() + RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc));
     const std::string text = RipLogText(m_log);
     const std::string temp = path + ".part";

@@ -130,6 +130,19 @@ private:
     // The stages.
     void StartExtraction(int number, const std::string& title);
     void StartNextExtraction(bool setStage);
+    // Starts the track TrackIndex, after tracks whose files the user keeps (each skipped as a
+    // failed extraction is); the job's end when none is left.
+    void StartTrack(bool setStage);
+    // Whether the track at index may write its files: each that exists was asked about, and is
+    // free. A file this track writes is never one the user did not agree to lose.
+    bool MayRipTrack(int index);
+    // A track's WAV and its encoded file, in the output folder.
+    std::string TrackWav(int index) const;
+    std::string TrackOutput(int index) const;
+    // After a stage's output could not be written: when the folder itself takes no more files
+    // (full, read-only, gone), the user is told once with the system's reason and the job ends,
+    // the window closed at once or, with postClose, by a posted WM_JOBCLOSE. False otherwise.
+    bool StopForFolderProblem(const std::string& path, int error, bool postClose);
     // After an item's last stage (finished items so far): the next item, or the job's end,
     // the window closed at once or, with postClose, by a posted WM_JOBCLOSE.
     void NextItem(int finished, bool postClose);
@@ -154,6 +167,8 @@ private:
     void WriteRipLog();
     void ApplyOggSettings();
     void FinishJob();
+    // Removes what a stage cut short by the job's end wrote: it is not a whole file.
+    void RemovePartialOutputs();
     // Ends a running audio output: its worker parked, its file closed as far as written.
     void EndOutput(TACSOutput& output);
     void Close();
@@ -177,6 +192,12 @@ private:
     TMp3EncodeProcess& m_mp3;
     TWMAEncodeProcess& m_wma;
     std::unique_ptr<TCDRipThread> RipThread;
+    bool m_extracting = false;   // RipThread runs and has not reported its end
+    bool m_oggRunning = false;   // the Ogg stage writes VorbisOut1.FileName
+    // WAVs of tracks whose output was made (or kept by the user's choice): removed when the whole
+    // rip is over. Only files this job wrote in this run are ever removed.
+    std::vector<std::string> m_doneWavs;
+    bool m_folderFailed = false; // the output folder refused a file: the job ended for it
     bool m_secure = false;      // a secure rip: results kept for the log
     TRipLog m_log;
     std::unique_ptr<TAccurateRipLookup> m_accurateRip;

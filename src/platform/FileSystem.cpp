@@ -2,6 +2,7 @@
 
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +47,23 @@ std::string WithExtension(const std::string& path, const std::string& ext)
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
         return path + ext;
     return path.substr(0, dot) + ext;
+}
+
+int FolderWriteProblem(const std::string& folder)
+{
+    struct statvfs fs {};
+    if (statvfs(folder.c_str(), &fs) != 0)
+        return errno;
+    if ((fs.f_flag & ST_RDONLY) != 0)
+        return EROFS;
+    if (access(folder.c_str(), W_OK) != 0)
+        return errno;
+    // Blocks left: root may use the reserved ones as well.
+    const unsigned long long blocks = geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+    constexpr unsigned long long Enough = 1 << 20;
+    if (blocks * fs.f_frsize < Enough)
+        return ENOSPC;
+    return 0;
 }
 
 bool WriteFully(int fd, const void* data, std::size_t n, off_t offset)

@@ -24,6 +24,12 @@ std::string FileNameOf(const std::string& path);
 // dot in a folder's name is no extension).
 std::string WithExtension(const std::string& path, const std::string& ext);
 
+// Why the folder takes no more files, as the system's error number: EROFS on a read-only file
+// system, the system's refusal of write access, ENOSPC when under 1 MiB is left to this user (no
+// track fits), the error of a folder that is gone; 0 when it can take files. Asked after a writer
+// failed, to tell the user the cause rather than the symptom.
+int FolderWriteProblem(const std::string& folder);
+
 // Writes all n bytes (at offset when it is not negative, else at the descriptor's position),
 // going on after interrupted or short writes. False when the system refuses.
 bool WriteFully(int fd, const void* data, std::size_t n, off_t offset = -1);

@@ -42,6 +42,10 @@ TfrmStopQuery::TfrmStopQuery(QWidget* parent, int firstTrack, int lastTrack, HCD
     for (const char* line : {"No match found,perhaps:", "1.No information in CDDB server", "2.error CDDB options",
                              "3.check the network"})
         panel->addWidget(new QLabel(QString::fromLatin1(line), Panel1));
+    lbReason = new QLabel(Panel1);
+    lbReason->setObjectName(QStringLiteral("lbReason"));
+    lbReason->setWordWrap(true);
+    panel->addWidget(lbReason);
     Panel1->hide();
     layout->addWidget(Panel1);
     bStop = new QPushButton(QStringLiteral("Stop"), this);
@@ -55,6 +59,7 @@ TfrmStopQuery::TfrmStopQuery(QWidget* parent, int firstTrack, int lastTrack, HCD
     connect(bStop, &QPushButton::clicked, this, &TfrmStopQuery::reject);
 
     m_lookup->OnNoMatch = [this] {
+        lbReason->setText(QString::fromStdString(m_lookup->NoMatchReason()));
         Label1->hide();
         Panel1->show();
         bStop->setText(QStringLiteral("Close"));

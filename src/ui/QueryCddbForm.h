@@ -30,6 +30,7 @@ public:
     QLabel* Label1;
     QPushButton* bStop;
     QFrame* Panel1;   // the no-match text, hidden until there is no match
+    QLabel* lbReason; // in it: why the lookup found nothing
     TCddbLookup& Lookup() { return *m_lookup; }
 
 protected:

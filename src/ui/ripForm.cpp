@@ -74,6 +74,11 @@ TRipForm::TRipForm(QWidget* owner, Dialogs& dialogs, TMp3EncodeProcess& mp3Encod
     btStop = new QPushButton(QStringLiteral("Stop"), this);
     btStop->setObjectName(QStringLiteral("btStop"));
     btStop->setGeometry(192, 86, 75, 25);
+    // A stray Enter or Space must not end a rip: Stop is no default button and takes no focus
+    // (the mouse, or Escape as the close box, ends the job).
+    btStop->setAutoDefault(false);
+    btStop->setDefault(false);
+    btStop->setFocusPolicy(Qt::NoFocus);
     connect(btStop, &QPushButton::clicked, this, &TRipForm::btStopClick);
 
     m_job = std::make_unique<TRipJob>(*this, dialogs, mp3Encoder, wmaEncoder, kind, cdHandle, std::move(items));

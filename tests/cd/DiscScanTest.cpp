@@ -407,4 +407,41 @@ TEST_F(DiscScanTest, ADiscTakenOutKeepsItsTitlesUntilClose)
     EXPECT_EQ(saved.ReadInteger(keyB, "TrackNumber", -1), 2);
 }
 
+// Two drives with different discs: whichever drive is open, the key, the titles read and the
+// titles saved are its disc's, never the first drive's.
+TEST_F(DiscScanTest, TheOpenDriveOwnsTheKeyAndTheTitles)
+{
+    auto driveA = AudioDrive({750, 750, 750});
+    auto driveB = AudioDrive({900, 900}, "SECOND  ");
+    AkripUseDrives({driveB});
+    const std::string keyB = DiscKey();
+    AkripUseDrives({driveA});
+    const std::string keyA = DiscKey();
+    ASSERT_NE(keyA, keyB);
+    WriteFile("cdinfo.dat", "[" + keyA + "]\nArtist=A\nTrackNumber=3\n1=A one\n2=A two\n3=A three\n[" + keyB +
+                                "]\nArtist=B\nTrackNumber=2\n1=B one\n2=B two\n");
+    AkripUseDrives({driveA, driveB});
+
+    TDiscScan scan(dialogs);
+    scan.FormShow();
+    EXPECT_EQ(scan.ListedKey(), keyA);
+    scan.ChangeDrive(1);
+    EXPECT_EQ(scan.ListedKey(), keyB);
+    EXPECT_EQ(DiscKeyOf(scan.CDHandle), keyB);
+    ASSERT_EQ(scan.Rows.size(), 2u);
+    EXPECT_EQ(scan.Rows[1].Title, "B two");
+    EXPECT_EQ(Options.CDInfo.Artist, "B");
+    EXPECT_TRUE(scan.AudioCDPresent());
+    scan.Refresh();  // the open drive's disc again, not the first drive's
+    EXPECT_EQ(scan.Rows[1].Title, "B two");
+    scan.Rows[1].Title = "B renamed";
+    scan.FormClose();
+
+    const TProfileFile saved(Path("cdinfo.dat"));
+    EXPECT_EQ(saved.ReadString(keyB, "2", ""), "B renamed");
+    EXPECT_EQ(saved.ReadString(keyA, "2", ""), "A two");
+    EXPECT_EQ(saved.ReadInteger(keyA, "TrackNumber", -1), 3);
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
 }  // namespace

@@ -230,6 +230,7 @@ protected:
         };
         lookup.OnNoMatch = [&] {
             outcome = "no match";
+            reason = lookup.NoMatchReason();
             loop.quit();
         };
         lookup.Start();
@@ -239,6 +240,7 @@ protected:
     }
 
     HCDROM handle = 0;
+    std::string reason;  // the last no-match's
 };
 
 std::string EntryReply(const std::string& body)
@@ -298,19 +300,24 @@ TEST_F(CddbLookupTest, NoMatchAndServersThatFail)
     UseServer(none);
     TCddbFields f;
     EXPECT_EQ(Lookup(f), "no match");
+    EXPECT_EQ(reason, "The CDDB server knows no entry for this disc.");
 
+    const std::string refused = "The CDDB server refused the request.";
+    const std::string unreachable = "The CDDB server could not be reached, or did not answer in time.";
     const struct {
         const char* name;
         TTestHttpServer::Behaviour mode;
         int status;
         std::string body;
         const char* outcome;
+        std::string reason;
     } cases[] = {
-        {"CDDB refusal", TTestHttpServer::Behaviour::Answer, 200, "500 Command syntax error\r\n", "no match"},
-        {"HTTP 403", TTestHttpServer::Behaviour::Answer, 403, "forbidden", "no match"},
-        {"HTTP 500", TTestHttpServer::Behaviour::Answer, 500, "oops", "no match"},
-        {"never answers", TTestHttpServer::Behaviour::NeverAnswer, 200, "", "no match"},
-        {"closes mid-reply", TTestHttpServer::Behaviour::CloseMidReply, 200, "200 rock 17012203 The Band / The Album\r\n", "no match"},
+        {"CDDB refusal", TTestHttpServer::Behaviour::Answer, 200, "500 Command syntax error\r\n", "no match", refused},
+        {"HTTP 403", TTestHttpServer::Behaviour::Answer, 403, "forbidden", "no match", refused},
+        {"HTTP 500", TTestHttpServer::Behaviour::Answer, 500, "oops", "no match", refused},
+        {"never answers", TTestHttpServer::Behaviour::NeverAnswer, 200, "", "no match", unreachable},
+        {"closes mid-reply", TTestHttpServer::Behaviour::CloseMidReply, 200, "200 rock 17012203 The Band / The Album\r\n",
+         "no match", unreachable},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -321,6 +328,7 @@ TEST_F(CddbLookupTest, NoMatchAndServersThatFail)
         TCddbFields got;
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(Lookup(got), c.outcome);
+        EXPECT_EQ(reason, c.reason);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
         EXPECT_FALSE(got.Artist.has_value());
         EXPECT_FALSE(got.HasTitles);
@@ -329,6 +337,35 @@ TEST_F(CddbLookupTest, NoMatchAndServersThatFail)
     TCddbFields got;
     EXPECT_EQ(Lookup(got), "no match");
     EXPECT_FALSE(got.Artist.has_value());
+}
+
+// A match whose entry cannot be read (the read command refused, by CDDB's 401 or by HTTP's):
+// nothing was found, so the no-match panel with the reason, never an end as if it had worked.
+TEST_F(CddbLookupTest, AMatchWhoseEntryCannotBeReadIsNoMatch)
+{
+    const struct {
+        const char* name;
+        int readStatus;
+        const char* readBody;
+    } cases[] = {{"CDDB 401", 200, "401 rock 17012203 No such CD entry in database\r\n"},
+                 {"HTTP 401", 401, "unauthorized"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<bool> reading{false};
+        TTestHttpServer server([&](const std::string& line) -> std::string {
+            if (line.find("cddb+query") != std::string::npos)
+                return "200 rock 17012203 The Band / The Album\r\n";
+            reading = true;
+            return c.readBody;
+        });
+        server.StatusFor = [&](const std::string& line) { return line.find("cddb+read") != std::string::npos ? c.readStatus : 200; };
+        UseServer(server);
+        TCddbFields got;
+        EXPECT_EQ(Lookup(got), "no match");
+        EXPECT_TRUE(reading);
+        EXPECT_EQ(reason, "The CDDB server refused the request.");
+        EXPECT_FALSE(got.Artist.has_value());
+    }
 }
 
 // A reply of 10 MB: the transfer ends at the limit and the entry is cut at 32000 bytes; what

@@ -51,7 +51,7 @@ grep -q "^1  Sonvale Image cli.cue *audio disc$" "$work/out" || { cat "$work/out
 
 # Usage errors: status 2 and the usage text.
 for args in "rip --offset 6x" "rip --offset 5881" "rip --format flac" "rip --tracks 3-1" "rip --tracks 9" "bogus" "tag show" "convert --to ogg" "rip --drive 0" \
-            "tracks extra" "convert --to mp3 --overwrite --no-overwrite a.wav" "rip --overwrite"; do
+            "tracks extra" "convert --to mp3 --overwrite --no-overwrite a.wav" "rip --no-overwrite"; do
   # shellcheck disable=SC2086
   expect 2 $args
   grep -q "^Usage: sonvale-cli" "$work/err" || fail "no usage text after: $args"
@@ -66,6 +66,25 @@ for t in 0 2; do
     || fail "Track0$((t + 1)).wav differs from the image"
 done
 [ ! -e "$work/wav/Track02.wav" ] || fail "track 2 was ripped"
+# Ripped again into the same folder: the first rip's files are kept (1) unless --overwrite.
+echo "first rip" > "$work/wav/Track01.wav"
+expect 1 rip --format wav --tracks 1 --output "$work/wav"
+grep -q "Track01.wav has existed,overite it? no" "$work/err" || { cat "$work/err"; fail "no question before replacing a file"; }
+[ "$(cat "$work/wav/Track01.wav")" = "first rip" ] || fail "the earlier rip's file was replaced"
+expect 0 rip --format wav --tracks 1 --overwrite --output "$work/wav"
+[ "$(stat -c %s "$work/wav/Track01.wav")" -eq $((44 + 225 * 2352)) ] || fail "--overwrite did not replace the file"
+
+# A second disc image is drive 2: its own key, titles and tracks, never drive 1's.
+"$mkdisc" "$work/disc/two.cue" 6 7
+printf '[4096]\nTrackNumber=3\n1=Disc one\n' > "$work/cdinfo.dat"
+SONVALE_DISC_IMAGES=$work/disc/cli.cue:$work/disc/two.cue expect 0 tracks --drive 2 --json
+python3 - "$work/out" <<'EOF2'
+import json, sys
+d = json.load(open(sys.argv[1]))
+assert d["disc_key"] == "3535", d["disc_key"]          # 0x000200 + 0x000800 + 975 frames (two tracks)
+assert [t["title"] for t in d["tracks"]] == ["Track01", "Track02"], d["tracks"]
+EOF2
+rm "$work/cdinfo.dat"
 # Secure mode with a read offset of 6 samples: the track shifted by 24 bytes, and a log.
 printf '[SecureOptions]\nAccurateRipServer=http://127.0.0.1:1\n' > "$work/options.ini"
 expect 0 rip --secure --offset 6 --format wav --tracks 2 --output "$work/secure"
@@ -160,6 +179,8 @@ kill -INT $pid
 status=0; wait $pid || status=$?
 [ "$status" -eq 130 ] || { cat "$work/err"; fail "SIGINT gave $status, not 130"; }
 ! pgrep -f "lame.*$work/int" >/dev/null || fail "an encoder is still running"
+[ ! -e "$work/int/Track02.mp3" ] || fail "a partial Track02.mp3 was left"
+[ "$(stat -c %s "$work/int/Track02.wav")" -eq $((44 + 3000 * 2352)) ] || fail "the WAV of the track not encoded was not kept"
 lame --decode --quiet "$work/int/Track01.mp3" "$work/first.wav"
 secs=$(soxi -D "$work/first.wav")
 python3 -c "import sys; s=float(sys.argv[1]); sys.exit(0 if 39.9 < s < 40.2 else 1)" "$secs" || fail "Track01.mp3 holds $secs s"

@@ -314,11 +314,11 @@ TEST_F(RipJobTest, FailedTracksAreToldAndSkipped)
     Options.CommonOptions.OutputFormat = 0;
     Options.CommonOptions.IsNormalize = true;
     Options.CommonOptions.NormalizePercent = 50;
-    Start(jkRipTracks, {"01Fine", "02Scratched", "03a/b", "04Loud", "05Data"}, h);
+    Start(jkRipTracks, {"01Fine", "02Scratched", "03..", "04Loud", "05Data"}, h);
     ASSERT_TRUE(WaitForClose());
     EXPECT_EQ(dialogs.Texts(),
               (QStringList{"Error while reading CD information!",
-                           QString::fromStdString(Out("a/b.wav")) +
+                           QString::fromStdString(Out("...wav")) +
                                " is not a valid file name.Please rename the Title in the CD tracks list.",
                            QString::fromStdString("Error while normalizing " + Out("Loud.wav") + "!"),
                            "Track 05 is a data track and holds no audio."}));
@@ -478,26 +478,16 @@ TEST_F(RipJobTest, StopWhileResampling)
     job.reset();
 }
 
-// A stage that cannot start: the first item's raises out of Start (no window is shown); a later
-// item's goes to the general error box and the job waits for Stop.
-TEST_F(RipJobTest, AStageThatCannotStart)
+// A first file that cannot be read no longer refuses the whole job: said, and the job goes on
+// (here to its end, having nothing else).
+TEST_F(RipJobTest, AFirstFileThatCannotBeReadIsSkipped)
 {
     const std::string missing = Path("missing.wav");
     job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, jkWavToOgg, 0, std::vector<std::string>{missing});
-    EXPECT_THROW(job->Start(), EACSException);
+    EXPECT_NO_THROW(job->Start());
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString("Cannot open file " + missing + ": No such file or directory")});
     EXPECT_TRUE(job->Finished());
-
-    WriteFile("junk.wav", std::string("RIFF\x10\0\0\0WAVEjunk", 16));
-    FakeProgram("lame", FakeLameBody);
-    const std::string fine = SoxWav("fine.wav", 44100, 0.2);
-    Start(jkWavToMp3, {fine, Path("junk.wav")});
-    ASSERT_TRUE(WaitUntil([&] { return !dialogs.shown.empty(); }));
-    EXPECT_EQ(dialogs.Texts(),
-              QStringList{QString::fromStdString("Cannot read " + Path("junk.wav") +
-                                                 ": it is not a WAV file of a kind Sonvale reads.")});
-    EXPECT_FALSE(view.closed);
-    job->btStopClick();
-    EXPECT_TRUE(view.closed);
 }
 
 // WMA: the time estimate (a 1 500 000-byte input: 2 s, then one second more than the elapsed
@@ -735,6 +725,260 @@ TEST_F(RipJobTest, SecureRipWaitsForTheDatabaseUntilStop)
     ASSERT_EQ(ReadTOC(h, &toc), 1);
     const std::string log = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
     EXPECT_NE(log.find("AccurateRip: not checked (the wait for the database's answer was stopped)"), std::string::npos) << log;
+}
+
+}  // namespace
+
+namespace {
+
+// A small file system mounted over a folder for one test (tmpfs: root only), unmounted after.
+class TMountedFolder {
+public:
+    TMountedFolder(const std::string& folder, const std::string& options)
+        : m_folder(folder)
+    {
+        m_mounted = geteuid() == 0 &&
+                    std::system(("mount -t tmpfs -o " + options + " sonvale-test '" + folder + "' 2>/dev/null").c_str()) == 0;
+    }
+    ~TMountedFolder()
+    {
+        if (m_mounted)
+            static_cast<void>(std::system(("umount -l '" + m_folder + "'").c_str()));
+    }
+    bool Mounted() const { return m_mounted; }
+
+private:
+    std::string m_folder;
+    bool m_mounted = false;
+};
+
+// A lame that writes part of its output, reports progress and waits to be killed when its output
+// is name; otherwise as FakeLameBody.
+std::string LameStuckOn(const std::string& name)
+{
+    return "for a; do out=$a; done\n"
+           "case \"$out\" in *" + name + ") printf 'part' > \"$out\"\n"
+           "  printf '              ( 5%%)|    0:01/    0:20|\\r' >&2\n  exec sleep 600;;\nesac\n" +
+           FakeLameBody;
+}
+
+// Titles from a CDDB entry that are no file names: "/" becomes "-" in the file's name only (the
+// tag keeps the title), and the job's clean-up removes only the WAVs it wrote: never a file of
+// the same name elsewhere, in the output folder's parent or a folder inside it.
+TEST_F(RipJobTest, TitlesWithSlashesNameFilesAndTouchNothingElse)
+{
+    FakeProgram("lame", FakeLameBody);
+    const HCDROM h = Drive({10, 10, 10});
+    Options.CommonOptions.OutputFormat = 0;
+    Options.UseID3 = true;
+    WriteFile("victim.wav", "keep me");
+    fs::create_directory(Out("sub"));
+    WriteFile("Output/sub/keep.wav", "keep me too");
+    Start(jkRipTracks, {"01../victim", "02sub/keep", "03AC/DC"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    EXPECT_EQ(ReadFile("victim.wav"), "keep me");
+    EXPECT_EQ(ReadFile("Output/sub/keep.wav"), "keep me too");
+    for (const char* name : {"..-victim", "sub-keep", "AC-DC"}) {
+        EXPECT_TRUE(fs::exists(Out(std::string(name) + ".mp3"))) << name;
+        EXPECT_FALSE(fs::exists(Out(std::string(name) + ".wav"))) << name;
+    }
+    Tid3tag tag;
+    ASSERT_EQ(tag.ReadFromFile(Out("AC-DC.mp3")), id3Success);
+    EXPECT_EQ(tag.Title(), "AC/DC");
+}
+
+// Stop, the close box (and so Ctrl+C, which stops as Stop does) during the last track's encode:
+// the encoder is ended first, its partial file goes, the WAV of the track whose encoding did not
+// finish stays, and the encoded track's WAV is removed.
+TEST_F(RipJobTest, EndingDuringTheLastEncodeKeepsItsWavAndRemovesThePartialFile)
+{
+    fs::create_directory(Path("wma"));
+    setenv("SONVALE_SYSTEM_DIR", Path("wma").c_str(), 1);
+    WriteFile("wma/WM8EUTIL", "#!/bin/sh\nfor a; do case $prev in -output) out=$a;; esac; prev=$a; done\n"
+                              "case \"$out\" in *Two.wma) printf 'part' > \"$out\"; exec sleep 600;; esac\n"
+                              "printf 'wma' > \"$out\"\necho '100%'\n");
+    chmod(Path("wma/WM8EUTIL").c_str(), 0755);
+    FakeProgram("lame", LameStuckOn("Two.mp3"));
+    const struct {
+        const char* name;
+        int format;
+        const char* ext;
+        bool closeBox;
+    } cases[] = {{"mp3, Stop", 0, ".mp3", false}, {"mp3, close box", 0, ".mp3", true}, {"wma, Stop", 3, ".wma", false},
+                 {"wma, close box", 3, ".wma", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        view = TRecordingView{};
+        Options.CommonOptions.OutputFormat = c.format;
+        const HCDROM h = Drive({10, 10});
+        Start(jkRipTracks, {"01One", "02Two"}, h);
+        TEncodeProcess& encoder = c.format == 0 ? static_cast<TEncodeProcess&>(*mp3) : *wma;
+        ASSERT_TRUE(WaitUntil([&] { return encoder.ChildPid() > 0 && fs::exists(Out(std::string("Two") + c.ext)); }));
+        if (c.closeBox)
+            job->FormClose();
+        else
+            job->btStopClick();
+        EXPECT_FALSE(encoder.Busy());
+        EXPECT_TRUE(dialogs.shown.empty());
+        EXPECT_TRUE(fs::exists(Out(std::string("One") + c.ext)));
+        EXPECT_FALSE(fs::exists(Out("One.wav"))) << "encoded: its WAV goes";
+        EXPECT_EQ(ReadFile("Output/Two.wav").size(), 44u + 10 * 2352) << "not encoded: its WAV stays whole";
+        EXPECT_FALSE(fs::exists(Out(std::string("Two") + c.ext))) << "the partial file goes";
+        job.reset();
+    }
+}
+
+// Ending during the Ogg stage or during an extraction leaves no partial file under a final name.
+TEST_F(RipJobTest, EndingMidStageLeavesNoPartialOggOrWav)
+{
+    const struct {
+        const char* name;
+        int format;
+        const char* partial;
+    } cases[] = {{"ogg stage", 2, "Long.ogg"}, {"extraction to WAV", 1, "Long.wav"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        view = TRecordingView{};
+        Options.CommonOptions.OutputFormat = c.format;
+        const HCDROM h = Drive({3000});
+        // A drive at a real drive's pace: a millisecond a read of 10 sectors.
+        drive->OnRead = [](int32_t) { usleep(1000); };
+        Start(jkRipTracks, {"01Long"}, h);
+        ASSERT_TRUE(WaitUntil([&] {
+            return !view.shown.empty() && view.shown.back().Bar > 0 &&
+                   view.shown.back().Caption == (c.format == 2 ? "Encoding(01/01): Long" : "Extracting(01/01): Long");
+        }));
+        job->btStopClick();
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_FALSE(fs::exists(Out(c.partial)));
+        if (c.format == 2) {
+            EXPECT_EQ(fs::file_size(Out("Long.wav")), 44u + 3000 * 2352) << "its encoding did not finish: the WAV stays";
+        }
+        EXPECT_TRUE(dialogs.shown.empty());
+        job.reset();
+    }
+}
+
+// A rip never writes over a file it did not write in this job without asking: No keeps the
+// earlier rip's file and skips the track; Yes replaces it.
+TEST_F(RipJobTest, ARipAsksBeforeReplacingAnEarlierRipsFiles)
+{
+    FakeProgram("lame", FakeLameBody);
+    Options.CommonOptions.OutputFormat = 0;
+    WriteFile("Output/Track01.mp3", "earlier rip");
+    WriteFile("Output/Track02.wav", "earlier WAV rip");
+    WriteFile("Output/Track03.mp3", "earlier rip");
+    dialogs.answers = {Dialogs::Answer::No, Dialogs::Answer::No, Dialogs::Answer::Yes};
+    const HCDROM h = Drive({10, 10, 10, 10});
+    Start(jkRipTracks, {"01Track01", "02Track02", "03Track03", "04Track04"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), (QStringList{QString::fromStdString(Out("Track01.mp3") + " has existed,overite it?"),
+                                            QString::fromStdString(Out("Track02.wav") + " has existed,overite it?"),
+                                            QString::fromStdString(Out("Track03.mp3") + " has existed,overite it?")}));
+    EXPECT_EQ(ReadFile("Output/Track01.mp3"), "earlier rip");
+    EXPECT_EQ(ReadFile("Output/Track02.wav"), "earlier WAV rip");
+    EXPECT_FALSE(fs::exists(Out("Track02.mp3")));
+    EXPECT_EQ(ReadFile("Output/Track03.mp3"), "mp3");
+    EXPECT_EQ(ReadFile("Output/Track04.mp3"), "mp3");
+    EXPECT_EQ(drive->Reads, 2) << "the kept tracks are not read";
+    EXPECT_EQ(job->EncodeIndex, 4);
+}
+
+// A WMA run that prints an error and exits a moment later, while the next track is read at a
+// drive's pace: its end is not taken for the next track's. One message; every track ripped once.
+TEST_F(RipJobTest, AFailedWmaRunsLateEndIsNotTheNextTracks)
+{
+    fs::create_directory(Path("wma"));
+    setenv("SONVALE_SYSTEM_DIR", Path("wma").c_str(), 1);
+    WriteFile("wma/WM8EUTIL", "#!/bin/sh\nfor a; do case $prev in -output) out=$a;; esac; prev=$a; done\n"
+                              "case \"$out\" in *One.wma) echo 'ERROR: One is bad'; sleep 0.05; exit 1;; esac\n"
+                              "printf 'wma' > \"$out\"\necho '100%'\n");
+    chmod(Path("wma/WM8EUTIL").c_str(), 0755);
+    Options.CommonOptions.OutputFormat = 3;
+    const HCDROM h = Drive({200, 200, 200});
+    drive->OnRead = [](int32_t) { usleep(2000); };  // 40 ms a track
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), QStringList{"ERROR: One is bad"});
+    EXPECT_EQ(drive->Reads, 60) << "each track read once";
+    EXPECT_FALSE(fs::exists(Out("One.wma")));
+    EXPECT_EQ(ReadFile("Output/Two.wma"), "wma");
+    EXPECT_EQ(ReadFile("Output/Three.wma"), "wma");
+    EXPECT_TRUE(fs::exists(Out("One.wav"))) << "its encoding failed: the WAV stays";
+}
+
+// A folder that takes no more files (full, read-only): the system's reason with the path, once;
+// no stub of a file left; the job ends instead of failing every remaining track.
+TEST_F(RipJobTest, AFullOrReadOnlyFolderStopsTheJobWithTheReason)
+{
+    const struct {
+        const char* name;
+        const char* options;
+        int format;
+        int32_t sectors;
+        const char* failing;
+        const char* reason;
+    } cases[] = {
+        // 64 KiB: two WAVs of 23 564 bytes fit, the third does not.
+        {"full disk, WAV", "size=64k", 1, 10, "Three.wav", "No space left on device"},
+        // 2.4 MB: the track's WAV fits, its MP3 (lame, for real) does not.
+        {"full disk, MP3", "size=2400k", 0, 1000, "One.mp3", "No space left on device"},
+        {"read-only", "ro,size=1m", 1, 10, "One.wav", "Read-only file system"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        TMountedFolder mounted(Out(""), c.options);
+        if (!mounted.Mounted())
+            GTEST_SKIP() << "mounting a tmpfs needs root";
+        view = TRecordingView{};
+        dialogs.shown.clear();
+        Options.CommonOptions.OutputFormat = c.format;
+        const HCDROM h = Drive({c.sectors, c.sectors, c.sectors, c.sectors});
+        Start(jkRipTracks, {"01One", "02Two", "03Three", "04Four"}, h);
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString("Cannot write " + Out(c.failing) + ": " + c.reason +
+                                                                      ". The job is stopped.")});
+        EXPECT_FALSE(fs::exists(Out(c.failing))) << "no stub";
+        EXPECT_FALSE(fs::exists(Out("Four.wav")));
+        if (c.format == 0) {
+            EXPECT_EQ(fs::file_size(Out("One.wav")), 44u + 1000 * 2352) << "the WAV of a track not encoded stays";
+        }
+        job.reset();
+    }
+}
+
+// A file of a conversion that is not a WAV Sonvale reads, first or later: said (with the kinds it
+// reads), skipped, and the rest converted.
+TEST_F(RipJobTest, AnUnreadableFileOfAConversionIsSkipped)
+{
+    FakeProgram("lame", FakeLameBody);
+    WriteFile("junk.wav", std::string("RIFF\x10\0\0\0WAVEjunk", 16));
+    const std::string fine = SoxWav("fine.wav", 44100, 0.2);
+    const std::string wide = Path("wide.wav");
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 24 '" + wide + "' synth 0.1 sine 440").c_str()), 0);
+    const std::string kinds = " Sonvale reads 8- and 16-bit PCM, IMA ADPCM, Microsoft ADPCM and MPEG Layer-3 WAV files.";
+    for (const TJobKind kind : {jkWavToMp3, jkWavToOgg}) {
+        SCOPED_TRACE(kind);
+        dialogs.shown.clear();
+        view = TRecordingView{};
+        fs::remove(Out("fine.mp3"));
+        fs::remove(Out("fine.ogg"));
+        Start(kind, {Path("junk.wav"), wide, Path("missing.wav"), fine});
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_EQ(dialogs.Texts(),
+                  (QStringList{QString::fromStdString("Cannot read " + Path("junk.wav") + ": it is not a WAV file of a kind Sonvale reads." + kinds),
+                               QString::fromStdString("Cannot read " + wide + ": it is not a WAV file of a kind Sonvale reads." + kinds),
+                               QString::fromStdString("Cannot open file " + Path("missing.wav") + ": No such file or directory")}));
+        EXPECT_TRUE(fs::exists(Out(kind == jkWavToMp3 ? "fine.mp3" : "fine.ogg")));
+        job.reset();
+    }
 }
 
 }  // namespace

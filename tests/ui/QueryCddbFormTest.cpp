@@ -117,27 +117,46 @@ TEST_F(QueryCddbFormTest, TheLookupFromTheMainWindow)
     form.hide();
 }
 
-// No match: the panel's four lines show and the button becomes Close.
+// No match, or a match whose entry the server refuses to give (401): the panel's four lines
+// and the reason show, and the button becomes Close; the window never closes as if it worked.
 TEST_F(QueryCddbFormTest, TheWaitDialogSaysWhenNothingMatched)
 {
     AkripUseDrives({std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({750}))});
-    TTestHttpServer server([](const std::string&) { return std::string("202 No match\r\n"); });
-    Options.QueryCDDB.Server = "127.0.0.1:" + std::to_string(server.Port());
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    TfrmStopQuery wait(nullptr, 1, 1, GetCDHandle(&request), [](const TCddbFields&) {});
-    wait.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wait.bStop->text() == "Close"; }, 10000));
-    EXPECT_TRUE(wait.Panel1->isVisible());
-    EXPECT_FALSE(wait.Label1->isVisible());
-    QStringList lines;
-    for (const QLabel* l : wait.Panel1->findChildren<QLabel*>())
-        lines << l->text();
-    EXPECT_EQ(lines, (QStringList{"No match found,perhaps:", "1.No information in CDDB server", "2.error CDDB options",
-                                  "3.check the network"}));
-    QTest::mouseClick(wait.bStop, Qt::LeftButton);
-    EXPECT_FALSE(wait.isVisible());
+    const struct {
+        const char* name;
+        const char* readReply;
+        const char* reason;
+    } cases[] = {{"no match", nullptr, "The CDDB server knows no entry for this disc."},
+                 {"entry refused", "401 rock 02003101 No such CD entry in database\r\n", "The CDDB server refused the request."}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTestHttpServer server([&](const std::string& line) {
+            if (!c.readReply)
+                return std::string("202 No match\r\n");
+            return std::string(line.find("cddb+query") != std::string::npos ? "200 rock 02003101 A / B\r\n" : c.readReply);
+        });
+        Options.QueryCDDB.Server = "127.0.0.1:" + std::to_string(server.Port());
+        TGetCDHand request{};
+        request.Size = 12;
+        request.Ver = 1;
+        const HCDROM handle = GetCDHandle(&request);
+        bool applied = false;
+        TfrmStopQuery wait(nullptr, 1, 1, handle, [&](const TCddbFields&) { applied = true; });
+        wait.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wait.bStop->text() == "Close" || !wait.isVisible(); }, 10000));
+        EXPECT_TRUE(wait.isVisible());
+        EXPECT_TRUE(wait.Panel1->isVisible());
+        EXPECT_FALSE(wait.Label1->isVisible());
+        EXPECT_FALSE(applied);
+        QStringList lines;
+        for (const QLabel* l : wait.Panel1->findChildren<QLabel*>())
+            lines << l->text();
+        EXPECT_EQ(lines, (QStringList{"No match found,perhaps:", "1.No information in CDDB server", "2.error CDDB options",
+                                      "3.check the network", c.reason}));
+        QTest::mouseClick(wait.bStop, Qt::LeftButton);
+        EXPECT_FALSE(wait.isVisible());
+        CloseCDHandle(handle);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
+#include <QApplication>
 #include <QPushButton>
 #include <QtTest/QTest>
 
@@ -99,6 +100,30 @@ TEST_F(RipFormTest, StopAndTheCloseBoxEndTheJob)
     empty.Start();
     empty.RunModal();  // returns at once
     EXPECT_TRUE(empty.Job().Finished());
+}
+
+// Enter, Return and Space pressed while a job runs do not end it: Stop is no default button and
+// has no focus to take them.
+TEST_F(RipFormTest, AStrayKeyDoesNotStopTheJob)
+{
+    WriteFile("lame", "#!/bin/sh\nexec sleep 600\n");
+    chmod(Path("lame").c_str(), 0755);
+    std::system(("sox -n -r 44100 -c 2 -b 16 " + Path("a.wav") + " synth 0.2 sine 440").c_str());
+    std::filesystem::create_directory(Path("Output"));
+    Options.CommonOptions.OutputFolder = Path("Output");
+    TRipForm form(nullptr, dialogs, *mp3, *wma, jkWavToMp3, 0, {Path("a.wav")});
+    form.Start();
+    bool running = false;
+    QTimer::singleShot(0, &form, [&] {
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &form, key);
+        running = !form.Job().Finished() && mp3->Busy();
+        QTest::mouseClick(form.btStop, Qt::LeftButton);
+    });
+    form.RunModal();
+    EXPECT_TRUE(running);
+    EXPECT_FALSE(form.btStop->isDefault());
+    EXPECT_TRUE(form.Job().Finished());
 }
 
 }  // namespace
