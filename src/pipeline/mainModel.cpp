@@ -20,15 +20,18 @@ void TMainModel::Play()
     if (!PlayEnabled())
         return;
     const int r = SelectedRow;
-    Status("Play " + m_disc.Rows[static_cast<std::size_t>(r)].Title);
     const bool wasStop = StopEnabled(), wasPause = PauseEnabled();
+    // Resuming plays the paused track, whichever row is selected now: the status names it.
+    const bool resume = wasStop && !wasPause && PlayingRow >= 0 && PlayingRow < static_cast<int>(m_disc.Rows.size());
+    Status("Play " + m_disc.Rows[static_cast<std::size_t>(resume ? PlayingRow : r)].Title);
     Playing = true;
     Paused = false;
     // Player errors are not shown: the flags keep what was set.
     if (wasStop && !wasPause) {
-        m_player->Resume();  // the paused track, whichever row is selected now
+        m_player->Resume();
         return;
     }
+    PlayingRow = r;
     if (wasStop)
         m_player->Close();
     if (!m_player->Open(m_disc.CDHandle))

@@ -17,6 +17,7 @@ public:
 
     bool Playing = false;
     bool Paused = false;
+    int PlayingRow = -1;   // the row whose track plays or is paused
     int SelectedRow = -1;   // -1: no row selected
 
     // Sets the status bar's text.

@@ -459,6 +459,20 @@ void TOptionSetForm::btOkClick()
 {
     // Every check comes before anything is stored: a refusal leaves the settings as they were.
     const QString folder = editOutputDir->text();
+    if (!folder.isEmpty() && !QFileInfo::exists(folder)) {
+        // A folder not made yet (the default one on a fresh install): offered, as Extract does.
+        const QString question = folder + QStringLiteral(",") + QStringLiteral("The output directory does not exist.") +
+                                 QStringLiteral("\n") + QStringLiteral("creates a new directory?");
+        if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes) {
+            if (PageControl1->currentIndex() == pgOutput)
+                editOutputDir->setFocus();
+            return;
+        }
+        if (!QDir().mkpath(folder)) {
+            Refuse(QStringLiteral("Cannot create ") + folder, pgOutput, editOutputDir);
+            return;
+        }
+    }
     const QFileInfo dir(folder);
     if (folder.isEmpty() || !dir.isDir()) {
         Refuse(folder + QStringLiteral(",") + QStringLiteral("The output directory does not exist."), pgOutput, editOutputDir);
@@ -525,7 +539,10 @@ void TOptionSetForm::btOkClick()
     o.SecureOptions.WriteLog = ckWriteLog->isChecked();
 
     if (cbCDList->count() > 0 && (cbCDList->currentIndex() != m_shownDrive || ckbCDDb->isChecked() != m_shownCDDb))
+    {
         m_disc.ChangeDrive(cbCDList->currentIndex());
+        m_driveChanged = true;
+    }
     accept();
 }
 

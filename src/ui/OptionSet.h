@@ -79,6 +79,8 @@ public:
     void btBrowserClick();
     // Refills the drive list (the CD-ROM page being shown).
     void FillDrives();
+    // Whether OK opened another drive (its disc listed anew).
+    bool DriveChanged() const { return m_driveChanged; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -101,4 +103,5 @@ private:
     int m_shownDrive = 0;
     bool m_shownCDDb = false;
     bool m_placed = false;
+    bool m_driveChanged = false;
 };

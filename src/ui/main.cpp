@@ -683,7 +683,10 @@ void TMainForm::ActionOptionSetExecute()
 {
     TOptionSetForm options(this, m_dialogs, m_disc);
     m_dialogs.ShowModal(options);
-    ShowDisc();
+    // The list is rebuilt only for another drive's disc: Cancel, or OK on the same drive, keeps
+    // the selection and what the status bar says of a playing track.
+    if (options.DriveChanged())
+        ShowDisc();
 }
 
 void TMainForm::aEditTrackNameExecute()

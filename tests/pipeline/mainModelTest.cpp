@@ -81,7 +81,7 @@ TEST_F(MainModelTest, PlaybackStatesAndTheirRules)
     model->Play();  // resumes the paused track
     EXPECT_EQ(output->resumes, 1);
     EXPECT_EQ(output->starts.size(), 2u);
-    EXPECT_EQ(status, "Play Track03");
+    EXPECT_EQ(status, "Play Track02") << "the status names the track that plays, not the row selected";
     EXPECT_EQ(Rules(), "XQRPAS");
     model->Stop();
     EXPECT_EQ(Rules(), "XQRP--");

@@ -206,9 +206,15 @@ TEST_F(DialogTest, OptionsRefuseBadInput)
     const struct {
         std::function<void(TOptionSetForm&)> edit;
         QString text;
+        Dialogs::Icon icon = Dialogs::Icon::Error;
     } cases[] = {
-        {[&](TOptionSetForm& f) { f.editOutputDir->setText(QString::fromStdString(Path("missing"))); },
-         QString::fromStdString(Path("missing")) + ",The output directory does not exist."},
+        // A missing folder is offered to be made; declined, nothing is stored.
+        {[&](TOptionSetForm& f) {
+             f.editOutputDir->setText(QString::fromStdString(Path("missing")));
+             dialogs.answers = {Dialogs::Answer::No};
+         },
+         QString::fromStdString(Path("missing")) + ",The output directory does not exist.\ncreates a new directory?",
+         Dialogs::Icon::Information},
         {[&](TOptionSetForm& f) { f.editOutputDir->setText(QString::fromStdString(Path("file"))); },
          QString::fromStdString(Path("file")) + ",The output directory does not exist."},
         {[&](TOptionSetForm& f) { f.editOutputDir->setText(QString::fromStdString(Path("locked"))); },
@@ -225,13 +231,31 @@ TEST_F(DialogTest, OptionsRefuseBadInput)
         c.edit(form);
         form.btOk->click();
         EXPECT_EQ(dialogs.Texts(), QStringList{c.text});
-        EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Error);
+        EXPECT_EQ(dialogs.shown[0].icon, c.icon);
         EXPECT_TRUE(form.isVisible()) << "the dialog stays open";
         EXPECT_EQ(Dump(Options), before);
         if (c.text.startsWith("Please check the bit")) {
             EXPECT_EQ(form.PageControl1->currentIndex(), 1);
         }
     }
+}
+
+// On a fresh install the default output folder is not made yet: OK offers to make it (with its
+// missing parents), and stores it.
+TEST_F(DialogTest, OptionsOkMakesAMissingOutputFolder)
+{
+    TDiscScan disc(dialogs);
+    TOptionSetForm form(nullptr, dialogs, disc);
+    form.show();
+    const std::string folder = Path("fresh/Output");
+    form.editOutputDir->setText(QString::fromStdString(folder));
+    dialogs.answers = {Dialogs::Answer::Yes};
+    form.btOk->click();
+    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(folder) +
+                                           ",The output directory does not exist.\ncreates a new directory?"});
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(Options.CommonOptions.OutputFolder, folder);
+    EXPECT_FALSE(form.isVisible());
 }
 
 // The CD-ROM page lists the drives; choosing the second and OK rescans it at once; a drive that

@@ -233,6 +233,30 @@ TEST_F(MainFormDiscTest, TheTrackListShowsTheDisc)
     form.hide();
 }
 
+// Options cancelled (or OK on the same drive) leaves the list as it was: the selection, Play and
+// Rename stay, and a playing track stays named in the status bar.
+TEST_F(MainFormDiscTest, OptionsWithoutAnotherDriveKeepTheListAndItsSelection)
+{
+    setenv("SONVALE_AUDIO", "null", 1);
+    TMainForm form(dialogs);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(1));
+    ASSERT_TRUE(form.aPlay->isEnabled());
+    form.aPlay->trigger();
+    EXPECT_EQ(form.StatusText(), "Play Track02");
+    form.ActionOptionSet->trigger();  // cancelled (no script fills it in)
+    EXPECT_EQ(dialogs.modals, QStringList{"TOptionSetForm"});
+    EXPECT_EQ(form.ListView1->currentItem(), form.ListView1->topLevelItem(1));
+    EXPECT_TRUE(form.ListView1->topLevelItem(1)->isSelected());
+    EXPECT_TRUE(form.aPlay->isEnabled());
+    EXPECT_TRUE(form.aEditTrackName->isEnabled());
+    EXPECT_EQ(form.StatusText(), "Play Track02");
+    form.aStop->trigger();
+    form.hide();
+    unsetenv("SONVALE_AUDIO");
+}
+
 TEST_F(MainFormDiscTest, ClosingSavesTheDiscsTitles)
 {
     const std::string key = DiscKey();
