@@ -70,8 +70,9 @@ Dialogs::Answer ScriptedDialogs::AskYesNoCancel(const QString& text, Icon icon, 
     return AskYesNo(text, icon, defaultAnswer);
 }
 
-QStringList ScriptedDialogs::OpenFiles(const QString& filter, bool)
+QStringList ScriptedDialogs::OpenFiles(const QString& filter, bool, const FileDialogSpec& spec)
 {
+    fileDialogs.push_back(spec);
     openFilters << filter;
     if (openFiles.empty())
         return {};
@@ -80,8 +81,9 @@ QStringList ScriptedDialogs::OpenFiles(const QString& filter, bool)
     return files;
 }
 
-QString ScriptedDialogs::SaveFile(const QString&, const QString&)
+QString ScriptedDialogs::SaveFile(const QString&, const QString&, const FileDialogSpec& spec)
 {
+    fileDialogs.push_back(spec);
     if (saveFiles.empty())
         return {};
     QString file = saveFiles.front();

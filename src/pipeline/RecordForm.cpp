@@ -30,6 +30,23 @@ std::string Lower(std::string s)
     return s;
 }
 
+// The open and save dialogs: their titles, the program's folder, ".wav" for a name typed without
+// an extension.
+Dialogs::FileDialogSpec SoundDialog(const char* title)
+{
+    return {QString::fromUtf8(title), QString::fromStdString(ProgramFolder()), QStringLiteral("wav")};
+}
+
+// The name chosen in a save dialog: "take1" is saved as "take1.wav" (a name with an extension of
+// its own keeps it, and is checked as before).
+std::string SaveName(const QString& chosen)
+{
+    std::string path = chosen.toStdString();
+    if (FileNameOf(path).find('.') == std::string::npos)
+        path += ".wav";
+    return path;
+}
+
 }  // namespace
 
 std::string FormatDuration(int64_t ms)
@@ -98,6 +115,13 @@ void TRecorder::Play()
 
 void TRecorder::Pause()
 {
+    // The playback estimate holds while paused and goes on with the sound.
+    if (State == "Playing...") {
+        if (Timer1.isActive())
+            Timer1.stop();
+        else
+            Timer1.start();
+    }
     m_device->Pause();
 }
 
@@ -158,8 +182,12 @@ void TRecorder::Previous()
 
 void TRecorder::Record()
 {
-    if (Exists(TempFile))
-        m_device->SetStartPosition(m_device->LengthMs() * Slider / 400);  // 64-bit: long files too
+    m_recordBaseLength = m_device->LengthMs();
+    m_recordFrom = m_recordBaseLength;  // a new recording goes on at its end
+    if (Exists(TempFile)) {
+        m_recordFrom = m_device->LengthMs() * Slider / 400;  // 64-bit: long files too
+        m_device->SetStartPosition(m_recordFrom);
+    }
     m_recordStart = Now();
     TimerRecord.start();
     m_device->Record();
@@ -173,6 +201,7 @@ void TRecorder::Timer1Timer()
 {
     PlayPositionMs += 500;
     const int64_t length = m_device->LengthMs();
+    PositionText = FormatDuration(std::min(PlayPositionMs, length));
     if (PlayPositionMs < length) {
         Slider = static_cast<int>(PlayPositionMs * 400 / length);
     } else {
@@ -189,6 +218,9 @@ void TRecorder::TimerRecordTimer()
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - m_recordStart).count();
     const int64_t ms = std::max<int64_t>(elapsed, 0);
     LastMilliseconds = static_cast<int>(ms % 1000);
+    // The recording grows the file at the position it was started at.
+    PositionText = FormatDuration(m_recordFrom + ms);
+    LengthText = FormatDuration(m_recordBaseLength + ms);
     RecordTime = TwoDigits(static_cast<int>(ms / 3600000)) + ":" + TwoDigits(static_cast<int>(ms / 60000 % 60)) + ":" +
                  TwoDigits(static_cast<int>(ms / 1000 % 60)) + "." + std::to_string(LastMilliseconds / 100);
     Changed();
@@ -295,7 +327,8 @@ void TRecorder::Open()
     if (!SaveWork(true))
         return;
     while (true) {
-        const QStringList files = m_dialogs.OpenFiles(QString::fromLatin1(SoundFilter), false);
+        const QStringList files =
+            m_dialogs.OpenFiles(QString::fromLatin1(SoundFilter), false, SoundDialog("Please select a sound file to open"));
         if (files.isEmpty())
             return;
         const std::string path = files.front().toStdString();
@@ -344,16 +377,16 @@ bool TRecorder::SaveWork(bool prompt)
         Modified = false;
         return true;
     }
-    const QString chosen = m_dialogs.SaveFile(QString::fromLatin1(SoundFilter), QString());
+    const QString chosen = m_dialogs.SaveFile(QString::fromLatin1(SoundFilter), QString(), SoundDialog("Save the sound file as"));
     if (chosen.isEmpty())
         return false;
-    const std::string path = chosen.toStdString();
+    const std::string path = SaveName(chosen);
     if (Lower(path.size() >= 4 ? path.substr(path.size() - 4) : path) != ".wav") {
         m_dialogs.MessageBox(QStringLiteral("The save file should be WAV!"), Dialogs::Icon::Information);
         return false;
     }
     if (Exists(path)) {
-        if (m_dialogs.AskYesNo(chosen + QStringLiteral(" has existed,overite it?"), Dialogs::Icon::Information,
+        if (m_dialogs.AskYesNo(QString::fromStdString(path) + QStringLiteral(" has existed,overite it?"), Dialogs::Icon::Information,
                                Dialogs::Answer::Yes) != Dialogs::Answer::Yes)
             return false;
         if (std::remove(path.c_str()) != 0) {
@@ -377,15 +410,15 @@ bool TRecorder::SaveWork(bool prompt)
 
 void TRecorder::SaveAs()
 {
-    const QString chosen = m_dialogs.SaveFile(QString::fromLatin1(SoundFilter), QString());
+    const QString chosen = m_dialogs.SaveFile(QString::fromLatin1(SoundFilter), QString(), SoundDialog("Save the sound file as"));
     if (chosen.isEmpty())
         return;
-    const std::string path = chosen.toStdString();
+    const std::string path = SaveName(chosen);
     if (Lower(path.size() >= 4 ? path.substr(path.size() - 4) : path) != ".wav") {
         m_dialogs.MessageBox(QStringLiteral("The save file should be WAV!"), Dialogs::Icon::Information);
         return;
     }
-    if (Exists(path) && m_dialogs.AskYesNo(chosen + QStringLiteral(" has existed,overite it?"), Dialogs::Icon::Information,
+    if (Exists(path) && m_dialogs.AskYesNo(QString::fromStdString(path) + QStringLiteral(" has existed,overite it?"), Dialogs::Icon::Information,
                                            Dialogs::Answer::Yes) != Dialogs::Answer::Yes)
         return;
     m_device->Close();

@@ -97,5 +97,7 @@ private:
     Dialogs& m_dialogs;
     std::unique_ptr<TWaveAudio> m_device;
     Clock::time_point m_recordStart;
+    int64_t m_recordBaseLength = 0;  // ms: the file's length when the recording began
+    int64_t m_recordFrom = 0;        // ms: where in it the recording goes
     QTimer m_stopWait;
 };

@@ -23,10 +23,18 @@ public:
     virtual Answer AskYesNo(const QString& text, Icon icon, Answer defaultAnswer) = 0;
     virtual Answer AskYesNoCancel(const QString& text, Icon icon, Answer defaultAnswer) = 0;
 
+    // What a file dialog shows beside its filter: its title, the folder it starts in, and the
+    // extension a name typed without one gets ("wav"); each empty for the toolkit's own.
+    struct FileDialogSpec {
+        QString Title;
+        QString Folder;
+        QString DefaultSuffix;
+    };
+
     // File dialogs. filter is in the form "Sound file(*.wav)|*.wav| Any file(*.*)|*.*": pairs of
     // a description and its patterns. Cancel gives an empty list or text.
-    virtual QStringList OpenFiles(const QString& filter, bool allowMany) = 0;
-    virtual QString SaveFile(const QString& filter, const QString& suggestedName) = 0;
+    virtual QStringList OpenFiles(const QString& filter, bool allowMany, const FileDialogSpec& spec = {}) = 0;
+    virtual QString SaveFile(const QString& filter, const QString& suggestedName, const FileDialogSpec& spec = {}) = 0;
     // A folder chosen by the user, starting at start; empty when cancelled.
     virtual QString BrowseFolder(const QString& title, const QString& start) = 0;
 
@@ -40,6 +48,6 @@ public:
 // Caption of every message box.
 inline const QString DialogCaption = QStringLiteral("Sonvale");
 
-// Turns "Desc(*.a)|*.a| Any(*.*)|*.*" into the filter list of Qt's file dialogs
-// ("Desc(*.a) (*.a)", "Any(*.*) (*)"), so the descriptions read as the user knows them.
+// Turns "Desc(*.a)|*.a| Any(*.*)|*.*" into the filter list of Qt's file dialogs ("Desc(*.a)",
+// "Any(*)"): each pattern shown once, "*.*" as "*" (files without an extension too).
 QStringList QtFileFilters(const QString& filter);

@@ -1,13 +1,15 @@
 #include "QtDialogs.h"
 
 #include <QApplication>
-#include <QDesktopServices>
+#include <QEventLoop>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -56,7 +58,14 @@ QStringList QtFileFilters(const QString& filter)
         QString patterns = parts[i + 1].trimmed();
         patterns.replace(QLatin1String("*.*"), QLatin1String("*"));
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        result << parts[i].trimmed() + QLatin1String(" (") + patterns + QLatin1Char(')');
+        // Qt reads the patterns from the parentheses that end the text, and shows the text: the
+        // description's own "(*.wav)" becomes the patterns, so they show once.
+        QString description = parts[i].trimmed();
+        if (description.endsWith(QLatin1Char(')')) && description.lastIndexOf(QLatin1Char('(')) > 0)
+            description.truncate(description.lastIndexOf(QLatin1Char('(')));
+        else
+            description += QLatin1Char(' ');
+        result << description + QLatin1Char('(') + patterns + QLatin1Char(')');
     }
     return result;
 }
@@ -78,9 +87,24 @@ Dialogs::Answer QtDialogs::AskYesNoCancel(const QString& text, Icon icon, Answer
     return Ask(text, icon, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, defaultAnswer);
 }
 
-QStringList QtDialogs::OpenFiles(const QString& filter, bool allowMany)
+namespace {
+
+void Apply(QFileDialog& dialog, const Dialogs::FileDialogSpec& spec)
+{
+    if (!spec.Title.isEmpty())
+        dialog.setWindowTitle(spec.Title);
+    if (!spec.Folder.isEmpty())
+        dialog.setDirectory(spec.Folder);
+    if (!spec.DefaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(spec.DefaultSuffix);
+}
+
+}  // namespace
+
+QStringList QtDialogs::OpenFiles(const QString& filter, bool allowMany, const FileDialogSpec& spec)
 {
     QFileDialog dialog(QApplication::activeWindow());
+    Apply(dialog, spec);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(allowMany ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     dialog.setNameFilters(QtFileFilters(filter));
@@ -90,9 +114,10 @@ QStringList QtDialogs::OpenFiles(const QString& filter, bool allowMany)
     return dialog.selectedFiles();
 }
 
-QString QtDialogs::SaveFile(const QString& filter, const QString& suggestedName)
+QString QtDialogs::SaveFile(const QString& filter, const QString& suggestedName, const FileDialogSpec& spec)
 {
     QFileDialog dialog(QApplication::activeWindow());
+    Apply(dialog, spec);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters(QtFileFilters(filter));
     dialog.selectFile(suggestedName);
@@ -109,7 +134,34 @@ QString QtDialogs::BrowseFolder(const QString& title, const QString& start)
 bool QtDialogs::OpenWithShell(const QString& target)
 {
     const QUrl url = QFileInfo::exists(target) ? QUrl::fromLocalFile(target) : QUrl(target);
-    return QDesktopServices::openUrl(url);
+    // xdg-open tells by its exit status whether a handler took the target (3: none found, 4: it
+    // failed). It returns at once when it hands over to the desktop, but on a desktop it does not
+    // know it runs the handler itself until that ends: after a few seconds without an answer the
+    // handler is taken to be running, and xdg-open is left to end on its own.
+    auto* process = new QProcess(qApp);
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    QEventLoop loop;
+    bool ended = false, failed = false;
+    QObject::connect(process, &QProcess::finished, &loop, [&](int code, QProcess::ExitStatus status) {
+        ended = true;
+        failed = status != QProcess::NormalExit || code != 0;
+        loop.quit();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            ended = failed = true;
+            loop.quit();
+        }
+    });
+    process->start(QStringLiteral("xdg-open"), {url.isLocalFile() && !url.hasFragment() ? url.toLocalFile() : url.toString()});
+    if (!ended) {
+        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (ended && process->state() == QProcess::NotRunning && failed)
+        process->deleteLater();
+    QObject::disconnect(process, nullptr, &loop, nullptr);
+    return !failed;
 }
 
 int QtDialogs::ShowModal(QDialog& dialog)

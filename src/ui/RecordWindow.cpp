@@ -157,7 +157,12 @@ TfrmRecord::TfrmRecord(QWidget* owner, Dialogs& dialogs, TMp3EncodeProcess& mp3,
     AfStartButton1->setFixedSize(80, 26);
     lHomePage = new QLabel(QStringLiteral("<a href=\"https://sonvale.org/\" style=\"color:#0000ff\">https://sonvale.org/</a>"), this);
     lHomePage->setCursor(Qt::PointingHandCursor);
-    connect(lHomePage, &QLabel::linkActivated, this, [this](const QString& link) { m_dialogs.OpenWithShell(link); });
+    connect(lHomePage, &QLabel::linkActivated, this, [this](const QString& link) {
+        if (!m_dialogs.OpenWithShell(link))
+            m_dialogs.MessageBox(QStringLiteral("Could not open ") + link +
+                                     QStringLiteral(": no program to open it was found (install xdg-utils and a web browser)."),
+                                 Dialogs::Icon::Information);
+    });
     bottom->addWidget(AfStartButton1);
     bottom->addStretch();
     bottom->addWidget(lHomePage);
@@ -259,7 +264,7 @@ void TfrmRecord::miRecordOptionSetClick()
     // PulseAudio's (or PipeWire's) volume control, on its input devices.
     const std::string program = FindProgram("pavucontrol");
     if (program.empty()) {
-        m_dialogs.MessageBox(QStringLiteral("The recording control needs the program pavucontrol: "
+        m_dialogs.MessageBox(QStringLiteral("The recording control needs the program pavucontrol. Install it with:\n"
                                             "sudo apt-get install pavucontrol"),
                              Dialogs::Icon::Information);
         return;

@@ -191,7 +191,7 @@ void TMainForm::BuildActions()
         // The sound settings' output devices.
         const std::string program = FindProgram("pavucontrol");
         if (program.empty())
-            m_dialogs.MessageBox(QStringLiteral("The volume control needs the program pavucontrol: "
+            m_dialogs.MessageBox(QStringLiteral("The volume control needs the program pavucontrol. Install it with:\n"
                                                 "sudo apt-get install pavucontrol"),
                                  Dialogs::Icon::Information);
         else

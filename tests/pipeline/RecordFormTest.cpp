@@ -1,6 +1,7 @@
 #include "RecordForm.h"
 
 #include "Global.h"
+#include "ProgramFolder.h"
 #include "TestSupport.h"
 
 #include <QtTest/QTest>
@@ -309,6 +310,68 @@ TEST_F(RecorderModelTest, SaveAsWritesTheFileAsLastSaved)
     EXPECT_EQ(recorder->Device().Data().size(), 4410u * 4) << "the working copy reloaded from it";
     EXPECT_TRUE(recorder->Modified);
     EXPECT_EQ(recorder->Enabled, (std::set<TRecorder::TButton>{TRecorder::btPlay, TRecorder::btNext, TRecorder::btRecord}));
+}
+
+// The Position and Length boxes follow playback and recording; Pause holds the playback
+// estimate (the slider stays) and a second Pause goes on; a length that is not whole seconds
+// shows its hundredths ("1.01 Sec").
+TEST_F(RecorderModelTest, PositionAndLengthFollowPlaybackAndRecording)
+{
+    recorder->New();
+    const auto start = now;
+    recorder->Record();
+    now = start + std::chrono::milliseconds(1500);
+    recorder->TimerRecordTimer();
+    EXPECT_EQ(recorder->LengthText, "1.5 Sec");
+    EXPECT_EQ(recorder->PositionText, "1.5 Sec");
+    input->Feed(44541, 1);  // 1.01 s through the wave device
+    now = start + std::chrono::milliseconds(2000);
+    recorder->Stop();
+    if (recorder->StopPending())
+        recorder->FinishStop();
+    EXPECT_EQ(recorder->LengthText, "1.01 Sec");
+
+    recorder->Previous();
+    recorder->Play();
+    EXPECT_TRUE(recorder->Timer1.isActive());
+    recorder->Timer1Timer();
+    EXPECT_EQ(recorder->PositionText, "0.5 Sec");
+    const int slider = recorder->Slider;
+    EXPECT_EQ(slider, 500 * 400 / 1010);
+    recorder->Pause();
+    EXPECT_FALSE(recorder->Timer1.isActive()) << "paused: the estimate holds";
+    EXPECT_EQ(recorder->State, "Playing...");
+    recorder->Pause();  // resumes
+    EXPECT_TRUE(recorder->Timer1.isActive());
+    recorder->Timer1Timer();
+    EXPECT_EQ(recorder->PositionText, "1 Sec");
+    recorder->Timer1Timer();
+    EXPECT_EQ(recorder->PositionText, "1.01 Sec") << "never beyond the length";
+    EXPECT_EQ(recorder->Slider, 400);
+    EXPECT_FALSE(recorder->Timer1.isActive());
+}
+
+// Save As "take1" saves take1.wav; the save and open dialogs have their titles, start in the
+// program's folder and add ".wav" to a name typed without an extension.
+TEST_F(RecorderModelTest, SaveAsWithoutAnExtensionSavesAWav)
+{
+    recorder->New();
+    RecordFrames(441, 9);
+    dialogs.saveFiles = {QString::fromStdString(Path("take1"))};
+    recorder->SaveAs();
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    EXPECT_EQ(recorder->CurrentFile, Path("take1.wav"));
+    EXPECT_EQ(CommandOutput("soxi -s '" + Path("take1.wav") + "'"), "441\n");
+    dialogs.openFiles = {{}};
+    dialogs.answers = {Dialogs::Answer::No};  // the unsaved recording: not saved again
+    recorder->Open();
+    ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
+    EXPECT_EQ(dialogs.fileDialogs[0].Title, "Save the sound file as");
+    EXPECT_EQ(dialogs.fileDialogs[1].Title, "Please select a sound file to open");
+    for (const Dialogs::FileDialogSpec& spec : dialogs.fileDialogs) {
+        EXPECT_EQ(spec.DefaultSuffix, "wav");
+        EXPECT_EQ(spec.Folder.toStdString(), ProgramFolder());
+    }
 }
 
 }  // namespace

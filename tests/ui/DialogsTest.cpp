@@ -576,7 +576,7 @@ TEST_F(DialogTest, TheRecorderWindow)
     recorder.miRecordOptionSetClick();
     setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(dialogs.Texts().back(),
-              "The recording control needs the program pavucontrol: sudo apt-get install pavucontrol");
+              "The recording control needs the program pavucontrol. Install it with:\nsudo apt-get install pavucontrol");
     EXPECT_EQ(dialogs.shown.back().icon, Dialogs::Icon::Information);
     dialogs.answers = {Dialogs::Answer::No};
     recorder.close();
