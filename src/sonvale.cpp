@@ -55,6 +55,20 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Answered before the window system is asked for anything: they work without a display.
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::puts("Sonvale 2.1");
+        return 0;
+    }
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs("Usage: sonvale [--help] [--version]\n"
+                   "Starts Sonvale's window: rip audio CDs to WAV, MP3, Ogg Vorbis or WMA, convert files,\n"
+                   "record and edit tags. The same work without a window: sonvale-cli --help.\n"
+                   "Environment: SONVALE_DISC_IMAGES=a.cue:b.toc shows disc images as drives;\n"
+                   "SONVALE_AUDIO=null plays and records without a sound device.\n",
+                   stdout);
+        return 0;
+    }
     TApplication app(argc, argv);
     // "--write-icon FILE": the program's icon as a PNG, for the desktop's menu entry.
     if (argc == 3 && std::string(argv[1]) == "--write-icon")

@@ -89,6 +89,7 @@ void TWaveIn::OpenSource()
         m_file = std::move(file);
     m_stream = m_image ? static_cast<TStream*>(m_image.get()) : m_file.get();
     m_dataEnd = std::min(m_format.DataOffset + m_format.DataSize, m_stream->Size());
+    m_missing = m_format.DataSize >= 0xFFFFFF00 ? 0 : std::max<int64_t>(0, m_format.DataOffset + m_format.DataSize - m_dataEnd);
     ++OpenCount;
 }
 

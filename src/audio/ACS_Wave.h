@@ -19,6 +19,11 @@ public:
 
     int32_t ReadAudio(void* buffer, int32_t bufferSize) override;
     TWavType WavType() const { return m_format.Kind; }
+    // After the file was opened: the audio bytes its header declares and how many of them the
+    // file lacks (a copy cut short). A header that declares no length (0, or the 0xFFFFFFFF a
+    // stream writer leaves) lacks nothing.
+    int64_t DeclaredBytes() const { return m_format.DataSize; }
+    int64_t MissingBytes() const { return m_missing; }
 
 protected:
     void OpenSource() override;
@@ -40,6 +45,7 @@ private:
 
     TWavFormat m_format;
     int64_t m_dataEnd = 0;           // where the audio data ended in the file when it was opened
+    int64_t m_missing = 0;           // declared audio bytes the file does not hold
     std::vector<uint8_t> m_window;   // decoded bytes waiting to be handed out
     std::vector<uint8_t> m_block;    // one ADPCM block as read
     std::unique_ptr<TFileStream> m_file;

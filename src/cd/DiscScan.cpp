@@ -1,6 +1,7 @@
 #include "DiscScan.h"
 
 #include "Global.h"
+#include "akrip32Drives.h"
 
 #include <algorithm>
 #include <cmath>
@@ -183,6 +184,19 @@ std::string DriveDisplayName(const TCDRec& rec)
     std::string name(rec.Vendor, strnlen(rec.Vendor, sizeof rec.Vendor));
     name.append(rec.ProductId, strnlen(rec.ProductId, sizeof rec.ProductId));
     return name.substr(0, 26);
+}
+
+std::string DriveFullName(const TCDList& list, int position)
+{
+    if (position < 0 || position >= list.Num)
+        return {};
+    const TGetCDHand request = HandleRequest(list.Cd[position]);
+    const HCDROM handle = GetCDHandle(&request);
+    const std::shared_ptr<TDriveBackend> drive = handle != 0 ? AkripDrive(handle) : nullptr;
+    std::string name = drive ? drive->Vendor() + drive->Product() : DriveDisplayName(list.Cd[position]);
+    if (handle != 0)
+        CloseCDHandle(handle);
+    return name;
 }
 
 TDiscScan::TDiscScan(Dialogs& dialogs)

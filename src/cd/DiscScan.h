@@ -74,6 +74,9 @@ bool IsAudioDisc(const TTOC& toc);
 
 // "Vendor" followed directly by "Product", at most 26 characters.
 std::string DriveDisplayName(const TCDRec& rec);
+// The same name of drive position of the list, not cut ("Sonvale Image my-long-album-name.cue");
+// the short name when the drive cannot be opened.
+std::string DriveFullName(const TCDList& list, int position);
 
 class TDiscScan {
 public:

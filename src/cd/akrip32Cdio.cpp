@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <cstring>
 #include <sstream>
@@ -48,6 +49,94 @@ bool EndsWith(const std::string& s, const char* suffix)
         if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i])
             return false;
     return true;
+}
+
+// The files a cue sheet names (FILE "name" ...), as paths beside it.
+std::vector<std::string> CueFiles(const std::string& cue)
+{
+    std::vector<std::string> files;
+    std::ifstream in(cue);
+    const auto slash = cue.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : cue.substr(0, slash + 1);
+    for (std::string line; std::getline(in, line);) {
+        const auto at = line.find("FILE");
+        if (at == std::string::npos || line.find_first_not_of(" \t") != at)
+            continue;
+        const auto open = line.find('"', at);
+        const auto close = open == std::string::npos ? open : line.find('"', open + 1);
+        if (close == std::string::npos)
+            continue;
+        const std::string name = line.substr(open + 1, close - open - 1);
+        files.push_back(!name.empty() && name[0] == '/' ? name : folder + name);
+    }
+    return files;
+}
+
+
+// Stand-in folders made for cue sheets during this run, removed when the program ends.
+class TStandInFolders {
+public:
+    ~TStandInFolders()
+    {
+        for (const std::string& folder : m_folders) {
+            std::error_code ec;
+            std::filesystem::remove_all(folder, ec);
+        }
+    }
+    std::string Make()
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && tmp[0] ? tmp : "/tmp") + "/sonvale-cue-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            return {};
+        m_folders.push_back(pattern);
+        return pattern;
+    }
+
+private:
+    std::vector<std::string> m_folders;
+};
+
+// What libcdio is given for a cue sheet. libcdio opens the data file named like the sheet
+// ("album.cue" -> "album.bin") whatever its FILE line names, so a sheet naming "CD1.bin" cannot
+// be read as it stands: it is given a stand-in sheet instead, in a folder of its own, whose FILE
+// lines name the files by their whole paths and whose like-named ".bin" is a link to the first.
+// The sheet itself when it needs none, or when the files it names are missing (said as such).
+std::string CueForLibcdio(const std::string& cue)
+{
+    const std::vector<std::string> files = CueFiles(cue);
+    struct stat st {};
+    if (files.empty() || stat(WithExtension(cue, ".bin").c_str(), &st) == 0)
+        return cue;
+    std::vector<std::string> absolute;
+    for (const std::string& file : files) {
+        char* real = realpath(file.c_str(), nullptr);
+        if (!real)
+            return cue;
+        absolute.emplace_back(real);
+        std::free(real);
+    }
+    static TStandInFolders folders;
+    const std::string folder = folders.Make();
+    if (folder.empty())
+        return cue;
+    const std::string standIn = folder + "/" + WithExtension(FileNameOf(cue), ".cue");
+    std::ifstream in(cue);
+    std::ofstream out(standIn);
+    std::size_t next = 0;
+    for (std::string line; std::getline(in, line);) {
+        const auto at = line.find("FILE");
+        const auto open = line.find('"', at);
+        const auto close = open == std::string::npos ? open : line.find('"', open + 1);
+        if (at != std::string::npos && line.find_first_not_of(" \t") == at && close != std::string::npos &&
+            next < absolute.size())
+            line = line.substr(0, open + 1) + absolute[next++] + line.substr(close);
+        out << line << '\n';
+    }
+    out.close();
+    if (!out || symlink(absolute.front().c_str(), WithExtension(standIn, ".bin").c_str()) != 0)
+        return cue;
+    return standIn;
 }
 
 // A drive read through libcdio: a device node, or a disc image.
@@ -227,33 +316,11 @@ std::shared_ptr<TDriveBackend> OpenDeviceDrive(const std::string& device)
 std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path)
 {
     QuietOnce();
-    return std::make_shared<TCdioDrive>(path, ImageDriver(path), "Sonvale ", "Image " + FileNameOf(path));
+    const driver_id_t driver = ImageDriver(path);
+    return std::make_shared<TCdioDrive>(driver == DRIVER_BINCUE ? CueForLibcdio(path) : path, driver, "Sonvale ",
+                                        "Image " + FileNameOf(path));
 }
 
-namespace {
-
-// The files a cue sheet names (FILE "name" ...), as paths beside it.
-std::vector<std::string> CueFiles(const std::string& cue)
-{
-    std::vector<std::string> files;
-    std::ifstream in(cue);
-    const auto slash = cue.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string() : cue.substr(0, slash + 1);
-    for (std::string line; std::getline(in, line);) {
-        const auto at = line.find("FILE");
-        if (at == std::string::npos || line.find_first_not_of(" \t") != at)
-            continue;
-        const auto open = line.find('"', at);
-        const auto close = open == std::string::npos ? open : line.find('"', open + 1);
-        if (close == std::string::npos)
-            continue;
-        const std::string name = line.substr(open + 1, close - open - 1);
-        files.push_back(!name.empty() && name[0] == '/' ? name : folder + name);
-    }
-    return files;
-}
-
-}  // namespace
 
 std::vector<std::string> DiscImageProblems()
 {
@@ -274,7 +341,8 @@ std::vector<std::string> DiscImageProblems()
             why = "the file cannot be read";
         else if (ImageDriver(path) == DRIVER_UNKNOWN)
             why = "it is not a disc image (.cue, .toc or .nrg)";
-        else if (CdIo_t* cdio = cdio_open(path.c_str(), ImageDriver(path)))
+        else if (CdIo_t* cdio = cdio_open(ImageDriver(path) == DRIVER_BINCUE ? CueForLibcdio(path).c_str() : path.c_str(),
+                                          ImageDriver(path)))
             cdio_destroy(cdio);
         else {
             why = "it is not a disc image libcdio can read";

@@ -44,16 +44,19 @@ const char* const ProgramUsage =
     "  lookup [--drive N] [--apply]\n"
     "                              ask the CDDB server; --apply keeps the result in cdinfo.dat\n"
     "  rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
-    "      [--normalize PERCENT] [--keep-wav] [--lookup]\n"
-    "                              rip tracks (LIST like 1,3-5; default all)\n"
+    "      [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N] [--overwrite]\n"
+    "                              rip tracks (LIST like 1,3-5; default all); --secure verifies\n"
+    "                              every sector and checks AccurateRip, --offset N (samples)\n"
+    "                              applies the drive's read offset\n"
     "  convert --to mp3|wav|ogg|wma [--output DIR] FILE...\n"
     "                              convert WAV files (MP3 files with --to wav)\n"
     "  tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
     "      [--comment C] [--track N] [--genre NAME]\n"
     "                              the ID3v1 tag of an MP3 file\n"
     "\n"
-    "Every command takes --json (one JSON document on standard output) and --help.\n"
-    "convert takes --overwrite or --no-overwrite (the default) for files that exist.\n"
+    "Every command takes --json (one JSON document on standard output) and --help;\n"
+    "sonvale-cli --version prints the version.\n"
+    "rip and convert skip a file that exists unless --overwrite (convert: --no-overwrite is the default).\n"
     "Exit status: 0 done, 1 an item failed or was skipped, 2 usage error, 130 interrupted.\n";
 
 struct TCommandSyntax {
@@ -322,6 +325,15 @@ std::string GenreName(int32_t choice)
     return choice >= 1 && choice <= GenreCount ? GenreNames[static_cast<std::size_t>(choice - 1)].Name : "";
 }
 
+// The index of the genre named name in any letter case ("rock", "ROCK"), or -1.
+int GenreIndexIgnoringCase(const std::string& name)
+{
+    for (std::size_t i = 0; i < GenreNames.size(); ++i)
+        if (QString::fromStdString(name).compare(QString::fromStdString(GenreNames[i].Name), Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
 int CommandDrives(const TCliArgs& args)
 {
     for (const std::string& problem : DiscImageProblems())
@@ -331,11 +343,11 @@ int CommandDrives(const TCliArgs& args)
     for (int i = 0; i < list.Num; ++i) {
         TTOC toc;
         const bool audio = ReadDriveToc(list, i, toc) && IsAudioDisc(toc);
-        const std::string name = DriveDisplayName(list.Cd[i]);
+        const std::string name = DriveFullName(list, i);
         if (args.Has("json"))
             drives.append(QJsonObject{{"number", i + 1}, {"name", Q(name)}, {"audio_disc", audio}});
         else
-            std::printf("%d  %-26s  %s\n", i + 1, name.c_str(), audio ? "audio disc" : "no audio disc");
+            std::printf("%d  %-26s  %s\n", i + 1, name.c_str(), audio ? "audio disc" : "no audio disc");  // never cut
     }
     if (args.Has("json"))
         PrintJson({{"drives", drives}});
@@ -382,9 +394,17 @@ int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs)
         PrintJson(DiscJson(disc, key, id));
     } else {
         std::printf("Disc key %s, CDDB ID %s\n", key.c_str(), id.c_str());
-        std::printf("No.  %-32s  Length(min)  Size(MB)  Checked\n", "Title");
+        // The title column as wide as the longest title (in characters, not bytes), so the
+        // columns after it stay in line.
+        qsizetype width = 32;
         for (const TTrackRow& row : disc.Rows)
-            std::printf("%-3d  %-32s  %-11s  %-8s  %s\n", row.TrackNumber, row.Title.c_str(), row.LengthText.c_str(),
+            width = std::max(width, Q(row.Title).size());
+        const auto padded = [width](const std::string& text) {
+            return text + std::string(static_cast<std::size_t>(width - Q(text).size()), ' ');
+        };
+        std::printf("No.  %s  Length(min)  Size(MB)  Checked\n", padded("Title").c_str());
+        for (const TTrackRow& row : disc.Rows)
+            std::printf("%-3d  %s  %-11s  %-8s  %s\n", row.TrackNumber, padded(row.Title).c_str(), row.LengthText.c_str(),
                         row.SizeText.c_str(), row.Checked ? "yes" : "no");
     }
     CloseDisc(disc);
@@ -527,7 +547,9 @@ QJsonObject SayVerdicts(const TRipLog& record)
 }
 
 // Runs a job to its end in the event loop; SIGINT and SIGTERM stop it as the Stop button does.
-int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TCliDialogs& dialogs, bool json)
+// alreadyFailed: something asked for before the job failed (a lookup), so the run is not ok.
+int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TCliDialogs& dialogs, bool json,
+                bool alreadyFailed = false)
 {
     QEventLoop loop;
     TCliProgress progress([&loop] { loop.quit(); });
@@ -549,22 +571,30 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TC
     job.FormClose();
     dialogs.Progress = nullptr;
     const QJsonObject secure = job.SecureRecord().Tracks.empty() ? QJsonObject() : SayVerdicts(job.SecureRecord());
+    const int status = interrupts.Interrupted ? cliInterrupted
+                       : dialogs.Failures == 0 && started && !alreadyFailed ? cliOk
+                                                                            : cliFailed;
     if (json) {
-        QJsonArray list, messages;
+        QJsonArray list, results;
         for (const std::string& item : itemsCopy)
             list.append(Q(item));
-        for (const QString& m : dialogs.Messages)
-            messages.append(m);
+        const std::vector<TItemOutcome>& outcomes = job.Outcomes();
+        for (std::size_t i = 0; i < itemsCopy.size(); ++i) {
+            const TItemOutcome outcome = i < outcomes.size() ? outcomes[i] : TItemOutcome{};
+            results.append(QJsonObject{{"item", Q(itemsCopy[i])}, {"output", Q(outcome.Output)}, {"result", Q(outcome.Result)}});
+        }
+        // Every message of the run (a failed lookup's as well), so that ok and the messages
+        // always agree with the exit status.
         PrintJson({{"items", list},
+                   {"results", results},
                    {"output_folder", Q(Options.CommonOptions.OutputFolder)},
-                   {"messages", messages},
+                   {"messages", g_errors},
                    {"interrupted", interrupts.Interrupted},
                    {"secure", secure.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(secure)},
-                   {"ok", dialogs.Failures == 0 && !interrupts.Interrupted && started}});
+                   {"status", status},
+                   {"ok", status == cliOk}});
     }
-    if (interrupts.Interrupted)
-        return cliInterrupted;
-    return dialogs.Failures == 0 && started ? cliOk : cliFailed;
+    return status;
 }
 
 int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
@@ -645,9 +675,7 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
             PrintError("Please select a track at least!");
             status = cliFailed;
         } else {
-            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"));
-            if (status == cliOk && lookupFailed)
-                status = cliFailed;
+            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"), lookupFailed);
         }
     }
     // As at the window's close: the titles into cdinfo.dat, the settings (without this run's
@@ -690,7 +718,7 @@ int CommandConvert(const TCliArgs& args, TCliDialogs& dialogs)
     }
     const TCommonOptions saved = Options.CommonOptions;
     if (!items.empty() && PrepareOutputFolder(args)) {
-        const int job = RunJobToEnd(kinds.at(to->second), 0, std::move(items), dialogs, args.Has("json"));
+        const int job = RunJobToEnd(kinds.at(to->second), 0, std::move(items), dialogs, args.Has("json"), status != cliOk);
         status = job == cliOk ? status : job;
     } else if (!items.empty()) {
         status = cliFailed;
@@ -725,6 +753,11 @@ int CommandTag(const TCliArgs& args)
         PrintError("Could not find " + file);
         return cliFailed;
     }
+    // A tag appended to a WAV or a text file would spoil it: only MP3 files get one.
+    if (action == "set" && !IsMp3File(file)) {
+        PrintError(file + " is not an MP3 file: no tag written");
+        return cliFailed;
+    }
     if (action == "set") {
         std::optional<int> track;
         if (const auto it = args.Values.find("track"); it != args.Values.end()) {
@@ -736,7 +769,7 @@ int CommandTag(const TCliArgs& args)
             if (it->second.empty()) {
                 tag.Genre = 255;
             } else {
-                const int index = GenreIndexOf(it->second);
+                const int index = GenreIndexIgnoringCase(it->second);
                 if (index < 0)
                     return UsageError("unknown genre \"" + it->second + "\" (the names of Sonvale's tag editor, e.g. Rock)", usage);
                 tag.Genre = GenreNames[static_cast<std::size_t>(index)].Code;
@@ -751,6 +784,22 @@ int CommandTag(const TCliArgs& args)
         set("album", &Tid3tag::SetAlbum, tag);
         set("year", &Tid3tag::SetYear, tag);
         set("comment", &Tid3tag::SetComment, tag);
+        // The tag keeps 30 Latin-1 characters a field (the year 4): what it cannot keep is said.
+        const struct {
+            const char* name;
+            std::string (Tid3tag::*get)() const;
+            int limit;
+        } fields[] = {{"title", &Tid3tag::Title, 30}, {"artist", &Tid3tag::Artist, 30}, {"album", &Tid3tag::Album, 30},
+                      {"year", &Tid3tag::Year, 4}, {"comment", &Tid3tag::Comment, 30}};
+        for (const auto& f : fields) {
+            const auto it = args.Values.find(f.name);
+            if (it == args.Values.end() || (tag.*f.get)() == it->second)
+                continue;
+            std::fprintf(stderr,
+                         "sonvale-cli: --%s is stored as \"%s\": an ID3v1 tag keeps %d characters of Latin-1 there, "
+                         "other characters become \"?\"\n",
+                         f.name, (tag.*f.get)().c_str(), f.limit);
+        }
         if (track)
             tag.SetTrack(static_cast<uint8_t>(*track));
         const uint16_t saved = tag.SaveToFile(file);
@@ -796,6 +845,10 @@ int CommandTag(const TCliArgs& args)
 
 int RunCli(QCoreApplication&, const std::vector<std::string>& argv)
 {
+    if (argv.size() == 1 && argv[0] == "--version") {
+        std::puts("sonvale-cli 2.1");
+        return cliOk;
+    }
     if (argv.empty() || argv[0] == "--help" || argv[0] == "-h" || argv[0] == "help") {
         std::fputs(ProgramUsage, argv.empty() ? stderr : stdout);
         return argv.empty() ? cliUsage : cliOk;

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -282,4 +283,20 @@ uint8_t ID3ToGenre(uint8_t code)
         if (GenreNames[i].Code == code)
             return static_cast<uint8_t>(i + 1);
     return 0;
+}
+
+bool IsMp3File(const std::string& path)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    if (!f)
+        return false;
+    unsigned char head[3] = {0, 0, 0};
+    const std::size_t n = std::fread(head, 1, sizeof head, f);
+    bool mp3 = n >= 3 && ((head[0] == 'I' && head[1] == 'D' && head[2] == '3') || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0));
+    if (!mp3 && std::fseek(f, -static_cast<long>(Tid3tag::TagSize), SEEK_END) == 0) {
+        char tag[3] = {0, 0, 0};
+        mp3 = std::fread(tag, 1, sizeof tag, f) == 3 && tag[0] == 'T' && tag[1] == 'A' && tag[2] == 'G';
+    }
+    std::fclose(f);
+    return mp3;
 }

@@ -224,8 +224,31 @@ void TRipJob::Error(const std::string& text)
 
 // --- starting --------------------------------------------------------------------------------
 
+std::string TRipJob::ItemOutput(int index) const
+{
+    const std::string& item = Item(index);
+    switch (JobKind) {
+    case jkRipTracks: return TrackOutput(index);
+    case jkWavToMp3: return Folder() + WithExtension(FileNameOf(item), ".mp3");
+    case jkMp3ToWav: return Folder() + WithExtension(FileNameOf(item), ".wav");
+    case jkRecordToMp3: return WithExtension(item, ".mp3");
+    case jkWavToOgg: return Folder() + WithExtension(FileNameOf(item), ".ogg");
+    case jkWavToWma: return Folder() + WithExtension(FileNameOf(item), ".wma");
+    }
+    return {};
+}
+
+void TRipJob::SetOutcome(int index, const char* result)
+{
+    if (index >= 0 && index < static_cast<int>(m_outcomes.size()))
+        m_outcomes[static_cast<std::size_t>(index)].Result = result;
+}
+
 void TRipJob::Start()
 {
+    m_outcomes.clear();
+    for (int i = 0; i < Count(); ++i)
+        m_outcomes.push_back({ItemOutput(i), "not done"});
     StageReported = false;
     EncodeIndex = 0;
     OggIndex = 0;
@@ -271,10 +294,13 @@ bool TRipJob::MayRipTrack(int index)
         if (GetFileSize64(path) < 0)
             continue;
         const QString question = QString::fromStdString(path) + QStringLiteral(" has existed,overite it?");
-        if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes)
+        if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes) {
+            SetOutcome(index, "skipped");
             return false;
+        }
         if (IsFileLocked(path)) {
             Error(path + "maybe be used,operate fail!");
+            SetOutcome(index, "failed");
             return false;
         }
     }
@@ -321,6 +347,13 @@ bool TRipJob::NeedsResampling()
         throw EACSException("Cannot read " + WaveIn1.FileName + ": it is not a WAV file of a kind Sonvale reads." + kinds);
     if (const int32_t bits = WaveIn1.GetSampleBits(); WaveIn1.WavType() == wtPCM && bits != 8 && bits != 16)
         throw EACSException("Cannot read " + WaveIn1.FileName + ": it holds " + std::to_string(bits) + "-bit PCM samples." + kinds);
+    // A copy cut short converts as far as it goes, but not without a word.
+    if (const int64_t missing = WaveIn1.MissingBytes(); missing > 0)
+        m_dialogs.MessageBox(QString::fromStdString(WaveIn1.FileName + " is shorter than its header says (" +
+                                                    std::to_string(WaveIn1.DeclaredBytes() - missing) + " of " +
+                                                    std::to_string(WaveIn1.DeclaredBytes()) +
+                                                    " bytes of audio): what it holds is converted."),
+                             Dialogs::Icon::Warning);
     return rate < 44100;
 }
 
@@ -329,6 +362,7 @@ bool TRipJob::MayWrite(const std::string& input, const std::string& output, int3
     if (!SameFile(input, output))
         return true;
     Error(output + " is the source file and cannot be written.");
+    SetOutcome(JobKind == jkWavToOgg ? OggIndex : EncodeIndex, "failed");
     Skip(skipCode);
     return false;
 }
@@ -362,6 +396,7 @@ void TRipJob::StartFileItem(int index, bool first)
         } catch (const EACSException& e) {
             // This file cannot be read: said, skipped, and the others converted.
             Error(e.what());
+            SetOutcome(index, "failed");
             Skip(skipCode);
             return;
         }
@@ -386,6 +421,13 @@ void TRipJob::StartFileItem(int index, bool first)
     }
     case jkMp3ToWav: {
         const std::string output = folder + WithExtension(FileNameOf(item), ".wav");
+        if (!IsMp3File(item)) {
+            // An empty or a text file: said as such, rather than as the decoder's failure.
+            Error("Cannot read " + item + ": " + (GetFileSize64(item) == 0 ? "the file is empty" : "it is not an MP3 file") + ".");
+            SetOutcome(index, "failed");
+            Skip(piMp3Ended);
+            return;
+        }
         if (!MayWrite(item, output, piMp3Ended))
             return;
         m_display.Stage = first ? "Decoding MP3 to WAV" : "Decoding";
@@ -583,15 +625,20 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     default:
         break;
     }
-    if (stop)
+    if (stop) {
+        SetOutcome(i, "failed");
         return;
+    }
     RecordTrack(r->Status);
     // A track that could not be normalised is encoded as it was extracted.
     const bool extracted = r->Status == esDone || r->Status == esNormalizeFailed;
     TrackIndex += 1;
 
     const int format = Options.CommonOptions.OutputFormat;
-    if (format != ofMp3 && format != ofOgg && format != ofWma) {
+    const bool encoded = format == ofMp3 || format == ofOgg || format == ofWma;
+    if (!extracted || !encoded)  // an encoded track's outcome is its encoding's
+        SetOutcome(i, extracted ? "done" : "failed");
+    if (!encoded) {
         // WAV output (or a format number edited into options.ini that names none: the WAV is
         // what there is).
         StartTrack(false);
@@ -635,6 +682,8 @@ void TRipJob::Mp3Ended(const TProcessInfo& r)
     const bool failed = (r.Status == 2 && !StageReported) || r.Status == 3;
     // A full or read-only folder is the cause to tell, and it ends the job; what lame wrote of
     // the file goes (the cause is asked first: removing it frees space).
+    if (r.Status != 4)  // a skipped item's outcome was set where it was skipped
+        SetOutcome(EncodeIndex, r.Status == 2 && StageReported ? "done" : r.Status == 0 ? "skipped" : "failed");
     if (failed && StopForFolderProblem(m_mp3.OutputFile, 0, false)) {
         RemoveIfFree(m_mp3.OutputFile);
         return;
@@ -676,8 +725,11 @@ void TRipJob::OggEnded()
 {
     // No pause before going on: the Ogg file is closed before its end is reported, so there is
     // nothing to wait for (300 ms a track would add 3 s to a ten-track disc).
-    if (m_oggRunning && JobKind == jkRipTracks)
-        m_doneWavs.push_back(WaveIn1.FileName);
+    if (m_oggRunning) {
+        SetOutcome(OggIndex, "done");
+        if (JobKind == jkRipTracks)
+            m_doneWavs.push_back(WaveIn1.FileName);
+    }
     m_oggRunning = false;
     StageReported = false;
     OggIndex += 1;
@@ -704,6 +756,8 @@ void TRipJob::WmaEnded(const TProcessInfo& r)
 {
     Timer1.stop();
     const bool failed = r.Status == 8 || r.Status == 3;
+    if (r.Status != 4)
+        SetOutcome(EncodeIndex, r.Status == 2 ? "done" : r.Status == 0 ? "skipped" : "failed");
     if (failed && StopForFolderProblem(m_wma.OutputFile, 0, true)) {
         RemoveIfFree(m_wma.OutputFile);
         return;
@@ -748,6 +802,7 @@ void TRipJob::OutputError(const TOutputError& error)
     } else if (error.Output == &WaveOut1) {
         written = WaveOut1.FileName;
     }
+    SetOutcome(JobKind == jkWavToOgg || error.Output == &VorbisOut1 ? OggIndex : EncodeIndex, "failed");
     if (!written.empty() && StopForFolderProblem(written, 0, false)) {
         RemoveIfFree(written);
         return;

@@ -65,6 +65,13 @@ inline constexpr const char* OggResampleFile = "MyReTemp.wav";
 // The caption of item number n of count: prefix + "07/12): " + text.
 std::string JobCaption(const std::string& prefix, int n, int count, const std::string& text);
 
+// What became of one item: the file it was to make and "done", "failed", "skipped" (the user kept
+// an existing file, or the item's file exists and is kept) or "not done" (the job ended first).
+struct TItemOutcome {
+    std::string Output;
+    std::string Result = "not done";
+};
+
 class TRipJob {
 public:
     // items: for jkRipTracks "NNtitle" per checked track (two digits of its position, then its
@@ -90,6 +97,8 @@ public:
     // path (no tracks for any other job).
     const TRipLog& SecureRecord() const { return m_log; }
     HWND Handle() const { return m_target.Handle(); }
+    // Each item's outcome, in the items' order (filled from Start on).
+    const std::vector<TItemOutcome>& Outcomes() const { return m_outcomes; }
     bool Finished() const { return !Items.has_value(); }
 
     // The job's state, as the design names it.
@@ -160,6 +169,9 @@ private:
     bool MayWrite(const std::string& input, const std::string& output, int32_t skipCode);
 
     void TagTrack(int index);
+    // The file item index makes, and recording its outcome.
+    std::string ItemOutput(int index) const;
+    void SetOutcome(int index, const char* result);
     // Secure mode: the log's head and the AccurateRip lookup at the start; each extracted
     // track's result; the log written when the job ends.
     void StartSecureRecord();
@@ -209,6 +221,7 @@ private:
     std::atomic<int64_t> m_stageStart{0};  // Clock ticks; read by the outputs' workers
     Clock::time_point m_wmaStart;
     TRipDisplay m_display;
+    std::vector<TItemOutcome> m_outcomes;
     bool m_stopping = false;   // Stop is ending the job
     bool m_closed = false;
     QTimer m_wait;             // Stop's 300 ms for the Ogg file to settle, without blocking

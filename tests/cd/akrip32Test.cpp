@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -209,6 +210,37 @@ TEST_F(Akrip32Test, AnImageDriveReadsTheDiscMkdiscWrote)
     TTrackBufMemory past(static_cast<uint32_t>(sectors), 1);
     EXPECT_EQ(ReadCDAudioLBA(h, past.get()), 0);
     EXPECT_EQ(CloseCDHandle(h), 1);
+}
+
+// A cue sheet whose FILE line names a data file of another name ("Album.cue" naming "disc.bin"),
+// as rippers and burners often write them: read as the sheet says, in a folder of its own and
+// from elsewhere.
+TEST_F(Akrip32Test, ACueSheetNamingADataFileOfAnotherNameIsRead)
+{
+    ASSERT_EQ(std::system((std::string(MKDISC) + " " + Path("disc.cue") + " 1 0.5 > /dev/null").c_str()), 0);
+    std::filesystem::create_directory(Path("sheets"));
+    const std::string text = ReadFile("disc.cue");
+    WriteFile("Album.cue", text);
+    std::string relative = text;
+    relative.replace(relative.find("\"disc.bin\""), 10, "\"../disc.bin\"");
+    WriteFile("sheets/Other name.cue", relative);
+    const std::string bin = ReadFile("disc.bin");
+    for (const std::string& cue : {Path("Album.cue"), Path("sheets/Other name.cue")}) {
+        SCOPED_TRACE(cue);
+        setenv("SONVALE_DISC_IMAGES", cue.c_str(), 1);
+        EXPECT_TRUE(DiscImageProblems().empty());
+        AkripUseDrives({OpenImageDrive(cue)});
+        unsetenv("SONVALE_DISC_IMAGES");
+        const HCDROM h = Open(0);
+        ASSERT_NE(h, 0);
+        TTOC toc{};
+        ASSERT_EQ(ReadTOC(h, &toc), 1);
+        EXPECT_EQ(toc.LastTrack, 2);
+        TTrackBufMemory buf(0, 10);
+        ASSERT_EQ(ReadCDAudioLBA(h, buf.get()), 1);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(buf.Delivered()), buf.get()->Len), bin.substr(0, 10 * CDSectorSize));
+        EXPECT_EQ(CloseCDHandle(h), 1);
+    }
 }
 
 }  // namespace

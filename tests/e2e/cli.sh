@@ -48,6 +48,25 @@ assert d["cddb_id"] == "10000c03", d["cddb_id"]
 EOF
 expect 0 drives
 grep -q "^1  Sonvale Image cli.cue *audio disc$" "$work/out" || { cat "$work/out"; fail "drives"; }
+expect 0 --version
+[ "$(cat "$work/out")" = "sonvale-cli 2.1" ] || fail "--version"
+expect 0 --help
+grep -q -- "--secure" "$work/out" && grep -q -- "--offset N" "$work/out" || fail "the help lists no --secure or --offset"
+
+# A disc image with a long name is listed by its whole name; the track table keeps its columns
+# when a title is longer than the column.
+cp "$work/disc/cli.cue" "$work/disc/a-rather-long-name-of-an-album.cue"
+SONVALE_DISC_IMAGES=$work/disc/a-rather-long-name-of-an-album.cue expect 0 drives
+grep -q "^1  Sonvale Image a-rather-long-name-of-an-album.cue  audio disc$" "$work/out" || { cat "$work/out"; fail "the name was cut"; }
+printf '[4096]\nTrackNumber=3\n1=A title much longer than the thirty-two characters of the column\n2=Ünïcödé\n' > "$work/cdinfo.dat"
+expect 0 tracks
+python3 - "$work/out" <<'EOF2'
+import sys
+lines = open(sys.argv[1], encoding="utf-8").read().splitlines()[1:]
+cols = {line.index("00:0") for line in lines[1:]}
+assert len(cols) == 1 and lines[0].index("Length") == cols.pop(), lines
+EOF2
+rm "$work/cdinfo.dat"
 
 # Usage errors: status 2 and the usage text.
 for args in "rip --offset 6x" "rip --offset 5881" "rip --format flac" "rip --tracks 3-1" "rip --tracks 9" "bogus" "tag show" "convert --to ogg" "rip --drive 0" \
@@ -132,8 +151,15 @@ saved_options=$(cat "$work/options.ini")
 printf '[QueryCDDB]\nServer=127.0.0.1:1\n' > "$work/options.ini"  # nothing listens there
 expect 1 lookup
 grep -q "could not be reached" "$work/err" || fail "no message for an unreachable server"
-expect 1 rip --format wav --lookup --tracks 1 --output "$work/nolookup"  # ripped all the same, under the old title
+expect 1 rip --format wav --lookup --tracks 1 --output "$work/nolookup" --json  # ripped all the same, under the old title
 [ -s "$work/nolookup/Alpha.wav" ] || fail "rip --lookup without a server did not rip"
+python3 - "$work/out" "$work/nolookup/Alpha.wav" <<'EOF2'
+import json, sys
+d = json.load(open(sys.argv[1]))
+assert d["ok"] is False and d["status"] == 1, d
+assert any("could not be reached" in m for m in d["messages"]), d["messages"]
+assert d["results"] == [{"item": "01Alpha", "output": sys.argv[2], "result": "done"}], d["results"]
+EOF2
 printf '%s\n' "$saved_options" > "$work/options.ini"
 
 # Convert: a 22050 Hz WAV to Ogg, resampled to 44100 Hz.
@@ -148,6 +174,14 @@ frames=$(soxi -s "$work/low.decoded.wav")
 # A missing input: 1 and its message; an MP3 that exists, not overwritten: 1 and the question.
 expect 1 convert --to mp3 --output "$work/mp3" "$work/missing.wav"
 grep -q "missing.wav: no such file" "$work/err" || fail "no message for a missing input"
+# One missing and one good input: the good one converted, 1, and the JSON agrees.
+expect 1 convert --to ogg --output "$work/mixed" --json "$work/missing.wav" "$work/low.wav"
+python3 - "$work/out" "$work/mixed/low.ogg" <<'EOF2'
+import json, sys
+d = json.load(open(sys.argv[1]))
+assert d["ok"] is False and any("missing.wav: no such file" in m for m in d["messages"]), d
+assert d["results"][0]["output"] == sys.argv[2] and d["results"][0]["result"] == "done", d["results"]
+EOF2
 cp "$work/wav/Track01.wav" "$work/again.wav"
 expect 0 convert --to mp3 --output "$work/conv" "$work/again.wav"
 expect 1 convert --to mp3 --output "$work/conv" "$work/again.wav"
@@ -163,6 +197,15 @@ t = json.load(open(sys.argv[1]))["tag"]
 assert (t["title"], t["artist"], t["genre"], t["track"], t["year"]) == ("Café", "A", "Rock", 7, "2026"), t
 EOF
 id3v2 -l "$work/conv/again.mp3" | grep -q "Genre: Rock (17)" || fail "id3v2 does not read the genre"
+# What an ID3v1 tag cannot keep is said; a genre in any letter case; a file that is no MP3 refused.
+expect 0 tag set "$work/conv/again.mp3" --title "A title far longer than thirty characters" --artist "Дмитрий" --genre "hip-hop"
+grep -q -- '--title is stored as "A title far longer than thirty"' "$work/err" || { cat "$work/err"; fail "no word on a cut title"; }
+grep -q -- '--artist is stored as "???????"' "$work/err" || { cat "$work/err"; fail "no word on characters outside Latin-1"; }
+id3v2 -l "$work/conv/again.mp3" | grep -q "Genre: Hip-Hop (7)" || fail "--genre hip-hop"
+cp "$work/low.wav" "$work/notmp3.wav"
+expect 1 tag set "$work/notmp3.wav" --title X
+grep -q "is not an MP3 file" "$work/err" || fail "a WAV was tagged"
+cmp -s "$work/low.wav" "$work/notmp3.wav" || fail "the WAV was changed"
 expect 0 tag remove "$work/conv/again.mp3"
 expect 0 tag show "$work/conv/again.mp3"
 grep -q "no ID3v1 tag" "$work/out" || fail "the tag was not removed"

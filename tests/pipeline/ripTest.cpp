@@ -981,4 +981,34 @@ TEST_F(RipJobTest, AnUnreadableFileOfAConversionIsSkipped)
     }
 }
 
+// Inputs that are not what their names say: a WAV cut short is converted with a warning that
+// says how much is there; an empty or a text ".mp3" is said to be no MP3, not "Create MP3 file
+// error!".
+TEST_F(RipJobTest, InputsThatAreNotWhatTheySeemAreSaidSo)
+{
+    const std::string whole = SoxWav("whole.wav", 44100, 0.5);
+    const std::string bytes = ReadFile("whole.wav");
+    WriteFile("cut.wav", bytes.substr(0, 44 + 20000));
+    Start(jkWavToOgg, {Path("cut.wav")});
+    ASSERT_TRUE(WaitForClose());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text.toStdString(),
+              Path("cut.wav") + " is shorter than its header says (20000 of " + std::to_string(bytes.size() - 44) +
+                  " bytes of audio): what it holds is converted.");
+    EXPECT_EQ(dialogs.shown[0].icon, Dialogs::Icon::Warning);
+    EXPECT_TRUE(fs::exists(Out("cut.ogg")));
+    job.reset();
+
+    dialogs.shown.clear();
+    view = TRecordingView{};
+    WriteFile("empty.mp3", "");
+    WriteFile("notes.mp3", "just some text, no audio\n");
+    Start(jkMp3ToWav, {Path("empty.mp3"), Path("notes.mp3")});
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), (QStringList{QString::fromStdString("Cannot read " + Path("empty.mp3") + ": the file is empty."),
+                                            QString::fromStdString("Cannot read " + Path("notes.mp3") + ": it is not an MP3 file.")}));
+    EXPECT_FALSE(fs::exists(Out("empty.wav")));
+    EXPECT_FALSE(fs::exists(Out("notes.wav")));
+}
+
 }  // namespace
