@@ -16,6 +16,9 @@ cp "$exe" "$work/sonvale"
 mkdir "$work/disc"
 "$mkdisc" "$work/disc/e2e.cue" 3 4 5
 export SONVALE_DISC_IMAGES=$work/disc/e2e.cue
+# --version and --help answer without a display, and leave no files.
+[ "$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$work/sonvale" --version)" = "Sonvale 2.1" ] || { echo "sonvale --version"; exit 1; }
+env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$work/sonvale" --help | grep -q "^Usage: sonvale" || { echo "sonvale --help"; exit 1; }
 
 export WORK=$work
 export QT_QPA_PLATFORM=xcb
