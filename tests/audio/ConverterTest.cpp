@@ -263,26 +263,35 @@ TEST(RateConverterTest, AnImpulseComesOutAsTheFormulasSay)
         EXPECT_EQ(Convert(impulse, in, out), expected);
     }
 
-    // Lowering 44100 to 16000.
-    const int in = 44100, out = 16000;
-    const float r = static_cast<float>(static_cast<long double>(out) / in);
-    const std::vector<double> h = kernel(K, static_cast<float>(0.4L * r));
-    std::vector<int16_t> expected;
-    int phase = out;
-    for (int j = 0; j < static_cast<int>(impulse.size()); ++j) {
-        if (phase > out) {
-            phase -= out;
-            continue;
+    // Lowering 44100 to 16000, and by exactly 2 to 22050 from a first sample that is not zero
+    // (which samples the phase keeps shows there: the first, then every second).
+    std::vector<int16_t> fromTheFirst = impulse;
+    fromTheFirst[0] = 5000;
+    for (const auto& [out, input] : {std::pair{16000, impulse}, std::pair{22050, fromTheFirst}}) {
+        SCOPED_TRACE(out);
+        const int in = 44100;
+        const float r = static_cast<float>(static_cast<long double>(out) / in);
+        const std::vector<double> h = kernel(K, static_cast<float>(0.4L * r));
+        std::vector<int16_t> expected;
+        int phase = out;
+        for (int j = 0; j < static_cast<int>(input.size()); ++j) {
+            if (phase > out) {
+                phase -= out;
+                continue;
+            }
+            long double sum = 0;
+            for (int k = 0; k < K; ++k)
+                if (j - k >= 0)
+                    sum += static_cast<long double>(h[static_cast<std::size_t>(K - 1 - k)]) * input[static_cast<std::size_t>(j - k)];
+            expected.push_back(static_cast<int16_t>(static_cast<int32_t>(std::nearbyint(sum))));
+            phase += in - out;
         }
-        long double sum = 0;
-        for (int k = 0; k < K; ++k)
-            if (j - k >= 0)
-                sum += static_cast<long double>(h[static_cast<std::size_t>(K - 1 - k)]) * impulse[static_cast<std::size_t>(j - k)];
-        expected.push_back(static_cast<int16_t>(static_cast<int32_t>(std::nearbyint(sum))));
-        phase += in - out;
+        ASSERT_GT(expected.size(), 15u);
+        if (out == 22050) {
+            ASSERT_EQ(expected.size(), input.size() / 2);
+        }
+        EXPECT_EQ(Convert(input, in, out), expected);
     }
-    ASSERT_GT(expected.size(), 15u);
-    EXPECT_EQ(Convert(impulse, in, out), expected);
 }
 
 class RateConverterPeerTest : public TempDirTest {};

@@ -437,6 +437,8 @@ TEST_F(WaveOutTest, ImaAdpcmWritingIsReadBackByTheDecoderAndSox)
     ASSERT_GE(file.size(), 60u);
     EXPECT_EQ(file[20], 17);                                     // IMA ADPCM
     EXPECT_EQ(file[38] | file[39] << 8, 1017);                   // samples per block, stereo 1024
+    // Bytes a second: 22050 x 1024 / 1017 = 22201.77, cut to 22201 (not rounded, not the PCM rate).
+    EXPECT_EQ(file[28] | file[29] << 8 | file[30] << 16 | file[31] << 24, 22201);
     EXPECT_EQ(file[48] | file[49] << 8 | file[50] << 16, 22050); // fact: every sample
     // sox decodes our file as our decoder does, and close to the original.
     TWaveIn back;

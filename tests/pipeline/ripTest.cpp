@@ -1011,4 +1011,19 @@ TEST_F(RipJobTest, InputsThatAreNotWhatTheySeemAreSaidSo)
     EXPECT_FALSE(fs::exists(Out("notes.wav")));
 }
 
+// "Keep WAV" on: a whole rip to MP3 keeps every track's WAV beside its MP3.
+TEST_F(RipJobTest, KeepWavKeepsTheWavFiles)
+{
+    FakeProgram("lame", FakeLameBody);
+    Options.CommonOptions.OutputFormat = 0;
+    Options.CommonOptions.IsKeepWav = true;
+    const HCDROM h = Drive({10, 20});
+    Start(jkRipTracks, {"01One", "02Two"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(fs::file_size(Out("One.wav")), 44u + 10 * 2352);
+    EXPECT_EQ(fs::file_size(Out("Two.wav")), 44u + 20 * 2352);
+    EXPECT_TRUE(fs::exists(Out("Two.mp3")));
+}
+
 }  // namespace

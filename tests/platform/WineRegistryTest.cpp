@@ -38,6 +38,11 @@ TEST_F(WineRegistryTest, RealPlayerKeysStopAtTheFirstMissing)
     EXPECT_EQ(ReadFile("user.reg"), UserReg({4}, {}));
     EXPECT_EQ(ClearRealPlayerHistory(Path("user.reg")), 0);
     EXPECT_EQ(ReadFile("user.reg"), UserReg({4}, {}));
+
+    // All eight: every one goes (the list ends at the eighth; a ninth is not the player's).
+    WriteFile("full.reg", UserReg({1, 2, 3, 4, 5, 6, 7, 8, 9}, {}));
+    EXPECT_EQ(ClearRealPlayerHistory(Path("full.reg")), 8);
+    EXPECT_EQ(ReadFile("full.reg"), UserReg({9}, {}));
 }
 
 // Windows Media Player: the values File0, File1... up to the first missing; a missing key gives 0.
