@@ -193,6 +193,21 @@ void TEncodeProcess::KillProcess(int)
     EndEarlierRun();
 }
 
+bool TEncodeProcess::StopRun()
+{
+    if (!Engaged)
+        return false;
+    Engaged = false;
+    StopReader();
+    bool cut = false;
+    if (m_child) {
+        m_child->KillAndReap();
+        cut = !m_child->EndedWell();
+    }
+    EndEarlierRun();
+    return cut;
+}
+
 bool TEncodeProcess::MayWriteOutput(bool ask)
 {
     std::error_code ec;

@@ -49,6 +49,10 @@ public:
     // Ends the run without a report when Engaged: the reader stops, the child is killed and
     // reaped, the pipes are closed. exitCode is not used: a killed child has no exit code here.
     void KillProcess(int exitCode);
+    // Ends the run as KillProcess does. True when that cut it short (its child still ran, or had
+    // failed): what it wrote is no whole file. False when the child had already ended well, its
+    // end not yet reported, or there was no run.
+    bool StopRun();
 
     int32_t BytesAvailable = 0;
     int32_t ProgressColumn = 0;

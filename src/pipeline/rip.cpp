@@ -889,11 +889,11 @@ void TRipJob::Timer1Timer()
 
 // --- ending ----------------------------------------------------------------------------------
 
-void TRipJob::EndOutput(TACSOutput& output)
+bool TRipJob::EndOutput(TACSOutput& output)
 {
     output.SuspendWorker();
     if (!output.Running)
-        return;
+        return false;  // it had ended: its file is whole
     try {
         output.CloseOutput();
     } catch (const std::exception&) {
@@ -901,6 +901,7 @@ void TRipJob::EndOutput(TACSOutput& output)
     }
     output.OutputEnabled = false;
     output.Running = false;
+    return true;
 }
 
 void TRipJob::RemovePartialOutputs()
@@ -916,19 +917,15 @@ void TRipJob::RemovePartialOutputs()
     m_extracting = false;
     // A running stage ends first (its worker parked, the encoder killed and reaped), so that
     // nothing writes the file while it goes or after.
+    // A stage that ended just before, its end not yet handled, has a whole file: it stays.
     EndOutput(WaveOut1);
-    EndOutput(VorbisOut1);
-    if (m_oggRunning)
+    m_oggCut = EndOutput(VorbisOut1) || m_oggCut;
+    if (m_oggRunning && m_oggCut)
         RemoveIfFree(VorbisOut1.FileName);
-    m_oggRunning = false;
-    const bool mp3Running = m_mp3.Busy(), wmaRunning = m_wma.Busy();
-    if (m_mp3.Engaged)
-        m_mp3.KillProcess(0);
-    if (m_wma.Engaged)
-        m_wma.KillProcess(0);
-    if (mp3Running)
+    m_oggRunning = m_oggCut = false;
+    if (m_mp3.StopRun())
         RemoveIfFree(m_mp3.OutputFile);
-    if (wmaRunning)
+    if (m_wma.StopRun())
         RemoveIfFree(m_wma.OutputFile);
 }
 
@@ -1002,7 +999,7 @@ void TRipJob::btStopClick()
     const bool ogg = (JobKind == jkRipTracks && Options.CommonOptions.OutputFormat == ofOgg) || JobKind == jkWavToOgg;
     if (ogg) {
         // The Ogg file is finished as far as it was written; then a moment for it to settle.
-        EndOutput(VorbisOut1);
+        m_oggCut = EndOutput(VorbisOut1) || m_oggCut;
         m_stopping = true;
         m_afterWait = [this] {
             FinishJob();

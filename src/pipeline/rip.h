@@ -181,8 +181,9 @@ private:
     void FinishJob();
     // Removes what a stage cut short by the job's end wrote: it is not a whole file.
     void RemovePartialOutputs();
-    // Ends a running audio output: its worker parked, its file closed as far as written.
-    void EndOutput(TACSOutput& output);
+    // Ends a running audio output: its worker parked, its file closed as far as written. True
+    // when it was still running (its file is cut short).
+    bool EndOutput(TACSOutput& output);
     void Close();
     void OutputProgress(TACSOutput& output);
 
@@ -206,6 +207,7 @@ private:
     std::unique_ptr<TCDRipThread> RipThread;
     bool m_extracting = false;   // RipThread runs and has not reported its end
     bool m_oggRunning = false;   // the Ogg stage writes VorbisOut1.FileName
+    bool m_oggCut = false;       // ... and was ended before its end
     // WAVs of tracks whose output was made (or kept by the user's choice): removed when the whole
     // rip is over. Only files this job wrote in this run are ever removed.
     std::vector<std::string> m_doneWavs;

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -275,6 +276,35 @@ TEST_F(EncoderTest, KillingARunLeavesNoChildNoPipeAndNoReport)
     window.Drain();
     EXPECT_EQ(window.Codes(), std::vector<int32_t>{3}) << "no report after KillProcess";
     mp3.KillProcess(0);  // again: nothing
+}
+
+// Stopping a run tells whether it was cut short: a child still running (or one that failed) is,
+// a child that has ended well, its end not yet handed over, is not (its file is whole).
+TEST_F(EncoderTest, StoppingARunTellsWhetherItWasCutShort)
+{
+    const struct {
+        const char* body;
+        bool cut;
+    } cases[] = {{"exec sleep 600", true}, {"exit 0", false}, {"exit 1", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        FakeProgram("lame", c.body);
+        TMp3EncodeProcess mp3(dialogs);
+        mp3.NotifyWindow = window.Handle();
+        mp3.Engaged = true;
+        mp3.StartProcess();
+        const pid_t pid = mp3.ChildPid();
+        if (!c.cut || std::string(c.body) == "exit 1") {
+            // Ended, not yet reaped: the UI thread has not handled its end.
+            siginfo_t info{};
+            ASSERT_EQ(waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT), 0);
+        }
+        EXPECT_EQ(mp3.StopRun(), c.cut);
+        EXPECT_FALSE(mp3.Busy());
+        EXPECT_FALSE(mp3.StopRun()) << "no run left";
+        ExpectNoChildOrPipeLeft(pid);
+        window.Drain();
+    }
 }
 
 TEST_F(EncoderTest, ASecondRunEndsTheFirstWhoseEndIsNeverReported)
