@@ -82,14 +82,14 @@ const std::map<std::string, TCommandSyntax>& Commands()
                     {"drive"}, {"apply"}}},
         {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
                  "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N]\n"
-                 "                       [--overwrite] [--json]\n"
+                 "                       [--overwrite|--no-overwrite] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
                  "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
                  "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log.\n"
                  "The options override options.ini for this run only. A track whose file exists already\n"
                  "is skipped (exit status 1) unless --overwrite.\n",
-                 {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure", "overwrite"}}},
+                 {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite"}}},
         {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma [--output DIR] [--overwrite|--no-overwrite]\n"
                      "                           [--json] FILE...\n"
                      "Converts WAV files to MP3, Ogg Vorbis or WMA, or MP3 files to WAV (--to wav), in the\n"

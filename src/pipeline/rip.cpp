@@ -945,7 +945,9 @@ void TRipJob::FinishJob()
     const bool encoded = common.OutputFormat == ofMp3 || common.OutputFormat == ofOgg || common.OutputFormat == ofWma;
     // Only the WAVs this job wrote and encoded go: a track whose encoding failed or was cut
     // short keeps its WAV, and no other file is ever touched.
-    if (JobKind == jkRipTracks && Count() == TrackIndex && encoded && !common.IsKeepWav) {
+    // A job ended by a folder that takes no more files removes them as well: they are its own
+    // intermediates, and the space is what the user lacks.
+    if (JobKind == jkRipTracks && (Count() == TrackIndex || m_folderFailed) && encoded && !common.IsKeepWav) {
         for (const std::string& wav : m_doneWavs)
             RemoveIfFree(wav);
     }

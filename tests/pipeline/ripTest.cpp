@@ -952,6 +952,26 @@ TEST_F(RipJobTest, AFullOrReadOnlyFolderStopsTheJobWithTheReason)
         }
         job.reset();
     }
+
+    // Ripping to MP3 into 3 MB: the first track encoded (its WAV then removed, the space being
+    // what is short), the second's WAV does not fit.
+    fs::remove_all(Out(""));
+    fs::create_directory(Out(""));
+    FakeProgram("lame", FakeLameBody);
+    TMountedFolder mounted(Out(""), "size=3m");
+    ASSERT_TRUE(mounted.Mounted());
+    view = TRecordingView{};
+    dialogs.shown.clear();
+    Options.CommonOptions.OutputFormat = 0;
+    const HCDROM h = Drive({900, 900});
+    Start(jkRipTracks, {"01One", "02Two"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString("Cannot write " + Out("Two.wav") +
+                                                                  ": No space left on device. The job is stopped.")});
+    EXPECT_TRUE(fs::exists(Out("One.mp3")));
+    EXPECT_FALSE(fs::exists(Out("One.wav")));
+    EXPECT_FALSE(fs::exists(Out("Two.wav")));
+    job.reset();
 }
 
 // A file of a conversion that is not a WAV Sonvale reads, first or later: said (with the kinds it
