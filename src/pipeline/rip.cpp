@@ -610,9 +610,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
             Error(wav + " is not a valid file name.Please rename the Title in the CD tracks list.");
         else if (error == EBUSY)
             Error(wav + "maybe be used,operate fail!");
-        else
-            stop = StopForFolderProblem(wav, error, false);
-        if (!stop && error != 0 && error != EBUSY)
+        else if (!(stop = StopForFolderProblem(wav, error, false)))
             Error("Cannot write " + wav + ": " + std::strerror(error) + ".");
         break;
     }
