@@ -19,8 +19,9 @@
 #include <thread>
 #include <vector>
 
-// wParam 6: no match, or the query could not be made (lParam: the library's last error); 7: the
-// lookup is over (the payload, a TCddbResult, holds what was found).
+// wParam 6: no match, the query could not be made, or no entry of a match could be read (lParam:
+// the library's error of the failed request); 7: the lookup is over (the payload, a TCddbResult,
+// holds what was found).
 constexpr UINT WM_CDDBRESULT = WM_USER + 0x68;
 enum : WPARAM { cddbNoMatch = 6, cddbOver = 7 };
 

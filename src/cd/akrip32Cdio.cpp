@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <cstring>
 #include <sstream>
 
@@ -83,6 +84,13 @@ public:
             std::filesystem::remove_all(folder, ec);
         }
     }
+    // The stand-in made for cue earlier in this run, if any.
+    std::string Find(const std::string& cue) const
+    {
+        const auto it = m_byCue.find(cue);
+        return it == m_byCue.end() ? std::string() : it->second;
+    }
+    void Keep(const std::string& cue, const std::string& standIn) { m_byCue[cue] = standIn; }
     std::string Make()
     {
         const char* tmp = std::getenv("TMPDIR");
@@ -95,6 +103,7 @@ public:
 
 private:
     std::vector<std::string> m_folders;
+    std::map<std::string, std::string> m_byCue;
 };
 
 // What libcdio is given for a cue sheet. libcdio opens the data file named like the sheet
@@ -117,6 +126,8 @@ std::string CueForLibcdio(const std::string& cue)
         std::free(real);
     }
     static TStandInFolders folders;
+    if (std::string made = folders.Find(cue); !made.empty() && stat(made.c_str(), &st) == 0)
+        return made;
     const std::string folder = folders.Make();
     if (folder.empty())
         return cue;
@@ -136,6 +147,7 @@ std::string CueForLibcdio(const std::string& cue)
     out.close();
     if (!out || symlink(absolute.front().c_str(), WithExtension(standIn, ".bin").c_str()) != 0)
         return cue;
+    folders.Keep(cue, standIn);
     return standIn;
 }
 

@@ -347,7 +347,7 @@ int CommandDrives(const TCliArgs& args)
         if (args.Has("json"))
             drives.append(QJsonObject{{"number", i + 1}, {"name", Q(name)}, {"audio_disc", audio}});
         else
-            std::printf("%d  %-26s  %s\n", i + 1, name.c_str(), audio ? "audio disc" : "no audio disc");  // never cut
+            std::printf("%d  %-26s  %s\n", i + 1, name.c_str(), audio ? "audio disc" : "no audio disc");
     }
     if (args.Has("json"))
         PrintJson({{"drives", drives}});
@@ -431,7 +431,7 @@ bool Lookup(TDiscScan& disc, QEventLoop& loop, bool& found)
         loop.quit();
     };
     lookup.OnNoMatch = nothing;
-    // Matches whose entries could not be read end "over", with nothing.
+    // An entry that was read but holds nothing ends "over" with nothing found: no match as well.
     lookup.OnApply = [&](const TCddbFields& fields) {
         found = fields.HasTitles || fields.Artist || fields.Album || fields.Year || fields.Genre;
         if (found)
