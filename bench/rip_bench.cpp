@@ -7,6 +7,7 @@
 // 2 ms timer fires on it throughout, and the largest time between two of its ticks is taken.
 
 #include "Global.h"
+#include "OutputFormats.h"
 #include "ProgramFolder.h"
 #include "akrip32.h"
 #include "akrip32Drives.h"
@@ -62,7 +63,7 @@ int main(int argc, char** argv)
     SetExecutableFolder(folder);  // no lame here: the one on PATH
     LoadSaveOptions(true);        // the defaults: MP3 -b 128 -m j, Ogg quality 0.2
     Options.CommonOptions.OutputFolder = argv[3];
-    Options.CommonOptions.OutputFormat = format == "ogg" ? 2 : 0;
+    Options.CommonOptions.OutputFormat = FormatOfKey(format == "ogg" ? "ogg" : "mp3")->Stored;
     Options.UseID3 = false;
 
     AkripUseDrives({OpenImageDrive(argv[2])});

@@ -4,6 +4,7 @@
 #include "DiscScan.h"
 #include "Global.h"
 #include "GlobalTables.h"
+#include "OutputFormats.h"
 #include "QueryCddb.h"
 #include "RipLog.h"
 #include "akrip32CddbParse.h"
@@ -498,14 +499,6 @@ int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs)
     return cliOk;
 }
 
-// The format's number in the options: 0 MP3, 1 WAV, 2 OGG, 3 WMA; -1 for anything else.
-int FormatNumber(const std::string& name)
-{
-    static const std::map<std::string, int> formats = {{"mp3", 0}, {"wav", 1}, {"ogg", 2}, {"wma", 3}};
-    const auto it = formats.find(name);
-    return it == formats.end() ? -1 : it->second;
-}
-
 // The output folder: --output (made when missing) or the options' folder, which must exist.
 bool PrepareOutputFolder(const TCliArgs& args)
 {
@@ -622,10 +615,10 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
         Options.SecureOptions.SecureMode = true;  // the offset is applied by secure reads
     }
     if (const auto it = args.Values.find("format"); it != args.Values.end()) {
-        const int format = FormatNumber(it->second);
-        if (format < 0)
+        const TOutputFormat* format = FormatOfKey(it->second);
+        if (!format)
             return UsageError("--format takes mp3, wav, ogg or wma", usage);
-        Options.CommonOptions.OutputFormat = format;
+        Options.CommonOptions.OutputFormat = format->Stored;
     }
     if (const auto it = args.Values.find("normalize"); it != args.Values.end()) {
         const auto percent = ParseNumber(it->second, 1, 100);

@@ -2,6 +2,7 @@
 
 #include "Global.h"
 #include "FileSystem.h"
+#include "OutputFormats.h"
 #include "ProgramFolder.h"
 
 #include <fcntl.h>
@@ -476,7 +477,7 @@ void TRecorder::ExportMp3()
         }
     }
     Mp3Done = true;
-    Options.CommonOptions.OutputFormat = 0;
+    Options.CommonOptions.OutputFormat = FormatOfKey("mp3")->Stored;
     if (RunMp3Job)
         RunMp3Job(CurrentFile);
 }

@@ -4,6 +4,7 @@
 #include "FileSystem.h"
 #include "Global.h"
 #include "OutputEvents.h"
+#include "OutputFormats.h"
 #include "id3.h"
 #include "ripthread.h"
 
@@ -30,8 +31,6 @@ const std::string Normalizing = "Normalizing(";
 const std::string Resampling = "Resampling(";
 const std::string Encoding = "Encoding(";
 const std::string Decoding = "Decoding(";
-
-enum TOutputFormat { ofMp3 = 0, ofWav = 1, ofOgg = 2, ofWma = 3 };
 
 // Whether two paths name the same existing file (through links, or by two names).
 bool SameFile(const std::string& a, const std::string& b)
@@ -182,14 +181,14 @@ std::string TRipJob::TrackWav(int index) const
     return Folder() + TrackFileName(TitleOf(Item(index))) + ".wav";
 }
 
+const TOutputFormat& TRipJob::Format()
+{
+    return FormatOfStored(Options.CommonOptions.OutputFormat);
+}
+
 std::string TRipJob::TrackOutput(int index) const
 {
-    switch (Options.CommonOptions.OutputFormat) {
-    case ofMp3: return WithExtension(TrackWav(index), ".mp3");
-    case ofOgg: return WithExtension(TrackWav(index), ".ogg");
-    case ofWma: return WithExtension(TrackWav(index), ".wma");
-    default: return TrackWav(index);
-    }
+    return Format().Encoded ? WithExtension(TrackWav(index), std::string(Format().Extension)) : TrackWav(index);
 }
 
 // --- what is shown ---------------------------------------------------------------------------
@@ -309,13 +308,12 @@ bool TRipJob::MayRipTrack(int index)
 
 void TRipJob::StartTrack(bool setStage)
 {
-    const int format = Options.CommonOptions.OutputFormat;
-    const bool encoded = format == ofMp3 || format == ofOgg || format == ofWma;
+    const TOutputFormat& format = Format();
     while (TrackIndex < Count() && !MayRipTrack(TrackIndex)) {
         TrackIndex += 1;
-        if (encoded) {
+        if (format.Encoded) {
             // The track's encoding stage ends as skipped; its end report moves the job on.
-            Skip(format == ofMp3 ? piMp3Ended : format == ofOgg ? piOggEnded : piWmaEnded);
+            Skip(format.EndCode);
             return;
         }
     }
@@ -632,31 +630,30 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     const bool extracted = r->Status == esDone || r->Status == esNormalizeFailed;
     TrackIndex += 1;
 
-    const int format = Options.CommonOptions.OutputFormat;
-    const bool encoded = format == ofMp3 || format == ofOgg || format == ofWma;
-    if (!extracted || !encoded)  // an encoded track's outcome is its encoding's
+    const TOutputFormat& format = Format();
+    if (!extracted || !format.Encoded)  // an encoded track's outcome is its encoding's
         SetOutcome(i, extracted ? "done" : "failed");
-    if (!encoded) {
+    if (!format.Encoded) {
         // WAV output (or a format number edited into options.ini that names none: the WAV is
         // what there is).
         StartTrack(false);
         return;
     }
-    if (format == ofWma)
+    if (format.Key == "wma")
         RipThread.reset();
-    const int32_t end = format == ofMp3 ? piMp3Ended : format == ofOgg ? piOggEnded : piWmaEnded;
     if (!extracted) {
-        Skip(end);
+        Skip(format.EndCode);
         return;
     }
     m_display.Stage = "Encoding";
     SetCaption(Encoding, TrackIndex, title);
-    if (format == ofMp3)
-        StartMp3Run(wav, WithExtension(wav, ".mp3"), true);
-    else if (format == ofOgg)
-        StartOggStage(wav, WithExtension(wav, ".ogg"));
+    const std::string output = TrackOutput(i);
+    if (format.Key == "mp3")
+        StartMp3Run(wav, output, true);
+    else if (format.Key == "ogg")
+        StartOggStage(wav, output);
     else
-        StartWmaRun(wav, WithExtension(wav, ".wma"));
+        StartWmaRun(wav, output);
 }
 
 bool TRipJob::StopForFolderProblem(const std::string& path, int error, bool postClose)
@@ -940,7 +937,7 @@ void TRipJob::FinishJob()
     RemovePartialOutputs();
     Timer1.stop();
     const TCommonOptions& common = Options.CommonOptions;
-    const bool encoded = common.OutputFormat == ofMp3 || common.OutputFormat == ofOgg || common.OutputFormat == ofWma;
+    const bool encoded = Format().Encoded;
     // Only the WAVs this job wrote and encoded go: a track whose encoding failed or was cut
     // short keeps its WAV, and no other file is ever touched.
     // A job ended by a folder that takes no more files removes them as well: they are its own
@@ -996,7 +993,7 @@ void TRipJob::btStopClick()
     if (!Items || m_stopping)
         return;
     m_stopPressed = true;  // the log is written at once, not after the database's answer
-    const bool ogg = (JobKind == jkRipTracks && Options.CommonOptions.OutputFormat == ofOgg) || JobKind == jkWavToOgg;
+    const bool ogg = (JobKind == jkRipTracks && Format().Key == "ogg") || JobKind == jkWavToOgg;
     if (ogg) {
         // The Ogg file is finished as far as it was written; then a moment for it to settle.
         m_oggCut = EndOutput(VorbisOut1) || m_oggCut;
@@ -1052,11 +1049,9 @@ void TRipJob::RecordTrack(int32_t status)
 {
     if (!m_secure || !RipThread)
         return;
-    static const char* const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
-    const int format = Options.CommonOptions.OutputFormat;
     TRipLogTrack track;
     track.Number = TrackNumberOf(Item(TrackIndex));
-    track.File = TrackFileName(TitleOf(Item(TrackIndex))) + extensions[format >= 0 && format <= 3 ? format : 1];
+    track.File = FileNameOf(TrackOutput(TrackIndex));
     track.Status = status;
     track.Result = RipThread->Result();
     m_log.Tracks.push_back(std::move(track));

@@ -38,6 +38,7 @@
 #include <vector>
 
 class TCDRipThread;
+struct TOutputFormat;
 
 // What the job window shows.
 struct TRipDisplay {
@@ -145,6 +146,8 @@ private:
     // Whether the track at index may write its files: each that exists was asked about, and is
     // free. A file this track writes is never one the user did not agree to lose.
     bool MayRipTrack(int index);
+    // The format the rip writes.
+    static const TOutputFormat& Format();
     // A track's WAV and its encoded file, in the output folder.
     std::string TrackWav(int index) const;
     std::string TrackOutput(int index) const;

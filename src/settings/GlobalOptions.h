@@ -10,7 +10,7 @@
 
 struct TCommonOptions {
     std::string OutputFolder;     // receives WAV and encoded files
-    int32_t OutputFormat = 0;     // 0 MP3, 1 WAV, 2 OGG, 3 WMA
+    int32_t OutputFormat = 0;     // the stored number of a row of the output-format table (MP3)
     bool IsKeepWav = false;       // keep the intermediate WAV after encoding
     bool IsNormalize = false;     // scale each extracted track
     int32_t NormalizePercent = 0; // the scale, in percent

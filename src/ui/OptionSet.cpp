@@ -2,6 +2,7 @@
 
 #include "FileSystem.h"
 #include "Global.h"
+#include "OutputFormats.h"
 #include "ProgramFolder.h"
 #include "akrip32.h"
 
@@ -135,9 +136,10 @@ void TOptionSetForm::BuildOutputPage()
 
     auto* format = new QGroupBox(QStringLiteral("Output format"), page);
     auto* f = new QGridLayout(format);
-    cbOutputFormat = List(format, {QStringLiteral("MP3 file(*.MP3)"), QStringLiteral("WAV file(*.WAV)"),
-                                   QStringLiteral("OGG file(*.OGG)"), QStringLiteral("WMA file(*.WMA)")},
-                          "cbOutputFormat");
+    QStringList formats;
+    for (const TOutputFormat& f : OutputFormats())
+        formats << QString::fromUtf8(f.ListText.data(), static_cast<qsizetype>(f.ListText.size()));
+    cbOutputFormat = List(format, formats, "cbOutputFormat");
     f->addWidget(new QLabel(QStringLiteral("Format\uFF1A"), format), 0, 0);
     f->addWidget(cbOutputFormat, 0, 1, 1, 3);
     ckNormalize = new QCheckBox(QStringLiteral("Normalize"), format);
@@ -352,7 +354,12 @@ void TOptionSetForm::Fill()
     const TOptionsSetting& o = Options;
     editOutputDir->setText(QString::fromStdString(o.CommonOptions.OutputFolder));
     ckbKeepWav->setChecked(!o.CommonOptions.IsKeepWav);
-    cbOutputFormat->setCurrentIndex(o.CommonOptions.OutputFormat);
+    // The row of the stored format; a number naming none shows no row, as it always did.
+    int formatRow = -1;
+    for (std::size_t row = 0; row < OutputFormats().size(); ++row)
+        if (OutputFormats()[row].Stored == o.CommonOptions.OutputFormat)
+            formatRow = static_cast<int>(row);
+    cbOutputFormat->setCurrentIndex(formatRow);
     ckNormalize->setChecked(o.CommonOptions.IsNormalize);
     SpinEdit1->setValue(o.CommonOptions.NormalizePercent);
     cbRipTime->setChecked(o.CommonOptions.EnableRipTime);
@@ -402,7 +409,9 @@ void TOptionSetForm::UpdateEnabling()
     cbMaxBitRate->setEnabled(vbr);
     cbVBRQuality->setEnabled(vbr);
     eRipTime->setEnabled(cbRipTime->isChecked());
-    ckbKeepWav->setEnabled(cbOutputFormat->currentIndex() != 1);  // not "WAV file(*.WAV)"
+    // Keeping the WAV means something only where the WAV is not itself the output.
+    const int formatRow = cbOutputFormat->currentIndex();
+    ckbKeepWav->setEnabled(formatRow < 0 || OutputFormats()[static_cast<std::size_t>(formatRow)].Encoded);
     // The offset, the damage rule, the database and the log belong to secure reads.
     const bool secure = ckSecureMode->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{seReadOffset, ckRefuseDamaged, ckAccurateRip, ckWriteLog})
@@ -503,7 +512,8 @@ void TOptionSetForm::btOkClick()
     TOptionsSetting& o = Options;
     o.CommonOptions.OutputFolder = folder.toStdString();
     o.CommonOptions.IsKeepWav = !ckbKeepWav->isChecked();
-    o.CommonOptions.OutputFormat = cbOutputFormat->currentIndex();
+    const int formatRow = cbOutputFormat->currentIndex();
+    o.CommonOptions.OutputFormat = formatRow < 0 ? -1 : OutputFormats()[static_cast<std::size_t>(formatRow)].Stored;
     o.CommonOptions.IsNormalize = ckNormalize->isChecked();
     o.CommonOptions.NormalizePercent = SpinEdit1->value();
     o.CommonOptions.EnableRipTime = cbRipTime->isChecked();

@@ -1,0 +1,49 @@
+#include "OutputFormats.h"
+
+#include "JobMessages.h"
+
+#include <array>
+
+namespace {
+
+// The stored numbers are those of options.ini files written by every earlier version: they never
+// change, and a new format takes the next one.
+constexpr std::array<TOutputFormat, 4> Formats = {{
+    {"mp3", "MP3 file(*.MP3)", 0, ".mp3", true, true, piMp3Ended},
+    {"wav", "WAV file(*.WAV)", 1, ".wav", false, false, piExtracted},
+    {"ogg", "OGG file(*.OGG)", 2, ".ogg", true, false, piOggEnded},
+    {"wma", "WMA file(*.WMA)", 3, ".wma", true, false, piWmaEnded},
+}};
+
+constexpr const TOutputFormat& Wav = Formats[1];
+
+}  // namespace
+
+std::span<const TOutputFormat> OutputFormats()
+{
+    return Formats;
+}
+
+const TOutputFormat& FormatOfStored(int32_t stored)
+{
+    for (const TOutputFormat& f : Formats)
+        if (f.Stored == stored)
+            return f;
+    return Wav;
+}
+
+const TOutputFormat* FormatOfKey(std::string_view key)
+{
+    for (const TOutputFormat& f : Formats)
+        if (f.Key == key)
+            return &f;
+    return nullptr;
+}
+
+std::string FormatKeys()
+{
+    std::string keys;
+    for (const TOutputFormat& f : Formats)
+        keys += (keys.empty() ? "" : "|") + std::string(f.Key);
+    return keys;
+}

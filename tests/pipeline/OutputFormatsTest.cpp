@@ -1,0 +1,47 @@
+#include "OutputFormats.h"
+
+#include "JobMessages.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+// The stored numbers are what options.ini files already hold: each format keeps its own, the
+// dialog lists the formats in that order, and a number naming none rips to WAV.
+TEST(OutputFormatsTest, StoredNumbersKeysAndTheirOrder)
+{
+    const struct {
+        const char* key;
+        int32_t stored;
+        const char* list;
+        const char* extension;
+        bool encoded;
+        int32_t end;
+    } rows[] = {{"mp3", 0, "MP3 file(*.MP3)", ".mp3", true, piMp3Ended},
+                {"wav", 1, "WAV file(*.WAV)", ".wav", false, piExtracted},
+                {"ogg", 2, "OGG file(*.OGG)", ".ogg", true, piOggEnded},
+                {"wma", 3, "WMA file(*.WMA)", ".wma", true, piWmaEnded}};
+    ASSERT_EQ(OutputFormats().size(), std::size(rows));
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(rows[i].key);
+        const TOutputFormat& f = OutputFormats()[i];
+        EXPECT_EQ(f.Key, rows[i].key);
+        EXPECT_EQ(f.Stored, rows[i].stored);
+        EXPECT_EQ(f.ListText, rows[i].list);
+        EXPECT_EQ(f.Extension, rows[i].extension);
+        EXPECT_EQ(f.Encoded, rows[i].encoded);
+        EXPECT_EQ(f.EndCode, rows[i].end);
+        EXPECT_EQ(&FormatOfStored(rows[i].stored), &f);
+        EXPECT_EQ(FormatOfKey(rows[i].key), &f);
+    }
+    EXPECT_TRUE(OutputFormats()[0].Tagged) << "MP3 files get their ID3v1 tag";
+    for (const int32_t stranger : {-1, 4, 99})
+        EXPECT_EQ(FormatOfStored(stranger).Key, "wav") << stranger;
+    EXPECT_EQ(FormatOfKey("flac"), nullptr);
+    EXPECT_EQ(FormatOfKey("MP3"), nullptr);
+    EXPECT_EQ(FormatKeys(), "mp3|wav|ogg|wma");
+}
+
+}  // namespace
