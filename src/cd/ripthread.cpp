@@ -100,25 +100,9 @@ std::string DataTrackMessage(int trackNumber)
     return "Track " + TwoDigits(trackNumber) + " is a data track and holds no audio.";
 }
 
-bool IsValidTrackFileName(const std::string& name, const std::string& ext)
-{
-    constexpr std::size_t MaxNameBytes = 255;  // NAME_MAX of Linux file systems
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos && name.size() + ext.size() <= MaxNameBytes;
-}
-
-std::string TrackFileName(const std::string& title)
-{
-    std::string name = title;
-    for (char& c : name)
-        if (c == '/' || c == '\0')
-            c = '-';
-    return name;
-}
-
-TCDRipThread::TCDRipThread(int trackPosition, std::string baseName)
+TCDRipThread::TCDRipThread(int trackPosition, std::string path)
     : m_trackPosition(trackPosition)
-    , m_baseName(std::move(baseName))
+    , m_path(std::move(path))
 {
 }
 
@@ -133,7 +117,6 @@ void TCDRipThread::Start()
     if (m_thread.joinable())
         return;
     const TCommonOptions& common = Options.CommonOptions;
-    m_path = common.OutputFolder.empty() ? std::string() : IncludeBackslash(common.OutputFolder) + m_baseName + ".wav";
     m_normalize = common.IsNormalize;
     m_normalizePercent = common.NormalizePercent;
     m_secure = Options.SecureOptions.SecureMode;
@@ -171,7 +154,7 @@ void TCDRipThread::Execute()
         return;
     }
 
-    if (m_path.empty() || !IsValidTrackFileName(m_baseName, ".wav")) {
+    if (m_path.empty()) {
         PostEnd(ReceivingWindow, esCannotCreate);
         return;
     }

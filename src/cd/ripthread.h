@@ -38,8 +38,9 @@ struct TTrackResult {
 class TCDRipThread {
 public:
     // Created suspended. trackPosition: the row's position in the track list + 1, which is also
-    // the track's entry in the table of contents; baseName: the file's name without ".wav".
-    TCDRipThread(int trackPosition, std::string baseName);
+    // the track's entry in the table of contents; path: the WAV file to write, as the job named it
+    // (empty: there is no file to write, reported as a file that cannot be created).
+    TCDRipThread(int trackPosition, std::string path);
     // Cancels a running thread and waits for it.
     ~TCDRipThread();
     TCDRipThread(const TCDRipThread&) = delete;
@@ -48,14 +49,14 @@ public:
     HCDROM DriveHandle = 0;
     HWND ReceivingWindow = 0;
 
-    // Runs the thread, with the output folder and normalising options as they are now.
+    // Runs the thread, with the normalising and secure-read options as they are now.
     void Start();
     // Asks the thread to stop after the current read.
     void Cancel() { m_cancel.store(true, std::memory_order_release); }
     // Waits until the thread has ended (at once when it never started).
     void WaitFor();
 
-    // The file the thread writes: the output folder + "/" + base name + ".wav".
+    // The file the thread writes.
     const std::string& FileName() const { return m_path; }
     // After the end report: the checksums and, in secure mode, what the reads met.
     const TTrackResult& Result() const { return m_result; }
@@ -73,8 +74,7 @@ private:
     bool Cancelled() const { return m_cancel.load(std::memory_order_acquire); }
 
     const int m_trackPosition;
-    const std::string m_baseName;
-    std::string m_path;
+    const std::string m_path;
     bool m_normalize = false;
     int m_normalizePercent = 100;
     bool m_secure = false;
@@ -98,11 +98,3 @@ bool NormalizeFile(const std::string& path, int percent, HWND window, const std:
 // audio." for the item numbered 5.
 std::string DataTrackMessage(int trackNumber);
 
-// Whether name can be the name of a file in the output folder: not empty, not "." or "..", no
-// "/" or NUL, and short enough with the extension ext for the file system (255 bytes).
-bool IsValidTrackFileName(const std::string& name, const std::string& ext);
-
-// The file name (without extension) a track titled title is written under: the title with "/"
-// and NUL, which no file name can hold, replaced by "-" ("AC/DC" -> "AC-DC", "../x" -> "..-x").
-// The title itself stays as typed in the tags and the disc's information.
-std::string TrackFileName(const std::string& title);

@@ -3,6 +3,7 @@
 #include "CliArgs.h"
 #include "DiscScan.h"
 #include "Global.h"
+#include "JobItems.h"
 #include "GlobalTables.h"
 #include "OutputFormats.h"
 #include "QueryCddb.h"
@@ -663,7 +664,7 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
         std::vector<std::string> items;
         for (std::size_t r = 0; r < disc.Rows.size(); ++r)
             if (disc.Rows[r].Checked)
-                items.push_back(TwoDigits(static_cast<int>(r) + 1) + disc.Rows[r].Title);
+                items.push_back(TrackItemText(static_cast<int>(r) + 1, disc.Rows[r].Title));
         if (items.empty()) {
             PrintError("Please select a track at least!");
             status = cliFailed;

@@ -1,6 +1,7 @@
 #include "mainModel.h"
 
 #include "Global.h"
+#include "JobItems.h"
 
 TMainModel::TMainModel(TDiscScan& disc, std::unique_ptr<TCdPlayer> player)
     : m_disc(disc)
@@ -89,6 +90,6 @@ std::vector<std::string> TMainModel::ExtractItems() const
     std::vector<std::string> items;
     for (std::size_t r = 0; r < m_disc.Rows.size(); ++r)
         if (m_disc.Rows[r].Checked)
-            items.push_back(TwoDigits(static_cast<int>(r) + 1) + m_disc.Rows[r].Title);
+            items.push_back(TrackItemText(static_cast<int>(r) + 1, m_disc.Rows[r].Title));
     return items;
 }

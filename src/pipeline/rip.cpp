@@ -3,6 +3,7 @@
 #include "DiscScan.h"
 #include "FileSystem.h"
 #include "Global.h"
+#include "JobItems.h"
 #include "OutputEvents.h"
 #include "OutputFormats.h"
 #include "id3.h"
@@ -158,37 +159,14 @@ TRipJob::~TRipJob()
 
 // --- the items -------------------------------------------------------------------------------
 
-int TRipJob::TrackNumberOf(const std::string& item)
-{
-    int n = 0;
-    for (std::size_t i = 0; i < 2 && i < item.size() && item[i] >= '0' && item[i] <= '9'; ++i)
-        n = n * 10 + (item[i] - '0');
-    return n;
-}
-
-std::string TRipJob::TitleOf(const std::string& item)
-{
-    return item.size() > 2 ? item.substr(2) : std::string();
-}
-
 std::string TRipJob::Folder()
 {
     return IncludeBackslash(Options.CommonOptions.OutputFolder);
 }
 
-std::string TRipJob::TrackWav(int index) const
-{
-    return Folder() + TrackFileName(TitleOf(Item(index))) + ".wav";
-}
-
 const TOutputFormat& TRipJob::Format()
 {
     return FormatOfStored(Options.CommonOptions.OutputFormat);
-}
-
-std::string TRipJob::TrackOutput(int index) const
-{
-    return Format().Encoded ? WithExtension(TrackWav(index), std::string(Format().Extension)) : TrackWav(index);
 }
 
 // --- what is shown ---------------------------------------------------------------------------
@@ -223,20 +201,6 @@ void TRipJob::Error(const std::string& text)
 
 // --- starting --------------------------------------------------------------------------------
 
-std::string TRipJob::ItemOutput(int index) const
-{
-    const std::string& item = Item(index);
-    switch (JobKind) {
-    case jkRipTracks: return TrackOutput(index);
-    case jkWavToMp3: return Folder() + WithExtension(FileNameOf(item), ".mp3");
-    case jkMp3ToWav: return Folder() + WithExtension(FileNameOf(item), ".wav");
-    case jkRecordToMp3: return WithExtension(item, ".mp3");
-    case jkWavToOgg: return Folder() + WithExtension(FileNameOf(item), ".ogg");
-    case jkWavToWma: return Folder() + WithExtension(FileNameOf(item), ".wma");
-    }
-    return {};
-}
-
 void TRipJob::SetOutcome(int index, const char* result)
 {
     if (index >= 0 && index < static_cast<int>(m_outcomes.size()))
@@ -245,9 +209,10 @@ void TRipJob::SetOutcome(int index, const char* result)
 
 void TRipJob::Start()
 {
+    m_items = NameJobItems(JobKind, Items ? *Items : std::vector<std::string>{}, Folder(), Format());
     m_outcomes.clear();
-    for (int i = 0; i < Count(); ++i)
-        m_outcomes.push_back({ItemOutput(i), "not done"});
+    for (const TJobItem& item : m_items)
+        m_outcomes.push_back({item.Output, "not done"});
     StageReported = false;
     EncodeIndex = 0;
     OggIndex = 0;
@@ -274,10 +239,12 @@ void TRipJob::Start()
     }
 }
 
-void TRipJob::StartExtraction(int number, const std::string& title)
+void TRipJob::StartExtraction(const TJobItem& item)
 {
     RipThread.reset();  // the previous track's thread has ended
-    RipThread = std::make_unique<TCDRipThread>(number, TrackFileName(title));
+    // A title that gives no file name gets no path: the thread refuses it as it refuses a file it
+    // cannot create.
+    RipThread = std::make_unique<TCDRipThread>(item.Track, item.Nameable ? item.Wav : std::string());
     RipThread->DriveHandle = CDHandle;
     RipThread->ReceivingWindow = Handle();
     m_extracting = true;
@@ -286,9 +253,12 @@ void TRipJob::StartExtraction(int number, const std::string& title)
 
 bool TRipJob::MayRipTrack(int index)
 {
-    std::vector<std::string> paths{TrackWav(index)};
-    if (TrackOutput(index) != paths[0])
-        paths.push_back(TrackOutput(index));
+    const TJobItem& item = m_items[static_cast<std::size_t>(index)];
+    if (!item.Nameable)
+        return true;  // nothing of it can exist; the extraction says why
+    std::vector<std::string> paths{item.Wav};
+    if (item.Output != item.Wav)
+        paths.push_back(item.Output);
     for (const std::string& path : paths) {
         if (GetFileSize64(path) < 0)
             continue;
@@ -327,13 +297,13 @@ void TRipJob::StartTrack(bool setStage)
 
 void TRipJob::StartNextExtraction(bool setStage)
 {
-    const std::string& item = Item(TrackIndex);
-    m_display.Caption = JobCaption(Extracting, TrackIndex + 1, Count(), TitleOf(item));
+    const TJobItem& item = m_items[static_cast<std::size_t>(TrackIndex)];
+    m_display.Caption = JobCaption(Extracting, TrackIndex + 1, Count(), item.Title);
     m_display.InitializingShown = true;
     if (setStage)
         m_display.Stage = "Extracting";
     Show();
-    StartExtraction(TrackNumberOf(item), TitleOf(item));
+    StartExtraction(item);
 }
 
 bool TRipJob::NeedsResampling()
@@ -379,6 +349,7 @@ void TRipJob::Skip(int32_t code)
 void TRipJob::StartFileItem(int index, bool first)
 {
     const std::string& item = Item(index);
+    const std::string& output = m_items[static_cast<std::size_t>(index)].Output;
     const int n = index + 1;
     const std::string folder = Folder();
     switch (JobKind) {
@@ -386,7 +357,6 @@ void TRipJob::StartFileItem(int index, bool first)
     case jkWavToOgg: {
         const bool mp3 = JobKind == jkWavToMp3;
         const int32_t skipCode = mp3 ? piMp3Ended : piOggEnded;
-        const std::string output = folder + WithExtension(FileNameOf(item), mp3 ? ".mp3" : ".ogg");
         WaveIn1.FileName = item;
         bool resample = false;
         try {
@@ -418,7 +388,6 @@ void TRipJob::StartFileItem(int index, bool first)
         break;
     }
     case jkMp3ToWav: {
-        const std::string output = folder + WithExtension(FileNameOf(item), ".wav");
         if (!IsMp3File(item)) {
             // An empty or a text file: said as such, rather than as the decoder's failure.
             Error("Cannot read " + item + ": " + (GetFileSize64(item) == 0 ? "the file is empty" : "it is not an MP3 file") + ".");
@@ -434,7 +403,6 @@ void TRipJob::StartFileItem(int index, bool first)
         break;
     }
     case jkRecordToMp3: {
-        const std::string output = WithExtension(item, ".mp3");
         if (!MayWrite(item, output, piMp3Ended))
             return;
         m_display.Stage = "Encoding WAV to MP3";
@@ -443,7 +411,6 @@ void TRipJob::StartFileItem(int index, bool first)
         break;
     }
     case jkWavToWma: {
-        const std::string output = folder + WithExtension(FileNameOf(item), ".wma");
         if (!MayWrite(item, output, piWmaEnded))
             return;
         m_display.Stage = first ? "Encoding WAV to WMA" : "Encoding";
@@ -557,7 +524,7 @@ void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
 {
     switch (r->Code) {
     case piNormalizing:
-        SetCaption(Normalizing, TrackIndex + 1, TitleOf(Item(TrackIndex)));
+        SetCaption(Normalizing, TrackIndex + 1, m_items[static_cast<std::size_t>(TrackIndex)].Title);
         break;
     case piExtracted:
         Extracted(std::move(r));
@@ -592,8 +559,9 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
 {
     m_extracting = false;
     const int i = TrackIndex;
-    const std::string title = TitleOf(Item(i));
-    const std::string wav = TrackWav(i);
+    const TJobItem& item = m_items[static_cast<std::size_t>(i)];
+    const std::string& title = item.Title;
+    const std::string& wav = item.Wav;
     bool stop = false;
     switch (r->Status) {
     case esReadFailed:
@@ -616,7 +584,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
         Error("Error while normalizing " + wav + "!");
         break;
     case esDataTrack:
-        Error(DataTrackMessage(TrackNumberOf(Item(i))));
+        Error(DataTrackMessage(item.Track));
         break;
     default:
         break;
@@ -647,7 +615,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     }
     m_display.Stage = "Encoding";
     SetCaption(Encoding, TrackIndex, title);
-    const std::string output = TrackOutput(i);
+    const std::string& output = item.Output;
     if (format.Key == "mp3")
         StartMp3Run(wav, output, true);
     else if (format.Key == "ogg")
@@ -735,15 +703,13 @@ void TRipJob::Resampled()
 {
     const std::string folder = Folder();
     if (JobKind == jkWavToMp3) {
-        const std::string& item = Item(EncodeIndex);
         m_display.Stage = "Encoding";
-        SetCaption(Encoding, EncodeIndex + 1, item);
-        StartMp3Run(folder + Mp3ResampleFile, folder + WithExtension(FileNameOf(item), ".mp3"), true);
+        SetCaption(Encoding, EncodeIndex + 1, Item(EncodeIndex));
+        StartMp3Run(folder + Mp3ResampleFile, m_items[static_cast<std::size_t>(EncodeIndex)].Output, true);
     } else if (JobKind == jkWavToOgg) {
-        const std::string& item = Item(OggIndex);
         m_display.Stage = "Encoding";
-        SetCaption(Encoding, OggIndex + 1, item);
-        StartOggStage(folder + OggResampleFile, folder + WithExtension(FileNameOf(item), ".ogg"));
+        SetCaption(Encoding, OggIndex + 1, Item(OggIndex));
+        StartOggStage(folder + OggResampleFile, m_items[static_cast<std::size_t>(OggIndex)].Output);
     }
 }
 
@@ -833,16 +799,16 @@ void TRipJob::OutputProgress(TACSOutput& output)
 void TRipJob::TagTrack(int index)
 {
     const TCDInfo& info = Options.CDInfo;
-    const std::string& item = Item(index);
+    const TJobItem& item = m_items[static_cast<std::size_t>(index)];
     Tid3tag tag;
-    tag.SetTitle(TitleOf(item));
+    tag.SetTitle(item.Title);
     tag.SetArtist(info.Artist);
     tag.SetAlbum(info.Album);
     tag.SetYear(info.Year);
     tag.Genre = GenreToID3(static_cast<uint8_t>(info.Genre));  // -1 (none chosen) is 255
     tag.SetComment(info.Comment);
-    tag.SetTrack(static_cast<uint8_t>(TrackNumberOf(item)));
-    const uint16_t result = tag.SaveToFile(WithExtension(TrackWav(index), ".mp3"));
+    tag.SetTrack(static_cast<uint8_t>(item.Track));
+    const uint16_t result = tag.SaveToFile(item.Output);
     if (result > 255)
         m_dialogs.MessageBox(QStringLiteral("Error #%1! Could not save Tag!").arg(result), Dialogs::Icon::None);
 }
@@ -1050,8 +1016,8 @@ void TRipJob::RecordTrack(int32_t status)
     if (!m_secure || !RipThread)
         return;
     TRipLogTrack track;
-    track.Number = TrackNumberOf(Item(TrackIndex));
-    track.File = FileNameOf(TrackOutput(TrackIndex));
+    track.Number = m_items[static_cast<std::size_t>(TrackIndex)].Track;
+    track.File = FileNameOf(m_items[static_cast<std::size_t>(TrackIndex)].Output);
     track.Status = status;
     track.Result = RipThread->Result();
     m_log.Tracks.push_back(std::move(track));

@@ -20,6 +20,7 @@
 #include "ACS_Vorbis.h"
 #include "ACS_Wave.h"
 #include "Dialogs.h"
+#include "JobItems.h"
 #include "JobMessages.h"
 #include "Messages.h"
 #include "Mp3EncodeThread.h"
@@ -138,7 +139,7 @@ private:
     void Progress(const TProcessInfo& r);
 
     // The stages.
-    void StartExtraction(int number, const std::string& title);
+    void StartExtraction(const TJobItem& item);
     void StartNextExtraction(bool setStage);
     // Starts the track TrackIndex, after tracks whose files the user keeps (each skipped as a
     // failed extraction is); the job's end when none is left.
@@ -148,9 +149,6 @@ private:
     bool MayRipTrack(int index);
     // The format the rip writes.
     static const TOutputFormat& Format();
-    // A track's WAV and its encoded file, in the output folder.
-    std::string TrackWav(int index) const;
-    std::string TrackOutput(int index) const;
     // After a stage's output could not be written: when the folder itself takes no more files
     // (full, read-only, gone), the user is told once with the system's reason and the job ends,
     // the window closed at once or, with postClose, by a posted WM_JOBCLOSE. False otherwise.
@@ -172,8 +170,7 @@ private:
     bool MayWrite(const std::string& input, const std::string& output, int32_t skipCode);
 
     void TagTrack(int index);
-    // The file item index makes, and recording its outcome.
-    std::string ItemOutput(int index) const;
+    // Records what became of item index.
     void SetOutcome(int index, const char* result);
     // Secure mode: the log's head and the AccurateRip lookup at the start; each extracted
     // track's result; the log written when the job ends.
@@ -198,8 +195,6 @@ private:
 
     int Count() const { return Items ? static_cast<int>(Items->size()) : 0; }
     const std::string& Item(int i) const { return (*Items)[static_cast<std::size_t>(i)]; }
-    static int TrackNumberOf(const std::string& item);
-    static std::string TitleOf(const std::string& item);
     // The output folder with a trailing "/".
     static std::string Folder();
 
@@ -226,6 +221,7 @@ private:
     std::atomic<int64_t> m_stageStart{0};  // Clock ticks; read by the outputs' workers
     Clock::time_point m_wmaStart;
     TRipDisplay m_display;
+    std::vector<TJobItem> m_items;   // from Start: each item with its files named (JobItems)
     std::vector<TItemOutcome> m_outcomes;
     bool m_stopping = false;   // Stop is ending the job
     bool m_closed = false;

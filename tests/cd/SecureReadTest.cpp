@@ -121,10 +121,13 @@ protected:
         TempDirTest::TearDown();
     }
 
+    // The WAV the job would name for a track titled title: in the output folder.
+    static std::string WavOf(const std::string& title) { return Options.CommonOptions.OutputFolder + "/" + title + ".wav"; }
+
     // Extracts track position; its end status.
     int32_t Rip(int position, const std::string& title)
     {
-        thread = std::make_unique<TCDRipThread>(position, title);
+        thread = std::make_unique<TCDRipThread>(position, WavOf(title));
         thread->DriveHandle = handle;
         thread->ReceivingWindow = window.Handle();
         thread->Start();
@@ -235,7 +238,7 @@ TEST_F(SecureReadTest, StopEndsTheRetriesAtOnce)
             thread->Cancel();
         }
     };
-    thread = std::make_unique<TCDRipThread>(2, "stopped");
+    thread = std::make_unique<TCDRipThread>(2, WavOf("stopped"));
     thread->DriveHandle = handle;
     thread->ReceivingWindow = window.Handle();
     thread->Start();
