@@ -100,6 +100,17 @@ std::string DataTrackMessage(int trackNumber)
     return "Track " + TwoDigits(trackNumber) + " is a data track and holds no audio.";
 }
 
+TExtractSettings TExtractSettings::FromOptions()
+{
+    TExtractSettings s;
+    s.Normalize = Options.CommonOptions.IsNormalize;
+    s.NormalizePercent = Options.CommonOptions.NormalizePercent;
+    s.Secure = Options.SecureOptions.SecureMode;
+    s.ReadOffset = Options.SecureOptions.ReadOffset;
+    s.RefuseDamaged = Options.SecureOptions.RefuseDamaged;
+    return s;
+}
+
 TCDRipThread::TCDRipThread(int trackPosition, std::string path)
     : m_trackPosition(trackPosition)
     , m_path(std::move(path))
@@ -116,12 +127,11 @@ void TCDRipThread::Start()
 {
     if (m_thread.joinable())
         return;
-    const TCommonOptions& common = Options.CommonOptions;
-    m_normalize = common.IsNormalize;
-    m_normalizePercent = common.NormalizePercent;
-    m_secure = Options.SecureOptions.SecureMode;
-    m_readOffset = Options.SecureOptions.ReadOffset;
-    m_refuseDamaged = Options.SecureOptions.RefuseDamaged;
+    m_normalize = Settings.Normalize;
+    m_normalizePercent = Settings.NormalizePercent;
+    m_secure = Settings.Secure;
+    m_readOffset = Settings.ReadOffset;
+    m_refuseDamaged = Settings.RefuseDamaged;
     m_thread = std::thread([this] { Execute(); });
 }
 

@@ -35,6 +35,17 @@ struct TTrackResult {
     std::vector<int32_t> Unreadable;  // secure mode: sectors paranoia gave up on
 };
 
+// How a track is read and what is done to it: normalising, and the secure reads.
+struct TExtractSettings {
+    bool Normalize = false;
+    int32_t NormalizePercent = 100;
+    bool Secure = false;
+    int32_t ReadOffset = 0;        // samples, secure reads
+    bool RefuseDamaged = false;    // a track with an unreadable sector fails
+    // The global options as they are now (for a thread made outside a job).
+    static TExtractSettings FromOptions();
+};
+
 class TCDRipThread {
 public:
     // Created suspended. trackPosition: the row's position in the track list + 1, which is also
@@ -48,8 +59,10 @@ public:
 
     HCDROM DriveHandle = 0;
     HWND ReceivingWindow = 0;
+    // Set before Start: the job hands its own; made from the options by default.
+    TExtractSettings Settings = TExtractSettings::FromOptions();
 
-    // Runs the thread, with the normalising and secure-read options as they are now.
+    // Runs the thread with Settings.
     void Start();
     // Asks the thread to stop after the current read.
     void Cancel() { m_cancel.store(true, std::memory_order_release); }
@@ -79,7 +92,7 @@ private:
     int m_normalizePercent = 100;
     bool m_secure = false;
     int32_t m_readOffset = 0;
-    bool m_refuseDamaged = false;
+    bool m_refuseDamaged = false;   // taken from Settings when the thread starts
     TTrackResult m_result;
     bool m_fileMade = false;
     int m_writeError = 0;

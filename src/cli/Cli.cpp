@@ -501,8 +501,9 @@ int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs)
 }
 
 // The output folder: --output (made when missing) or the options' folder, which must exist.
-bool PrepareOutputFolder(const TCliArgs& args)
+bool PrepareOutputFolder(const TCliArgs& args, std::string& folder)
 {
+    folder = Options.CommonOptions.OutputFolder;
     if (const auto it = args.Values.find("output"); it != args.Values.end()) {
         std::error_code ec;
         std::filesystem::create_directories(it->second, ec);
@@ -510,14 +511,13 @@ bool PrepareOutputFolder(const TCliArgs& args)
             PrintError("Cannot create " + it->second + (ec ? ": " + ec.message() : std::string()));
             return false;
         }
-        Options.CommonOptions.OutputFolder = QFileInfo(Q(it->second)).absoluteFilePath().toStdString();
+        folder = QFileInfo(Q(it->second)).absoluteFilePath().toStdString();
     }
-    const std::string& folder = Options.CommonOptions.OutputFolder;
     std::error_code ec;
     if (!folder.empty() && !std::filesystem::exists(folder, ec) && std::filesystem::create_directory(folder, ec))
         std::fprintf(stderr, "sonvale-cli: created the output directory %s\n", folder.c_str());  // as the window offers
     if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
-        PrintError("The output directory \"" + Options.CommonOptions.OutputFolder +
+        PrintError("The output directory \"" + folder +
                    "\" does not exist. Give one with --output DIR, or set it in Sonvale's options.");
         return false;
     }
@@ -541,9 +541,10 @@ QJsonObject SayVerdicts(const TRipLog& record)
 }
 
 // Runs a job to its end in the event loop; SIGINT and SIGTERM stop it as the Stop button does.
-// alreadyFailed: something asked for before the job failed (a lookup), so the run is not ok.
-int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TCliDialogs& dialogs, bool json,
-                bool alreadyFailed = false)
+// Runs a job with settings to its end. alreadyFailed: something asked for before the job failed
+// (a lookup, a missing input), so the run is not ok.
+int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, const TJobSettings& settings,
+                TCliDialogs& dialogs, bool json, bool alreadyFailed)
 {
     QEventLoop loop;
     TCliProgress progress([&loop] { loop.quit(); });
@@ -551,7 +552,7 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TC
     TMp3EncodeProcess mp3(dialogs);
     TWMAEncodeProcess wma(dialogs);
     const std::vector<std::string> itemsCopy = items;
-    TRipJob job(progress, dialogs, mp3, wma, kind, handle, std::move(items));
+    TRipJob job(progress, dialogs, mp3, wma, kind, handle, std::move(items), settings);
     TSignalWatch interrupts([&job] { job.btStopClick(); });
     bool started = true;
     try {
@@ -581,7 +582,7 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, TC
         // always agree with the exit status.
         PrintJson({{"items", list},
                    {"results", results},
-                   {"output_folder", Q(Options.CommonOptions.OutputFolder)},
+                   {"output_folder", Q(settings.Common.OutputFolder)},
                    {"messages", g_errors},
                    {"interrupted", interrupts.Interrupted},
                    {"secure", secure.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(secure)},
@@ -603,33 +604,34 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
         if (!tracks)
             return UsageError("--tracks takes a list like 1,3-5", usage);
     }
-    const TCommonOptions saved = Options.CommonOptions;
-    const TSecureOptions savedSecure = Options.SecureOptions;
+    // This run's settings: the options with the flags over them. options.ini is not touched by
+    // them; it is written at the end as the window writes it.
+    TJobSettings settings = TJobSettings::FromOptions();
     if (args.Has("secure"))
-        Options.SecureOptions.SecureMode = true;
+        settings.Secure.SecureMode = true;
     if (const auto it = args.Values.find("offset"); it != args.Values.end()) {
         const bool negative = !it->second.empty() && it->second[0] == '-';
         const auto samples = ParseNumber(std::string_view(it->second).substr(negative ? 1 : 0), 0, 5880);
         if (!samples)
             return UsageError("--offset takes a number of samples from -5880 to 5880", usage);
-        Options.SecureOptions.ReadOffset = negative ? -*samples : *samples;
-        Options.SecureOptions.SecureMode = true;  // the offset is applied by secure reads
+        settings.Secure.ReadOffset = negative ? -*samples : *samples;
+        settings.Secure.SecureMode = true;  // the offset is applied by secure reads
     }
     if (const auto it = args.Values.find("format"); it != args.Values.end()) {
         const TOutputFormat* format = FormatOfKey(it->second);
         if (!format)
             return UsageError("--format takes mp3, wav, ogg or wma", usage);
-        Options.CommonOptions.OutputFormat = format->Stored;
+        settings.Common.OutputFormat = format->Stored;
     }
     if (const auto it = args.Values.find("normalize"); it != args.Values.end()) {
         const auto percent = ParseNumber(it->second, 1, 100);
         if (!percent)
             return UsageError("--normalize takes a percentage from 1 to 100", usage);
-        Options.CommonOptions.IsNormalize = true;
-        Options.CommonOptions.NormalizePercent = *percent;
+        settings.Common.IsNormalize = true;
+        settings.Common.NormalizePercent = *percent;
     }
     if (args.Has("keep-wav"))
-        Options.CommonOptions.IsKeepWav = true;
+        settings.Common.IsKeepWav = true;
 
     TDiscScan disc(dialogs);
     int status = cliOk;
@@ -658,9 +660,10 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
         if (interrupts.Interrupted)
             status = cliInterrupted;
     }
-    if (status == cliOk && !PrepareOutputFolder(args))
+    if (status == cliOk && !PrepareOutputFolder(args, settings.Common.OutputFolder))
         status = cliFailed;
     if (status == cliOk) {
+        settings.Disc = Options.CDInfo;  // as the lookup left it: the tags
         std::vector<std::string> items;
         for (std::size_t r = 0; r < disc.Rows.size(); ++r)
             if (disc.Rows[r].Checked)
@@ -669,13 +672,11 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
             PrintError("Please select a track at least!");
             status = cliFailed;
         } else {
-            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), dialogs, args.Has("json"), lookupFailed);
+            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), settings, dialogs, args.Has("json"),
+                                 lookupFailed);
         }
     }
-    // As at the window's close: the titles into cdinfo.dat, the settings (without this run's
-    // overrides) into options.ini.
-    Options.CommonOptions = saved;
-    Options.SecureOptions = savedSecure;
+    // As at the window's close: the titles into cdinfo.dat, the settings into options.ini.
     try {
         if (disc.CDHandle != 0 && !disc.Rows.empty())
             disc.FormClose();
@@ -710,14 +711,14 @@ int CommandConvert(const TCliArgs& args, TCliDialogs& dialogs)
         }
         items.push_back(info.absoluteFilePath().toStdString());
     }
-    const TCommonOptions saved = Options.CommonOptions;
-    if (!items.empty() && PrepareOutputFolder(args)) {
-        const int job = RunJobToEnd(kinds.at(to->second), 0, std::move(items), dialogs, args.Has("json"), status != cliOk);
+    TJobSettings settings = TJobSettings::FromOptions();
+    if (!items.empty() && PrepareOutputFolder(args, settings.Common.OutputFolder)) {
+        const int job =
+            RunJobToEnd(kinds.at(to->second), 0, std::move(items), settings, dialogs, args.Has("json"), status != cliOk);
         status = job == cliOk ? status : job;
     } else if (!items.empty()) {
         status = cliFailed;
     }
-    Options.CommonOptions = saved;
     return status;
 }
 

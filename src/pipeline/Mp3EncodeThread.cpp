@@ -158,7 +158,12 @@ std::string JoinCommandLine(const std::vector<std::string>& argv, const std::vec
 }
 
 TEncodeProcess::TEncodeProcess(Dialogs& dialogs)
-    : m_dialogs(dialogs)
+    : Mp3(Options.Mp3Options)
+    , Wma(Options.WMAOptions)
+    , UseID3(Options.UseID3)
+    , Artist(Options.CDInfo.Artist)
+    , Comment(Options.CDInfo.Comment)
+    , m_dialogs(dialogs)
     , m_target([this](TMessage& m) { Handle(m); })
 {
 }
@@ -323,7 +328,7 @@ std::vector<std::string> TMp3EncodeProcess::Arguments() const
 {
     if (!EncodeMode)
         return {"lame", "--decode", InputFile, OutputFile};
-    const TMp3Options& mp3 = Options.Mp3Options;
+    const TMp3Options& mp3 = Mp3;
     std::vector<std::string> argv{"lame", "-b", std::to_string(mp3.BitRate)};
     static const char* modes[] = {"s", "j", "f", "d", "m"};
     if (mp3.StereoMode >= 0 && mp3.StereoMode <= 4) {

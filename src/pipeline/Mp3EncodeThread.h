@@ -17,6 +17,7 @@
 // there. The reader only looks at the pipes and waits for the child.
 
 #include "Dialogs.h"
+#include "GlobalOptions.h"
 #include "JobMessages.h"
 #include "Messages.h"
 #include "Process.h"
@@ -63,6 +64,12 @@ public:
     bool Engaged = false;
     bool EncodeMode = true;
     uint8_t JobKind = 0;
+    // The run's settings: the options as they were when the object was made, until a job hands
+    // its own with the files before StartProcess.
+    TMp3Options Mp3;
+    TWMAOptions Wma;
+    bool UseID3 = false;
+    std::string Artist, Comment;   // with UseID3: the WMA file's author and description
 
     // The last run's command line: its arguments joined with spaces, the file names quoted.
     const std::string& CommandLine() const { return m_commandLine; }

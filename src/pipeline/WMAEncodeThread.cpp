@@ -27,15 +27,19 @@ std::string TWMAEncodeProcess::FindEncoder()
 
 std::vector<std::string> TWMAEncodeProcess::Arguments(const std::string& encoder) const
 {
-    int32_t& profile = Options.WMAOptions.BitRate;
-    if (profile < 0 || profile >= WMAProfileCount)
+    // A profile outside the table is reset to the default, in the options as well: they hold it
+    // from then on (a WMA run is where that number is checked).
+    int32_t profile = Wma.BitRate;
+    if (profile < 0 || profile >= WMAProfileCount) {
         profile = DefaultWMAProfile;
+        Options.WMAOptions.BitRate = DefaultWMAProfile;
+    }
     std::vector<std::string> argv{encoder, "-input", InputFile, "-output", OutputFile, "-a_setting", WMAProfiles[profile].Setting};
-    if (Options.UseID3) {
-        if (!Options.CDInfo.Artist.empty())
-            argv.insert(argv.end(), {"-author", Options.CDInfo.Artist});
-        if (!Options.CDInfo.Comment.empty())
-            argv.insert(argv.end(), {"-description", Options.CDInfo.Comment});
+    if (UseID3) {
+        if (!Artist.empty())
+            argv.insert(argv.end(), {"-author", Artist});
+        if (!Comment.empty())
+            argv.insert(argv.end(), {"-description", Comment});
     }
     return argv;
 }

@@ -14,8 +14,8 @@ public:
     void StartProcess() override;
     // The encoder's path, or empty.
     static std::string FindEncoder();
-    // The arguments for encoder: the profile of Options.WMAOptions.BitRate (reset to 8 in
-    // Options when outside 0..32), and with ID3 on the disc's artist and comment.
+    // The arguments for encoder: the profile of Wma.BitRate (8 when outside 0..32, and then reset
+    // to 8 in the options as well), and with UseID3 the artist and the comment.
     std::vector<std::string> Arguments(const std::string& encoder) const;
 
 protected:

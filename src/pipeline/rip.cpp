@@ -75,10 +75,11 @@ std::string JobCaption(const std::string& prefix, int n, int count, const std::s
 }
 
 TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder, TWMAEncodeProcess& wmaEncoder,
-                 TJobKind kind, HCDROM cdHandle, std::vector<std::string> items)
+                 TJobKind kind, HCDROM cdHandle, std::vector<std::string> items, TJobSettings settings)
     : Items(std::move(items))
     , JobKind(kind)
     , CDHandle(cdHandle)
+    , m_settings(std::move(settings))
     , m_view(view)
     , m_dialogs(dialogs)
     , m_mp3(mp3Encoder)
@@ -159,14 +160,14 @@ TRipJob::~TRipJob()
 
 // --- the items -------------------------------------------------------------------------------
 
-std::string TRipJob::Folder()
+std::string TRipJob::Folder() const
 {
-    return IncludeBackslash(Options.CommonOptions.OutputFolder);
+    return IncludeBackslash(m_settings.Common.OutputFolder);
 }
 
-const TOutputFormat& TRipJob::Format()
+const TOutputFormat& TRipJob::Format() const
 {
-    return FormatOfStored(Options.CommonOptions.OutputFormat);
+    return FormatOfStored(m_settings.Common.OutputFormat);
 }
 
 // --- what is shown ---------------------------------------------------------------------------
@@ -247,6 +248,9 @@ void TRipJob::StartExtraction(const TJobItem& item)
     RipThread = std::make_unique<TCDRipThread>(item.Track, item.Nameable ? item.Wav : std::string());
     RipThread->DriveHandle = CDHandle;
     RipThread->ReceivingWindow = Handle();
+    const TCommonOptions& common = m_settings.Common;
+    RipThread->Settings = {common.IsNormalize, common.NormalizePercent, m_settings.Secure.SecureMode,
+                           m_settings.Secure.ReadOffset, m_settings.Secure.RefuseDamaged};
     m_extracting = true;
     RipThread->Start();
 }
@@ -428,6 +432,7 @@ void TRipJob::StartFileItem(int index, bool first)
 void TRipJob::StartMp3Run(const std::string& input, const std::string& output, bool encode)
 {
     m_mp3.Engaged = true;
+    m_mp3.Mp3 = m_settings.Mp3;
     m_mp3.InputFile = input;
     m_mp3.OutputFile = output;
     m_mp3.NotifyWindow = Handle();
@@ -445,6 +450,10 @@ void TRipJob::StartWmaRun(const std::string& input, const std::string& output)
     WMAInputSize = GetFileSize64(input);
     Timer1.start();
     m_wma.Engaged = true;
+    m_wma.Wma = m_settings.Wma;
+    m_wma.UseID3 = m_settings.UseID3;
+    m_wma.Artist = m_settings.Disc.Artist;
+    m_wma.Comment = m_settings.Disc.Comment;
     m_wma.InputFile = input;
     m_wma.OutputFile = output;
     m_wma.NotifyWindow = Handle();
@@ -472,7 +481,7 @@ void TRipJob::StartResampling(const std::string& temp)
 
 void TRipJob::ApplyOggSettings()
 {
-    const TOggOptions& ogg = Options.OggOptions;
+    const TOggOptions& ogg = m_settings.Ogg;
     if (ogg.IsUseCompress) {
         VorbisOut1.Compression = static_cast<float>(ogg.CompressPosition - 10) / 100.0f;  // 0.2 .. 0.9
         VorbisOut1.SetDesiredMaximumBitrate(brAutoSelect);
@@ -660,7 +669,7 @@ void TRipJob::Mp3Ended(const TProcessInfo& r)
         RemoveIfFree(m_mp3.OutputFile);
     if (JobKind == jkRipTracks && r.Status == 2 && StageReported) {
         m_doneWavs.push_back(m_mp3.InputFile);
-        if (Options.UseID3)
+        if (m_settings.UseID3)
             TagTrack(TrackIndex - 1);
     }
     StageReported = false;
@@ -798,7 +807,7 @@ void TRipJob::OutputProgress(TACSOutput& output)
 
 void TRipJob::TagTrack(int index)
 {
-    const TCDInfo& info = Options.CDInfo;
+    const TCDInfo& info = m_settings.Disc;
     const TJobItem& item = m_items[static_cast<std::size_t>(index)];
     Tid3tag tag;
     tag.SetTitle(item.Title);
@@ -824,7 +833,7 @@ void TRipJob::Timer1Timer()
     m_display.InitializingShown = false;
     int64_t t = 2;
     if (WMAInputSize >= 2000000) {
-        int32_t& profile = Options.WMAOptions.BitRate;
+        int32_t profile = m_settings.Wma.BitRate;
         if (profile < 0 || profile >= WMAProfileCount)
             profile = DefaultWMAProfile;
         const int64_t b = GetFileSize64(m_wma.OutputFile);  // written so far
@@ -902,7 +911,7 @@ void TRipJob::FinishJob()
         WriteRipLog();
     RemovePartialOutputs();
     Timer1.stop();
-    const TCommonOptions& common = Options.CommonOptions;
+    const TCommonOptions& common = m_settings.Common;
     const bool encoded = Format().Encoded;
     // Only the WAVs this job wrote and encoded go: a track whose encoding failed or was cut
     // short keeps its WAV, and no other file is ever touched.
@@ -993,17 +1002,17 @@ void TRipJob::FormClose()
 
 void TRipJob::StartSecureRecord()
 {
-    const TSecureOptions& secure = Options.SecureOptions;
+    const TSecureOptions& secure = m_settings.Secure;
     m_secure = secure.SecureMode && (secure.WriteLog || secure.AccurateRip);
     if (!m_secure)
         return;
     m_log = TRipLog{};
     m_log.Date = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
     m_log.Drive = AkripDriveName(CDHandle);
-    m_log.Artist = Options.CDInfo.Artist;
-    m_log.Album = Options.CDInfo.Album;
+    m_log.Artist = m_settings.Disc.Artist;
+    m_log.Album = m_settings.Disc.Album;
     m_log.Secure = secure;
-    m_log.Normalized = Options.CommonOptions.IsNormalize;
+    m_log.Normalized = m_settings.Common.IsNormalize;
     if (ReadMsfToc(CDHandle, m_log.Toc)) {
         m_log.DiscId = AccurateRipDiscId(m_log.Toc);
         if (secure.AccurateRip)
@@ -1034,7 +1043,7 @@ void TRipJob::WriteRipLog()
         entry = m_accurateRip->TryGet();
     for (TRipLogTrack& track : m_log.Tracks) {
         TAccurateRipVerdict verdict;
-        if (!Options.SecureOptions.AccurateRip)
+        if (!m_settings.Secure.AccurateRip)
             verdict.Reason = "turned off";
         else if (!m_accurateRip)
             verdict.Reason = "the table of contents could not be read";
@@ -1048,7 +1057,7 @@ void TRipJob::WriteRipLog()
         track.AccurateRip = verdict.Text();
     }
     m_accurateRip.reset();
-    if (!Options.SecureOptions.WriteLog || m_folderFailed)
+    if (!m_settings.Secure.WriteLog || m_folderFailed)
         return;  // a folder that refused a track takes no log either (the user has been told)
     const std::string path = Folder() + RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc));
     const std::string text = RipLogText(m_log);

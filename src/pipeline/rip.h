@@ -21,6 +21,7 @@
 #include "ACS_Wave.h"
 #include "Dialogs.h"
 #include "JobItems.h"
+#include "JobSettings.h"
 #include "JobMessages.h"
 #include "Messages.h"
 #include "Mp3EncodeThread.h"
@@ -79,8 +80,11 @@ public:
     // items: for jkRipTracks "NNtitle" per checked track (two digits of its position, then its
     // title); for the file jobs full paths. The encoders are the program's one MP3 and one WMA
     // run, used by one job at a time.
+    // settings: what the job runs with, from start to end (by default the options as they are
+    // when it is made).
     TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder, TWMAEncodeProcess& wmaEncoder,
-            TJobKind kind, HCDROM cdHandle, std::vector<std::string> items);
+            TJobKind kind, HCDROM cdHandle, std::vector<std::string> items,
+            TJobSettings settings = TJobSettings::FromOptions());
     // Ends whatever still runs (as Stop would, without showing anything).
     ~TRipJob();
     TRipJob(const TRipJob&) = delete;
@@ -148,7 +152,7 @@ private:
     // free. A file this track writes is never one the user did not agree to lose.
     bool MayRipTrack(int index);
     // The format the rip writes.
-    static const TOutputFormat& Format();
+    const TOutputFormat& Format() const;
     // After a stage's output could not be written: when the folder itself takes no more files
     // (full, read-only, gone), the user is told once with the system's reason and the job ends,
     // the window closed at once or, with postClose, by a posted WM_JOBCLOSE. False otherwise.
@@ -196,8 +200,9 @@ private:
     int Count() const { return Items ? static_cast<int>(Items->size()) : 0; }
     const std::string& Item(int i) const { return (*Items)[static_cast<std::size_t>(i)]; }
     // The output folder with a trailing "/".
-    static std::string Folder();
+    std::string Folder() const;
 
+    const TJobSettings m_settings;
     TRipView& m_view;
     Dialogs& m_dialogs;
     TMp3EncodeProcess& m_mp3;

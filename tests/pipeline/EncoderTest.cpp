@@ -73,7 +73,7 @@ protected:
     int baselineFds = 0;
 };
 
-TEST_F(EncoderTest, CommandLinesFromTheOptions)
+TEST_F(EncoderTest, CommandLinesFromTheRunsSettings)
 {
     TMp3EncodeProcess mp3(dialogs);
     mp3.InputFile = "/in dir/x.wav";
@@ -106,15 +106,15 @@ TEST_F(EncoderTest, CommandLinesFromTheOptions)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Options.Mp3Options = TMp3Options{false, false, 128, 320, 0, 4, 1};
-        c.set(Options.Mp3Options);
+        mp3.Mp3 = TMp3Options{false, false, 128, 320, 0, 4, 1};
+        c.set(mp3.Mp3);
         EXPECT_EQ(mp3.Arguments(), c.argv);
     }
     // Each stereo mode its own letter; the values either side of 0..4 give none.
     const std::pair<int32_t, std::vector<std::string>> modes[] = {
         {-1, {}}, {0, {"-m", "s"}}, {1, {"-m", "j"}}, {2, {"-m", "f"}}, {3, {"-m", "d"}}, {4, {"-m", "m"}}, {5, {}}};
     for (const auto& [mode, letters] : modes) {
-        Options.Mp3Options = TMp3Options{false, false, 128, 320, 0, 4, mode};
+        mp3.Mp3 = TMp3Options{false, false, 128, 320, 0, 4, mode};
         std::vector<std::string> argv{"lame", "-b", "128"};
         argv.insert(argv.end(), letters.begin(), letters.end());
         argv.insert(argv.end(), {"/in dir/x.wav", "/Out/x \"1\".mp3"});
@@ -129,18 +129,19 @@ TEST_F(EncoderTest, CommandLinesFromTheOptions)
     wma.InputFile = "in.wav";
     wma.OutputFile = "out.wma";
     Options.WMAOptions.BitRate = 40;
-    Options.CDInfo.Artist = "The Sample Band";
-    Options.CDInfo.Comment = "a comment";
-    Options.UseID3 = false;
+    wma.Wma.BitRate = 40;
+    wma.Artist = "The Sample Band";
+    wma.Comment = "a comment";
+    wma.UseID3 = false;
     EXPECT_EQ(wma.Arguments("/w/WM8EUTIL"),
               (std::vector<std::string>{"/w/WM8EUTIL", "-input", "in.wav", "-output", "out.wma", "-a_setting", "64_44_2"}));
     EXPECT_EQ(Options.WMAOptions.BitRate, 8) << "an index outside the profiles is reset in the options";
-    Options.UseID3 = true;
-    Options.WMAOptions.BitRate = 24;
+    wma.UseID3 = true;
+    wma.Wma.BitRate = 24;
     EXPECT_EQ(wma.Arguments("/w/WM8EUTIL"),
               (std::vector<std::string>{"/w/WM8EUTIL", "-input", "in.wav", "-output", "out.wma", "-a_setting", "16_16_1",
                                         "-author", "The Sample Band", "-description", "a comment"}));
-    Options.CDInfo.Artist.clear();
+    wma.Artist.clear();
     EXPECT_EQ(wma.Arguments("w").size(), 9u) << "an empty artist is left out";
 }
 
@@ -401,11 +402,11 @@ TEST_F(EncoderTest, TheRealWmaEncoder)
 {
     setenv("SONVALE_SYSTEM_DIR", WM8EUTIL_DIR, 1);
     ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 " + Path("in.wav") + " synth 2 sine 440 sine 660").c_str()), 0);
-    Options.UseID3 = true;
-    Options.CDInfo.Artist = "The Sample Band";
-    Options.CDInfo.Comment = "ripped by a test";
-    Options.WMAOptions.BitRate = 13;  // "48_32_2"
     TWMAEncodeProcess wma(dialogs);
+    wma.UseID3 = true;
+    wma.Artist = "The Sample Band";
+    wma.Comment = "ripped by a test";
+    wma.Wma.BitRate = 13;  // "48_32_2"
     wma.NotifyWindow = window.Handle();
     wma.InputFile = Path("in.wav");
     wma.OutputFile = Path("out.wma");
@@ -430,7 +431,7 @@ TEST_F(EncoderTest, TheRealWmaEncoder)
     // A profile below what the WMA 2 encoder can do (16 kbit/s) still gives a playable file, at
     // 24 kbit/s, and no error.
     window.Clear();
-    Options.WMAOptions.BitRate = 24;  // "16_16_1"
+    wma.Wma.BitRate = 24;  // "16_16_1"
     wma.OutputFile = Path("low.wma");
     wma.StartProcess();
     ASSERT_TRUE(window.WaitUntil([](const auto& r) { return !r.empty() && r.back().Code == 5000; }));

@@ -10,6 +10,7 @@
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "DiscScan.h"
+#include "OutputFormats.h"
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -1044,6 +1045,35 @@ TEST_F(RipJobTest, KeepWavKeepsTheWavFiles)
     EXPECT_EQ(fs::file_size(Out("One.wav")), 44u + 10 * 2352);
     EXPECT_EQ(fs::file_size(Out("Two.wav")), 44u + 20 * 2352);
     EXPECT_TRUE(fs::exists(Out("Two.mp3")));
+}
+
+// A job runs with the settings it was handed, whatever the options say meanwhile: its folder,
+// its format, its tags; the options are not written.
+TEST_F(RipJobTest, AJobRunsWithTheSettingsItWasHanded)
+{
+    FakeProgram("lame", FakeLameBody);
+    fs::create_directory(Path("Handed"));
+    TJobSettings settings = TJobSettings::FromOptions();
+    settings.Common.OutputFolder = Path("Handed");
+    settings.Common.OutputFormat = FormatOfKey("mp3")->Stored;
+    settings.UseID3 = true;
+    settings.Disc.Artist = "Handed Band";
+    Options.CommonOptions.OutputFormat = FormatOfKey("ogg")->Stored;
+    Options.UseID3 = false;
+    const TOptionsSetting before = Options;
+    const HCDROM h = Drive({10, 10});
+    job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, jkRipTracks, h, std::vector<std::string>{"01One", "02Two"},
+                                    settings);
+    job->Start();
+    Options.CommonOptions.OutputFolder = Path("Elsewhere");  // changed while the job runs
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty());
+    Tid3tag tag;
+    ASSERT_EQ(tag.ReadFromFile(Path("Handed/Two.mp3")), id3Success);
+    EXPECT_EQ(tag.Artist(), "Handed Band");
+    EXPECT_FALSE(fs::exists(Out("One.ogg")));
+    EXPECT_EQ(Options.CommonOptions.OutputFormat, before.CommonOptions.OutputFormat);
+    EXPECT_FALSE(Options.UseID3);
 }
 
 }  // namespace

@@ -1,0 +1,20 @@
+#pragma once
+// The settings a job runs with, taken once when it is made: the window makes them from the
+// options as they stand, the command line from the options and its flags. A running job, its
+// extraction thread and its encoders read these and never the global options, so a job cannot
+// change under its own feet and the command line never has to write the options for a run.
+
+#include "GlobalOptions.h"
+
+struct TJobSettings {
+    TCommonOptions Common;    // output folder, format, keep WAV, normalising
+    TMp3Options Mp3;
+    TOggOptions Ogg;
+    TWMAOptions Wma;
+    bool UseID3 = false;      // tags on ripped files (and the WMA author and description)
+    TCDInfo Disc;             // the disc's artist, album, year, genre and comment for the tags
+    TSecureOptions Secure;
+
+    // The global options as they are now.
+    static TJobSettings FromOptions();
+};
