@@ -9,11 +9,8 @@
 #include "id3.h"
 #include "ripthread.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <QDateTime>
 
 #include <cerrno>
 #include <cmath>
@@ -124,16 +121,6 @@ TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder
 
     Timer1.setInterval(1000);
     QObject::connect(&Timer1, &QTimer::timeout, [this] { Timer1Timer(); });
-    m_answerPoll.setInterval(50);
-    QObject::connect(&m_answerPoll, &QTimer::timeout, [this] {
-        // The lookup gives up after 30 s on its own; this is a guard beyond that.
-        if (m_accurateRip && !m_accurateRip->TryGet() && Clock::now() - m_answerWaitStart < std::chrono::seconds(40))
-            return;
-        m_answerPoll.stop();
-        m_logPending = false;
-        WriteRipLog();
-        Close();
-    });
     m_wait.setSingleShot(true);
     m_wait.setInterval(300);
     QObject::connect(&m_wait, &QTimer::timeout, [this] {
@@ -146,7 +133,7 @@ TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder
 
 TRipJob::~TRipJob()
 {
-    m_answerPoll.stop();
+    m_record.StopPolling();
     if (m_logPending) {
         m_logPending = false;
         WriteRipLog();
@@ -227,7 +214,7 @@ void TRipJob::Start()
             return;
         }
         if (JobKind == jkRipTracks) {
-            StartSecureRecord();
+            m_record.Begin(m_settings, CDHandle);
             TrackIndex = 0;
             StartTrack(false);
         } else {
@@ -905,7 +892,7 @@ void TRipJob::FinishJob()
         return;
     // At the end of a whole rip the log may wait for the database (Close() waits); a job ended
     // early writes it at once with what there is.
-    if (m_secure && !m_stopPressed && !m_closed && m_accurateRip && !m_accurateRip->TryGet() && TrackIndex == Count())
+    if (m_record.Open() && !m_stopPressed && !m_closed && m_record.AnswerPending() && TrackIndex == Count())
         m_logPending = true;
     else
         WriteRipLog();
@@ -940,13 +927,17 @@ void TRipJob::Close()
     if (m_closed)
         return;
     if (m_logPending) {
-        if (!m_answerPoll.isActive()) {
-            m_answerWaitStart = Clock::now();
+        if (!m_waiting) {
+            m_waiting = true;
             m_display.Stage = "Checking with AccurateRip";
             m_display.InitializingShown = false;
             m_display.PercentShown = false;
             Show();
-            m_answerPoll.start();
+            m_record.PollForAnswer([this] {
+                m_logPending = false;
+                WriteRipLog();
+                Close();
+            });
         }
         return;
     }
@@ -958,7 +949,7 @@ void TRipJob::Close()
 void TRipJob::btStopClick()
 {
     if (m_logPending) {  // the rip is over; Stop ends the wait for the database
-        m_answerPoll.stop();
+        m_record.StopPolling();
         m_logPending = false;
         m_waitStopped = true;
         WriteRipLog();
@@ -987,7 +978,7 @@ void TRipJob::btStopClick()
 void TRipJob::FormClose()
 {
     if (m_logPending) {
-        m_answerPoll.stop();
+        m_record.StopPolling();
         m_logPending = false;
         m_waitStopped = true;
         WriteRipLog();
@@ -1000,77 +991,18 @@ void TRipJob::FormClose()
 
 // --- the secure rip's record -----------------------------------------------------------------
 
-void TRipJob::StartSecureRecord()
-{
-    const TSecureOptions& secure = m_settings.Secure;
-    m_secure = secure.SecureMode && (secure.WriteLog || secure.AccurateRip);
-    if (!m_secure)
-        return;
-    m_log = TRipLog{};
-    m_log.Date = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
-    m_log.Drive = AkripDriveName(CDHandle);
-    m_log.Artist = m_settings.Disc.Artist;
-    m_log.Album = m_settings.Disc.Album;
-    m_log.Secure = secure;
-    m_log.Normalized = m_settings.Common.IsNormalize;
-    if (ReadMsfToc(CDHandle, m_log.Toc)) {
-        m_log.DiscId = AccurateRipDiscId(m_log.Toc);
-        if (secure.AccurateRip)
-            m_accurateRip = std::make_unique<TAccurateRipLookup>(secure.AccurateRipServer, m_log.DiscId);
-    }
-}
-
 void TRipJob::RecordTrack(int32_t status)
 {
-    if (!m_secure || !RipThread)
+    if (!RipThread)
         return;
-    TRipLogTrack track;
-    track.Number = m_items[static_cast<std::size_t>(TrackIndex)].Track;
-    track.File = FileNameOf(m_items[static_cast<std::size_t>(TrackIndex)].Output);
-    track.Status = status;
-    track.Result = RipThread->Result();
-    m_log.Tracks.push_back(std::move(track));
+    const TJobItem& item = m_items[static_cast<std::size_t>(TrackIndex)];
+    m_record.AddTrack(item.Track, FileNameOf(item.Output), status, RipThread->Result());
 }
 
 void TRipJob::WriteRipLog()
 {
-    if (!m_secure || m_log.Tracks.empty())
-        return;
-    m_secure = false;  // once
-    // The lookup had the whole rip to answer; a rip is not held up for it.
-    std::optional<TAccurateRipEntry> entry;
-    if (m_accurateRip)
-        entry = m_accurateRip->TryGet();
-    for (TRipLogTrack& track : m_log.Tracks) {
-        TAccurateRipVerdict verdict;
-        if (!m_settings.Secure.AccurateRip)
-            verdict.Reason = "turned off";
-        else if (!m_accurateRip)
-            verdict.Reason = "the table of contents could not be read";
-        else if (!entry)
-            verdict.Reason = m_waitStopped ? "the wait for the database's answer was stopped"
-                                           : "the database did not answer before the rip ended";
-        if (entry && track.Status == esDone)
-            verdict = JudgeTrack(*entry, m_log.DiscId, track.Number, track.Result.AccurateRipV1, track.Result.AccurateRipV2);
-        else if (entry)
-            verdict.Reason = "the track was not copied";
-        track.AccurateRip = verdict.Text();
-    }
-    m_accurateRip.reset();
-    if (!m_settings.Secure.WriteLog || m_folderFailed)
-        return;  // a folder that refused a track takes no log either (the user has been told)
-    const std::string path = Folder() + RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc));
-    const std::string text = RipLogText(m_log);
-    const std::string temp = path + ".part";
-    bool written = false;
-    {
-        const TFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-        written = fd.get() >= 0 && WriteFully(fd.get(), text.data(), text.size());
-    }
-    if (!written || rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
-        Error("Cannot write the rip log " + path + ".");
-        return;
-    }
-    m_log.Path = path;
+    // A folder that refused a track takes no log either (the user has been told).
+    std::string error;
+    if (!m_record.Write(Folder(), m_settings.Secure.WriteLog && !m_folderFailed, m_waitStopped, error))
+        Error(error);
 }

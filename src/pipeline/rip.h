@@ -26,7 +26,7 @@
 #include "Messages.h"
 #include "Mp3EncodeThread.h"
 #include "WMAEncodeThread.h"
-#include "RipLog.h"
+#include "SecureRipRecord.h"
 #include "akrip32.h"
 
 #include <QTimer>
@@ -101,7 +101,7 @@ public:
     const TRipDisplay& Display() const { return m_display; }
     // A secure rip's record once the job is over: each track's result and verdict, the log's
     // path (no tracks for any other job).
-    const TRipLog& SecureRecord() const { return m_log; }
+    const TRipLog& SecureRecord() const { return m_record.Log(); }
     HWND Handle() const { return m_target.Handle(); }
     // Each item's outcome, in the items' order (filled from Start on).
     const std::vector<TItemOutcome>& Outcomes() const { return m_outcomes; }
@@ -176,9 +176,8 @@ private:
     void TagTrack(int index);
     // Records what became of item index.
     void SetOutcome(int index, const char* result);
-    // Secure mode: the log's head and the AccurateRip lookup at the start; each extracted
-    // track's result; the log written when the job ends.
-    void StartSecureRecord();
+    // Secure mode: each extracted track's result into the record; the verdicts and the log when
+    // the job ends.
     void RecordTrack(int32_t status);
     void WriteRipLog();
     void ApplyOggSettings();
@@ -215,14 +214,11 @@ private:
     // rip is over. Only files this job wrote in this run are ever removed.
     std::vector<std::string> m_doneWavs;
     bool m_folderFailed = false; // the output folder refused a file: the job ended for it
-    bool m_secure = false;      // a secure rip: results kept for the log
-    TRipLog m_log;
-    std::unique_ptr<TAccurateRipLookup> m_accurateRip;
+    TSecureRipRecord m_record;  // a secure rip's results, AccurateRip lookup and log
     bool m_stopPressed = false;
     bool m_logPending = false;  // the job is over, the log waits for the database's answer
+    bool m_waiting = false;     // ... and the window says so
     bool m_waitStopped = false; // Stop or the close box ended that wait
-    QTimer m_answerPoll;        // looks for that answer every 50 ms, without blocking
-    Clock::time_point m_answerWaitStart;
     std::atomic<int64_t> m_stageStart{0};  // Clock ticks; read by the outputs' workers
     Clock::time_point m_wmaStart;
     TRipDisplay m_display;

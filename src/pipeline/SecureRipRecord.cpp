@@ -1,0 +1,118 @@
+#include "SecureRipRecord.h"
+
+#include "DiscScan.h"
+#include "FileSystem.h"
+#include "JobMessages.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDateTime>
+
+#include <cstdio>
+#include <optional>
+
+TSecureRipRecord::TSecureRipRecord()
+{
+    m_poll.setInterval(50);
+    QObject::connect(&m_poll, &QTimer::timeout, [this] {
+        // The lookup gives up after 30 s on its own; this is a guard beyond that.
+        if (AnswerPending() && std::chrono::steady_clock::now() - m_pollStart < std::chrono::seconds(40))
+            return;
+        m_poll.stop();
+        if (auto answered = std::move(m_answered))
+            answered();
+    });
+}
+
+void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
+{
+    const TSecureOptions& secure = settings.Secure;
+    m_open = secure.SecureMode && (secure.WriteLog || secure.AccurateRip);
+    m_checkAccurateRip = secure.AccurateRip;
+    if (!m_open)
+        return;
+    m_log = TRipLog{};
+    m_log.Date = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+    m_log.Drive = AkripDriveName(handle);
+    m_log.Artist = settings.Disc.Artist;
+    m_log.Album = settings.Disc.Album;
+    m_log.Secure = secure;
+    m_log.Normalized = settings.Common.IsNormalize;
+    if (ReadMsfToc(handle, m_log.Toc)) {
+        m_log.DiscId = AccurateRipDiscId(m_log.Toc);
+        if (secure.AccurateRip)
+            m_lookup = std::make_unique<TAccurateRipLookup>(secure.AccurateRipServer, m_log.DiscId);
+    }
+}
+
+void TSecureRipRecord::AddTrack(int number, std::string file, int32_t status, const TTrackResult& result)
+{
+    if (!m_open)
+        return;
+    TRipLogTrack track;
+    track.Number = number;
+    track.File = std::move(file);
+    track.Status = status;
+    track.Result = result;
+    m_log.Tracks.push_back(std::move(track));
+}
+
+bool TSecureRipRecord::AnswerPending() const
+{
+    return m_lookup && !m_lookup->TryGet();
+}
+
+void TSecureRipRecord::PollForAnswer(std::function<void()> answered)
+{
+    if (m_poll.isActive())
+        return;
+    m_answered = std::move(answered);
+    m_pollStart = std::chrono::steady_clock::now();
+    m_poll.start();
+}
+
+bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool waitStopped, std::string& error)
+{
+    m_poll.stop();
+    if (!m_open || m_log.Tracks.empty())
+        return true;
+    m_open = false;  // once
+    // The lookup had the whole rip to answer; a rip is not held up for it.
+    std::optional<TAccurateRipEntry> entry;
+    if (m_lookup)
+        entry = m_lookup->TryGet();
+    for (TRipLogTrack& track : m_log.Tracks) {
+        TAccurateRipVerdict verdict;
+        if (!m_checkAccurateRip)
+            verdict.Reason = "turned off";
+        else if (!m_lookup)
+            verdict.Reason = "the table of contents could not be read";
+        else if (!entry)
+            verdict.Reason = waitStopped ? "the wait for the database's answer was stopped"
+                                         : "the database did not answer before the rip ended";
+        if (entry && track.Status == esDone)
+            verdict = JudgeTrack(*entry, m_log.DiscId, track.Number, track.Result.AccurateRipV1, track.Result.AccurateRipV2);
+        else if (entry)
+            verdict.Reason = "the track was not copied";
+        track.AccurateRip = verdict.Text();
+    }
+    m_lookup.reset();
+    if (!writeFile)
+        return true;
+    const std::string path = folder + RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc));
+    const std::string text = RipLogText(m_log);
+    const std::string temp = path + ".part";
+    bool written = false;
+    {
+        const TFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+        written = fd.get() >= 0 && WriteFully(fd.get(), text.data(), text.size());
+    }
+    if (!written || rename(temp.c_str(), path.c_str()) != 0) {
+        unlink(temp.c_str());
+        error = "Cannot write the rip log " + path + ".";
+        return false;
+    }
+    m_log.Path = path;
+    return true;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// A secure rip's record: the log's head and the AccurateRip lookup when the rip begins, each
+// track's result as it is extracted, the wait for the database's answer once the rip is over
+// (polled, never blocking the UI thread), then the verdicts and the log beside the tracks.
+// Lives on the UI thread, owned by the rip job.
+
+#include "AccurateRip.h"
+#include "JobSettings.h"
+#include "RipLog.h"
+#include "akrip32.h"
+
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TSecureRipRecord {
+public:
+    TSecureRipRecord();
+
+    // Begins the record of a rip from the drive of handle: nothing is kept unless secure mode
+    // writes a log or asks AccurateRip.
+    void Begin(const TJobSettings& settings, HCDROM handle);
+    // A track as it was extracted (ignored when no record is kept).
+    void AddTrack(int number, std::string file, int32_t status, const TTrackResult& result);
+    // Whether a record is kept and not written yet.
+    bool Open() const { return m_open; }
+    // Whether the database has yet to answer.
+    bool AnswerPending() const;
+    // Looks for the answer every 50 ms until it comes (or 40 s have passed), then runs answered.
+    void PollForAnswer(std::function<void()> answered);
+    void StopPolling() { m_poll.stop(); }
+    // Judges the tracks against the answer there is (waitStopped: the user ended the wait) and,
+    // with writeFile, writes the log into folder in one step; once. False (and error) when the
+    // log could not be written.
+    bool Write(const std::string& folder, bool writeFile, bool waitStopped, std::string& error);
+    const TRipLog& Log() const { return m_log; }
+
+private:
+    bool m_open = false;
+    bool m_checkAccurateRip = false;
+    TRipLog m_log;
+    std::unique_ptr<TAccurateRipLookup> m_lookup;
+    QTimer m_poll;
+    std::chrono::steady_clock::time_point m_pollStart;
+    std::function<void()> m_answered;
+};
