@@ -61,53 +61,21 @@ const char* const ProgramUsage =
     "rip and convert skip a file that exists unless --overwrite (convert: --no-overwrite is the default).\n"
     "Exit status: 0 done, 1 an item failed or was skipped, 2 usage error, 130 interrupted.\n";
 
+class TCliDialogs;
+class TCliOutput;
+
+// One command of sonvale-cli: its usage text, the options that take a value, the flags, and the
+// function that does it. A new command is one row of Commands() and one handler.
 struct TCommandSyntax {
     const char* Usage;
     std::set<std::string> ValueOptions;
     std::set<std::string> Flags;
+    int (*Handler)(const TCliArgs&, TCliDialogs&, TCliOutput&) = nullptr;
 };
 
-const std::map<std::string, TCommandSyntax>& Commands()
-{
-    static const std::map<std::string, TCommandSyntax> commands = {
-        {"drives", {"Usage: sonvale-cli drives [--json]\n"
-                    "Lists the drives in Sonvale's order (drives, then the disc images of SONVALE_DISC_IMAGES),\n"
-                    "numbered from 1, each with its name and whether it holds an audio disc.\n",
-                    {}, {}}},
-        {"tracks", {"Usage: sonvale-cli tracks [--drive N] [--json]\n"
-                    "The track list of the disc in drive N (default: as the main window opens it): number,\n"
-                    "title (from cdinfo.dat), length, size in MB, whether checked; the disc key and CDDB ID.\n",
-                    {"drive"}, {}}},
-        {"lookup", {"Usage: sonvale-cli lookup [--drive N] [--apply] [--json]\n"
-                    "Asks the CDDB server of options.ini ([QueryCDDB]) about the disc and prints what it\n"
-                    "found; --apply stores it in cdinfo.dat under the disc key.\n",
-                    {"drive"}, {"apply"}}},
-        {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
-                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N]\n"
-                 "                       [--overwrite|--no-overwrite] [--json]\n"
-                 "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
-                 "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
-                 "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
-                 "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log.\n"
-                 "The options override options.ini for this run only. A track whose file exists already\n"
-                 "is skipped (exit status 1) unless --overwrite.\n",
-                 {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite"}}},
-        {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma [--output DIR] [--overwrite|--no-overwrite]\n"
-                     "                           [--json] FILE...\n"
-                     "Converts WAV files to MP3, Ogg Vorbis or WMA, or MP3 files to WAV (--to wav), in the\n"
-                     "order given, into the output folder.\n",
-                     {"to", "output"}, {"overwrite", "no-overwrite"}}},
-        {"tag", {"Usage: sonvale-cli tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
-                 "                      [--comment C] [--track N] [--genre NAME] [--json]\n"
-                 "Shows, sets (fields not given are kept) or removes the ID3v1 tag of an MP3 file.\n",
-                 {"title", "artist", "album", "year", "comment", "track", "genre"}, {}}},
-    };
-    return commands;
-}
+const std::map<std::string, TCommandSyntax>& Commands();
 
-// With --json, a command that prints no document of its own (it failed early) ends with one
-// holding its messages.
-bool g_jsonPrinted = false;
+// Every message of the run, for the JSON document.
 QJsonArray g_errors;
 
 void PrintError(const std::string& text)
@@ -123,11 +91,36 @@ int UsageError(const std::string& text, const std::string& usage)
     return cliUsage;
 }
 
-void PrintJson(const QJsonObject& object)
-{
-    g_jsonPrinted = true;
-    std::fputs(QJsonDocument(object).toJson(QJsonDocument::Indented).constData(), stdout);
-}
+// Where a command's result goes: with --json one JSON document on standard output, otherwise
+// its text. Messages go to standard error either way (PrintError), and into that document. A
+// command that ends without a result of its own (it failed early) still gives a document with
+// --json: its status and messages.
+class TCliOutput {
+public:
+    explicit TCliOutput(bool json) : m_json(json) {}
+    bool Json() const { return m_json; }
+    // The command's result: document with --json, else what text prints.
+    void Result(const QJsonObject& document, const std::function<void()>& text = {})
+    {
+        if (!m_json) {
+            if (text)
+                text();
+            return;
+        }
+        m_given = true;
+        std::fputs(QJsonDocument(document).toJson(QJsonDocument::Indented).constData(), stdout);
+    }
+    // The end of the command.
+    void Finish(int status)
+    {
+        if (m_json && !m_given)
+            Result({{"ok", status == cliOk}, {"status", status}, {"messages", g_errors}});
+    }
+
+private:
+    bool m_json;
+    bool m_given = false;
+};
 
 QString Q(const std::string& s)
 {
@@ -336,7 +329,7 @@ int GenreIndexIgnoringCase(const std::string& name)
     return -1;
 }
 
-int CommandDrives(const TCliArgs& args)
+int CommandDrives(const TCliArgs&, TCliDialogs&, TCliOutput& out)
 {
     for (const std::string& problem : DiscImageProblems())
         PrintError(problem);
@@ -346,15 +339,14 @@ int CommandDrives(const TCliArgs& args)
         TTOC toc;
         const bool audio = ReadDriveToc(list, i, toc) && IsAudioDisc(toc);
         const std::string name = DriveFullName(list, i);
-        if (args.Has("json"))
-            drives.append(QJsonObject{{"number", i + 1}, {"name", Q(name)}, {"audio_disc", audio}});
-        else
+        drives.append(QJsonObject{{"number", i + 1}, {"name", Q(name)}, {"audio_disc", audio}});
+        if (!out.Json())
             std::printf("%d  %-26s  %s\n", i + 1, name.c_str(), audio ? "audio disc" : "no audio disc");
     }
-    if (args.Has("json"))
-        PrintJson({{"drives", drives}});
-    else if (list.Num == 0)
-        PrintError("No CD devices found!");
+    out.Result({{"drives", drives}}, [&] {
+        if (list.Num == 0)
+            PrintError("No CD devices found!");
+    });
     return list.Num == 0 ? cliFailed : cliOk;
 }
 
@@ -379,7 +371,7 @@ std::string CddbIdOf(HCDROM handle)
     return id;
 }
 
-int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs)
+int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
 {
     int position;
     if (!DrivePosition(args, position))
@@ -392,9 +384,7 @@ int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs)
     }
     const std::string key = disc.ListedKey();
     const std::string id = CddbIdOf(disc.CDHandle);
-    if (args.Has("json")) {
-        PrintJson(DiscJson(disc, key, id));
-    } else {
+    out.Result(DiscJson(disc, key, id), [&] {
         std::printf("Disc key %s, CDDB ID %s\n", key.c_str(), id.c_str());
         // The title column as wide as the longest title (in characters, not bytes), so the
         // columns after it stay in line.
@@ -408,7 +398,7 @@ int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs)
         for (const TTrackRow& row : disc.Rows)
             std::printf("%-3d  %s  %-11s  %-8s  %s\n", row.TrackNumber, padded(row.Title).c_str(), row.LengthText.c_str(),
                         row.SizeText.c_str(), row.Checked ? "yes" : "no");
-    }
+    });
     CloseDisc(disc);
     return cliOk;
 }
@@ -460,7 +450,7 @@ void PrintDiscInfo(const TDiscScan& disc)
         std::printf("%2d  %s\n", row.TrackNumber, row.Title.c_str());
 }
 
-int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs)
+int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
 {
     int position;
     if (!DrivePosition(args, position))
@@ -483,10 +473,7 @@ int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs)
         CloseDisc(disc);
         return cliFailed;
     }
-    if (args.Has("json"))
-        PrintJson(DiscJson(disc, disc.ListedKey(), CddbIdOf(disc.CDHandle)));
-    else
-        PrintDiscInfo(disc);
+    out.Result(DiscJson(disc, disc.ListedKey(), CddbIdOf(disc.CDHandle)), [&] { PrintDiscInfo(disc); });
     if (args.Has("apply")) {
         try {
             disc.FormClose();  // the titles and the disc's information into cdinfo.dat, as at the window's close
@@ -544,7 +531,7 @@ QJsonObject SayVerdicts(const TRipLog& record)
 // Runs a job with settings to its end. alreadyFailed: something asked for before the job failed
 // (a lookup, a missing input), so the run is not ok.
 int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, const TJobSettings& settings,
-                TCliDialogs& dialogs, bool json, bool alreadyFailed)
+                TCliDialogs& dialogs, TCliOutput& out, bool alreadyFailed)
 {
     QEventLoop loop;
     TCliProgress progress([&loop] { loop.quit(); });
@@ -569,7 +556,7 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, co
     const int status = interrupts.Interrupted ? cliInterrupted
                        : dialogs.Failures == 0 && started && !alreadyFailed ? cliOk
                                                                             : cliFailed;
-    if (json) {
+    if (out.Json()) {
         QJsonArray list, results;
         for (const std::string& item : itemsCopy)
             list.append(Q(item));
@@ -580,7 +567,7 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, co
         }
         // Every message of the run (a failed lookup's as well), so that ok and the messages
         // always agree with the exit status.
-        PrintJson({{"items", list},
+        out.Result({{"items", list},
                    {"results", results},
                    {"output_folder", Q(settings.Common.OutputFolder)},
                    {"messages", g_errors},
@@ -592,7 +579,7 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, co
     return status;
 }
 
-int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
+int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
 {
     const char* usage = Commands().at("rip").Usage;
     int position;
@@ -672,8 +659,7 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
             PrintError("Please select a track at least!");
             status = cliFailed;
         } else {
-            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), settings, dialogs, args.Has("json"),
-                                 lookupFailed);
+            status = RunJobToEnd(jkRipTracks, disc.CDHandle, std::move(items), settings, dialogs, out, lookupFailed);
         }
     }
     // As at the window's close: the titles into cdinfo.dat, the settings into options.ini.
@@ -690,7 +676,7 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs)
     return status;
 }
 
-int CommandConvert(const TCliArgs& args, TCliDialogs& dialogs)
+int CommandConvert(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
 {
     const char* usage = Commands().at("convert").Usage;
     static const std::map<std::string, TJobKind> kinds = {
@@ -713,8 +699,7 @@ int CommandConvert(const TCliArgs& args, TCliDialogs& dialogs)
     }
     TJobSettings settings = TJobSettings::FromOptions();
     if (!items.empty() && PrepareOutputFolder(args, settings.Common.OutputFolder)) {
-        const int job =
-            RunJobToEnd(kinds.at(to->second), 0, std::move(items), settings, dialogs, args.Has("json"), status != cliOk);
+        const int job = RunJobToEnd(kinds.at(to->second), 0, std::move(items), settings, dialogs, out, status != cliOk);
         status = job == cliOk ? status : job;
     } else if (!items.empty()) {
         status = cliFailed;
@@ -730,7 +715,7 @@ std::string GenreOfCode(uint8_t code)
     return {};
 }
 
-int CommandTag(const TCliArgs& args)
+int CommandTag(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
 {
     const char* usage = Commands().at("tag").Usage;
     if (args.Plain.size() != 2 || (args.Plain[0] != "show" && args.Plain[0] != "set" && args.Plain[0] != "remove"))
@@ -804,8 +789,7 @@ int CommandTag(const TCliArgs& args)
         }
     } else if (action == "remove") {
         if (read == id3NoTag) {
-            if (args.Has("json"))
-                PrintJson({{"file", Q(file)}, {"tag", QJsonValue::Null}});
+            out.Result({{"file", Q(file)}, {"tag", QJsonValue::Null}});
             return cliOk;
         }
         tag.RemoveTag();
@@ -814,27 +798,65 @@ int CommandTag(const TCliArgs& args)
             PrintError("Could not remove the tag of " + file);
             return cliFailed;
         }
-        if (args.Has("json"))
-            PrintJson({{"file", Q(file)}, {"tag", QJsonValue::Null}});
+        out.Result({{"file", Q(file)}, {"tag", QJsonValue::Null}});
         return cliOk;
     }
     const bool hasTag = action == "set" || read != id3NoTag;
-    if (args.Has("json")) {
-        QJsonValue value = QJsonValue::Null;
-        if (hasTag)
-            value = QJsonObject{{"title", Q(tag.Title())}, {"artist", Q(tag.Artist())}, {"album", Q(tag.Album())},
-                                {"year", Q(tag.Year())}, {"comment", Q(tag.Comment())}, {"track", tag.Track()},
-                                {"genre", Q(GenreOfCode(tag.Genre))}, {"genre_code", tag.Genre}};
-        PrintJson({{"file", Q(file)}, {"tag", value}});
-    } else if (!hasTag) {
-        std::printf("%s: no ID3v1 tag\n", file.c_str());
-    } else {
-        std::printf("Title: %s\nArtist: %s\nAlbum: %s\nYear: %s\nComment: %s\nTrack: %d\nGenre: %s\n", tag.Title().c_str(),
-                    tag.Artist().c_str(), tag.Album().c_str(), tag.Year().c_str(), tag.Comment().c_str(), tag.Track(),
-                    GenreOfCode(tag.Genre).c_str());
-    }
+    QJsonValue value = QJsonValue::Null;
+    if (hasTag)
+        value = QJsonObject{{"title", Q(tag.Title())}, {"artist", Q(tag.Artist())}, {"album", Q(tag.Album())},
+                            {"year", Q(tag.Year())}, {"comment", Q(tag.Comment())}, {"track", tag.Track()},
+                            {"genre", Q(GenreOfCode(tag.Genre))}, {"genre_code", tag.Genre}};
+    out.Result({{"file", Q(file)}, {"tag", value}}, [&] {
+        if (!hasTag)
+            std::printf("%s: no ID3v1 tag\n", file.c_str());
+        else
+            std::printf("Title: %s\nArtist: %s\nAlbum: %s\nYear: %s\nComment: %s\nTrack: %d\nGenre: %s\n", tag.Title().c_str(),
+                        tag.Artist().c_str(), tag.Album().c_str(), tag.Year().c_str(), tag.Comment().c_str(), tag.Track(),
+                        GenreOfCode(tag.Genre).c_str());
+    });
     return cliOk;
 }
+
+const std::map<std::string, TCommandSyntax>& Commands()
+{
+    static const std::map<std::string, TCommandSyntax> commands = {
+        {"drives", {"Usage: sonvale-cli drives [--json]\n"
+                    "Lists the drives in Sonvale's order (drives, then the disc images of SONVALE_DISC_IMAGES),\n"
+                    "numbered from 1, each with its name and whether it holds an audio disc.\n",
+                    {}, {}, CommandDrives}},
+        {"tracks", {"Usage: sonvale-cli tracks [--drive N] [--json]\n"
+                    "The track list of the disc in drive N (default: as the main window opens it): number,\n"
+                    "title (from cdinfo.dat), length, size in MB, whether checked; the disc key and CDDB ID.\n",
+                    {"drive"}, {}, CommandTracks}},
+        {"lookup", {"Usage: sonvale-cli lookup [--drive N] [--apply] [--json]\n"
+                    "Asks the CDDB server of options.ini ([QueryCDDB]) about the disc and prints what it\n"
+                    "found; --apply stores it in cdinfo.dat under the disc key.\n",
+                    {"drive"}, {"apply"}, CommandLookup}},
+        {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
+                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N]\n"
+                 "                       [--overwrite|--no-overwrite] [--json]\n"
+                 "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
+                 "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
+                 "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
+                 "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log.\n"
+                 "The options override options.ini for this run only. A track whose file exists already\n"
+                 "is skipped (exit status 1) unless --overwrite.\n",
+                 {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite"},
+                 CommandRip}},
+        {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma [--output DIR] [--overwrite|--no-overwrite]\n"
+                     "                           [--json] FILE...\n"
+                     "Converts WAV files to MP3, Ogg Vorbis or WMA, or MP3 files to WAV (--to wav), in the\n"
+                     "order given, into the output folder.\n",
+                     {"to", "output"}, {"overwrite", "no-overwrite"}, CommandConvert}},
+        {"tag", {"Usage: sonvale-cli tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
+                 "                      [--comment C] [--track N] [--genre NAME] [--json]\n"
+                 "Shows, sets (fields not given are kept) or removes the ID3v1 tag of an MP3 file.\n",
+                 {"title", "artist", "album", "year", "comment", "track", "genre"}, {}, CommandTag}},
+    };
+    return commands;
+}
+
 
 }  // namespace
 
@@ -878,20 +900,8 @@ int RunCli(QCoreApplication&, const std::vector<std::string>& argv)
     }
     TCliDialogs dialogs;
     dialogs.Overwrite = args.Has("overwrite");
-    int status = cliOk;
-    if (name == "drives")
-        status = CommandDrives(args);
-    else if (name == "tracks")
-        status = CommandTracks(args, dialogs);
-    else if (name == "lookup")
-        status = CommandLookup(args, dialogs);
-    else if (name == "rip")
-        status = CommandRip(args, dialogs);
-    else if (name == "convert")
-        status = CommandConvert(args, dialogs);
-    else
-        status = CommandTag(args);
-    if (args.Has("json") && !g_jsonPrinted)
-        PrintJson({{"ok", status == cliOk}, {"status", status}, {"messages", g_errors}});
+    TCliOutput out(args.Has("json"));
+    const int status = syntax.Handler(args, dialogs, out);
+    out.Finish(status);
     return status;
 }
