@@ -1,7 +1,7 @@
 #include "AccurateRip.h"
 
 #include "DiscScan.h"
-#include "akrip32CddbParse.h"
+#include "DiscScan.h"
 
 #include <zlib.h>
 

@@ -100,29 +100,6 @@ struct TAccurateRipEntry {
     std::vector<TAccurateRipPressing> Pressings;
 };
 
-// GET <baseUrl>/accuraterip/<id.Path()> over HTTP (libcurl; 10 s to connect, 30 s in all, at
-// most 1 MiB). Never raises: a failure is an entry that was not checked.
-TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id);
-
-// A fetch on a thread of its own, started at once; the rip asks for the answer when it is over
-// and never waits for it. A lookup dropped before its answer ends on its own (the program
-// waits for such threads when it exits).
-class TAccurateRipLookup {
-public:
-    TAccurateRipLookup(std::string baseUrl, TAccurateRipDiscId id);
-    ~TAccurateRipLookup();
-    TAccurateRipLookup(const TAccurateRipLookup&) = delete;
-    TAccurateRipLookup& operator=(const TAccurateRipLookup&) = delete;
-    // The entry when the fetch is over; nothing while it runs.
-    std::optional<TAccurateRipEntry> TryGet() const;
-    // Waits for the answer (tests and the command line, which have nothing else to do).
-    TAccurateRipEntry Wait() const;
-
-private:
-    struct State;
-    std::shared_ptr<State> m_state;
-};
-
 // Track number (from 1) of the disc judged against the entry (not checked when it was not).
 TAccurateRipVerdict JudgeTrack(const TAccurateRipEntry& entry, const TAccurateRipDiscId& id, int track, uint32_t v1,
                                uint32_t v2);

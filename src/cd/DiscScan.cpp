@@ -162,6 +162,22 @@ std::string DiscKeyOfToc(const TTOC& toc)
     return std::to_string(static_cast<int32_t>(sum));
 }
 
+uint32_t CddbDiscId(const TTOC& toc)
+{
+    const auto digitSum = [](int n) {
+        int sum = 0;
+        for (; n > 0; n /= 10)
+            sum += n % 10;
+        return sum;
+    };
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
+    uint32_t n = 0;
+    for (int r = 0; r < count; ++r)
+        n += static_cast<uint32_t>(digitSum(TocFrames(toc.Tracks[r]) / 75));
+    const uint32_t t = static_cast<uint32_t>(TocFrames(toc.Tracks[count]) / 75 - TocFrames(toc.Tracks[0]) / 75);
+    return (n % 0xFF) << 24 | t << 8 | static_cast<uint32_t>(count);
+}
+
 std::string DiscKey()
 {
     const TCDList list = DriveList();

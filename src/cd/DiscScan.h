@@ -56,6 +56,11 @@ std::string SizeText(int minutes, int seconds);
 // The disc key of a table read in MSF mode: the serial number the Windows CD file system gives
 // an audio disc, as signed decimal.
 std::string DiscKeyOfToc(const TTOC& toc);
+// The CDDB disc ID of a table read in MSF mode: (sum of the digit sums of each track's start
+// in seconds) mod 255 in the top byte, the seconds from the first track to the lead-out in the
+// middle two, the number of tracks in the low byte. Starts count the 2-second lead-in.
+uint32_t CddbDiscId(const TTOC& toc);
+
 // The key of the first drive of the list that holds an audio disc; empty when none does.
 std::string DiscKey();
 // The key of the audio disc a handle is open on; empty when it holds none (or no handle).

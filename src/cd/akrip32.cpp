@@ -1,6 +1,5 @@
 #include "akrip32.h"
 
-#include "akrip32CddbClient.h"
 #include "akrip32Drives.h"
 
 #include <algorithm>
@@ -26,7 +25,6 @@ struct Library {
     std::mutex Mutex;
     std::optional<std::vector<std::shared_ptr<TDriveBackend>>> Drives;
     std::map<HCDROM, OpenHandle> Handles;
-    std::map<int32_t, std::pair<std::string, int32_t>> CddbOptions;
 
     std::vector<std::shared_ptr<TDriveBackend>>& DriveList()
     {
@@ -295,81 +293,18 @@ int32_t GetAspiLibError()
     return lastError;
 }
 
-void CDDBSetOption(int32_t what, const char* text, int32_t number)
+void AkripSetLastError(int32_t error)
 {
-    Library& lib = Lib();
-    std::lock_guard lock(lib.Mutex);
-    lib.CddbOptions[what] = {text ? text : "", number};
+    lastError = error;
 }
 
-namespace {
-
-// The options as the next transfer uses them. Called with the library's lock held.
-TCddbSettings CddbSettings(const Library& lib)
+int32_t AkripReadMsfToc(HCDROM handle, TTOC* toc)
 {
-    const auto text = [&](int32_t what) {
-        const auto it = lib.CddbOptions.find(what);
-        return it == lib.CddbOptions.end() ? std::string() : it->second.first;
-    };
-    const auto number = [&](int32_t what, int32_t def) {
-        const auto it = lib.CddbOptions.find(what);
-        return it == lib.CddbOptions.end() ? def : it->second.second;
-    };
-    TCddbSettings s;
-    s.Server = text(CDDB_OPT_SERVER);
-    s.Script = text(CDDB_OPT_CGI);
-    s.Identity = text(CDDB_OPT_USER);
-    s.Client = text(CDDB_OPT_AGENT);
-    s.UseProxy = number(CDDB_OPT_USEPROXY, 0) != 0;
-    s.ProxyHost = text(CDDB_OPT_PROXY);
-    s.ProxyPort = number(CDDB_OPT_PROXYPORT, 80);
-    return s;
-}
-
-}  // namespace
-
-int32_t CDDBQuery(HCDROM handle, TCDDBQuery* query)
-{
-    TTOC toc{};
-    TCddbSettings settings;
-    // The table is read under the library's lock; the transfer runs without it, so a slow
-    // server holds up no drive.
-    const int32_t read = OnHandle(handle, [&](Library& lib, OpenHandle&, TDriveBackend& drive) {
-        if (!query || !query->Q || query->Num <= 0)
-            return Fail(ALERR_INVPARM);
-        query->Num = std::min<int32_t>(query->Num, 10);
-        if (const int32_t error = FillToc(drive, true, &toc); error != ALERR_NOERROR)
-            return Fail(error);
-        settings = CddbSettings(lib);
-        return 1;
+    const int32_t read = OnHandle(handle, [&](Library&, OpenHandle&, TDriveBackend& drive) {
+        const int32_t error = FillToc(drive, true, toc);
+        return error == ALERR_NOERROR ? 1 : Fail(error);
     });
-    if (read != 1) {
-        if (query)
-            query->Num = 0;
-        return 0;
-    }
-    int32_t error = ALERR_NOERROR;
-    const int32_t result = CddbQueryServer(toc, settings, *query, error);
-    lastError = error;
-    return result;
-}
-
-int32_t CDDBGetDiskInfo(const TCDDBQueryItem* item, char* buffer, int32_t length)
-{
-    lastError = ALERR_NOERROR;
-    if (!item || !buffer || length <= 0)
-        return Fail(ALERR_INVPARM);
-    buffer[0] = '\0';
-    TCddbSettings settings;
-    {
-        Library& lib = Lib();
-        std::lock_guard lock(lib.Mutex);
-        settings = CddbSettings(lib);
-    }
-    int32_t error = ALERR_NOERROR;
-    const int32_t result = CddbReadEntry(settings, *item, buffer, length, error);
-    lastError = error;
-    return result;
+    return read == 1 ? ALERR_NOERROR : lastError;
 }
 
 std::string AkripDriveName(HCDROM handle)

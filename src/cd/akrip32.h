@@ -153,21 +153,12 @@ int32_t AkripEject(HCDROM handle);
 int32_t AkripCloseTray(HCDROM handle);
 // The last error of the library on the calling thread.
 int32_t GetAspiLibError();
-void CDDBSetOption(int32_t what, const char* text, int32_t number);
-// Asks the server (option 0, script 6, over HTTP) for the disc in the drive. 1 when the server
-// answered: query->Num matches (0: none, GetAspiLibError() 0). 0 when it cannot be reached, does
-// not answer in time, or refuses (GetAspiLibError() says which).
-int32_t CDDBQuery(HCDROM handle, TCDDBQuery* query);
-// The entry of a match: its lines as the server sent them, cleaned (valid UTF-8, no control
-// characters), cut to length - 1 bytes on a character boundary and zero-terminated. 1 when read.
-int32_t CDDBGetDiskInfo(const TCDDBQueryItem* item, char* buffer, int32_t length);
-
-// Not in the contract above: the calling thread's CDDB transfers end as soon as *flag is set
-// (null: never). A lookup that is abandoned sets its flag.
-void CDDBSetCancelFlag(const std::atomic<bool>* flag);
-// How long a CDDB transfer may take: to connect, without receiving a byte, and in all (tests
-// shorten them). The defaults are 10 s, 15 s and 60 s.
-void CDDBSetTimeouts(long connectMs, long stallSeconds, long totalSeconds);
+// The library's CDDB calls (CDDBSetOption, CDDBQuery, CDDBGetDiskInfo) are in src/net
+// (akrip32Cddb.h), with the network clients; they report through the same last error.
+void AkripSetLastError(int32_t error);
+// The table of contents of the disc a handle is open on, in MSF mode, without changing the
+// handle's address mode. An ALERR code (ALERR_NOERROR when read).
+int32_t AkripReadMsfToc(HCDROM handle, TTOC* toc);
 
 // A read record with room for count sectors, zero-filled, with the head set for a read at lba.
 class TTrackBufMemory {

@@ -4,7 +4,7 @@
 // (polled, never blocking the UI thread), then the verdicts and the log beside the tracks.
 // Lives on the UI thread, owned by the rip job.
 
-#include "AccurateRip.h"
+#include "AccurateRipLookup.h"
 #include "JobSettings.h"
 #include "RipLog.h"
 #include "akrip32.h"

@@ -1,4 +1,5 @@
 #include "AccurateRip.h"
+#include "AccurateRipLookup.h"
 
 #include "TestHttpServer.h"
 #include "akrip32Drives.h"

@@ -1,5 +1,6 @@
 #include "akrip32CddbClient.h"
 
+#include "akrip32Cddb.h"
 #include "akrip32CddbParse.h"
 
 #include <curl/curl.h>

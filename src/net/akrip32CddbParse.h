@@ -4,16 +4,14 @@
 // (akrip32Cddb.cpp) sends and receives; these parse. CDDB protocol level 6 (UTF-8), as the
 // public servers speak it over HTTP: https://www.gnudb.org/howto.php and the CDDB protocol text.
 
+#include "DiscScan.h"
 #include "akrip32.h"
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The CDDB disc ID of a table read in MSF mode: (sum of the digit sums of each track's start
-// in seconds) mod 255 in the top byte, the seconds from the first track to the lead-out in the
-// middle two, the number of tracks in the low byte. Starts count the 2-second lead-in.
-uint32_t CddbDiscId(const TTOC& toc);
+// CddbDiscId (the disc ID from the table) is DiscScan's, beside the disc key.
 
 // "cddb query <id> <ntrks> <offset>... <nsecs>" with the offsets in frames (lead-in included)
 // and nsecs the lead-out's address in whole seconds, words joined by "+" for a URL.

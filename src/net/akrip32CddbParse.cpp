@@ -9,14 +9,6 @@ int32_t Frames(const TTOCTrack& entry)
     return entry.Addr[1] * 4500 + entry.Addr[2] * 75 + entry.Addr[3];
 }
 
-int DigitSum(int n)
-{
-    int sum = 0;
-    for (; n > 0; n /= 10)
-        sum += n % 10;
-    return sum;
-}
-
 int TrackCount(const TTOC& toc)
 {
     return toc.LastTrack - toc.FirstTrack + 1;
@@ -64,16 +56,6 @@ bool ParseMatch(std::string_view line, TCddbMatch& match)
 }
 
 }  // namespace
-
-uint32_t CddbDiscId(const TTOC& toc)
-{
-    const int count = TrackCount(toc);
-    uint32_t n = 0;
-    for (int r = 0; r < count; ++r)
-        n += static_cast<uint32_t>(DigitSum(Frames(toc.Tracks[r]) / 75));
-    const uint32_t t = static_cast<uint32_t>(Frames(toc.Tracks[count]) / 75 - Frames(toc.Tracks[0]) / 75);
-    return (n % 0xFF) << 24 | t << 8 | static_cast<uint32_t>(count);
-}
 
 std::string CddbQueryCommand(const TTOC& toc)
 {

@@ -9,6 +9,7 @@
 #include "GlobalOptions.h"
 #include "Messages.h"
 #include "akrip32.h"
+#include "akrip32Cddb.h"
 
 #include <atomic>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "AccurateRip.h"
+#include "AccurateRipLookup.h"
 
 #include "RetiredThreads.h"
 

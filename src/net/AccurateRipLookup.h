@@ -1,0 +1,33 @@
+#pragma once
+// The AccurateRip database over HTTP: the fetch of a disc's entry, and a lookup that runs beside
+// the rip. The entry's format, the checksums and the verdicts are AccurateRip.h's.
+
+#include "AccurateRip.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+// GET <baseUrl>/accuraterip/<id.Path()> over HTTP (libcurl; 10 s to connect, 30 s in all, at
+// most 1 MiB). Never raises: a failure is an entry that was not checked.
+TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id);
+
+// A fetch on a thread of its own, started at once; the rip asks for the answer when it is over
+// and never waits for it. A lookup dropped before its answer ends on its own (the program
+// waits for such threads when it exits).
+class TAccurateRipLookup {
+public:
+    TAccurateRipLookup(std::string baseUrl, TAccurateRipDiscId id);
+    ~TAccurateRipLookup();
+    TAccurateRipLookup(const TAccurateRipLookup&) = delete;
+    TAccurateRipLookup& operator=(const TAccurateRipLookup&) = delete;
+    // The entry when the fetch is over; nothing while it runs.
+    std::optional<TAccurateRipEntry> TryGet() const;
+    // Waits for the answer (tests and the command line, which have nothing else to do).
+    TAccurateRipEntry Wait() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+};
+
