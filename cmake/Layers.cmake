@@ -2,7 +2,8 @@
 # the layers below it. Qt stays out of the layers that must build without it. A wrong
 # target_link_libraries then fails the configure step instead of waiting for a review.
 #
-#   ui -> pipeline -> net -> cd -> audio, settings, platform   (net: the network clients)
+#   ui -> models -> pipeline -> net -> cd -> audio, settings, platform
+#   (models: the windows' logic without widgets; net: the network clients)
 #   cli -> pipeline (and below), never a widget library: sonvale-cli runs without a display
 #   settings -> platform_os (the Qt-free half of platform: files, folders, profile files)
 #   audio, platform_os -> nothing of ours
@@ -16,11 +17,12 @@ set(SONVALE_LAYER_RULES
   "sonvale_cd:sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_os"
   "sonvale_net:sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_os"
   "sonvale_pipeline:sonvale_net,sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_os"
-  "sonvale_ui:sonvale_pipeline,sonvale_net,sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_widgets,sonvale_platform_os"
+  "sonvale_models:sonvale_pipeline,sonvale_net,sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_os"
+  "sonvale_ui:sonvale_models,sonvale_pipeline,sonvale_net,sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_widgets,sonvale_platform_os"
   "sonvale_cli:sonvale_pipeline,sonvale_net,sonvale_cd,sonvale_audio,sonvale_settings,sonvale_platform,sonvale_platform_os"
   "sonvale-cli:sonvale_cli")
 set(SONVALE_NO_QT sonvale_platform_os sonvale_settings sonvale_audio)
-set(SONVALE_NO_WIDGETS sonvale_platform sonvale_cd sonvale_net sonvale_pipeline sonvale_cli sonvale-cli)
+set(SONVALE_NO_WIDGETS sonvale_platform sonvale_cd sonvale_net sonvale_pipeline sonvale_models sonvale_cli sonvale-cli)
 
 function(sonvale_check_layers)
   foreach(rule IN LISTS SONVALE_LAYER_RULES)
