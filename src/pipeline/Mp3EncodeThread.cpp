@@ -220,11 +220,11 @@ bool TEncodeProcess::MayWriteOutput(bool ask)
         return true;
     const QString question = QString::fromStdString(OutputFile) + QStringLiteral(" has existed,overite it?");
     if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes) {
-        ReportEnd(0, {});
+        ReportEnd(eeDeclined, {});
         return false;
     }
     if (IsFileLocked(OutputFile)) {
-        ReportEnd(1, {});
+        ReportEnd(eeInUse, {});
         return false;
     }
     return true;
@@ -306,7 +306,7 @@ void TEncodeProcess::ProcessEnded()
     const bool well = m_child->EndedWell();
     const std::string how = m_child->EndDescription();
     EndEarlierRun();
-    ReportEnd(well ? 2 : 3, how);
+    ReportEnd(well ? eeEnded : eeFailed, how);
 }
 
 void TEncodeProcess::Report(std::unique_ptr<TProcessInfo> info, bool send)

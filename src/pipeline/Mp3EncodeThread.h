@@ -4,13 +4,11 @@
 // child; everything it finds is handed to the UI thread, which parses the output into progress
 // reports and reports the run's end to NotifyWindow (WM_PROCESSINFO, a TProcessInfo):
 //
-//   MP3 progress 1..100 (posted)          MP3 end 2000, Status 0 declined / 1 in use / 2 ended /
-//                                         3 ended with an error (how, in ElapsedText)
-//   WMA "100%" 100 (posted)               WMA end 5000 (sent), Status 0 declined or no encoder /
-//                                         1 in use / 2 ended / 3 ended with an error / 8 error
-//                                         line (in ElapsedText)
+//   progress  Code 1..100, posted (WMA prints only its "100%")
+//   the end   Code 2000 (MP3, posted) or 5000 (WMA, sent); Status a TEncodeEnd (JobMessages.h):
+//             declined, in use, ended, failed (how, in ElapsedText), an error line (WMA; the line)
 //
-// A child that exits with a code other than 0, or is ended by a signal, has failed (status 3):
+// A child that exits with a code other than 0, or is ended by a signal, has failed (eeFailed):
 // what it wrote is not to be trusted, whatever progress it printed before.
 //
 // The object lives on the UI thread; StartProcess, KillProcess, the parsers and the reports run

@@ -54,7 +54,7 @@ void TWMAEncodeProcess::StartProcess()
         m_dialogs.MessageBox(QStringLiteral("Can not find WMA encoder,please contact with ") + QLatin1String(SupportAddress) +
                                  QStringLiteral("!"),
                              Dialogs::Icon::Information);
-        ReportEnd(0, {});
+        ReportEnd(eeDeclined, {});
         return;
     }
     const std::vector<std::string> argv = Arguments(encoder);
@@ -78,7 +78,7 @@ void TWMAEncodeProcess::Parse(std::string_view chunk)
         // end of whatever run the job starts next.
         Engaged = false;
         EndEarlierRun();
-        ReportEnd(8, out.Line);
+        ReportEnd(eeErrorLine, out.Line);
     }
 }
 

@@ -330,7 +330,7 @@ void TRipJob::Skip(int32_t code)
 {
     auto r = std::make_unique<TProcessInfo>();
     r->Code = code;
-    r->Status = 4;
+    r->Status = eeSkipped;
     PostMessage(Handle(), WM_PROCESSINFO, 0, 0, std::move(r));
     StageReported = true;
 }
@@ -638,25 +638,25 @@ bool TRipJob::StopForFolderProblem(const std::string& path, int error, bool post
 
 void TRipJob::Mp3Ended(const TProcessInfo& r)
 {
-    const bool failed = (r.Status == 2 && !StageReported) || r.Status == 3;
+    const bool failed = (r.Status == eeEnded && !StageReported) || r.Status == eeFailed;
     // A full or read-only folder is the cause to tell, and it ends the job; what lame wrote of
     // the file goes (the cause is asked first: removing it frees space).
-    if (r.Status != 4)  // a skipped item's outcome was set where it was skipped
-        SetOutcome(EncodeIndex, r.Status == 2 && StageReported ? "done" : r.Status == 0 ? "skipped" : "failed");
+    if (r.Status != eeSkipped)  // a skipped item's outcome was set where it was skipped
+        SetOutcome(EncodeIndex, r.Status == eeEnded && StageReported ? "done" : r.Status == eeDeclined ? "skipped" : "failed");
     if (failed && StopForFolderProblem(m_mp3.OutputFile, 0, false)) {
         RemoveIfFree(m_mp3.OutputFile);
         return;
     }
-    if (r.Status == 1 && !StageReported)
+    if (r.Status == eeInUse && !StageReported)
         Error(Item(EncodeIndex) + "maybe be used,operate fail!");
     else if (failed)
         Error("Create MP3 file error!\nPlease check the output and lame options or run application again.");
     // lame failed (a code other than 0, a signal): what it wrote is not a whole file.
-    if (r.Status == 3)
+    if (r.Status == eeFailed)
         RemoveIfFree(m_mp3.OutputFile);
-    if (JobKind == jkRipTracks && r.Status == 2 && StageReported) {
+    if (JobKind == jkRipTracks && r.Status == eeEnded && StageReported) {
         m_doneWavs.push_back(m_mp3.InputFile);
-        if (m_settings.UseID3)
+        if (m_settings.UseID3 && Format().Tagged)
             TagTrack(TrackIndex - 1);
     }
     StageReported = false;
@@ -712,24 +712,24 @@ void TRipJob::Resampled()
 void TRipJob::WmaEnded(const TProcessInfo& r)
 {
     Timer1.stop();
-    const bool failed = r.Status == 8 || r.Status == 3;
-    if (r.Status != 4)
-        SetOutcome(EncodeIndex, r.Status == 2 ? "done" : r.Status == 0 ? "skipped" : "failed");
+    const bool failed = r.Status == eeErrorLine || r.Status == eeFailed;
+    if (r.Status != eeSkipped)
+        SetOutcome(EncodeIndex, r.Status == eeEnded ? "done" : r.Status == eeDeclined ? "skipped" : "failed");
     if (failed && StopForFolderProblem(m_wma.OutputFile, 0, true)) {
         RemoveIfFree(m_wma.OutputFile);
         return;
     }
-    if (r.Status == 1 && !StageReported)
+    if (r.Status == eeInUse && !StageReported)
         Error(Item(EncodeIndex) + "maybe be used,operate fail!");
-    else if (r.Status == 8)
+    else if (r.Status == eeErrorLine)
         Error(r.ElapsedText);
-    else if (r.Status == 3)
+    else if (r.Status == eeFailed)
         Error("Error while encoding " + m_wma.InputFile + ": the WMA encoder ended with " + r.ElapsedText + ".");
     // An encoder that failed or printed an error has no whole file to leave (the run that
     // printed it has been ended, so its end is never taken for the next item's).
     if (failed)
         RemoveIfFree(m_wma.OutputFile);
-    if (JobKind == jkRipTracks && r.Status == 2)
+    if (JobKind == jkRipTracks && r.Status == eeEnded)
         m_doneWavs.push_back(m_wma.InputFile);
     StageReported = false;
     EncodeIndex += 1;

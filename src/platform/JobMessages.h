@@ -32,6 +32,17 @@ enum : int32_t {
     esDataTrack = 7,          // a data track: nothing to extract, no file made
 };
 
+// How an encoder's run ended: the Status of its end report (piMp3Ended, piWmaEnded). The
+// numbers are the design's.
+enum TEncodeEnd : int32_t {
+    eeDeclined = 0,   // the user kept the existing output, or there is no encoder to run
+    eeInUse = 1,      // the output is in use: nothing was run
+    eeEnded = 2,      // the encoder ended by itself with exit code 0
+    eeFailed = 3,     // it ended with another code or by a signal (how, in ElapsedText)
+    eeSkipped = 4,    // the job skipped the item's stage (a failed extraction, a file kept)
+    eeErrorLine = 8,  // it printed an error line (the line, in ElapsedText); the run was ended
+};
+
 class TOutputError : public TMessagePayload {
 public:
     const void* Output = nullptr;  // which output (compared, never used to reach it)
