@@ -38,7 +38,7 @@ struct TCddbOptions {
     }
 };
 
-TCddbOptions& Options()
+TCddbOptions& SavedOptions()
 {
     static TCddbOptions options;
     return options;
@@ -54,7 +54,7 @@ int32_t Fail(int32_t error)
 
 void CDDBSetOption(int32_t what, const char* text, int32_t number)
 {
-    TCddbOptions& options = Options();
+    TCddbOptions& options = SavedOptions();
     std::lock_guard lock(options.Mutex);
     options.Values[what] = {text ? text : "", number};
 }
@@ -75,7 +75,7 @@ int32_t CDDBQuery(HCDROM handle, TCDDBQuery* query)
         return Fail(error);
     }
     int32_t error = ALERR_NOERROR;
-    const int32_t result = CddbQueryServer(toc, Options().Settings(), *query, error);
+    const int32_t result = CddbQueryServer(toc, SavedOptions().Settings(), *query, error);
     AkripSetLastError(error);
     return result;
 }
@@ -87,7 +87,7 @@ int32_t CDDBGetDiskInfo(const TCDDBQueryItem* item, char* buffer, int32_t length
         return Fail(ALERR_INVPARM);
     buffer[0] = '\0';
     int32_t error = ALERR_NOERROR;
-    const int32_t result = CddbReadEntry(Options().Settings(), *item, buffer, length, error);
+    const int32_t result = CddbReadEntry(SavedOptions().Settings(), *item, buffer, length, error);
     AkripSetLastError(error);
     return result;
 }
