@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -290,13 +291,18 @@ bool IsMp3File(const std::string& path)
     std::FILE* f = std::fopen(path.c_str(), "rbe");
     if (!f)
         return false;
-    unsigned char head[3] = {0, 0, 0};
+    unsigned char head[4096];
     const std::size_t n = std::fread(head, 1, sizeof head, f);
-    bool mp3 = n >= 3 && ((head[0] == 'I' && head[1] == 'D' && head[2] == '3') || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0));
-    if (!mp3 && std::fseek(f, -static_cast<long>(Tid3tag::TagSize), SEEK_END) == 0) {
-        char tag[3] = {0, 0, 0};
-        mp3 = std::fread(tag, 1, sizeof tag, f) == 3 && tag[0] == 'T' && tag[1] == 'A' && tag[2] == 'G';
-    }
+    char tag[3] = {0, 0, 0};
+    const bool tagAtEnd = std::fseek(f, -static_cast<long>(Tid3tag::TagSize), SEEK_END) == 0 &&
+                          std::fread(tag, 1, sizeof tag, f) == 3 && std::memcmp(tag, "TAG", 3) == 0;
     std::fclose(f);
-    return mp3;
+    const auto startsWith = [&](const char* magic) { return n >= 4 && std::memcmp(head, magic, 4) == 0; };
+    if (n == 0 || startsWith("RIFF") || startsWith("OggS") || startsWith("fLaC"))
+        return false;  // nothing, or a WAV, Ogg or FLAC file
+    if ((n >= 3 && std::memcmp(head, "ID3", 3) == 0) || tagAtEnd || (n >= 2 && head[0] == 0xFF && (head[1] & 0xE0) == 0xE0))
+        return true;
+    // Otherwise it is taken for MPEG audio after some junk (a decoder skips that) unless it reads
+    // as text: no control characters but tab and line ends.
+    return std::any_of(head, head + n, [](unsigned char c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; });
 }

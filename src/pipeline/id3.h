@@ -78,8 +78,9 @@ uint8_t GenreToID3(uint8_t choice);
 // ID3v1 code to genre choice: 0 (the empty entry) for codes 148..255.
 uint8_t ID3ToGenre(uint8_t code);
 
-// Whether the file holds MPEG audio as an MP3 file does: an ID3v2 tag or a frame sync at its
-// start, or an ID3v1 tag at its end. A WAV, a text or an empty file is not one.
+// Whether the file may hold MPEG audio as an MP3 file does: an ID3v2 tag or a frame sync at its
+// start, an ID3v1 tag at its end, or binary data a decoder may find frames in. An empty file, a
+// text file, and a WAV, Ogg or FLAC file are not.
 bool IsMp3File(const std::string& path);
 
 // UTF-8 to ISO-8859-1, at most maxChars characters; other characters and broken sequences

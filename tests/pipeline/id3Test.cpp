@@ -252,4 +252,35 @@ TEST_F(Id3Test, APeerReadsOurTagAndWeReadThePeers)
     EXPECT_EQ(peer.Genre, 8);
 }
 
+// What may be decoded as MP3: a tag or a frame at the start, a tag at the end, binary data a
+// decoder may find frames in after some junk; never an empty file, text, or a WAV, Ogg or FLAC.
+TEST_F(Id3Test, WhatMayBeAnMp3File)
+{
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 '" + Path("a.wav") + "' synth 0.3 sine 440 && lame --quiet '" +
+                           Path("a.wav") + "' '" + Path("real.mp3") + "'").c_str()),
+              0);
+    const std::string real = ReadFile("real.mp3");
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool mp3;
+    } cases[] = {
+        {"empty", "", false},
+        {"text", "just some notes\nabout a song\n", false},
+        {"UTF-8 text", "Caf\xc3\xa9 del Mar\r\n\tnotes", false},
+        {"a WAV", ReadFile("a.wav"), false},
+        {"an Ogg page", std::string("OggS\0\x02", 6) + std::string(100, '\x01'), false},
+        {"lame's MP3", real, true},
+        {"an MP3 after junk", std::string(100, '\0') + real, true},
+        {"an ID3v2 tag", "ID3\x04" + std::string(20, '\0'), true},
+        {"an ID3v1 tag at the end of text", "notes\n" + std::string("TAG") + std::string(125, ' '), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile("f.mp3", c.bytes);
+        EXPECT_EQ(IsMp3File(Path("f.mp3")), c.mp3);
+    }
+    EXPECT_FALSE(IsMp3File(Path("missing.mp3")));
+}
+
 }  // namespace
