@@ -32,8 +32,7 @@ enum : int32_t {
     esDataTrack = 7,          // a data track: nothing to extract, no file made
 };
 
-// How an encoder's run ended: the Status of its end report (piMp3Ended, piWmaEnded). The
-// numbers are the design's.
+// How an encoder's run ended: the Status of its end report (piMp3Ended, piWmaEnded).
 enum TEncodeEnd : int32_t {
     eeDeclined = 0,   // the user kept the existing output, or there is no encoder to run
     eeInUse = 1,      // the output is in use: nothing was run
