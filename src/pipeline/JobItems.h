@@ -3,7 +3,7 @@
 // named. A rip's item is a track ("NNtitle" as the track list hands it over: two digits of its
 // position, then its title); a file job's item is the path of its source.
 
-#include "Mp3EncodeThread.h"
+#include "JobKind.h"
 #include "OutputFormats.h"
 
 #include <string>

@@ -16,6 +16,7 @@
 
 #include "Dialogs.h"
 #include "GlobalOptions.h"
+#include "JobKind.h"
 #include "JobMessages.h"
 #include "Messages.h"
 #include "Process.h"
@@ -26,10 +27,6 @@
 #include <thread>
 #include <vector>
 
-// Job kinds (the rip-and-convert job's TJobKind).
-enum TJobKind : uint8_t {
-    jkRipTracks = 1, jkWavToMp3 = 2, jkMp3ToWav = 3, jkRecordToMp3 = 4, jkWavToOgg = 5, jkWavToWma = 6
-};
 
 class TEncodeThread;
 
