@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 
 std::string TWMAEncodeProcess::FindEncoder()
@@ -42,6 +43,25 @@ std::vector<std::string> TWMAEncodeProcess::Arguments(const std::string& encoder
             argv.insert(argv.end(), {"-description", Comment});
     }
     return argv;
+}
+
+std::optional<int64_t> TWMAEncodeProcess::EstimatedSeconds(int64_t elapsed, int64_t inputSize) const
+{
+    int64_t total = 2;
+    if (inputSize >= 2000000) {
+        int32_t profile = Wma.BitRate;
+        if (profile < 0 || profile >= WMAProfileCount)
+            profile = DefaultWMAProfile;
+        const int64_t written = GetFileSize64(OutputFile);
+        int64_t expected = static_cast<int64_t>(
+            std::nearbyint(static_cast<double>(inputSize) * 1000.0 / WMASizeRatios[static_cast<std::size_t>(profile)]));
+        if (written > expected)
+            expected = written;
+        if (written <= 0)
+            return std::nullopt;
+        total = expected * elapsed / written;
+    }
+    return elapsed >= total ? elapsed + 1 : total;
 }
 
 void TWMAEncodeProcess::StartProcess()

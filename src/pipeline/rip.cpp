@@ -818,27 +818,14 @@ void TRipJob::Timer1Timer()
         return;
     }
     m_display.InitializingShown = false;
-    int64_t t = 2;
-    if (WMAInputSize >= 2000000) {
-        int32_t profile = m_settings.Wma.BitRate;
-        if (profile < 0 || profile >= WMAProfileCount)
-            profile = DefaultWMAProfile;
-        const int64_t b = GetFileSize64(m_wma.OutputFile);  // written so far
-        int64_t x = static_cast<int64_t>(
-            std::nearbyint(static_cast<double>(WMAInputSize) * 1000.0 / WMASizeRatios[static_cast<std::size_t>(profile)]));
-        if (b > x)
-            x = b;
-        if (b <= 0) {
-            Show();
-            return;
-        }
-        t = x * e / b;
+    const std::optional<int64_t> t = m_wma.EstimatedSeconds(e, WMAInputSize);
+    if (!t) {
+        Show();
+        return;
     }
-    if (e >= t)
-        t = e + 1;
-    m_display.Estimated = TimeText(t);
+    m_display.Estimated = TimeText(*t);
     m_display.PercentShown = true;
-    const int p = static_cast<int>(std::nearbyint(static_cast<double>(e) * 100.0 / static_cast<double>(t)));
+    const int p = static_cast<int>(std::nearbyint(static_cast<double>(e) * 100.0 / static_cast<double>(*t)));
     if (p > m_display.Bar)
         m_display.Bar = p;
     Show();
