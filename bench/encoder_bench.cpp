@@ -31,8 +31,8 @@ public:
     void MessageBox(const QString&, Icon) override {}
     Answer AskYesNo(const QString&, Icon, Answer) override { return Answer::Yes; }
     Answer AskYesNoCancel(const QString&, Icon, Answer) override { return Answer::Yes; }
-    QStringList OpenFiles(const QString&, bool, const FileDialogSpec&) override { return {}; }
-    QString SaveFile(const QString&, const QString&, const FileDialogSpec&) override { return {}; }
+    QStringList OpenFiles(const QString&, bool, const FileDialogSetup&) override { return {}; }
+    QString SaveFile(const QString&, const QString&, const FileDialogSetup&) override { return {}; }
     QString BrowseFolder(const QString&, const QString&) override { return {}; }
     bool OpenWithShell(const QString&) override { return false; }
     int ShowModal(QDialog&) override { return 0; }

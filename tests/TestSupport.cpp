@@ -70,9 +70,9 @@ Dialogs::Answer ScriptedDialogs::AskYesNoCancel(const QString& text, Icon icon, 
     return AskYesNo(text, icon, defaultAnswer);
 }
 
-QStringList ScriptedDialogs::OpenFiles(const QString& filter, bool, const FileDialogSpec& spec)
+QStringList ScriptedDialogs::OpenFiles(const QString& filter, bool, const FileDialogSetup& setup)
 {
-    fileDialogs.push_back(spec);
+    fileDialogs.push_back(setup);
     openFilters << filter;
     if (openFiles.empty())
         return {};
@@ -81,9 +81,9 @@ QStringList ScriptedDialogs::OpenFiles(const QString& filter, bool, const FileDi
     return files;
 }
 
-QString ScriptedDialogs::SaveFile(const QString&, const QString&, const FileDialogSpec& spec)
+QString ScriptedDialogs::SaveFile(const QString&, const QString&, const FileDialogSetup& setup)
 {
-    fileDialogs.push_back(spec);
+    fileDialogs.push_back(setup);
     if (saveFiles.empty())
         return {};
     QString file = saveFiles.front();

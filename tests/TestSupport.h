@@ -48,9 +48,9 @@ public:
     void MessageBox(const QString& text, Icon icon) override;
     Answer AskYesNo(const QString& text, Icon icon, Answer defaultAnswer) override;
     Answer AskYesNoCancel(const QString& text, Icon icon, Answer defaultAnswer) override;
-    QStringList OpenFiles(const QString& filter, bool allowMany, const FileDialogSpec& spec) override;
-    QString SaveFile(const QString& filter, const QString& suggestedName, const FileDialogSpec& spec) override;
-    std::vector<FileDialogSpec> fileDialogs;  // what each file dialog shown was given
+    QStringList OpenFiles(const QString& filter, bool allowMany, const FileDialogSetup& setup) override;
+    QString SaveFile(const QString& filter, const QString& suggestedName, const FileDialogSetup& setup) override;
+    std::vector<FileDialogSetup> fileDialogs;  // what each file dialog shown was given
     QString BrowseFolder(const QString& title, const QString& start) override;
     bool OpenWithShell(const QString& target) override;
     // Records the dialog's class and runs onModal on it (which may fill it in and return

@@ -256,8 +256,8 @@ public:
     {
         return AskYesNo(text, icon, defaultAnswer);
     }
-    QStringList OpenFiles(const QString&, bool, const FileDialogSpec&) override { return {}; }
-    QString SaveFile(const QString&, const QString&, const FileDialogSpec&) override { return {}; }
+    QStringList OpenFiles(const QString&, bool, const FileDialogSetup&) override { return {}; }
+    QString SaveFile(const QString&, const QString&, const FileDialogSetup&) override { return {}; }
     QString BrowseFolder(const QString&, const QString&) override { return {}; }
     bool OpenWithShell(const QString&) override { return false; }
     int ShowModal(QDialog&) override { return 0; }

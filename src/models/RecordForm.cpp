@@ -33,7 +33,7 @@ std::string Lower(std::string s)
 
 // The open and save dialogs: their titles, the program's folder, ".wav" for a name typed without
 // an extension.
-Dialogs::FileDialogSpec SoundDialog(const char* title)
+Dialogs::FileDialogSetup SoundDialog(const char* title)
 {
     return {QString::fromUtf8(title), QString::fromStdString(ProgramFolder()), QStringLiteral("wav")};
 }

@@ -25,7 +25,7 @@ public:
 
     // What a file dialog shows beside its filter: its title, the folder it starts in, and the
     // extension a name typed without one gets ("wav"); each empty for the toolkit's own.
-    struct FileDialogSpec {
+    struct FileDialogSetup {
         QString Title;
         QString Folder;
         QString DefaultSuffix;
@@ -33,8 +33,8 @@ public:
 
     // File dialogs. filter is in the form "Sound file(*.wav)|*.wav| Any file(*.*)|*.*": pairs of
     // a description and its patterns. Cancel gives an empty list or text.
-    virtual QStringList OpenFiles(const QString& filter, bool allowMany, const FileDialogSpec& spec = {}) = 0;
-    virtual QString SaveFile(const QString& filter, const QString& suggestedName, const FileDialogSpec& spec = {}) = 0;
+    virtual QStringList OpenFiles(const QString& filter, bool allowMany, const FileDialogSetup& setup = {}) = 0;
+    virtual QString SaveFile(const QString& filter, const QString& suggestedName, const FileDialogSetup& setup = {}) = 0;
     // A folder chosen by the user, starting at start; empty when cancelled.
     virtual QString BrowseFolder(const QString& title, const QString& start) = 0;
 

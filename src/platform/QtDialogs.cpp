@@ -89,22 +89,22 @@ Dialogs::Answer QtDialogs::AskYesNoCancel(const QString& text, Icon icon, Answer
 
 namespace {
 
-void Apply(QFileDialog& dialog, const Dialogs::FileDialogSpec& spec)
+void Apply(QFileDialog& dialog, const Dialogs::FileDialogSetup& setup)
 {
-    if (!spec.Title.isEmpty())
-        dialog.setWindowTitle(spec.Title);
-    if (!spec.Folder.isEmpty())
-        dialog.setDirectory(spec.Folder);
-    if (!spec.DefaultSuffix.isEmpty())
-        dialog.setDefaultSuffix(spec.DefaultSuffix);
+    if (!setup.Title.isEmpty())
+        dialog.setWindowTitle(setup.Title);
+    if (!setup.Folder.isEmpty())
+        dialog.setDirectory(setup.Folder);
+    if (!setup.DefaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(setup.DefaultSuffix);
 }
 
 }  // namespace
 
-QStringList QtDialogs::OpenFiles(const QString& filter, bool allowMany, const FileDialogSpec& spec)
+QStringList QtDialogs::OpenFiles(const QString& filter, bool allowMany, const FileDialogSetup& setup)
 {
     QFileDialog dialog(QApplication::activeWindow());
-    Apply(dialog, spec);
+    Apply(dialog, setup);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(allowMany ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     dialog.setNameFilters(QtFileFilters(filter));
@@ -114,10 +114,10 @@ QStringList QtDialogs::OpenFiles(const QString& filter, bool allowMany, const Fi
     return dialog.selectedFiles();
 }
 
-QString QtDialogs::SaveFile(const QString& filter, const QString& suggestedName, const FileDialogSpec& spec)
+QString QtDialogs::SaveFile(const QString& filter, const QString& suggestedName, const FileDialogSetup& setup)
 {
     QFileDialog dialog(QApplication::activeWindow());
-    Apply(dialog, spec);
+    Apply(dialog, setup);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters(QtFileFilters(filter));
     dialog.selectFile(suggestedName);

@@ -368,9 +368,9 @@ TEST_F(RecorderModelTest, SaveAsWithoutAnExtensionSavesAWav)
     ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
     EXPECT_EQ(dialogs.fileDialogs[0].Title, "Save the sound file as");
     EXPECT_EQ(dialogs.fileDialogs[1].Title, "Please select a sound file to open");
-    for (const Dialogs::FileDialogSpec& spec : dialogs.fileDialogs) {
-        EXPECT_EQ(spec.DefaultSuffix, "wav");
-        EXPECT_EQ(spec.Folder.toStdString(), ProgramFolder());
+    for (const Dialogs::FileDialogSetup& setup : dialogs.fileDialogs) {
+        EXPECT_EQ(setup.DefaultSuffix, "wav");
+        EXPECT_EQ(setup.Folder.toStdString(), ProgramFolder());
     }
 }
 
