@@ -97,6 +97,18 @@ protected:
         TempDirTest::TearDown();
     }
 
+    // A WM8EUTIL in a folder of its own (SONVALE_SYSTEM_DIR) that writes "wma" into its output
+    // and reports 100 %; a case line ("*Two.wma) ...;;") does otherwise for the output it names.
+    void FakeWmaEncoder(const std::string& caseLine)
+    {
+        fs::create_directory(Path("wma"));
+        setenv("SONVALE_SYSTEM_DIR", Path("wma").c_str(), 1);
+        WriteFile("wma/WM8EUTIL", "#!/bin/sh\nfor a; do case $prev in -output) out=$a;; esac; prev=$a; done\n"
+                                  "case \"$out\" in " + caseLine + " esac\n"
+                                  "printf 'wma' > \"$out\"\necho '100%'\n");
+        chmod(Path("wma/WM8EUTIL").c_str(), 0755);
+    }
+
     // A helper program beside the executable (found before PATH), or in folder.
     void FakeProgram(const std::string& name, const std::string& body)
     {
@@ -794,12 +806,7 @@ TEST_F(RipJobTest, TitlesWithSlashesNameFilesAndTouchNothingElse)
 // finish stays, and the encoded track's WAV is removed.
 TEST_F(RipJobTest, EndingDuringTheLastEncodeKeepsItsWavAndRemovesThePartialFile)
 {
-    fs::create_directory(Path("wma"));
-    setenv("SONVALE_SYSTEM_DIR", Path("wma").c_str(), 1);
-    WriteFile("wma/WM8EUTIL", "#!/bin/sh\nfor a; do case $prev in -output) out=$a;; esac; prev=$a; done\n"
-                              "case \"$out\" in *Two.wma) printf 'part' > \"$out\"; exec sleep 600;; esac\n"
-                              "printf 'wma' > \"$out\"\necho '100%'\n");
-    chmod(Path("wma/WM8EUTIL").c_str(), 0755);
+    FakeWmaEncoder("*Two.wma) printf 'part' > \"$out\"; exec sleep 600;;");
     FakeProgram("lame", LameStuckOn("Two.mp3"));
     const struct {
         const char* name;
@@ -894,12 +901,7 @@ TEST_F(RipJobTest, ARipAsksBeforeReplacingAnEarlierRipsFiles)
 // drive's pace: its end is not taken for the next track's. One message; every track ripped once.
 TEST_F(RipJobTest, AFailedWmaRunsLateEndIsNotTheNextTracks)
 {
-    fs::create_directory(Path("wma"));
-    setenv("SONVALE_SYSTEM_DIR", Path("wma").c_str(), 1);
-    WriteFile("wma/WM8EUTIL", "#!/bin/sh\nfor a; do case $prev in -output) out=$a;; esac; prev=$a; done\n"
-                              "case \"$out\" in *One.wma) echo 'ERROR: One is bad'; sleep 0.05; exit 1;; esac\n"
-                              "printf 'wma' > \"$out\"\necho '100%'\n");
-    chmod(Path("wma/WM8EUTIL").c_str(), 0755);
+    FakeWmaEncoder("*One.wma) echo 'ERROR: One is bad'; sleep 0.05; exit 1;;");
     Options.CommonOptions.OutputFormat = 3;
     const HCDROM h = Drive({200, 200, 200});
     drive->OnRead = [](int32_t) { usleep(2000); };  // 40 ms a track

@@ -24,6 +24,16 @@ protected:
         wma = std::make_unique<TWMAEncodeProcess>(dialogs);
     }
 
+    // a.wav to convert, an output folder, and a lame that runs until it is killed.
+    void WavAndAnEncoderThatWaits()
+    {
+        WriteFile("lame", "#!/bin/sh\nexec sleep 600\n");
+        chmod(Path("lame").c_str(), 0755);
+        std::system(("sox -n -r 44100 -c 2 -b 16 " + Path("a.wav") + " synth 0.2 sine 440").c_str());
+        std::filesystem::create_directory(Path("Output"));
+        Options.CommonOptions.OutputFolder = Path("Output");
+    }
+
     ScriptedDialogs dialogs;
     std::unique_ptr<TMp3EncodeProcess> mp3;
     std::unique_ptr<TWMAEncodeProcess> wma;
@@ -73,11 +83,7 @@ TEST_F(RipFormTest, ShowsTheJobAndSitsOverTheMainWindow)
 // window shows closes it at once.
 TEST_F(RipFormTest, StopAndTheCloseBoxEndTheJob)
 {
-    WriteFile("lame", "#!/bin/sh\nexec sleep 600\n");
-    chmod(Path("lame").c_str(), 0755);
-    std::system(("sox -n -r 44100 -c 2 -b 16 " + Path("a.wav") + " synth 0.2 sine 440").c_str());
-    std::filesystem::create_directory(Path("Output"));
-    Options.CommonOptions.OutputFolder = Path("Output");
+    WavAndAnEncoderThatWaits();
     for (const bool closeBox : {false, true}) {
         SCOPED_TRACE(closeBox);
         TRipForm form(nullptr, dialogs, *mp3, *wma, jkWavToMp3, 0, {Path("a.wav")});
@@ -106,11 +112,7 @@ TEST_F(RipFormTest, StopAndTheCloseBoxEndTheJob)
 // has no focus to take them.
 TEST_F(RipFormTest, AStrayKeyDoesNotStopTheJob)
 {
-    WriteFile("lame", "#!/bin/sh\nexec sleep 600\n");
-    chmod(Path("lame").c_str(), 0755);
-    std::system(("sox -n -r 44100 -c 2 -b 16 " + Path("a.wav") + " synth 0.2 sine 440").c_str());
-    std::filesystem::create_directory(Path("Output"));
-    Options.CommonOptions.OutputFolder = Path("Output");
+    WavAndAnEncoderThatWaits();
     TRipForm form(nullptr, dialogs, *mp3, *wma, jkWavToMp3, 0, {Path("a.wav")});
     form.Start();
     bool running = false;
