@@ -284,8 +284,11 @@ void TDiscScan::ScanDisc()
     if (CDHandle == 0)
         return;
     RememberListedDisc();
-    // The disc in the open drive, which need not be the first drive's.
-    const std::string key = DiscKeyOf(CDHandle);
+    // The disc in the open drive, which need not be the first drive's: its table is read once,
+    // for the key and for the rows.
+    TTOC toc{};
+    const bool read = ReadMsfToc(CDHandle, toc);
+    const std::string key = read && IsAudioDisc(toc) ? DiscKeyOfToc(toc) : std::string();
     LoadSaveCDInfo(key, true);
     // A disc listed before in this run comes back as the user left it, not as the file has it.
     m_listedKey.clear();
@@ -293,10 +296,8 @@ void TDiscScan::ScanDisc()
         Options.CDInfo = it->second;
         m_remembered.erase(it);
     }
-    ModifyCDParms(CDHandle, CDP_MSF, 1);
     Rows.clear();
-    TTOC toc{};
-    if (ReadTOC(CDHandle, &toc) != 1 || !TocIsUsable(toc)) {
+    if (!read) {
         SetStatus("Not get CD device information!");
         return;
     }
