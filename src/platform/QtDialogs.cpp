@@ -158,7 +158,8 @@ bool QtDialogs::OpenWithShell(const QString& target)
         QTimer::singleShot(3000, &loop, &QEventLoop::quit);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
-    if (ended && process->state() == QProcess::NotRunning && failed)
+    // One that could not start never finishes: it goes now (a second deleteLater is harmless).
+    if (process->state() == QProcess::NotRunning)
         process->deleteLater();
     QObject::disconnect(process, nullptr, &loop, nullptr);
     return !failed;

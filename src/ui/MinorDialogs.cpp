@@ -1,5 +1,8 @@
 #include "MinorDialogs.h"
 
+#include "Dialogs.h"
+#include "ProgramFolder.h"
+
 #include <QFrame>
 #include <QIcon>
 #include <QGroupBox>
@@ -15,6 +18,7 @@
 #include <QRadialGradient>
 #include <QScreen>
 #include <QShowEvent>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -442,4 +446,19 @@ void TAfStartButton::Click()
     const QPoint corner = mapToGlobal(QPoint(0, 0));
     LastMenuPosition = QPoint(corner.x(), StartMenuTop(menuHeight, corner.y(), height()));
     m_PopupMenu->popup(LastMenuPosition);
+}
+
+void OpenLinkOrSay(Dialogs& dialogs, const QString& link)
+{
+    QString target = link;
+    if (!link.startsWith(QLatin1String("https://")) && !link.startsWith(QLatin1String("http://"))) {
+        // A page of the help installed beside the program.
+        QUrl url = QUrl::fromLocalFile(QString::fromStdString(ExecutableFolder()) + link.section(QLatin1Char('#'), 0, 0));
+        url.setFragment(link.section(QLatin1Char('#'), 1));
+        target = url.toString();
+    }
+    if (!dialogs.OpenWithShell(target))
+        dialogs.MessageBox(QStringLiteral("Could not open ") + target +
+                               QStringLiteral(": no program to open it was found (install xdg-utils and a web browser)."),
+                           Dialogs::Icon::Information);
 }

@@ -94,3 +94,9 @@ private:
     QLabel* m_caption;
     bool m_pressed = false;
 };
+
+class Dialogs;
+
+// Opens a web address, or a page of the help installed beside the program ("Tavrel.html#id"),
+// with the desktop's handler; when none takes it, a box says so.
+void OpenLinkOrSay(Dialogs& dialogs, const QString& link);

@@ -157,12 +157,7 @@ TfrmRecord::TfrmRecord(QWidget* owner, Dialogs& dialogs, TMp3EncodeProcess& mp3,
     AfStartButton1->setFixedSize(80, 26);
     lHomePage = new QLabel(QStringLiteral("<a href=\"https://sonvale.org/\" style=\"color:#0000ff\">https://sonvale.org/</a>"), this);
     lHomePage->setCursor(Qt::PointingHandCursor);
-    connect(lHomePage, &QLabel::linkActivated, this, [this](const QString& link) {
-        if (!m_dialogs.OpenWithShell(link))
-            m_dialogs.MessageBox(QStringLiteral("Could not open ") + link +
-                                     QStringLiteral(": no program to open it was found (install xdg-utils and a web browser)."),
-                                 Dialogs::Icon::Information);
-    });
+    connect(lHomePage, &QLabel::linkActivated, this, [this](const QString& link) { OpenLinkOrSay(m_dialogs, link); });
     bottom->addWidget(AfStartButton1);
     bottom->addStretch();
     bottom->addWidget(lHomePage);

@@ -6,7 +6,6 @@
 #include "OptionSet.h"
 #include "Process.h"
 #include "WineRegistry.h"
-#include "ProgramFolder.h"
 #include "QueryCddbForm.h"
 #include "RecordWindow.h"
 #include "akrip32Drives.h"
@@ -30,7 +29,6 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -657,17 +655,7 @@ void TMainForm::aQueryCDDBExecute()
 
 void TMainForm::OpenLink(const QString& link)
 {
-    QString target = link;
-    if (!link.startsWith(QLatin1String("https://")) && !link.startsWith(QLatin1String("http://"))) {
-        // A page of the help installed beside the program.
-        QUrl url = QUrl::fromLocalFile(QString::fromStdString(ExecutableFolder()) + link.section(QLatin1Char('#'), 0, 0));
-        url.setFragment(link.section(QLatin1Char('#'), 1));
-        target = url.toString();
-    }
-    if (!m_dialogs.OpenWithShell(target))
-        m_dialogs.MessageBox(QStringLiteral("Could not open ") + target +
-                                 QStringLiteral(": no program to open it was found (install xdg-utils and a web browser)."),
-                             Dialogs::Icon::Information);
+    OpenLinkOrSay(m_dialogs, link);
 }
 
 void TMainForm::ShowNoDeviceHint()
