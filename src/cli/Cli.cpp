@@ -237,7 +237,6 @@ class TCliDialogs : public Dialogs {
 public:
     bool Overwrite = false;
     int Failures = 0;
-    QStringList Messages;
     TCliProgress* Progress = nullptr;
 
     void MessageBox(const QString& text, Icon) override
@@ -268,7 +267,6 @@ private:
         if (Progress)
             Progress->EndLine();
         PrintError(text.toStdString());
-        Messages << text;
     }
 };
 
