@@ -16,8 +16,12 @@ TMessageRecorder::TMessageRecorder()
             r.EstimatedText = info->EstimatedText;
             r.Status = info->Status;
         }
-        if (auto error = message.Take<TOutputError>())
-            r.ErrorText = error->Text;
+        if (auto end = message.Take<TEncoderEnded>()) {
+            r.HasEnd = true;
+            r.End = end->End;
+            r.EndText = end->Text;
+            r.Partial = end->Partial;
+        }
         r.HandledOn = std::this_thread::get_id();
         m_records.push_back(std::move(r));
         if (m_onMessage)

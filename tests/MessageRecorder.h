@@ -19,7 +19,10 @@ public:
         int32_t Code = 0;
         std::string ElapsedText, EstimatedText;
         int32_t Status = 0;
-        std::string ErrorText;      // WM_OUTPUTERROR: the error's message
+        bool HasEnd = false;        // a TEncoderEnded came with it (WM_ENCODEREND)
+        TEncoderEnd End = TEncoderEnd::Done;
+        std::string EndText;        // ... what the user is told
+        bool Partial = false;
         std::thread::id HandledOn;  // the thread the handler ran on
     };
 

@@ -53,13 +53,9 @@ std::vector<TJobItem> NameJobItems(TJobKind kind, const std::vector<std::string>
         }
         TJobItem item;
         item.Title = item.Source = text;
-        switch (kind) {
-        case jkWavToMp3: item.Output = folder + WithExtension(FileNameOf(text), ".mp3"); break;
-        case jkMp3ToWav: item.Output = folder + WithExtension(FileNameOf(text), ".wav"); break;
-        case jkRecordToMp3: item.Output = WithExtension(text, ".mp3"); break;
-        case jkWavToOgg: item.Output = folder + WithExtension(FileNameOf(text), ".ogg"); break;
-        case jkWavToWma: item.Output = folder + WithExtension(FileNameOf(text), ".wma"); break;
-        case jkRipTracks: break;
+        if (const TFileJob* job = FileJobOf(kind)) {
+            const std::string_view extension = FormatOfKey(job->Format)->Extension;
+            item.Output = job->Beside ? WithExtension(text, std::string(extension)) : folder + WithExtension(FileNameOf(text), std::string(extension));
         }
         named.push_back(std::move(item));
     }

@@ -2,6 +2,8 @@
 // What a rip-and-convert job does with its items.
 
 #include <cstdint>
+#include <memory>
+#include <string_view>
 
 enum TJobKind : uint8_t {
     jkRipTracks = 1,    // the checked tracks of the disc
@@ -11,3 +13,28 @@ enum TJobKind : uint8_t {
     jkWavToOgg = 5,
     jkWavToWma = 6,
 };
+
+// The fixed intermediate files of the conversions that resample, in the output folder.
+inline constexpr const char* Mp3ResampleFile = "MyMP3ReTemp.wav";
+inline constexpr const char* OggResampleFile = "MyReTemp.wav";
+
+class TEncoder;
+struct TEncoderParts;
+using TEncoderFactory = std::unique_ptr<TEncoder> (*)(const TEncoderParts& parts);
+
+// A job that converts files, one row each: what it makes and how the window names its stages.
+struct TFileJob {
+    TJobKind Kind;
+    std::string_view Format;     // the output format's key ("wav" for decoding)
+    bool Beside;                 // the output goes beside its source, not into the output folder
+    const char* FirstStage;      // the group box while the first file is converted
+    const char* NextStage;       // ... and after it
+    const char* Prefix;          // the caption: "Encoding(", "Decoding("
+    const char* ResampleFile;    // a source below 44100 Hz is first resampled into this file of
+                                 // the output folder; null: sources go to the encoder as they are
+    bool Mp3Source;              // its sources must be MP3 files
+    TEncoderFactory Make;
+};
+
+// The row of a file job's kind; null for jkRipTracks.
+const TFileJob* FileJobOf(TJobKind kind);

@@ -1,6 +1,7 @@
 #include "OutputFormats.h"
 
-#include "JobMessages.h"
+#include "OutputEncoders.h"
+#include "ProcessEncoders.h"
 
 #include <array>
 
@@ -9,10 +10,10 @@ namespace {
 // The stored numbers are those of options.ini files written by every earlier version: they never
 // change, and a new format takes the next one.
 constexpr std::array<TOutputFormat, 4> Formats = {{
-    {"mp3", "MP3 file(*.MP3)", 0, ".mp3", true, true, piMp3Ended},
-    {"wav", "WAV file(*.WAV)", 1, ".wav", false, false, piExtracted},
-    {"ogg", "OGG file(*.OGG)", 2, ".ogg", true, false, piOggEnded},
-    {"wma", "WMA file(*.WMA)", 3, ".wma", true, false, piWmaEnded},
+    {"mp3", "MP3 file(*.MP3)", 0, ".mp3", true, true, MakeMp3Encoder},
+    {"wav", "WAV file(*.WAV)", 1, ".wav", false, false, nullptr},
+    {"ogg", "OGG file(*.OGG)", 2, ".ogg", true, false, MakeOggEncoder},
+    {"wma", "WMA file(*.WMA)", 3, ".wma", true, false, MakeWmaEncoder},
 }};
 
 constexpr const TOutputFormat& Wav = Formats[1];

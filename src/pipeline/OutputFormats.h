@@ -3,6 +3,8 @@
 // what the command line calls it, the file's extension, and how the job makes it. Every place
 // that needs to know about a format asks this table; a new format is a row here and its encoder.
 
+#include "JobKind.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -15,7 +17,7 @@ struct TOutputFormat {
     std::string_view Extension;  // ".mp3"
     bool Encoded;                // made from the track's WAV by an encoder; WAV output is that WAV
     bool Tagged;                 // a ripped file gets a tag (when tags are on)
-    int32_t EndCode;             // the report that ends its encoding stage (piMp3Ended, ...)
+    TEncoderFactory MakeEncoder; // its encoder (Encoder.h); null for WAV
 };
 
 // Every format, in the order the options dialog lists them (the order of their stored numbers).

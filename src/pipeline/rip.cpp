@@ -4,7 +4,7 @@
 #include "FileSystem.h"
 #include "Global.h"
 #include "JobItems.h"
-#include "OutputEvents.h"
+#include "OutputEncoders.h"
 #include "OutputFormats.h"
 #include "id3.h"
 #include "ripthread.h"
@@ -18,10 +18,6 @@
 #include <cstring>
 
 namespace {
-
-// A private message: the job closes after the report being handled (WMA's last end is sent from
-// inside the encoder object, which must have returned before the job window goes).
-constexpr UINT WM_JOBCLOSE = WM_USER + 0x69;
 
 // "Encoding(" and so on: the caption prefixes.
 const std::string Extracting = "Extracting(";
@@ -52,18 +48,6 @@ bool IsFolderError(int error)
            error == ENOENT || error == ENOTDIR;
 }
 
-int64_t Seconds(std::chrono::steady_clock::duration d)
-{
-    return static_cast<int64_t>(std::nearbyint(std::chrono::duration<double>(d).count()));
-}
-
-TVorbisBitRate BitRateChoice(int32_t choice)
-{
-    // 0 lets the encoder choose; 1..14 are 45 .. 320 kbit/s. A value edited into options.ini
-    // beyond them lets the encoder choose as well.
-    return choice >= 0 && choice <= br320 ? static_cast<TVorbisBitRate>(choice) : brAutoSelect;
-}
-
 }  // namespace
 
 std::string JobCaption(const std::string& prefix, int n, int count, const std::string& text)
@@ -79,48 +63,16 @@ TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder
     , m_settings(std::move(settings))
     , m_view(view)
     , m_dialogs(dialogs)
-    , m_mp3(mp3Encoder)
-    , m_wma(wmaEncoder)
     , m_target([this](TMessage& m) { Handle(m); })
 {
-    WaveIn1.StartSample = 0;
-    WaveIn1.EndSample = -1;
-    WaveIn1.Loop = false;
-    RateConverter1.SetInput(&WaveIn1);
-    RateConverter1.SetOutSampleRate(44100);
-    RateConverter1.SetKernelWidth(30);
-    RateConverter1.FilterWindow = fwBlackman;
-    WaveOut1.SetInput(&RateConverter1);
-    WaveOut1.SetFileMode(foRewrite);
-    WaveOut1.SetWavType(wtPCM);
-    WaveOut1.SetBlockSize(512);
-    WaveOut1.SetSuspendWhenIdle(true);
-    VorbisOut1.SetInput(&WaveIn1);
-    VorbisOut1.SetFileMode(foRewrite);
-    VorbisOut1.Compression = 0.2f;
-    VorbisOut1.SetDesiredMaximumBitrate(brAutoSelect);
-    VorbisOut1.SetDesiredNominalBitrate(brAutoSelect);
-    VorbisOut1.SetMinimumBitrate(brAutoSelect);
-    VorbisOut1.Serial = 0;
-    VorbisOut1.SetSuspendWhenIdle(true);
-
-    // The outputs' events run on their workers: they only build reports and post them. The end
-    // of resampling is posted too, so a worker never waits for the UI thread, which may be
-    // ending the job and waiting for that worker.
-    WaveOut1.OnProgress = [this](TACSComponent*) { OutputProgress(WaveOut1); };
-    VorbisOut1.OnProgress = [this](TACSComponent*) { OutputProgress(VorbisOut1); };
-    const auto postEnd = [this](int32_t code) {
-        auto r = std::make_unique<TProcessInfo>();
-        r->Code = code;
-        PostMessage(Handle(), WM_PROCESSINFO, 0, 0, std::move(r));
-    };
-    WaveOut1.OnDone = [postEnd](TACSComponent*) { postEnd(piResampled); };
-    VorbisOut1.OnDone = [postEnd](TACSComponent*) { postEnd(piOggEnded); };
-    PostErrorsTo(WaveOut1, Handle());
-    PostErrorsTo(VorbisOut1, Handle());
-
-    Timer1.setInterval(1000);
-    QObject::connect(&Timer1, &QTimer::timeout, [this] { Timer1Timer(); });
+    const TEncoderParts parts{mp3Encoder, wmaEncoder, kind, m_settings};
+    if (const TFileJob* job = FileJobOf(kind)) {
+        m_encoder = job->Make(parts);
+        if (job->ResampleFile)
+            m_resampler = std::make_unique<TResampler>();
+    } else if (const TEncoderFactory make = Format().MakeEncoder) {
+        m_encoder = make(parts);
+    }
     m_wait.setSingleShot(true);
     m_wait.setInterval(300);
     QObject::connect(&m_wait, &QTimer::timeout, [this] {
@@ -139,10 +91,7 @@ TRipJob::~TRipJob()
         WriteRipLog();
     }
     m_wait.stop();
-    Timer1.stop();
     FinishJob();
-    EndOutput(WaveOut1);
-    EndOutput(VorbisOut1);
 }
 
 // --- the items -------------------------------------------------------------------------------
@@ -201,9 +150,7 @@ void TRipJob::Start()
     m_outcomes.clear();
     for (const TJobItem& item : m_items)
         m_outcomes.push_back({item.Output, "not done"});
-    StageReported = false;
     EncodeIndex = 0;
-    OggIndex = 0;
     m_display.Elapsed.clear();
     m_display.Estimated.clear();
     m_display.PercentShown = false;
@@ -274,7 +221,7 @@ void TRipJob::StartTrack(bool setStage)
         TrackIndex += 1;
         if (format.Encoded) {
             // The track's encoding stage ends as skipped; its end report moves the job on.
-            Skip(format.EndCode);
+            Skip();
             return;
         }
     }
@@ -299,197 +246,99 @@ void TRipJob::StartNextExtraction(bool setStage)
 
 bool TRipJob::NeedsResampling()
 {
-    const int32_t rate = WaveIn1.GetSamplingRate();  // raises for a file that cannot be opened
+    const int32_t rate = m_probe.GetSamplingRate();  // raises for a file that cannot be opened
     static const std::string kinds =
         " Sonvale reads 8- and 16-bit PCM, IMA ADPCM, Microsoft ADPCM and MPEG Layer-3 WAV files.";
-    if (WaveIn1.WavType() == wtUnsupported || rate <= 0 || WaveIn1.GetChannelCount() <= 0)
-        throw EACSException("Cannot read " + WaveIn1.FileName + ": it is not a WAV file of a kind Sonvale reads." + kinds);
-    if (const int32_t bits = WaveIn1.GetSampleBits(); WaveIn1.WavType() == wtPCM && bits != 8 && bits != 16)
-        throw EACSException("Cannot read " + WaveIn1.FileName + ": it holds " + std::to_string(bits) + "-bit PCM samples." + kinds);
+    if (m_probe.WavType() == wtUnsupported || rate <= 0 || m_probe.GetChannelCount() <= 0)
+        throw EACSException("Cannot read " + m_probe.FileName + ": it is not a WAV file of a kind Sonvale reads." + kinds);
+    if (const int32_t bits = m_probe.GetSampleBits(); m_probe.WavType() == wtPCM && bits != 8 && bits != 16)
+        throw EACSException("Cannot read " + m_probe.FileName + ": it holds " + std::to_string(bits) + "-bit PCM samples." + kinds);
     // A copy cut short converts as far as it goes, but not without a word.
-    if (const int64_t missing = WaveIn1.MissingBytes(); missing > 0)
-        m_dialogs.MessageBox(QString::fromStdString(WaveIn1.FileName + " is shorter than its header says (" +
-                                                    std::to_string(WaveIn1.DeclaredBytes() - missing) + " of " +
-                                                    std::to_string(WaveIn1.DeclaredBytes()) +
+    if (const int64_t missing = m_probe.MissingBytes(); missing > 0)
+        m_dialogs.MessageBox(QString::fromStdString(m_probe.FileName + " is shorter than its header says (" +
+                                                    std::to_string(m_probe.DeclaredBytes() - missing) + " of " +
+                                                    std::to_string(m_probe.DeclaredBytes()) +
                                                     " bytes of audio): what it holds is converted."),
                              Dialogs::Icon::Warning);
     return rate < 44100;
 }
 
-bool TRipJob::MayWrite(const std::string& input, const std::string& output, int32_t skipCode)
+bool TRipJob::MayWrite(const std::string& input, const std::string& output)
 {
     if (!SameFile(input, output))
         return true;
     Error(output + " is the source file and cannot be written.");
-    SetOutcome(JobKind == jkWavToOgg ? OggIndex : EncodeIndex, "failed");
-    Skip(skipCode);
+    SetOutcome(EncodeIndex, "failed");
+    Skip();
     return false;
 }
 
-void TRipJob::Skip(int32_t code)
+void TRipJob::Skip()
 {
-    auto r = std::make_unique<TProcessInfo>();
-    r->Code = code;
-    r->Status = eeSkipped;
-    PostMessage(Handle(), WM_PROCESSINFO, 0, 0, std::move(r));
-    StageReported = true;
+    auto r = std::make_unique<TEncoderEnded>();
+    r->End = TEncoderEnd::Skipped;
+    PostMessage(Handle(), WM_ENCODEREND, 0, 0, std::move(r));
 }
 
 // Item index of a file job: its first stage, captions and group box. first: the job's first item,
 // whose group box names the conversion.
 void TRipJob::StartFileItem(int index, bool first)
 {
+    const TFileJob& job = *FileJobOf(JobKind);
     const std::string& item = Item(index);
     const std::string& output = m_items[static_cast<std::size_t>(index)].Output;
     const int n = index + 1;
-    const std::string folder = Folder();
-    switch (JobKind) {
-    case jkWavToMp3:
-    case jkWavToOgg: {
-        const bool mp3 = JobKind == jkWavToMp3;
-        const int32_t skipCode = mp3 ? piMp3Ended : piOggEnded;
-        WaveIn1.FileName = item;
-        bool resample = false;
+    if (job.Mp3Source && !IsMp3File(item)) {
+        // An empty or a text file: said as such, rather than as the decoder's failure.
+        Error("Cannot read " + item + ": " + (GetFileSize64(item) == 0 ? "the file is empty" : "it is not an MP3 file") + ".");
+        SetOutcome(index, "failed");
+        Skip();
+        return;
+    }
+    bool resample = false;
+    if (job.ResampleFile) {
+        m_probe.FileName = item;
         try {
             resample = NeedsResampling();
         } catch (const EACSException& e) {
             // This file cannot be read: said, skipped, and the others converted.
             Error(e.what());
             SetOutcome(index, "failed");
-            Skip(skipCode);
+            Skip();
             return;
         }
-        if (resample) {
-            const std::string temp = folder + (mp3 ? Mp3ResampleFile : OggResampleFile);
-            if (!MayWrite(item, temp, skipCode) || !MayWrite(item, output, skipCode))
-                return;
-            m_display.Stage = "Resampling WAV";
-            SetCaption(Resampling, n, item);
-            StartResampling(temp);
-        } else {
-            if (!MayWrite(item, output, skipCode))
-                return;
-            m_display.Stage = first ? (mp3 ? "Encoding WAV to MP3" : "Encoding WAV to OGG") : "Encoding";
-            SetCaption(Encoding, n, item);
-            if (mp3)
-                StartMp3Run(item, output, true);
-            else
-                StartOggStage(item, output);
-        }
-        break;
     }
-    case jkMp3ToWav: {
-        if (!IsMp3File(item)) {
-            // An empty or a text file: said as such, rather than as the decoder's failure.
-            Error("Cannot read " + item + ": " + (GetFileSize64(item) == 0 ? "the file is empty" : "it is not an MP3 file") + ".");
-            SetOutcome(index, "failed");
-            Skip(piMp3Ended);
+    if (resample) {
+        const std::string temp = Folder() + job.ResampleFile;
+        if (!MayWrite(item, temp) || !MayWrite(item, output))
             return;
-        }
-        if (!MayWrite(item, output, piMp3Ended))
-            return;
-        m_display.Stage = first ? "Decoding MP3 to WAV" : "Decoding";
-        SetCaption(Decoding, n, item);
-        StartMp3Run(item, output, false);
-        break;
+        m_display.Stage = "Resampling WAV";
+        SetCaption(Resampling, n, item);
+        StartEncoding(*m_resampler, item, temp);
+        return;
     }
-    case jkRecordToMp3: {
-        if (!MayWrite(item, output, piMp3Ended))
-            return;
-        m_display.Stage = "Encoding WAV to MP3";
-        SetCaption(Encoding, n, item);
-        StartMp3Run(item, output, true);
-        break;
-    }
-    case jkWavToWma: {
-        if (!MayWrite(item, output, piWmaEnded))
-            return;
-        m_display.Stage = first ? "Encoding WAV to WMA" : "Encoding";
-        if (!first)
-            m_display.Estimated.clear();
-        SetCaption(Encoding, n, item);
-        StartWmaRun(item, output);
-        break;
-    }
-    case jkRipTracks:
-        break;
-    }
+    if (!MayWrite(item, output))
+        return;
+    m_display.Stage = first ? job.FirstStage : job.NextStage;
+    if (!first && m_encoder->Estimates())
+        m_display.Estimated.clear();
+    SetCaption(job.Prefix, n, item);
+    StartEncoding(*m_encoder, item, output);
 }
 
-void TRipJob::StartMp3Run(const std::string& input, const std::string& output, bool encode)
+void TRipJob::StartEncoding(TEncoder& encoder, const std::string& input, const std::string& output)
 {
-    m_mp3.Engaged = true;
-    m_mp3.Mp3 = m_settings.Mp3;
-    m_mp3.InputFile = input;
-    m_mp3.OutputFile = output;
-    m_mp3.NotifyWindow = Handle();
-    m_mp3.EncodeMode = encode;
-    m_mp3.JobKind = JobKind;
-    m_mp3.StartProcess();
-}
-
-void TRipJob::StartWmaRun(const std::string& input, const std::string& output)
-{
-    // The estimate is set up before the run starts: a run may end at once, its end report
-    // handled inside StartProcess, and that must find the timer running to stop it.
-    m_wmaStart = Now();
-    SetBar(0);
-    WMAInputSize = GetFileSize64(input);
-    Timer1.start();
-    m_wma.Engaged = true;
-    m_wma.Wma = m_settings.Wma;
-    m_wma.UseID3 = m_settings.UseID3;
-    m_wma.Artist = m_settings.Disc.Artist;
-    m_wma.Comment = m_settings.Disc.Comment;
-    m_wma.InputFile = input;
-    m_wma.OutputFile = output;
-    m_wma.NotifyWindow = Handle();
-    m_wma.EncodeMode = true;
-    m_wma.JobKind = JobKind;
-    m_wma.StartProcess();
-}
-
-void TRipJob::StartOggStage(const std::string& input, const std::string& output)
-{
-    WaveIn1.FileName = input;
-    VorbisOut1.FileName = output;
-    ApplyOggSettings();
-    m_stageStart = Clock::now().time_since_epoch().count();
-    VorbisOut1.Start();
-    m_oggRunning = true;
-}
-
-void TRipJob::StartResampling(const std::string& temp)
-{
-    WaveOut1.FileName = temp;
-    m_stageStart = Clock::now().time_since_epoch().count();
-    WaveOut1.Start();
-}
-
-void TRipJob::ApplyOggSettings()
-{
-    const TOggOptions& ogg = m_settings.Ogg;
-    if (ogg.IsUseCompress) {
-        VorbisOut1.Compression = static_cast<float>(ogg.CompressPosition - 10) / 100.0f;  // 0.2 .. 0.9
-        VorbisOut1.SetDesiredMaximumBitrate(brAutoSelect);
-        VorbisOut1.SetDesiredNominalBitrate(brAutoSelect);
-        VorbisOut1.SetMinimumBitrate(brAutoSelect);
-    } else {
-        VorbisOut1.SetDesiredMaximumBitrate(BitRateChoice(ogg.MaxBitRate));
-        VorbisOut1.SetDesiredNominalBitrate(BitRateChoice(ogg.NomalBitRate));
-        VorbisOut1.SetMinimumBitrate(BitRateChoice(ogg.MinBitRate));
-        VorbisOut1.Compression = 0.2f;
-    }
+    // An estimated bar starts from nothing (a measured one from the encoder's first figure).
+    if (encoder.Estimates())
+        SetBar(0);
+    m_running = &encoder;
+    encoder.Start(input, output, Handle());
 }
 
 // --- the reports -----------------------------------------------------------------------------
 
 void TRipJob::Handle(TMessage& message)
 {
-    if (message.Msg == WM_JOBCLOSE) {
-        Close();
-        return;
-    }
     // Reports that arrive after the job has ended (a progress report posted just before, an
     // output's last word) have nothing left to move.
     if (!Items || m_stopping)
@@ -504,9 +353,9 @@ void TRipJob::Handle(TMessage& message)
             if (auto r = message.Take<TProcessInfo>())
                 ProcessInfo(std::move(r));
             break;
-        case WM_OUTPUTERROR:
-            if (auto e = message.Take<TOutputError>())
-                OutputError(*e);
+        case WM_ENCODEREND:
+            if (auto e = message.Take<TEncoderEnded>())
+                EncoderEnded(*e);
             break;
         default:
             break;
@@ -524,18 +373,6 @@ void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
         break;
     case piExtracted:
         Extracted(std::move(r));
-        break;
-    case piMp3Ended:
-        Mp3Ended(*r);
-        break;
-    case piOggEnded:
-        OggEnded();
-        break;
-    case piResampled:
-        Resampled();
-        break;
-    case piWmaEnded:
-        WmaEnded(*r);
         break;
     default:
         Progress(*r);
@@ -572,7 +409,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
             Error(wav + " is not a valid file name.Please rename the Title in the CD tracks list.");
         else if (error == EBUSY)
             Error(wav + "maybe be used,operate fail!");
-        else if (!(stop = StopForFolderProblem(wav, error, false)))
+        else if (!(stop = StopForFolderProblem(wav, error)))
             Error("Cannot write " + wav + ": " + std::strerror(error) + ".");
         break;
     }
@@ -603,24 +440,17 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
         StartTrack(false);
         return;
     }
-    if (format.Key == "wma")
-        RipThread.reset();
+    RipThread.reset();  // it has ended with its report
     if (!extracted) {
-        Skip(format.EndCode);
+        Skip();
         return;
     }
     m_display.Stage = "Encoding";
     SetCaption(Encoding, TrackIndex, title);
-    const std::string& output = item.Output;
-    if (format.Key == "mp3")
-        StartMp3Run(wav, output, true);
-    else if (format.Key == "ogg")
-        StartOggStage(wav, output);
-    else
-        StartWmaRun(wav, output);
+    StartEncoding(*m_encoder, wav, item.Output);
 }
 
-bool TRipJob::StopForFolderProblem(const std::string& path, int error, bool postClose)
+bool TRipJob::StopForFolderProblem(const std::string& path, int error)
 {
     if (error == 0 || !IsFolderError(error))
         error = FolderWriteProblem(FolderOf(path));
@@ -629,49 +459,51 @@ bool TRipJob::StopForFolderProblem(const std::string& path, int error, bool post
     Error("Cannot write " + path + ": " + std::strerror(error) + ". The job is stopped.");
     m_folderFailed = true;
     FinishJob();
-    if (postClose)
-        PostMessage(Handle(), WM_JOBCLOSE, 0, 0);
-    else
-        Close();
+    Close();
     return true;
 }
 
-void TRipJob::Mp3Ended(const TProcessInfo& r)
+void TRipJob::EncoderEnded(const TEncoderEnded& end)
 {
-    const bool failed = (r.Status == eeEnded && !StageReported) || r.Status == eeFailed;
-    // A full or read-only folder is the cause to tell, and it ends the job; what lame wrote of
-    // the file goes (the cause is asked first: removing it frees space).
-    if (r.Status != eeSkipped)  // a skipped item's outcome was set where it was skipped
-        SetOutcome(EncodeIndex, r.Status == eeEnded && StageReported ? "done" : r.Status == eeDeclined ? "skipped" : "failed");
-    if (failed && StopForFolderProblem(m_mp3.OutputFile, 0, false)) {
-        RemoveIfFree(m_mp3.OutputFile);
+    if (end.Encoder != m_running)
+        return;  // the last word of a run the job has stopped
+    const TEncoder* ended = m_running;
+    m_running = nullptr;
+    if (ended && ended == m_resampler.get() && end.End == TEncoderEnd::Done) {
+        Resampled();
         return;
     }
-    if (r.Status == eeInUse && !StageReported)
-        Error(Item(EncodeIndex) + "maybe be used,operate fail!");
-    else if (failed)
-        Error("Create MP3 file error!\nPlease check the output and lame options or run application again.");
-    // lame failed (a code other than 0, a signal): what it wrote is not a whole file.
-    if (r.Status == eeFailed)
-        RemoveIfFree(m_mp3.OutputFile);
-    if (JobKind == jkRipTracks && r.Status == eeEnded && StageReported) {
-        m_doneWavs.push_back(m_mp3.InputFile);
-        if (m_settings.UseID3 && Format().Tagged)
-            TagTrack(TrackIndex - 1);
+    const int i = EncodeIndex;
+    const std::string output = ended ? ended->Output() : std::string();
+    if (end.End != TEncoderEnd::Skipped)  // a skipped item's outcome was set where it was skipped
+        SetOutcome(i, end.End == TEncoderEnd::Done ? "done" : end.End == TEncoderEnd::Declined ? "skipped" : "failed");
+    // A full or read-only folder is the cause to tell, and it ends the job; what the encoder
+    // wrote of the file goes (the cause is asked first: removing it frees space).
+    const bool failed = end.End == TEncoderEnd::Failed || end.End == TEncoderEnd::ErrorLine;
+    if (failed && StopForFolderProblem(output, 0)) {
+        RemoveIfFree(output);
+        return;
     }
-    StageReported = false;
+    if (end.End == TEncoderEnd::InUse)
+        Error(Item(i) + "maybe be used,operate fail!");
+    else if (!end.Text.empty())
+        Error(end.Text);
+    if (end.Partial)
+        RemoveIfFree(output);
+    if (JobKind == jkRipTracks && end.End == TEncoderEnd::Done) {
+        m_doneWavs.push_back(ended->Input());
+        if (m_settings.UseID3 && Format().Tagged)
+            TagTrack(i);
+    }
     EncodeIndex += 1;
-    NextItem(EncodeIndex, false);
+    NextItem(EncodeIndex);
 }
 
-void TRipJob::NextItem(int finished, bool postClose)
+void TRipJob::NextItem(int finished)
 {
     if (finished == Count()) {
         FinishJob();
-        if (postClose)
-            PostMessage(Handle(), WM_JOBCLOSE, 0, 0);
-        else
-            Close();
+        Close();
         return;
     }
     if (JobKind == jkRipTracks)
@@ -680,117 +512,38 @@ void TRipJob::NextItem(int finished, bool postClose)
         StartFileItem(finished, false);
 }
 
-void TRipJob::OggEnded()
-{
-    // No pause before going on: the Ogg file is closed before its end is reported, so there is
-    // nothing to wait for (300 ms a track would add 3 s to a ten-track disc).
-    if (m_oggRunning) {
-        SetOutcome(OggIndex, "done");
-        if (JobKind == jkRipTracks)
-            m_doneWavs.push_back(WaveIn1.FileName);
-    }
-    m_oggRunning = false;
-    StageReported = false;
-    OggIndex += 1;
-    NextItem(OggIndex, false);
-}
-
 void TRipJob::Resampled()
 {
-    const std::string folder = Folder();
-    if (JobKind == jkWavToMp3) {
-        m_display.Stage = "Encoding";
-        SetCaption(Encoding, EncodeIndex + 1, Item(EncodeIndex));
-        StartMp3Run(folder + Mp3ResampleFile, m_items[static_cast<std::size_t>(EncodeIndex)].Output, true);
-    } else if (JobKind == jkWavToOgg) {
-        m_display.Stage = "Encoding";
-        SetCaption(Encoding, OggIndex + 1, Item(OggIndex));
-        StartOggStage(folder + OggResampleFile, m_items[static_cast<std::size_t>(OggIndex)].Output);
-    }
-}
-
-void TRipJob::WmaEnded(const TProcessInfo& r)
-{
-    Timer1.stop();
-    const bool failed = r.Status == eeErrorLine || r.Status == eeFailed;
-    if (r.Status != eeSkipped)
-        SetOutcome(EncodeIndex, r.Status == eeEnded ? "done" : r.Status == eeDeclined ? "skipped" : "failed");
-    if (failed && StopForFolderProblem(m_wma.OutputFile, 0, true)) {
-        RemoveIfFree(m_wma.OutputFile);
-        return;
-    }
-    if (r.Status == eeInUse && !StageReported)
-        Error(Item(EncodeIndex) + "maybe be used,operate fail!");
-    else if (r.Status == eeErrorLine)
-        Error(r.ElapsedText);
-    else if (r.Status == eeFailed)
-        Error("Error while encoding " + m_wma.InputFile + ": the WMA encoder ended with " + r.ElapsedText + ".");
-    // An encoder that failed or printed an error has no whole file to leave (the run that
-    // printed it has been ended, so its end is never taken for the next item's).
-    if (failed)
-        RemoveIfFree(m_wma.OutputFile);
-    if (JobKind == jkRipTracks && r.Status == eeEnded)
-        m_doneWavs.push_back(m_wma.InputFile);
-    StageReported = false;
-    EncodeIndex += 1;
-    NextItem(EncodeIndex, true);
+    const TFileJob& job = *FileJobOf(JobKind);
+    m_display.Stage = "Encoding";
+    SetCaption(job.Prefix, EncodeIndex + 1, Item(EncodeIndex));
+    StartEncoding(*m_encoder, Folder() + job.ResampleFile, m_items[static_cast<std::size_t>(EncodeIndex)].Output);
 }
 
 void TRipJob::Progress(const TProcessInfo& r)
 {
-    Timer1.stop();
-    StageReported = true;
     m_display.Elapsed = r.ElapsedText;
-    m_display.Estimated = r.EstimatedText;
-    if (r.Code > 0) {
+    if (r.Estimate) {
+        // An encoder's own estimate: the bar never moves back, and until there is one the
+        // times it showed stay.
         m_display.InitializingShown = false;
-        m_display.PercentShown = true;
-        m_display.Bar = std::min(r.Code, 100);
+        if (!r.EstimatedText.empty()) {
+            m_display.Estimated = r.EstimatedText;
+            m_display.PercentShown = true;
+            m_display.Bar = std::max(m_display.Bar, r.Code);
+        }
+    } else {
+        m_display.Estimated = r.EstimatedText;
+        if (r.Code > 0) {
+            m_display.InitializingShown = false;
+            m_display.PercentShown = true;
+            m_display.Bar = std::min(r.Code, 100);
+        }
     }
     Show();
 }
 
-void TRipJob::OutputError(const TOutputError& error)
-{
-    std::string written;  // the file the failed stage wrote
-    if (error.Output == &VorbisOut1) {
-        m_oggRunning = false;
-        written = VorbisOut1.FileName;
-    } else if (error.Output == &WaveOut1) {
-        written = WaveOut1.FileName;
-    }
-    SetOutcome(JobKind == jkWavToOgg || error.Output == &VorbisOut1 ? OggIndex : EncodeIndex, "failed");
-    if (!written.empty() && StopForFolderProblem(written, 0, false)) {
-        RemoveIfFree(written);
-        return;
-    }
-    Error(error.Text);
-    // What the stage wrote is no use: it goes, and the item is skipped.
-    if (error.Output == &VorbisOut1) {
-        RemoveIfFree(VorbisOut1.FileName);
-        Skip(piOggEnded);
-    } else if (error.Output == &WaveOut1) {
-        RemoveIfFree(WaveOut1.FileName);
-        Skip(JobKind == jkWavToOgg ? piOggEnded : piMp3Ended);
-    }
-}
-
-// --- the worker's events ---------------------------------------------------------------------
-
-void TRipJob::OutputProgress(TACSOutput& output)
-{
-    auto r = std::make_unique<TProcessInfo>();
-    r->Code = output.ProgressPercent();
-    const Clock::time_point start{Clock::duration{m_stageStart.load()}};
-    const int64_t e = Seconds(Clock::now() - start);
-    if (r->Code != 0) {
-        r->ElapsedText = TimeText(e);
-        r->EstimatedText = TimeText(static_cast<int64_t>(std::nearbyint(static_cast<double>(e) * 100.0 / r->Code)));
-    }
-    PostMessage(Handle(), WM_PROCESSINFO, 0, 0, std::move(r));
-}
-
-// --- tagging, the WMA estimate ---------------------------------------------------------------
+// --- tagging ---------------------------------------------------------------
 
 void TRipJob::TagTrack(int index)
 {
@@ -809,44 +562,7 @@ void TRipJob::TagTrack(int index)
         m_dialogs.MessageBox(QStringLiteral("Error #%1! Could not save Tag!").arg(result), Dialogs::Icon::None);
 }
 
-void TRipJob::Timer1Timer()
-{
-    const int64_t e = Seconds(Now() - m_wmaStart);
-    m_display.Elapsed = TimeText(e);
-    if (!m_wma.Engaged) {
-        Show();
-        return;
-    }
-    m_display.InitializingShown = false;
-    const std::optional<int64_t> t = m_wma.EstimatedSeconds(e, WMAInputSize);
-    if (!t) {
-        Show();
-        return;
-    }
-    m_display.Estimated = TimeText(*t);
-    m_display.PercentShown = true;
-    const int p = static_cast<int>(std::nearbyint(static_cast<double>(e) * 100.0 / static_cast<double>(*t)));
-    if (p > m_display.Bar)
-        m_display.Bar = p;
-    Show();
-}
-
 // --- ending ----------------------------------------------------------------------------------
-
-bool TRipJob::EndOutput(TACSOutput& output)
-{
-    output.SuspendWorker();
-    if (!output.Running)
-        return false;  // it had ended: its file is whole
-    try {
-        output.CloseOutput();
-    } catch (const std::exception&) {
-        // The file is as far as it was written; a job that is ending has no one left to tell.
-    }
-    output.OutputEnabled = false;
-    output.Running = false;
-    return true;
-}
 
 void TRipJob::RemovePartialOutputs()
 {
@@ -862,15 +578,10 @@ void TRipJob::RemovePartialOutputs()
     // A running stage ends first (its worker parked, the encoder killed and reaped), so that
     // nothing writes the file while it goes or after.
     // A stage that ended just before, its end not yet handled, has a whole file: it stays.
-    EndOutput(WaveOut1);
-    m_oggCut = EndOutput(VorbisOut1) || m_oggCut;
-    if (m_oggRunning && m_oggCut)
-        RemoveIfFree(VorbisOut1.FileName);
-    m_oggRunning = m_oggCut = false;
-    if (m_mp3.StopRun())
-        RemoveIfFree(m_mp3.OutputFile);
-    if (m_wma.StopRun())
-        RemoveIfFree(m_wma.OutputFile);
+    for (TEncoder* encoder : {m_resampler.get(), m_encoder.get()})
+        if (encoder && encoder->Stop())
+            RemoveIfFree(encoder->Output());
+    m_running = nullptr;
 }
 
 void TRipJob::FinishJob()
@@ -884,7 +595,6 @@ void TRipJob::FinishJob()
     else
         WriteRipLog();
     RemovePartialOutputs();
-    Timer1.stop();
     const TCommonOptions& common = m_settings.Common;
     const bool encoded = Format().Encoded;
     // Only the WAVs this job wrote and encoded go: a track whose encoding failed or was cut
@@ -898,8 +608,8 @@ void TRipJob::FinishJob()
     m_doneWavs.clear();
     // The temporary file goes, unless the user chose it as one of the files to convert.
     std::string temp;
-    if (JobKind == jkWavToOgg || JobKind == jkWavToMp3) {
-        temp = Folder() + (JobKind == jkWavToOgg ? OggResampleFile : Mp3ResampleFile);
+    if (const TFileJob* job = FileJobOf(JobKind); job && job->ResampleFile) {
+        temp = Folder() + job->ResampleFile;
         for (const std::string& item : *Items)
             if (SameFile(item, temp))
                 temp.clear();
@@ -929,7 +639,6 @@ void TRipJob::Close()
         return;
     }
     m_closed = true;
-    Timer1.stop();
     m_view.CloseJob();
 }
 
@@ -946,10 +655,9 @@ void TRipJob::btStopClick()
     if (!Items || m_stopping)
         return;
     m_stopPressed = true;  // the log is written at once, not after the database's answer
-    const bool ogg = (JobKind == jkRipTracks && Format().Key == "ogg") || JobKind == jkWavToOgg;
-    if (ogg) {
-        // The Ogg file is finished as far as it was written; then a moment for it to settle.
-        m_oggCut = EndOutput(VorbisOut1) || m_oggCut;
+    if (m_encoder && m_encoder->SettlesAfterStop()) {
+        // The file is finished as far as it was written; then a moment for it to settle.
+        m_encoder->Stop();
         m_stopping = true;
         m_afterWait = [this] {
             FinishJob();

@@ -8,18 +8,17 @@
 //   jkWavToOgg    [resample into "MyReTemp.wav"] -> Ogg stage
 //   jkWavToWma    WMA run
 //
-// The job advances only on the reports that reach its message target on the UI thread
-// (WM_EXTRACTERROR, WM_PROCESSINFO, WM_OUTPUTERROR); nothing waits in a loop. It tells a view what
+// Every encoding stage runs one TEncoder (Encoder.h): the format's (or the conversion's), and
+// the resampler before it. The job advances only on the reports that reach its message target on
+// the UI thread (WM_EXTRACTERROR, WM_PROCESSINFO, WM_ENCODEREND); nothing waits in a loop. It tells a view what
 // to show (TRipDisplay) and when it is over; the job window is one such view, the command line
 // another, a test a third. No widgets: the job runs with QCoreApplication alone.
 //
-// Lives on the UI thread. Its extraction thread posts; its audio outputs' workers post their
-// progress, their end and their errors; the encoder runs report on the UI thread.
+// Lives on the UI thread. Its extraction thread and its encoders post their reports to it.
 
-#include "ACS_Converters.h"
-#include "ACS_Vorbis.h"
 #include "ACS_Wave.h"
 #include "Dialogs.h"
+#include "Encoder.h"
 #include "JobItems.h"
 #include "JobSettings.h"
 #include "JobMessages.h"
@@ -31,8 +30,6 @@
 
 #include <QTimer>
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -60,10 +57,6 @@ public:
     // The job is over (finished, or ended by Stop): the window closes.
     virtual void CloseJob() = 0;
 };
-
-// The fixed intermediate files, in the output folder.
-inline constexpr const char* Mp3ResampleFile = "MyMP3ReTemp.wav";
-inline constexpr const char* OggResampleFile = "MyReTemp.wav";
 
 // The caption of item number n of count: prefix + "07/12): " + text.
 std::string JobCaption(const std::string& prefix, int n, int count, const std::string& text);
@@ -112,34 +105,22 @@ public:
     const TJobKind JobKind;
     const HCDROM CDHandle;
     int TrackIndex = 0;     // jkRipTracks: the track being extracted, or next
-    int EncodeIndex = 0;    // the item in the MP3, WMA or decoding stage; finished items of those
-    int OggIndex = 0;       // the item in the Ogg stage; finished items of it
-    bool StageReported = false;
-    int64_t WMAInputSize = -1;
+    int EncodeIndex = 0;    // the item in the encoding stage; the items finished so far
 
-    // The audio components (the program's settings for them are made in the constructor).
-    TWaveIn WaveIn1;
-    TRateConverter RateConverter1;
-    TWaveOut WaveOut1;
-    TVorbisOut VorbisOut1;
-    QTimer Timer1;          // the WMA time estimate, every 1000 ms while enabled
-    // Timer1's handler: the elapsed time, and an estimate of the whole from the output's growth.
-    void Timer1Timer();
-
-    using Clock = std::chrono::steady_clock;
-    // The clock of the WMA estimate (tests set their own).
-    std::function<Clock::time_point()> Now = [] { return Clock::now(); };
+    // The encoder of the job's items (null for a rip to WAV), and the resampler of a conversion
+    // that brings sources below 44100 Hz up to it (else null). Made with the job.
+    TEncoder* Encoder() const { return m_encoder.get(); }
+    TEncoder* Resampler() const { return m_resampler.get(); }
 
 private:
     void Handle(TMessage& message);
     void ProcessInfo(std::unique_ptr<TProcessInfo> r);
     void ExtractError(LPARAM error);
-    void OutputError(const TOutputError& error);
     void Extracted(std::unique_ptr<TProcessInfo> r);
-    void Mp3Ended(const TProcessInfo& r);
-    void OggEnded();
+    // The end of an encoding stage (an encoder's, or the job's own skip): the item's outcome,
+    // what the user is told, then the next item.
+    void EncoderEnded(const TEncoderEnded& end);
     void Resampled();
-    void WmaEnded(const TProcessInfo& r);
     void Progress(const TProcessInfo& r);
 
     // The stages.
@@ -154,24 +135,19 @@ private:
     // The format the rip writes.
     const TOutputFormat& Format() const;
     // After a stage's output could not be written: when the folder itself takes no more files
-    // (full, read-only, gone), the user is told once with the system's reason and the job ends,
-    // the window closed at once or, with postClose, by a posted WM_JOBCLOSE. False otherwise.
-    bool StopForFolderProblem(const std::string& path, int error, bool postClose);
-    // After an item's last stage (finished items so far): the next item, or the job's end,
-    // the window closed at once or, with postClose, by a posted WM_JOBCLOSE.
-    void NextItem(int finished, bool postClose);
+    // (full, read-only, gone), the user is told once with the system's reason and the job ends.
+    // False otherwise.
+    bool StopForFolderProblem(const std::string& path, int error);
+    // After an item's last stage (finished items so far): the next item, or the job's end.
+    void NextItem(int finished);
     void StartFileItem(int index, bool first);
-    void StartMp3Run(const std::string& input, const std::string& output, bool encode);
-    void StartWmaRun(const std::string& input, const std::string& output);
-    void StartOggStage(const std::string& input, const std::string& output);
-    void StartResampling(const std::string& temp);
-    // Whether the WAV source in WaveIn1 is below 44100 Hz; raises when it cannot be read.
+    void StartEncoding(TEncoder& encoder, const std::string& input, const std::string& output);
+    // Whether the WAV source in m_probe is below 44100 Hz; raises when it cannot be read.
     bool NeedsResampling();
-    // Reports the end of the item's encoding stage as skipped (status 4), as after a failed
-    // extraction: code is 2000, 3000 or 5000.
-    void Skip(int32_t code);
+    // Reports the end of the item's encoding stage as skipped, as after a failed extraction.
+    void Skip();
     // False (and the user told, the item skipped) when writing output would overwrite input.
-    bool MayWrite(const std::string& input, const std::string& output, int32_t skipCode);
+    bool MayWrite(const std::string& input, const std::string& output);
 
     void TagTrack(int index);
     // Records what became of item index.
@@ -180,15 +156,10 @@ private:
     // the job ends.
     void RecordTrack(int32_t status);
     void WriteRipLog();
-    void ApplyOggSettings();
     void FinishJob();
     // Removes what a stage cut short by the job's end wrote: it is not a whole file.
     void RemovePartialOutputs();
-    // Ends a running audio output: its worker parked, its file closed as far as written. True
-    // when it was still running (its file is cut short).
-    bool EndOutput(TACSOutput& output);
     void Close();
-    void OutputProgress(TACSOutput& output);
 
     void SetCaption(const std::string& prefix, int n, const std::string& text);
     void SetStage(const std::string& stage);
@@ -204,12 +175,12 @@ private:
     const TJobSettings m_settings;
     TRipView& m_view;
     Dialogs& m_dialogs;
-    TMp3EncodeProcess& m_mp3;
-    TWMAEncodeProcess& m_wma;
     std::unique_ptr<TCDRipThread> RipThread;
     bool m_extracting = false;   // RipThread runs and has not reported its end
-    bool m_oggRunning = false;   // the Ogg stage writes VorbisOut1.FileName
-    bool m_oggCut = false;       // ... and was ended before its end
+    std::unique_ptr<TEncoder> m_encoder;
+    std::unique_ptr<TEncoder> m_resampler;
+    TEncoder* m_running = nullptr;  // the encoder of the stage under way, until its end is handled
+    TWaveIn m_probe;                // reads a conversion's source's header
     // WAVs of tracks whose output was made (or kept by the user's choice): removed when the whole
     // rip is over. Only files this job wrote in this run are ever removed.
     std::vector<std::string> m_doneWavs;
@@ -219,8 +190,6 @@ private:
     bool m_logPending = false;  // the job is over, the log waits for the database's answer
     bool m_waiting = false;     // ... and the window says so
     bool m_waitStopped = false; // Stop or the close box ended that wait
-    std::atomic<int64_t> m_stageStart{0};  // Clock ticks; read by the outputs' workers
-    Clock::time_point m_wmaStart;
     TRipDisplay m_display;
     std::vector<TJobItem> m_items;   // from Start: each item with its files named (JobItems)
     std::vector<TItemOutcome> m_outcomes;

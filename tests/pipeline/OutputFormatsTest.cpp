@@ -1,6 +1,7 @@
 #include "OutputFormats.h"
 
-#include "JobMessages.h"
+#include "OutputEncoders.h"
+#include "ProcessEncoders.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +19,11 @@ TEST(OutputFormatsTest, StoredNumbersKeysAndTheirOrder)
         const char* list;
         const char* extension;
         bool encoded;
-        int32_t end;
-    } rows[] = {{"mp3", 0, "MP3 file(*.MP3)", ".mp3", true, piMp3Ended},
-                {"wav", 1, "WAV file(*.WAV)", ".wav", false, piExtracted},
-                {"ogg", 2, "OGG file(*.OGG)", ".ogg", true, piOggEnded},
-                {"wma", 3, "WMA file(*.WMA)", ".wma", true, piWmaEnded}};
+        TEncoderFactory make;
+    } rows[] = {{"mp3", 0, "MP3 file(*.MP3)", ".mp3", true, MakeMp3Encoder},
+                {"wav", 1, "WAV file(*.WAV)", ".wav", false, nullptr},
+                {"ogg", 2, "OGG file(*.OGG)", ".ogg", true, MakeOggEncoder},
+                {"wma", 3, "WMA file(*.WMA)", ".wma", true, MakeWmaEncoder}};
     ASSERT_EQ(OutputFormats().size(), std::size(rows));
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].key);
@@ -32,7 +33,7 @@ TEST(OutputFormatsTest, StoredNumbersKeysAndTheirOrder)
         EXPECT_EQ(f.ListText, rows[i].list);
         EXPECT_EQ(f.Extension, rows[i].extension);
         EXPECT_EQ(f.Encoded, rows[i].encoded);
-        EXPECT_EQ(f.EndCode, rows[i].end);
+        EXPECT_EQ(f.MakeEncoder, rows[i].make);
         EXPECT_EQ(&FormatOfStored(rows[i].stored), &f);
         EXPECT_EQ(FormatOfKey(rows[i].key), &f);
     }

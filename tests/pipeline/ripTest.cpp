@@ -10,7 +10,9 @@
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "DiscScan.h"
+#include "OutputEncoders.h"
 #include "OutputFormats.h"
+#include "ProcessEncoders.h"
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -462,8 +464,9 @@ TEST_F(RipJobTest, AnOutputErrorMidStageSkipsTheItem)
     job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, jkWavToOgg, 0, std::vector<std::string>{cut, next});
     // Cut once the encoder has its first megabyte in hand.
     std::atomic<bool> once{false};
-    const auto progress = job->VorbisOut1.OnProgress;
-    job->VorbisOut1.OnProgress = [&, progress](TACSComponent* sender) {
+    TACSOutput& ogg = dynamic_cast<TOutputEncoder&>(*job->Encoder()).AudioOutput();
+    const auto progress = ogg.OnProgress;
+    ogg.OnProgress = [&, progress](TACSComponent* sender) {
         if (!once.exchange(true)) {
             EXPECT_EQ(truncate(cut.c_str(), 200000), 0);
         }
@@ -486,7 +489,7 @@ TEST_F(RipJobTest, StopWhileResampling)
     ASSERT_TRUE(WaitUntil([&] { return !view.shown.empty() && view.shown.back().Bar > 0; }));
     job->btStopClick();
     EXPECT_TRUE(view.closed);
-    EXPECT_EQ(job->WaveOut1.State(), osIdle);
+    EXPECT_EQ(dynamic_cast<TOutputEncoder&>(*job->Resampler()).AudioOutput().State(), osIdle);
     EXPECT_FALSE(fs::exists(Out(Mp3ResampleFile)));
     job.reset();
 }
@@ -514,13 +517,15 @@ TEST_F(RipJobTest, WmaRunsAndTheirEstimate)
     chmod(Path("wma/WM8EUTIL").c_str(), 0755);
     WriteFile("in.wav", std::string(1500000, '\0'));
     Options.WMAOptions.BitRate = 40;
-    TRipJob::Clock::time_point now = TRipJob::Clock::now();
+    TWmaEncoder::Clock::time_point now = TWmaEncoder::Clock::now();
     job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, jkWavToWma, 0, std::vector<std::string>{Path("in.wav")});
-    job->Now = [&] { return now; };
+    auto* estimate = dynamic_cast<TWmaEncoder*>(job->Encoder());
+    ASSERT_NE(estimate, nullptr);
+    estimate->Now = [&] { return now; };
     job->Start();
     EXPECT_EQ(Options.WMAOptions.BitRate, 8) << "the run resets a profile out of range";
-    EXPECT_EQ(job->WMAInputSize, 1500000);
-    EXPECT_TRUE(job->Timer1.isActive());
+    EXPECT_EQ(estimate->InputSize(), 1500000);
+    EXPECT_TRUE(estimate->Ticking());
     const struct {
         int seconds;
         const char* elapsed;
@@ -530,7 +535,7 @@ TEST_F(RipJobTest, WmaRunsAndTheirEstimate)
     const auto start = now;
     for (const auto& t : ticks) {
         now = start + std::chrono::seconds(t.seconds);
-        job->Timer1Timer();
+        estimate->Tick();
         EXPECT_EQ(job->Display().Elapsed, t.elapsed) << t.seconds;
         EXPECT_EQ(job->Display().Estimated, t.estimated) << t.seconds;
         EXPECT_EQ(job->Display().Bar, t.bar) << t.seconds;
@@ -543,11 +548,17 @@ TEST_F(RipJobTest, WmaRunsAndTheirEstimate)
     view = TRecordingView{};
     job = std::make_unique<TRipJob>(view, dialogs, *mp3, *wma, jkWavToWma, 0, std::vector<std::string>{Path("big.wav")});
     now = start;
-    job->Now = [&] { return now; };
+    estimate = dynamic_cast<TWmaEncoder*>(job->Encoder());
+    estimate->Now = [&] { return now; };
     job->Start();
+    now = start + std::chrono::seconds(3);
+    estimate->Tick();
+    EXPECT_EQ(job->Display().Elapsed, "00:03");
+    EXPECT_EQ(job->Display().Estimated, "") << "nothing written yet: no estimate";
+    EXPECT_FALSE(job->Display().InitializingShown);
     WriteFile("Output/big.wma", std::string(45892, 'w'));  // a quarter of it after 10 s: 40 s in all
     now = start + std::chrono::seconds(10);
-    job->Timer1Timer();
+    estimate->Tick();
     EXPECT_EQ(job->Display().Estimated, "00:40");
     EXPECT_EQ(job->Display().Bar, 25);
     job->btStopClick();
@@ -570,7 +581,7 @@ TEST_F(RipJobTest, WmaRunsAndTheirEstimate)
     ASSERT_TRUE(WaitForClose());
     EXPECT_EQ(dialogs.Texts(), (QStringList{"Can not find WMA encoder,please contact with support@sonvale.org!",
                                             "Can not find WMA encoder,please contact with support@sonvale.org!"}));
-    EXPECT_FALSE(job->Timer1.isActive());
+    EXPECT_FALSE(dynamic_cast<TWmaEncoder&>(*job->Encoder()).Ticking());
 }
 
 // A progress report of 0 % clears both times and leaves the bar and "Initializing..." as they
@@ -597,7 +608,25 @@ TEST_F(RipJobTest, ProgressReports)
     EXPECT_EQ(job->Display().Elapsed, "");
     EXPECT_EQ(job->Display().Estimated, "");
     EXPECT_EQ(job->Display().Bar, 40);
-    EXPECT_TRUE(job->StageReported);
+
+    // An encoder's own estimate never moves the bar back, and without a figure keeps the times.
+    const auto estimate = [&](int32_t code, const char* elapsed, const char* estimated) {
+        auto r = std::make_unique<TProcessInfo>();
+        r->Estimate = true;
+        r->Code = code;
+        r->ElapsedText = elapsed;
+        r->EstimatedText = estimated;
+        SendMessage(job->Handle(), WM_PROCESSINFO, 0, 0, std::move(r));
+    };
+    estimate(30, "00:03", "00:10");
+    EXPECT_EQ(job->Display().Bar, 40);
+    EXPECT_EQ(job->Display().Estimated, "00:10");
+    estimate(45, "00:05", "00:11");
+    EXPECT_EQ(job->Display().Bar, 45);
+    estimate(0, "00:06", "");
+    EXPECT_EQ(job->Display().Elapsed, "00:06");
+    EXPECT_EQ(job->Display().Estimated, "00:11");
+    EXPECT_EQ(job->Display().Bar, 45);
     job->btStopClick();
 }
 
