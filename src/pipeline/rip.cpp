@@ -310,7 +310,11 @@ void TRipJob::StartFileItem(int index, bool first)
     }
     if (resample) {
         const std::string temp = Folder() + job.ResampleFile;
-        if (!MayWrite(item, temp) || !MayWrite(item, output))
+        // The temporary file is never one the user chose to convert, this item or another.
+        for (const std::string& source : *Items)
+            if (!MayWrite(source, temp))
+                return;
+        if (!MayWrite(item, output))
             return;
         m_display.Stage = "Resampling WAV";
         SetCaption(Resampling, n, item);

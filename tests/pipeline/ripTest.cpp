@@ -444,15 +444,20 @@ TEST_F(RipJobTest, AJobNeverWritesOverItsInput)
     EXPECT_EQ(fs::file_size(disguised), before);
     EXPECT_TRUE(fs::exists(Out("fine.ogg")));
 
+    // The temporary file chosen as a source is written neither for itself nor for another file
+    // that needs resampling.
     dialogs.shown.clear();
     view = TRecordingView{};
-    const auto tempSize = fs::file_size(temp);
-    Start(jkWavToMp3, {temp, fine});
+    const std::string tempBytes = ReadFile(std::string("Output/") + Mp3ResampleFile);
+    const std::string low = SoxWav("low.wav", 22050, 0.2);
+    Start(jkWavToMp3, {temp, fine, low});
     ASSERT_TRUE(WaitForClose());
-    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(temp) + " is the source file and cannot be written."});
+    const QString refused = QString::fromStdString(temp) + " is the source file and cannot be written.";
+    EXPECT_EQ(dialogs.Texts(), (QStringList{refused, refused}));
     EXPECT_TRUE(fs::exists(Out("fine.mp3")));
+    EXPECT_FALSE(fs::exists(Out("low.mp3")));
     ASSERT_TRUE(fs::exists(temp)) << "chosen as a file to convert, the temporary file is not removed at the end";
-    EXPECT_EQ(fs::file_size(temp), tempSize);
+    EXPECT_EQ(ReadFile(std::string("Output/") + Mp3ResampleFile), tempBytes);
 }
 
 // An input cut short while the Ogg encoder reads it: the error is shown, the partial Ogg file
