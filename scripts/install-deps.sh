@@ -11,6 +11,8 @@ packages=(
   # Ogg Vorbis, MPEG Layer-3 inside WAV, drives and disc images, secure reads, CDDB and
   # AccurateRip over HTTP, media change
   libogg-dev libvorbis-dev libmpg123-dev libcdio-dev libcdio-paranoia-dev libcurl4-openssl-dev libudev-dev
+  # FLAC and Opus output, tags of every format (ID3v2, Vorbis comments, pictures), ReplayGain
+  libflac-dev libopusenc-dev libopus-dev libtag1-dev libebur128-dev
   # the WMA encoder program
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   # MP3 encoding and decoding (run as a child process)
@@ -21,7 +23,7 @@ packages=(
   fonts-wqy-microhei
   # tests, benchmarks and the peers they compare with
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool imagemagick sox ffmpeg vorbis-tools
-  id3v2 libcdio-utils fonts-dejavu-core
+  id3v2 libcdio-utils fonts-dejavu-core flac opus-tools python3-mutagen
 )
 
 missing=()

@@ -45,13 +45,13 @@ const char* const ProgramUsage =
     "  tracks [--drive N]          the track list, the disc key and the CDDB disc ID\n"
     "  lookup [--drive N] [--apply]\n"
     "                              ask the CDDB server; --apply keeps the result in cdinfo.dat\n"
-    "  rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
+    "  rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus] [--output DIR]\n"
     "      [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N] [--overwrite]\n"
     "                              rip tracks (LIST like 1,3-5; default all); --secure verifies\n"
     "                              every sector and checks AccurateRip, --offset N (samples)\n"
     "                              applies the drive's read offset\n"
-    "  convert --to mp3|wav|ogg|wma [--output DIR] FILE...\n"
-    "                              convert WAV files (MP3 files with --to wav)\n"
+    "  convert --to mp3|wav|ogg|wma|flac|opus [--output DIR] FILE...\n"
+    "                              convert WAV files (MP3 or FLAC files with --to wav)\n"
     "  tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
     "      [--comment C] [--track N] [--genre NAME]\n"
     "                              the ID3v1 tag of an MP3 file\n"
@@ -605,7 +605,7 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     if (const auto it = args.Values.find("format"); it != args.Values.end()) {
         const TOutputFormat* format = FormatOfKey(it->second);
         if (!format)
-            return UsageError("--format takes mp3, wav, ogg or wma", usage);
+            return UsageError("--format takes mp3, wav, ogg, wma, flac or opus", usage);
         settings.Common.OutputFormat = format->Stored;
     }
     if (const auto it = args.Values.find("normalize"); it != args.Values.end()) {
@@ -677,11 +677,12 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
 int CommandConvert(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
 {
     const char* usage = Commands().at("convert").Usage;
-    static const std::map<std::string, TJobKind> kinds = {
-        {"mp3", jkWavToMp3}, {"wav", jkMp3ToWav}, {"ogg", jkWavToOgg}, {"wma", jkWavToWma}};
+    static const std::map<std::string, TJobKind> kinds = {{"mp3", jkWavToMp3}, {"wav", jkMp3ToWav},
+                                                          {"ogg", jkWavToOgg}, {"wma", jkWavToWma},
+                                                          {"flac", jkWavToFlac}, {"opus", jkWavToOpus}};
     const auto to = args.Values.find("to");
     if (to == args.Values.end() || !kinds.count(to->second))
-        return UsageError("convert needs --to mp3, wav, ogg or wma", usage);
+        return UsageError("convert needs --to mp3, wav, ogg, wma, flac or opus", usage);
     if (args.Plain.empty())
         return UsageError("convert needs at least one FILE", usage);
     int status = cliOk;
@@ -695,9 +696,19 @@ int CommandConvert(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
         }
         items.push_back(info.absoluteFilePath().toStdString());
     }
+    TJobKind kind = kinds.at(to->second);
+    if (kind == jkMp3ToWav && !items.empty()) {
+        // FLAC files decode in the process, MP3 files through lame: one kind of file per run.
+        const TSourceKind& flac = *FileJobOf(jkFlacToWav)->Source;
+        const auto flacs = std::count_if(items.begin(), items.end(), [&](const std::string& f) { return flac.Is(f); });
+        if (flacs == static_cast<std::ptrdiff_t>(items.size()))
+            kind = jkFlacToWav;
+        else if (flacs > 0)
+            return UsageError("convert --to wav takes MP3 files or FLAC files, not both in one run", usage);
+    }
     TJobSettings settings = TJobSettings::FromOptions();
     if (!items.empty() && PrepareOutputFolder(args, settings.Common.OutputFolder)) {
-        const int job = RunJobToEnd(kinds.at(to->second), 0, std::move(items), settings, dialogs, out, status != cliOk);
+        const int job = RunJobToEnd(kind, 0, std::move(items), settings, dialogs, out, status != cliOk);
         status = job == cliOk ? status : job;
     } else if (!items.empty()) {
         status = cliFailed;
@@ -831,9 +842,9 @@ const std::map<std::string, TCommandSyntax>& Commands()
                     "Asks the CDDB server of options.ini ([QueryCDDB]) about the disc and prints what it\n"
                     "found; --apply stores it in cdinfo.dat under the disc key.\n",
                     {"drive"}, {"apply"}, CommandLookup}},
-        {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma] [--output DIR]\n"
-                 "                       [--normalize PERCENT] [--keep-wav] [--lookup] [--secure] [--offset N]\n"
-                 "                       [--overwrite|--no-overwrite] [--json]\n"
+        {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus]\n"
+                 "                       [--output DIR] [--normalize PERCENT] [--keep-wav] [--lookup] [--secure]\n"
+                 "                       [--offset N] [--overwrite|--no-overwrite] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
                  "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
@@ -842,10 +853,10 @@ const std::map<std::string, TCommandSyntax>& Commands()
                  "is skipped (exit status 1) unless --overwrite.\n",
                  {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite"},
                  CommandRip}},
-        {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma [--output DIR] [--overwrite|--no-overwrite]\n"
-                     "                           [--json] FILE...\n"
-                     "Converts WAV files to MP3, Ogg Vorbis or WMA, or MP3 files to WAV (--to wav), in the\n"
-                     "order given, into the output folder.\n",
+        {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma|flac|opus [--output DIR]\n"
+                     "                           [--overwrite|--no-overwrite] [--json] FILE...\n"
+                     "Converts WAV files to MP3, Ogg Vorbis, WMA, FLAC or Opus, or MP3 or FLAC files to WAV\n"
+                     "(--to wav; one kind per run), in the order given, into the output folder.\n",
                      {"to", "output"}, {"overwrite", "no-overwrite"}, CommandConvert}},
         {"tag", {"Usage: sonvale-cli tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
                  "                      [--comment C] [--track N] [--genre NAME] [--json]\n"

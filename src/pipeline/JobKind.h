@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 enum TJobKind : uint8_t {
@@ -12,6 +13,9 @@ enum TJobKind : uint8_t {
     jkRecordToMp3 = 4,  // the recorder's MP3 copy, beside its WAV
     jkWavToOgg = 5,
     jkWavToWma = 6,
+    jkWavToFlac = 7,
+    jkWavToOpus = 8,
+    jkFlacToWav = 9,
 };
 
 // The fixed intermediate files of the conversions that resample, in the output folder.
@@ -21,6 +25,8 @@ inline constexpr const char* OggResampleFile = "MyReTemp.wav";
 class TEncoder;
 struct TEncoderParts;
 using TEncoderFactory = std::unique_ptr<TEncoder> (*)(const TEncoderParts& parts);
+
+struct TSourceKind;
 
 // A job that converts files, one row each: what it makes and how the window names its stages.
 struct TFileJob {
@@ -32,9 +38,14 @@ struct TFileJob {
     const char* Prefix;          // the caption: "Encoding(", "Decoding("
     const char* ResampleFile;    // a source below 44100 Hz is first resampled into this file of
                                  // the output folder; null: sources go to the encoder as they are
-    bool Mp3Source;              // its sources must be MP3 files
+    const struct TSourceKind* Source;  // its sources must be files of this kind; null: any
     TEncoderFactory Make;
 };
 
 // The row of a file job's kind; null for jkRipTracks.
 const TFileJob* FileJobOf(TJobKind kind);
+// A kind of file a conversion reads, known by its first bytes.
+struct TSourceKind {
+    const char* Phrase;                  // "an MP3 file": what a file that is not one is told
+    bool (*Is)(const std::string& path);
+};

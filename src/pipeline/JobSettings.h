@@ -11,6 +11,8 @@ struct TJobSettings {
     TMp3Options Mp3;
     TOggOptions Ogg;
     TWMAOptions Wma;
+    TFlacOptions Flac;
+    TOpusOptions Opus;
     bool UseID3 = false;      // tags on ripped files (and the WMA author and description)
     TCDInfo Disc;             // the disc's artist, album, year, genre and comment for the tags
     TSecureOptions Secure;

@@ -44,9 +44,8 @@ void TOutputEncoder::Start(const std::string& input, const std::string& output, 
 {
     BeginRun(input, output, sink);
     m_cut = false;
-    m_in.FileName = input;
     m_output->FileName = output;
-    Prepare();
+    Prepare(input);
     m_start = Clock::now().time_since_epoch().count();
     m_output->Start();
 }
@@ -65,6 +64,11 @@ bool TOutputEncoder::Stop()
     m_output->Running = false;
     m_cut = true;
     return true;
+}
+
+void TOutputEncoder::Prepare(const std::string& input)
+{
+    m_in.FileName = input;
 }
 
 void TOutputEncoder::Progress()
@@ -95,8 +99,9 @@ TOggEncoder::~TOggEncoder()
     Stop();
 }
 
-void TOggEncoder::Prepare()
+void TOggEncoder::Prepare(const std::string& input)
 {
+    TOutputEncoder::Prepare(input);
     if (m_options.IsUseCompress) {
         m_vorbis.Compression = static_cast<float>(m_options.CompressPosition - 10) / 100.0f;  // 0.2 .. 0.9
         m_vorbis.SetDesiredMaximumBitrate(brAutoSelect);
@@ -129,7 +134,65 @@ TResampler::~TResampler()
     Stop();
 }
 
+// --- FLAC and Opus ------------------------------------------------------------------------------
+
+TFlacEncoder::TFlacEncoder(const TFlacOptions& options)
+{
+    Attach(m_flac);
+    m_flac.SetInput(&m_in);
+    m_flac.Level = options.Level;
+}
+
+TFlacEncoder::~TFlacEncoder()
+{
+    Stop();
+}
+
+TOpusEncoder::TOpusEncoder(const TOpusOptions& options)
+{
+    Attach(m_opus);
+    m_opus.SetInput(&m_in);
+    m_opus.BitRate = options.BitRate;
+}
+
+TOpusEncoder::~TOpusEncoder()
+{
+    Stop();
+}
+
+TFlacDecoder::TFlacDecoder()
+{
+    Attach(m_wav);
+    m_wav.SetInput(&m_flacIn);
+    m_wav.SetWavType(wtPCM);
+}
+
+TFlacDecoder::~TFlacDecoder()
+{
+    Stop();
+}
+
+void TFlacDecoder::Prepare(const std::string& input)
+{
+    m_flacIn.FileName = input;
+}
+
 std::unique_ptr<TEncoder> MakeOggEncoder(const TEncoderParts& parts)
 {
     return std::make_unique<TOggEncoder>(parts.Settings.Ogg);
+}
+
+std::unique_ptr<TEncoder> MakeFlacEncoder(const TEncoderParts& parts)
+{
+    return std::make_unique<TFlacEncoder>(parts.Settings.Flac);
+}
+
+std::unique_ptr<TEncoder> MakeOpusEncoder(const TEncoderParts& parts)
+{
+    return std::make_unique<TOpusEncoder>(parts.Settings.Opus);
+}
+
+std::unique_ptr<TEncoder> MakeFlacDecoder(const TEncoderParts&)
+{
+    return std::make_unique<TFlacDecoder>();
 }

@@ -1,10 +1,13 @@
 #pragma once
-// The encoders that run in the process, on an audio output's worker: the Ogg Vorbis encoder, and
-// the WAV writer that brings a file below 44100 Hz up to 44100 Hz for lame or the Ogg encoder.
+// The encoders that run in the process, on an audio output's worker: the Ogg Vorbis, FLAC and Opus
+// encoders, the FLAC decoder, and the WAV writer that brings a file below 44100 Hz up to 44100 Hz
+// for lame or the Ogg encoder.
 // The worker posts everything (progress, the end, an error's text), so it never waits for the
 // UI thread, which may be stopping the job and waiting for the worker.
 
 #include "ACS_Converters.h"
+#include "ACS_Flac.h"
+#include "ACS_Opus.h"
 #include "ACS_Vorbis.h"
 #include "ACS_Wave.h"
 #include "Encoder.h"
@@ -24,10 +27,10 @@ protected:
     TOutputEncoder();
     // The output this encoder drives, once the subclass has made it (from its constructor).
     void Attach(TACSFileOut& output);
-    // Before each run: the output's settings.
-    virtual void Prepare() {}
+    // Before each run: the input's file name (m_in's by default) and the output's settings.
+    virtual void Prepare(const std::string& input);
 
-    TWaveIn m_in;
+    TWaveIn m_in;  // the WAV file a run reads (unless the subclass reads another kind)
 
 private:
     void Progress();
@@ -47,11 +50,46 @@ public:
     bool SettlesAfterStop() const override { return true; }
 
 protected:
-    void Prepare() override;
+    void Prepare(const std::string& input) override;
 
 private:
     TVorbisOut m_vorbis;
     TOggOptions m_options;
+};
+
+// FLAC at the job's level, verified by the encoder as it goes, the audio's MD5 in STREAMINFO.
+class TFlacEncoder : public TOutputEncoder {
+public:
+    explicit TFlacEncoder(const TFlacOptions& options);
+    ~TFlacEncoder() override;
+
+private:
+    TFlacOut m_flac;
+};
+
+// Opus at the job's bit rate.
+class TOpusEncoder : public TOutputEncoder {
+public:
+    explicit TOpusEncoder(const TOpusOptions& options);
+    ~TOpusEncoder() override;
+
+private:
+    TOpusOut m_opus;
+};
+
+// A WAV file from a FLAC file; a file that fails its decoding (damaged, cut short, its MD5 not
+// matching) ends the run as failed, and the half WAV goes.
+class TFlacDecoder : public TOutputEncoder {
+public:
+    TFlacDecoder();
+    ~TFlacDecoder() override;
+
+protected:
+    void Prepare(const std::string& input) override;
+
+private:
+    TFlacIn m_flacIn;
+    TWaveOut m_wav;
 };
 
 // A WAV file at 44100 Hz from a WAV file at any rate (16-bit PCM, the source's channels).
@@ -66,3 +104,6 @@ private:
 };
 
 std::unique_ptr<TEncoder> MakeOggEncoder(const TEncoderParts& parts);
+std::unique_ptr<TEncoder> MakeFlacEncoder(const TEncoderParts& parts);
+std::unique_ptr<TEncoder> MakeOpusEncoder(const TEncoderParts& parts);
+std::unique_ptr<TEncoder> MakeFlacDecoder(const TEncoderParts& parts);

@@ -27,5 +27,5 @@ std::span<const TOutputFormat> OutputFormats();
 const TOutputFormat& FormatOfStored(int32_t stored);
 // The format of a key ("ogg"), or null.
 const TOutputFormat* FormatOfKey(std::string_view key);
-// The keys joined for a usage text: "mp3|wav|ogg|wma".
+// The keys joined for a usage text: "mp3|wav|ogg|wma|flac|opus".
 std::string FormatKeys();

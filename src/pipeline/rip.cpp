@@ -288,9 +288,10 @@ void TRipJob::StartFileItem(int index, bool first)
     const std::string& item = Item(index);
     const std::string& output = m_items[static_cast<std::size_t>(index)].Output;
     const int n = index + 1;
-    if (job.Mp3Source && !IsMp3File(item)) {
+    if (job.Source && !job.Source->Is(item)) {
         // An empty or a text file: said as such, rather than as the decoder's failure.
-        Error("Cannot read " + item + ": " + (GetFileSize64(item) == 0 ? "the file is empty" : "it is not an MP3 file") + ".");
+        Error("Cannot read " + item + ": " +
+              (GetFileSize64(item) == 0 ? "the file is empty" : std::string("it is not ") + job.Source->Phrase) + ".");
         SetOutcome(index, "failed");
         Skip();
         return;

@@ -77,6 +77,9 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     flag("SecureOptions", "AccurateRip", secure.AccurateRip, true);
     flag("SecureOptions", "WriteLog", secure.WriteLog, true);
     str("SecureOptions", "AccurateRipServer", secure.AccurateRipServer, DefaultAccurateRipServer);
+
+    num("FlacOptions", "Level", o.FlacOptions.Level, 5);
+    num("OpusOptions", "BitRate", o.OpusOptions.BitRate, 160);
 }
 
 }  // namespace
@@ -90,6 +93,8 @@ void LoadSaveOptions(bool load)
         Options.OggOptions.CompressPosition = std::clamp(Options.OggOptions.CompressPosition, 30, 100);
         // Ten sectors either way is more than any drive's offset.
         Options.SecureOptions.ReadOffset = std::clamp(Options.SecureOptions.ReadOffset, -5880, 5880);
+        Options.FlacOptions.Level = std::clamp(Options.FlacOptions.Level, 0, 8);
+        Options.OpusOptions.BitRate = std::clamp(Options.OpusOptions.BitRate, 6, 256);
     } else {
         ini.UpdateFile();
     }

@@ -42,6 +42,14 @@ struct TWMAOptions {
     int32_t BitRate = 0;          // position in WMAProfiles; users reset a value outside 0..32 to 8
 };
 
+struct TFlacOptions {
+    int32_t Level = 5;            // compression, 0 (fastest) .. 8 (smallest)
+};
+
+struct TOpusOptions {
+    int32_t BitRate = 160;        // kbit/s, 6..256
+};
+
 struct TCDOptions {
     int32_t Index = 0;            // drive chosen in the options dialog, -1 none
     bool CDDb = false;            // "Get CD information from CD DB" (kept, not acted on)
@@ -95,7 +103,10 @@ struct TOptionsSetting {
     TCDInfo CDInfo;
     TQueryCDDB QueryCDDB;
     bool UseID3 = false;          // ID3v1 tags in MP3 files, author and description in WMA files
-    TSecureOptions SecureOptions; // written after every other key
+    TSecureOptions SecureOptions; // written after the keys above
+    // Written after every section above, in this order.
+    TFlacOptions FlacOptions;
+    TOpusOptions OpusOptions;
 };
 
 // The program's one settings record; empty until loaded.

@@ -39,7 +39,7 @@ const QStringList OggBitRates = {QStringLiteral(" Default"),   QStringLiteral(" 
                                  QStringLiteral("144 kbit/s"), QStringLiteral("160 kbit/s"), QStringLiteral("192 kbit/s"),
                                  QStringLiteral("224 kbit/s"), QStringLiteral("256 kbit/s"), QStringLiteral("320 kbit/s")};
 
-enum Page { pgOutput, pgLame, pgOgg, pgWma, pgId3, pgCdRom, pgSecure };
+enum Page { pgOutput, pgLame, pgOgg, pgWma, pgId3, pgCdRom, pgSecure, pgFlac, pgOpus };
 
 QComboBox* List(QWidget* parent, const QStringList& items, const char* name, bool editable = false)
 {
@@ -83,7 +83,7 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, Dialogs& dialogs, TDiscScan& disc
     setModal(true);
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setUsesScrollButtons(false);  // all seven tabs in view
+    PageControl1->setUsesScrollButtons(false);  // every tab in view
     BuildOutputPage();
     BuildLamePage();
     BuildOggPage();
@@ -91,6 +91,8 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, Dialogs& dialogs, TDiscScan& disc
     BuildId3Page();
     BuildCdRomPage();
     BuildSecurePage();
+    BuildFlacPage();
+    BuildOpusPage();
 
     btOk = new QPushButton(QStringLiteral("OK"), this);
     btOk->setObjectName(QStringLiteral("btOk"));
@@ -270,6 +272,39 @@ void TOptionSetForm::BuildWmaPage()
     connect(bWMADefault, &QPushButton::clicked, this, &TOptionSetForm::bWMADefaultClick);
 }
 
+// A page with one number to set: its caption, the box's range and the words after it.
+QSpinBox* TOptionSetForm::AddNumberPage(const QString& tab, const QString& caption, int low, int high,
+                                        const QString& unit, const char* name)
+{
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    auto* box = new QSpinBox(page);
+    box->setObjectName(QLatin1String(name));
+    box->setRange(low, high);
+    auto* row = new QHBoxLayout;
+    row->addWidget(box);
+    row->addWidget(new QLabel(unit, page));
+    row->addStretch();
+    auto* form = new QFormLayout;
+    form->addRow(caption, row);
+    v->addLayout(form);
+    v->addStretch();
+    PageControl1->addTab(page, tab);
+    return box;
+}
+
+void TOptionSetForm::BuildFlacPage()
+{
+    seFlacLevel = AddNumberPage(QStringLiteral("FLAC"), QStringLiteral("Compression level:"), 0, 8,
+                                QStringLiteral("(0 fastest, 8 smallest; every level is lossless)"), "seFlacLevel");
+}
+
+void TOptionSetForm::BuildOpusPage()
+{
+    seOpusBitRate = AddNumberPage(QStringLiteral("Opus"), QStringLiteral("Bit rate:"), 6, 256, QStringLiteral("kbit/s"),
+                                  "seOpusBitRate");
+}
+
 void TOptionSetForm::BuildId3Page()
 {
     auto* page = new QWidget;
@@ -398,6 +433,8 @@ void TOptionSetForm::Fill()
     ckAccurateRip->setChecked(o.SecureOptions.AccurateRip);
     eAccurateRipServer->setText(QString::fromStdString(o.SecureOptions.AccurateRipServer));
     ckWriteLog->setChecked(o.SecureOptions.WriteLog);
+    seFlacLevel->setValue(o.FlacOptions.Level);
+    seOpusBitRate->setValue(o.OpusOptions.BitRate);
     UpdateEnabling();
 }
 
@@ -547,6 +584,8 @@ void TOptionSetForm::btOkClick()
                                             ? std::string(DefaultAccurateRipServer)
                                             : eAccurateRipServer->text().trimmed().toStdString();
     o.SecureOptions.WriteLog = ckWriteLog->isChecked();
+    o.FlacOptions.Level = seFlacLevel->value();
+    o.OpusOptions.BitRate = seOpusBitRate->value();
 
     if (cbCDList->count() > 0 && (cbCDList->currentIndex() != m_shownDrive || ckbCDDb->isChecked() != m_shownCDDb))
     {

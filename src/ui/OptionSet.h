@@ -69,6 +69,9 @@ public:
     QCheckBox* ckAccurateRip;
     QLineEdit* eAccurateRipServer;
     QCheckBox* ckWriteLog;
+    // FLAC, Opus
+    QSpinBox* seFlacLevel;
+    QSpinBox* seOpusBitRate;
 
     QPushButton* btOk;
     QPushButton* btCancel;
@@ -93,6 +96,10 @@ private:
     void BuildId3Page();
     void BuildCdRomPage();
     void BuildSecurePage();
+    void BuildFlacPage();
+    void BuildOpusPage();
+    QSpinBox* AddNumberPage(const QString& tab, const QString& caption, int low, int high, const QString& unit,
+                            const char* name);
     void Fill();
     void UpdateEnabling();
     // An error box; the dialog stays open.

@@ -123,6 +123,9 @@ void TMainForm::BuildActions()
     make(mnuMp3ToWav, "mnuMp3ToWav", QStringLiteral("&MP3 to WAV..."), QStringLiteral("Convert  MP3 file to WAV file"));
     make(miWAVtoOGG, "miWAVtoOGG", QStringLiteral("WAV to O&GG..."), QString());
     make(miWAVtoWMA, "miWAVtoWMA", QStringLiteral("WAV to WM&A..."), QString());
+    make(miWAVtoFLAC, "miWAVtoFLAC", QStringLiteral("WAV to &FLAC..."), QStringLiteral("Convert WAV files to FLAC files"));
+    make(miWAVtoOpus, "miWAVtoOpus", QStringLiteral("WAV to &Opus..."), QStringLiteral("Convert WAV files to Opus files"));
+    make(miFLACtoWAV, "miFLACtoWAV", QStringLiteral("F&LAC to WAV..."), QStringLiteral("Convert FLAC files to WAV files"));
     make(Openoutputdirectory1, "Openoutputdirectory1", QStringLiteral("&Open output directory..."), QString());
     make(bRefresh, "bRefresh", QStringLiteral("&Refresh"), QString());
     make(EjectMenu, "EjectMenu", QStringLiteral("&Eject CD"), QString(), QKeySequence(Qt::CTRL | Qt::Key_E));
@@ -180,6 +183,9 @@ void TMainForm::BuildActions()
     connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ConvertFiles(jkMp3ToWav); });
     connect(miWAVtoOGG, &QAction::triggered, this, [this] { ConvertFiles(jkWavToOgg); });
     connect(miWAVtoWMA, &QAction::triggered, this, [this] { ConvertFiles(jkWavToWma); });
+    connect(miWAVtoFLAC, &QAction::triggered, this, [this] { ConvertFiles(jkWavToFlac); });
+    connect(miWAVtoOpus, &QAction::triggered, this, [this] { ConvertFiles(jkWavToOpus); });
+    connect(miFLACtoWAV, &QAction::triggered, this, [this] { ConvertFiles(jkFlacToWav); });
 
     // Commands whose windows and workers are not part of the program yet stay disabled.
     // The tray: nothing for a disc image, and no message either way.
@@ -229,6 +235,9 @@ void TMainForm::BuildMenus()
     file->addAction(mnuMp3ToWav);
     file->addAction(miWAVtoOGG);
     file->addAction(miWAVtoWMA);
+    file->addAction(miWAVtoFLAC);
+    file->addAction(miWAVtoOpus);
+    file->addAction(miFLACtoWAV);
     file->addSeparator();
     file->addAction(Openoutputdirectory1);
     file->addSeparator();
@@ -608,8 +617,9 @@ void TMainForm::ActionExtractExecute()
 
 void TMainForm::ConvertFiles(TJobKind kind)
 {
-    const QString filter = kind == jkMp3ToWav ? QStringLiteral("MP3 file(*.mp3)|*.mp3| Any file(*.*)|*.*")
-                                              : QStringLiteral("Sound file(*.wav)|*.wav| Any file(*.*)|*.*");
+    const QString filter = kind == jkMp3ToWav    ? QStringLiteral("MP3 file(*.mp3)|*.mp3| Any file(*.*)|*.*")
+                           : kind == jkFlacToWav ? QStringLiteral("FLAC file(*.flac)|*.flac| Any file(*.*)|*.*")
+                                                 : QStringLiteral("Sound file(*.wav)|*.wav| Any file(*.*)|*.*");
     const QStringList files = m_dialogs.OpenFiles(filter, true);
     if (files.isEmpty())
         return;

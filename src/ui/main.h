@@ -74,6 +74,9 @@ public:
     QAction* mnuMp3ToWav;
     QAction* miWAVtoOGG;
     QAction* miWAVtoWMA;
+    QAction* miWAVtoFLAC;
+    QAction* miWAVtoOpus;
+    QAction* miFLACtoWAV;
     QAction* Openoutputdirectory1;
     QAction* bRefresh;
     QAction* EjectMenu;

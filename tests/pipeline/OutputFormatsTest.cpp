@@ -23,7 +23,9 @@ TEST(OutputFormatsTest, StoredNumbersKeysAndTheirOrder)
     } rows[] = {{"mp3", 0, "MP3 file(*.MP3)", ".mp3", true, MakeMp3Encoder},
                 {"wav", 1, "WAV file(*.WAV)", ".wav", false, nullptr},
                 {"ogg", 2, "OGG file(*.OGG)", ".ogg", true, MakeOggEncoder},
-                {"wma", 3, "WMA file(*.WMA)", ".wma", true, MakeWmaEncoder}};
+                {"wma", 3, "WMA file(*.WMA)", ".wma", true, MakeWmaEncoder},
+                {"flac", 4, "FLAC file(*.FLAC)", ".flac", true, MakeFlacEncoder},
+                {"opus", 5, "OPUS file(*.OPUS)", ".opus", true, MakeOpusEncoder}};
     ASSERT_EQ(OutputFormats().size(), std::size(rows));
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         SCOPED_TRACE(rows[i].key);
@@ -37,12 +39,13 @@ TEST(OutputFormatsTest, StoredNumbersKeysAndTheirOrder)
         EXPECT_EQ(&FormatOfStored(rows[i].stored), &f);
         EXPECT_EQ(FormatOfKey(rows[i].key), &f);
     }
-    EXPECT_TRUE(OutputFormats()[0].Tagged) << "MP3 files get their ID3v1 tag";
-    for (const int32_t stranger : {-1, 4, 99})
+    for (const char* tagged : {"mp3", "flac", "opus"})
+        EXPECT_TRUE(FormatOfKey(tagged)->Tagged) << tagged;
+    for (const int32_t stranger : {-1, 6, 99})
         EXPECT_EQ(FormatOfStored(stranger).Key, "wav") << stranger;
-    EXPECT_EQ(FormatOfKey("flac"), nullptr);
+    EXPECT_EQ(FormatOfKey("fla"), nullptr);
     EXPECT_EQ(FormatOfKey("MP3"), nullptr);
-    EXPECT_EQ(FormatKeys(), "mp3|wav|ogg|wma");
+    EXPECT_EQ(FormatKeys(), "mp3|wav|ogg|wma|flac|opus");
 }
 
 }  // namespace

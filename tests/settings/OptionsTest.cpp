@@ -62,7 +62,11 @@ std::string DefaultFile(const std::string& folder)
            "RefuseDamaged=0\n"
            "AccurateRip=1\n"
            "WriteLog=1\n"
-           "AccurateRipServer=http://www.accuraterip.com\n";
+           "AccurateRipServer=http://www.accuraterip.com\n"
+           "[FlacOptions]\n"
+           "Level=5\n"
+           "[OpusOptions]\n"
+           "BitRate=160\n";
 }
 
 TEST_F(OptionsTest, NoFileGivesDefaultsAndSavingWritesEveryKeyInOrder)
@@ -101,6 +105,18 @@ TEST_F(OptionsTest, StoredValuesAreReadByTheProfileRules)
     WriteFile("options.ini", "[OggOptions]\nCompressPosition=250\n");
     LoadSaveOptions(true);
     EXPECT_EQ(Options.OggOptions.CompressPosition, 100);
+
+    // The FLAC level and the Opus bit rate are held to what their encoders take.
+    const struct {
+        int level, kbits, wantLevel, wantKbits;
+    } ranges[] = {{-1, 5, 0, 6}, {0, 6, 0, 6}, {8, 256, 8, 256}, {9, 257, 8, 256}};
+    for (const auto& r : ranges) {
+        WriteFile("options.ini", "[FlacOptions]\nLevel=" + std::to_string(r.level) + "\n[OpusOptions]\nBitRate=" +
+                                     std::to_string(r.kbits) + "\n");
+        LoadSaveOptions(true);
+        EXPECT_EQ(Options.FlacOptions.Level, r.wantLevel) << r.level;
+        EXPECT_EQ(Options.OpusOptions.BitRate, r.wantKbits) << r.kbits;
+    }
 
     // The read offset: ten sectors (5880 samples) either way, kept at the edges, cut beyond.
     for (const auto& [stored, read] : std::vector<std::pair<const char*, int>>{

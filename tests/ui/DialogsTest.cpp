@@ -51,6 +51,7 @@ std::string Dump(const TOptionsSetting& o)
         s << '|' << t;
     const auto& x = o.SecureOptions;
     s << '|' << x.SecureMode << x.ReadOffset << '|' << x.RefuseDamaged << x.AccurateRip << x.WriteLog << x.AccurateRipServer;
+    s << '|' << o.FlacOptions.Level << '|' << o.OpusOptions.BitRate;
     return s.str() + (o.UseID3 ? "|id3" : "|");
 }
 
@@ -87,7 +88,7 @@ TEST_F(DialogTest, OptionsUntouchedOrCancelledChangeNothing)
         QStringList pages;
         for (int i = 0; i < form.PageControl1->count(); ++i)
             pages << form.PageControl1->tabText(i);
-        EXPECT_EQ(pages, (QStringList{"Output", "LAME", "OGG", "WMA", "ID3 Tag", "CD-ROM", "Secure"}));
+        EXPECT_EQ(pages, (QStringList{"Output", "LAME", "OGG", "WMA", "ID3 Tag", "CD-ROM", "Secure", "FLAC", "Opus"}));
         form.btOk->click();
         EXPECT_EQ(form.result(), QDialog::Accepted);
     }
@@ -106,6 +107,8 @@ TEST_F(DialogTest, OptionsUntouchedOrCancelledChangeNothing)
         form.ID3genre->setCurrentIndex(5);
         form.ckSecureMode->setChecked(true);
         form.seReadOffset->setValue(667);
+        form.seFlacLevel->setValue(8);
+        form.seOpusBitRate->setValue(64);
         form.PageControl1->setCurrentIndex(5);
         if (closeBox)
             form.close();
@@ -141,6 +144,28 @@ TEST_F(DialogTest, OptionsSecurePage)
     EXPECT_EQ(Options.SecureOptions.ReadOffset, -5880);
     EXPECT_TRUE(Options.SecureOptions.RefuseDamaged);
     EXPECT_EQ(Options.SecureOptions.AccurateRipServer, DefaultAccurateRipServer);
+}
+
+// The FLAC and Opus pages: filled from the settings, held to their ranges, stored by OK; the
+// format list ends with the two formats.
+TEST_F(DialogTest, OptionsFlacAndOpusPages)
+{
+    TDiscScan disc(dialogs);
+    Options.FlacOptions.Level = 3;
+    Options.OpusOptions.BitRate = 96;
+    TOptionSetForm form(nullptr, dialogs, disc);
+    EXPECT_EQ(form.seFlacLevel->value(), 3);
+    EXPECT_EQ(form.seOpusBitRate->value(), 96);
+    const int count = form.cbOutputFormat->count();
+    EXPECT_EQ(form.cbOutputFormat->itemText(count - 2), "FLAC file(*.FLAC)");
+    EXPECT_EQ(form.cbOutputFormat->itemText(count - 1), "OPUS file(*.OPUS)");
+    form.seFlacLevel->setValue(9);
+    form.seOpusBitRate->setValue(5);
+    form.cbOutputFormat->setCurrentIndex(count - 1);
+    form.btOk->click();
+    EXPECT_EQ(Options.FlacOptions.Level, 8);
+    EXPECT_EQ(Options.OpusOptions.BitRate, 6);
+    EXPECT_EQ(Options.CommonOptions.OutputFormat, 5);
 }
 
 // Filling and the enabling rules; a bit rate of 64 round trip; the Default buttons; the folder

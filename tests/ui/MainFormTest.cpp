@@ -68,7 +68,8 @@ TEST_F(MainFormTest, TheWindowHasItsMenusToolBarListAndStatusBar)
     EXPECT_EQ(menus, QStringList({"&File", "&Actions", "&Edit", "&Help"}));
     const QList<QAction*> top = form.menuBar()->actions();
     EXPECT_EQ(Captions(top[0]->menu()->actions()),
-              QStringList({"&WAV to MP3...", "&MP3 to WAV...", "WAV to O&GG...", "WAV to WM&A...", "-",
+              QStringList({"&WAV to MP3...", "&MP3 to WAV...", "WAV to O&GG...", "WAV to WM&A...",
+                           "WAV to &FLAC...", "WAV to &Opus...", "F&LAC to WAV...", "-",
                            "&Open output directory...", "-", "&Refresh", "-", "&Eject CD", "&Close CD", "-",
                            "E&xit"}));
     EXPECT_EQ(Captions(top[1]->menu()->actions()),
