@@ -208,6 +208,12 @@ public:
         m_caption = d.Caption;
         m_tenth = percent / 10;
     }
+    void Notice(const std::string& text) override
+    {
+        EndLine();
+        std::fprintf(stderr, "sonvale-cli: %s\n", text.c_str());
+        std::fflush(stderr);
+    }
     void CloseJob() override
     {
         EndLine();

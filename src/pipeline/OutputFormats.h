@@ -4,6 +4,7 @@
 // that needs to know about a format asks this table; a new format is a row here and its encoder.
 
 #include "JobKind.h"
+#include "Tagging.h"
 
 #include <cstdint>
 #include <span>
@@ -16,7 +17,7 @@ struct TOutputFormat {
     int32_t Stored;              // CommonOptions.OutputFormat in options.ini
     std::string_view Extension;  // ".mp3"
     bool Encoded;                // made from the track's WAV by an encoder; WAV output is that WAV
-    bool Tagged;                 // a ripped file gets a tag (when tags are on)
+    TTagFamily Tags;             // the tag its files get (MP3: when tags are on)
     TEncoderFactory MakeEncoder; // its encoder (Encoder.h); null for WAV
 };
 

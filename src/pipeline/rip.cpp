@@ -106,6 +106,12 @@ const TOutputFormat& TRipJob::Format() const
     return FormatOfStored(m_settings.Common.OutputFormat);
 }
 
+const TOutputFormat& TRipJob::ItemFormat() const
+{
+    const TFileJob* job = FileJobOf(JobKind);
+    return job ? *FormatOfKey(job->Format) : Format();
+}
+
 // --- what is shown ---------------------------------------------------------------------------
 
 void TRipJob::Show()
@@ -161,6 +167,12 @@ void TRipJob::Start()
             return;
         }
         if (JobKind == jkRipTracks) {
+            // A picture in the output folder is every track's front cover; one that is no
+            // picture is said, and the rip goes on without it.
+            std::string problem;
+            m_cover = FindCoverArt(Folder(), &problem);
+            if (!problem.empty())
+                m_view.Notice(problem);
             m_record.Begin(m_settings, CDHandle);
             TrackIndex = 0;
             StartTrack(false);
@@ -495,10 +507,10 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end)
         Error(end.Text);
     if (end.Partial)
         RemoveIfFree(output);
-    if (JobKind == jkRipTracks && end.End == TEncoderEnd::Done) {
-        m_doneWavs.push_back(ended->Input());
-        if (m_settings.UseID3 && Format().Tagged)
-            TagTrack(i);
+    if (end.End == TEncoderEnd::Done) {
+        if (JobKind == jkRipTracks)
+            m_doneWavs.push_back(ended->Input());
+        TagItem(i);
     }
     EncodeIndex += 1;
     NextItem(EncodeIndex);
@@ -550,10 +562,39 @@ void TRipJob::Progress(const TProcessInfo& r)
 
 // --- tagging ---------------------------------------------------------------
 
-void TRipJob::TagTrack(int index)
+void TRipJob::TagItem(int index)
+{
+    const TJobItem& item = m_items[static_cast<std::size_t>(index)];
+    const TTagFamily family = ItemFormat().Tags;
+    // MP3 files get tags on a rip with tags on, as they always did; the other formats always.
+    const bool mp3 = family == TTagFamily::Id3v2;
+    if (family == TTagFamily::None || (mp3 && (JobKind != jkRipTracks || !m_settings.UseID3)))
+        return;
+    TTrackTags tags;
+    if (JobKind == jkRipTracks) {
+        const TCDInfo& info = m_settings.Disc;
+        tags.Title = item.Title;
+        tags.Artist = info.Artist;
+        tags.Album = info.Album;
+        tags.Year = info.Year;
+        if (info.Genre >= 1 && info.Genre <= static_cast<int32_t>(GenreNames.size()))
+            tags.Genre = GenreNames[static_cast<std::size_t>(info.Genre - 1)].Name;
+        tags.Comment = info.Comment;
+        tags.Track = item.Track;
+        tags.TrackTotal = info.TrackNumber;
+        tags.Cover = m_cover ? &*m_cover : nullptr;
+    } else {
+        tags.Title = WithExtension(FileNameOf(item.Source), "");  // a converted file: its name
+    }
+    if (mp3)
+        TagId3v1(item);
+    if (const std::string error = WriteTags(item.Output, family, tags); !error.empty())
+        Error(error);
+}
+
+void TRipJob::TagId3v1(const TJobItem& item)
 {
     const TCDInfo& info = m_settings.Disc;
-    const TJobItem& item = m_items[static_cast<std::size_t>(index)];
     Tid3tag tag;
     tag.SetTitle(item.Title);
     tag.SetArtist(info.Artist);

@@ -26,6 +26,7 @@
 #include "Mp3EncodeThread.h"
 #include "WMAEncodeThread.h"
 #include "SecureRipRecord.h"
+#include "Tagging.h"
 #include "akrip32.h"
 
 #include <QTimer>
@@ -56,6 +57,9 @@ public:
     virtual void DisplayChanged(const TRipDisplay& display) = 0;
     // The job is over (finished, or ended by Stop): the window closes.
     virtual void CloseJob() = 0;
+    // A remark that needs no answer and stops nothing (a cover that is no picture): a status
+    // line, or a line on standard error.
+    virtual void Notice(const std::string& text) { static_cast<void>(text); }
 };
 
 // The caption of item number n of count: prefix + "07/12): " + text.
@@ -149,7 +153,11 @@ private:
     // False (and the user told, the item skipped) when writing output would overwrite input.
     bool MayWrite(const std::string& input, const std::string& output);
 
-    void TagTrack(int index);
+    // Tags item index's finished file as its format and the job say.
+    void TagItem(int index);
+    void TagId3v1(const TJobItem& item);
+    // The format of the job's items: the rip's, or the conversion's output.
+    const TOutputFormat& ItemFormat() const;
     // Records what became of item index.
     void SetOutcome(int index, const char* result);
     // Secure mode: each extracted track's result into the record; the verdicts and the log when
@@ -181,6 +189,7 @@ private:
     std::unique_ptr<TEncoder> m_resampler;
     TEncoder* m_running = nullptr;  // the encoder of the stage under way, until its end is handled
     TWaveIn m_probe;                // reads a conversion's source's header
+    std::optional<TCoverArt> m_cover;  // a rip's front cover, from the output folder
     // WAVs of tracks whose output was made (or kept by the user's choice): removed when the whole
     // rip is over. Only files this job wrote in this run are ever removed.
     std::vector<std::string> m_doneWavs;

@@ -4,11 +4,13 @@
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMainWindow>
 #include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadialGradient>
+#include <QStatusBar>
 
 namespace {
 
@@ -147,4 +149,10 @@ void TRipForm::reject()
     m_job->FormClose();
     m_over = true;
     QDialog::reject();
+}
+
+void TRipForm::Notice(const std::string& text)
+{
+    if (auto* main = qobject_cast<QMainWindow*>(m_owner))
+        main->statusBar()->showMessage(QString::fromStdString(text));
 }

@@ -29,6 +29,8 @@ public:
 
     void DisplayChanged(const TRipDisplay& display) override;
     void CloseJob() override;
+    // In the main window's status bar.
+    void Notice(const std::string& text) override;
 
     QGroupBox* GroupBox1;
     QLabel* Label10;

@@ -2,13 +2,16 @@
 # Rips a disc image with the real program in an X server of its own, as a user would: the disc
 # listed, Ctrl+A, Ctrl+X, nothing else. Once for each output format set in options.ini, then the
 # files are checked with the peers: id3v2 reads the MP3 tags, oggdec decodes each Ogg file to the
-# track's length, ffprobe reads the WMA files, the WAV files hold the image's bytes. The job
+# track's length, ffprobe reads the WMA files, the WAV files hold the image's bytes, the FLAC
+# files pass `flac -t` and decode to the image's bytes, the Opus files play for the track's
+# length within 20 ms (opusinfo). The job
 # window must close by itself. "secure" is WAV in secure mode with a read offset of 6 samples and
 # no AccurateRip database to reach: each WAV holds the image's bytes 24 later (silence after the
 # disc's end), and the log beside them verifies with sha256sum. SONVALE_SCREENSHOT=file.png keeps
 # a picture of the job window.
 #
-#   rip_formats.sh SONVALE MKDISC WM8EUTIL [FORMAT...]   (0 MP3, 1 WAV, 2 OGG, 3 WMA, secure)
+#   rip_formats.sh SONVALE MKDISC WM8EUTIL [FORMAT...]
+#                  (0 MP3, 1 WAV, 2 OGG, 3 WMA, 4 FLAC, 5 Opus, secure)
 set -euo pipefail
 
 exe=$1
@@ -16,7 +19,7 @@ mkdisc=$2
 wm8eutil=$3
 shift 3
 formats=("$@")
-[ ${#formats[@]} -eq 0 ] && formats=(0 1 2 3 secure)
+[ ${#formats[@]} -eq 0 ] && formats=(0 1 2 3 4 5 secure)
 work=$(mktemp -d)
 export E2E_LIB=$(cd "$(dirname "$0")" && pwd)/lib.sh
 trap 'rm -rf "$work"' EXIT
@@ -26,6 +29,10 @@ mkdir "$work/disc"
 export SONVALE_DISC_IMAGES=$work/disc/rip.cue
 bin=$work/disc/rip.bin
 
+extension_of() {
+  case $1 in 0) echo mp3;; 1|secure) echo wav;; 2) echo ogg;; 3) echo wma;; 4) echo flac;; 5) echo opus;; esac
+}
+
 # One round: the program started, the disc ripped with Ctrl+A and Ctrl+X, the program closed.
 # The job's end is read from its files, not from its window, which a short job may open and close
 # before anyone looks: the encoded formats remove the first track's WAV when the whole job is
@@ -34,7 +41,7 @@ rip_round() {
   local format=$1 run=$2
   local done_when
   case $format in
-    0|2|3) done_when="[ -e \"\$RUN/Output/Gamma.$(case $format in 0) echo mp3;; 2) echo ogg;; 3) echo wma;; esac)\" ] && [ ! -e \"\$RUN/Output/Alpha.wav\" ]" ;;
+    0|2|3|4|5) done_when="[ -e \"\$RUN/Output/Gamma.$(extension_of "$format")\" ] && [ ! -e \"\$RUN/Output/Alpha.wav\" ]" ;;
     1) done_when="[ \"\$(stat -c %s \"\$RUN/Output/Gamma.wav\" 2>/dev/null || echo 0)\" -eq $((44 + 375 * 2352)) ]" ;;
     secure) done_when="[ -e \"\$RUN/Output/E2E Band - E2E Album.log\" ]" ;;
   esac
@@ -106,6 +113,18 @@ check_round() {
         [ ! -e "$out/$title.wav" ] || { echo "$title.wav was not removed"; return 1; }
         codec=$(ffprobe -v error -show_entries stream=codec_name -of default=nw=1:nk=1 "$out/$title.wma")
         [ "$codec" = wmav2 ] || { echo "$title.wma: $codec"; return 1; } ;;
+      4)
+        [ ! -e "$out/$title.wav" ] || { echo "$title.wav was not removed"; return 1; }
+        flac -s -t "$out/$title.flac" || { echo "$title.flac fails flac -t"; return 1; }
+        cmp <(flac -s -d -c --force-raw-format --endian=little --sign=signed "$out/$title.flac") \
+            <(dd if="$bin" bs=2352 skip="${starts[t]}" count="${lengths[t]}" status=none) \
+          || { echo "$title.flac does not decode to the image's bytes"; return 1; } ;;
+      5)
+        [ ! -e "$out/$title.wav" ] || { echo "$title.wav was not removed"; return 1; }
+        length=$(opusinfo "$out/$title.opus" | sed -n 's/.*Playback length: \([0-9]*\)m:\([0-9.]*\)s.*/\1 \2/p')
+        awk -v l="$length" -v want="$((lengths[t] / 75))" 'BEGIN { split(l, p, " "); d = p[1] * 60 + p[2] - want;
+                                                                  exit !(d <= 0.020 && d >= -0.020) }' \
+          || { echo "$title.opus plays $length, not $((lengths[t] / 75)) s"; return 1; } ;;
     esac
   done
   if [ "$format" = secure ]; then

@@ -39,8 +39,11 @@ TEST(OutputFormatsTest, StoredNumbersKeysAndTheirOrder)
         EXPECT_EQ(&FormatOfStored(rows[i].stored), &f);
         EXPECT_EQ(FormatOfKey(rows[i].key), &f);
     }
-    for (const char* tagged : {"mp3", "flac", "opus"})
-        EXPECT_TRUE(FormatOfKey(tagged)->Tagged) << tagged;
+    const std::pair<const char*, TTagFamily> tags[] = {{"mp3", TTagFamily::Id3v2},     {"wav", TTagFamily::None},
+                                                        {"ogg", TTagFamily::OggVorbis}, {"wma", TTagFamily::None},
+                                                        {"flac", TTagFamily::FlacXiph}, {"opus", TTagFamily::OggOpus}};
+    for (const auto& [key, family] : tags)
+        EXPECT_EQ(FormatOfKey(key)->Tags, family) << key;
     for (const int32_t stranger : {-1, 6, 99})
         EXPECT_EQ(FormatOfStored(stranger).Key, "wav") << stranger;
     EXPECT_EQ(FormatOfKey("fla"), nullptr);

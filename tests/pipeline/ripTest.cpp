@@ -20,11 +20,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -245,6 +247,66 @@ TEST_F(RipJobTest, RippingToMp3TagsEachTrackAndRemovesTheWavFiles)
     const std::string listed = CommandOutput("id3v2 -l '" + Out("Song.mp3") + "'");
     EXPECT_NE(listed.find("Song"), std::string::npos) << listed;
     EXPECT_NE(listed.find("The Band"), std::string::npos) << listed;
+}
+
+// Tags in every tagged format, read back by another reader (mutagen): a title of 60 characters in
+// Greek and Japanese kept whole, the disc's fields, the track of the total, and the output
+// folder's cover.jpg byte for byte. An MP3 also ends with the ID3v1 block it always had.
+TEST_F(RipJobTest, TagsKeepEveryCharacterAndTheCoverInEveryFormat)
+{
+    std::string title;
+    while (title.size() < 60 * 2)  // 60 characters of 2 or 3 bytes each
+        title += "Καλημέρα κόσμε こんにちは世界 ";
+    const QString whole = QString::fromUtf8(title).left(60);
+    title = whole.toStdString();
+    ASSERT_EQ(QString::fromStdString(title).size(), 60);
+    std::string cover = "\xFF\xD8\xFF\xE0";
+    for (int i = 0; i < 3000; ++i)
+        cover += static_cast<char>(i * 7 + 3);
+    WriteFile("Output/cover.jpg", cover);
+    const std::string coverHash =
+        QCryptographicHash::hash(QByteArray::fromStdString(cover), QCryptographicHash::Sha256).toHex().toStdString();
+    Options.UseID3 = true;
+    Options.CDInfo.Artist = "Άλφα アーティスト";
+    Options.CDInfo.Album = "Το άλμπουμ";
+    Options.CDInfo.Year = "2004";
+    Options.CDInfo.Genre = 118;  // Rock
+    Options.CDInfo.TrackNumber = 2;
+    for (const char* key : {"mp3", "ogg", "flac", "opus"}) {
+        SCOPED_TRACE(key);
+        const TOutputFormat& format = *FormatOfKey(key);
+        Options.CommonOptions.OutputFormat = format.Stored;
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01" + title, "02Second"}, Drive({75, 60}));
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+        const std::string file = Out(title + std::string(format.Extension));
+        const std::string read = CommandOutput("/usr/bin/python3 " TEST_DATA "/read_tags.py '" + file + "'");
+        const std::vector<std::string> want = {title, "Άλφα アーティスト", "Το άλμπουμ", "2004", "Rock", "1", "2", "",
+                                               coverHash, std::string(key) == "mp3" ? "2.4" : "-"};
+        std::istringstream lines(read);
+        for (const std::string& expected : want) {
+            std::string line;
+            std::getline(lines, line);
+            EXPECT_EQ(line, expected) << read;
+        }
+        if (std::string(key) == "mp3") {
+            // The ID3v1 block at the end is the one a file with only that tag gets.
+            WriteFile("plain.mp3", std::string(1000, '\xFF'));
+            Tid3tag v1;
+            v1.SetTitle(title);
+            v1.SetArtist(Options.CDInfo.Artist);
+            v1.SetAlbum(Options.CDInfo.Album);
+            v1.SetYear("2004");
+            v1.Genre = 17;
+            v1.SetComment(Options.CDInfo.Comment);
+            v1.SetTrack(1);
+            ASSERT_EQ(v1.SaveToFile(Path("plain.mp3")), id3Success);
+            const std::string ripped = ReadFile("Output/" + title + ".mp3");
+            EXPECT_EQ(ripped.substr(ripped.size() - 128), ReadFile("plain.mp3").substr(1000));
+            EXPECT_EQ(ripped.substr(0, 3), "ID3");
+        }
+    }
 }
 
 // To WAV, each track's end starts the next; the files are the drive's sectors and stay.
