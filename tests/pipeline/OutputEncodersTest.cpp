@@ -97,4 +97,66 @@ TEST_F(OutputEncodersTest, StopTellsACutRunAndReportsNoEnd)
     EXPECT_FALSE(ogg.Stop());
 }
 
+// FLAC both ways in the process: a WAV encoded and decoded again holds the same samples, for each
+// level's end and for 8-bit mono; the FLAC file passes the reference decoder's test.
+TEST_F(OutputEncodersTest, FlacRoundTripsEveryByte)
+{
+    const struct {
+        int level, channels, bits;
+    } cases[] = {{0, 2, 16}, {8, 2, 16}, {5, 1, 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.level);
+        const std::string in = Path("in.wav");
+        ASSERT_EQ(std::system(("sox -n -r 44100 -c " + std::to_string(c.channels) + " -b " + std::to_string(c.bits) +
+                               " -t wav '" + in + "' synth 1.3 sine 440 sine 660 vol 0.7")
+                                  .c_str()),
+                  0);
+        TMessageRecorder job;
+        TFlacEncoder flac(TFlacOptions{c.level});
+        flac.Start(in, Path("out.flac"), job.Handle());
+        ASSERT_TRUE(job.WaitUntil(Ended));
+        ASSERT_EQ(job.Last().End, TEncoderEnd::Done) << job.Last().EndText;
+        EXPECT_EQ(std::system(("flac -s -t '" + Path("out.flac") + "'").c_str()), 0);
+
+        job.Clear();
+        TFlacDecoder decoder;
+        decoder.Start(Path("out.flac"), Path("back.wav"), job.Handle());
+        ASSERT_TRUE(job.WaitUntil(Ended));
+        ASSERT_EQ(job.Last().End, TEncoderEnd::Done) << job.Last().EndText;
+        const std::string original = ReadFile("in.wav"), back = ReadFile("back.wav");
+        ASSERT_GT(back.size(), 44u);
+        EXPECT_EQ(back.size(), original.size());
+        EXPECT_TRUE(back.substr(44) == original.substr(original.size() - (back.size() - 44))) << "the samples";
+    }
+}
+
+// A FLAC file that fails its decoding ends the run as failed, saying why, with the WAV marked as
+// no whole file: a flipped byte in the audio, a file cut short, a file that is no FLAC.
+TEST_F(OutputEncodersTest, AFlacThatFailsItsDecodingIsSaidSo)
+{
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 '" + Path("in.flac") + "' synth 2 sine 440").c_str()), 0);
+    std::string flac = ReadFile("in.flac");
+    std::string flipped = flac;
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x5A);
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* says;
+    } cases[] = {{"flipped.flac", flipped, "Cannot decode"},
+                 {"cut.flac", flac.substr(0, flac.size() / 2), "Cannot decode"},
+                 {"text.flac", "not a flac file at all\n", "it is not a FLAC file"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(c.name, c.bytes);
+        TMessageRecorder job;
+        TFlacDecoder decoder;
+        decoder.Start(Path(c.name), Path("out.wav"), job.Handle());
+        ASSERT_TRUE(job.WaitUntil(Ended));
+        EXPECT_EQ(job.Last().End, TEncoderEnd::Failed);
+        EXPECT_TRUE(job.Last().Partial);
+        EXPECT_NE(job.Last().EndText.find(c.says), std::string::npos) << job.Last().EndText;
+        EXPECT_NE(job.Last().EndText.find(Path(c.name)), std::string::npos) << job.Last().EndText;
+    }
+}
+
 }  // namespace

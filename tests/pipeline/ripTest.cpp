@@ -309,6 +309,28 @@ TEST_F(RipJobTest, TagsKeepEveryCharacterAndTheCoverInEveryFormat)
     }
 }
 
+// FLAC to WAV: a good file decodes to its samples; one that fails its decoding is said and leaves
+// no half WAV; a file that is no FLAC is said as such; the job goes on to the end.
+TEST_F(RipJobTest, FlacToWavSaysWhatFailsAndLeavesNoHalfWav)
+{
+    const std::string good = Path("good.flac"), damaged = Path("damaged.flac"), text = Path("text.flac");
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 '" + good + "' synth 3 sine 440").c_str()), 0);
+    std::string bytes = ReadFile("good.flac");
+    bytes[bytes.size() * 3 / 4] = static_cast<char>(bytes[bytes.size() * 3 / 4] ^ 0x33);
+    WriteFile("damaged.flac", bytes);
+    WriteFile("text.flac", "hello\n");
+    Start(jkFlacToWav, {damaged, good, text});
+    ASSERT_TRUE(WaitForClose());
+    ASSERT_EQ(dialogs.shown.size(), 2u) << dialogs.Texts().join("|").toStdString();
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith(QString::fromStdString("Cannot decode " + damaged + ": ")))
+        << dialogs.shown[0].text.toStdString();
+    EXPECT_EQ(dialogs.shown[1].text.toStdString(), "Cannot read " + text + ": it is not a FLAC file.");
+    EXPECT_FALSE(fs::exists(Out("damaged.wav")));
+    EXPECT_FALSE(fs::exists(Out("text.wav")));
+    EXPECT_EQ(CommandOutput("soxi -s '" + Out("good.wav") + "'"), "132300\n");
+    EXPECT_EQ(view.Stages().front(), "Decoding FLAC to WAV");
+}
+
 // To WAV, each track's end starts the next; the files are the drive's sectors and stay.
 TEST_F(RipJobTest, RippingToWavKeepsEachTrack)
 {
