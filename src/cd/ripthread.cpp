@@ -108,6 +108,7 @@ TExtractSettings TExtractSettings::FromOptions()
     s.Secure = Options.SecureOptions.SecureMode;
     s.ReadOffset = Options.SecureOptions.ReadOffset;
     s.RefuseDamaged = Options.SecureOptions.RefuseDamaged;
+    s.Loudness = Options.Tags.ReplayGain;
     return s;
 }
 
@@ -132,6 +133,7 @@ void TCDRipThread::Start()
     m_secure = Settings.Secure;
     m_readOffset = Settings.ReadOffset;
     m_refuseDamaged = Settings.RefuseDamaged;
+    m_loudness = Settings.Loudness;
     m_thread = std::thread([this] { Execute(); });
 }
 
@@ -190,6 +192,9 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
     m_result.Secure = m_secure;
     m_result.ReadOffset = m_secure ? m_readOffset : 0;
     TTrackChecksums sums(int64_t{length} * 588, firstAudio, lastAudio);
+    // Loudness is measured on what the file ends up holding: as read, or after normalising.
+    std::shared_ptr<TLoudness> meter = m_loudness ? std::make_shared<TLoudness>() : nullptr;
+    TLoudness* readMeter = m_normalize ? nullptr : meter.get();
     // Secure reads set paranoia up over the drive's disc; plain reads never touch it.
     std::optional<TSecureReader> secure;
     if (m_secure) {
@@ -258,10 +263,14 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
                     break;  // a read cut short by Stop is not verified: not kept
                 const uint8_t* piece = span.data() + (b0 - s0 * CDSectorSize);
                 sums.Add(piece, static_cast<std::size_t>(count) * CDSectorSize);
+                if (readMeter)
+                    readMeter->Add(piece, static_cast<std::size_t>(count) * CDSectorSize);
                 pending.insert(pending.end(), piece, piece + static_cast<std::size_t>(count) * CDSectorSize);
                 if (pending.size() >= PendingBytes)
                     flush();
             } else if (ReadCDAudioLBA(DriveHandle, request) == 1) {
+                if (readMeter)
+                    readMeter->Add(buffer.Delivered(), request->Len);
                 pending.insert(pending.end(), buffer.Delivered(), buffer.Delivered() + request->Len);
                 if (pending.size() >= PendingBytes)
                     flush();
@@ -296,12 +305,13 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
     }
     if (Cancelled())
         return -1;
-    if (m_normalize && !NormalizeFile(m_path, m_normalizePercent, ReceivingWindow, &m_cancel))
+    if (m_normalize && !NormalizeFile(m_path, m_normalizePercent, ReceivingWindow, &m_cancel, meter.get()))
         return Cancelled() ? -1 : esNormalizeFailed;
+    m_result.Loudness = std::move(meter);
     return esDone;
 }
 
-bool NormalizeFile(const std::string& path, int percent, HWND window, const std::atomic<bool>* cancel)
+bool NormalizeFile(const std::string& path, int percent, HWND window, const std::atomic<bool>* cancel, TLoudness* meter)
 {
     auto begin = std::make_unique<TProcessInfo>();
     begin->Code = piNormalizing;
@@ -364,6 +374,8 @@ bool NormalizeFile(const std::string& path, int percent, HWND window, const std:
                 block[i] = static_cast<uint8_t>(v);
                 block[i + 1] = static_cast<uint8_t>(v >> 8);
             }
+            if (meter)
+                meter->Add(block, n);
             ok = std::fwrite(block, 1, n, out.get()) == n;
         }
         ok = std::fflush(out.get()) == 0 && ok;

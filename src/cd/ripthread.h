@@ -15,10 +15,12 @@
 // Made on the UI thread; its worker only reads the drive, writes the file and posts.
 
 #include "Messages.h"
+#include "Loudness.h"
 #include "akrip32.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +35,8 @@ struct TTrackResult {
     int32_t ReadOffset = 0;        // samples, secure mode
     int64_t Rereads = 0;           // secure mode: sector reads beyond the two every sector gets
     std::vector<int32_t> Unreadable;  // secure mode: sectors paranoia gave up on
+    // With loudness measured: the track's, on the samples as written (after normalising).
+    std::shared_ptr<const TLoudness> Loudness;
 };
 
 // How a track is read and what is done to it: normalising, and the secure reads.
@@ -42,6 +46,7 @@ struct TExtractSettings {
     bool Secure = false;
     int32_t ReadOffset = 0;        // samples, secure reads
     bool RefuseDamaged = false;    // a track with an unreadable sector fails
+    bool Loudness = false;         // measure the track's loudness for ReplayGain as it passes
     // The global options as they are now (for a thread made outside a job).
     static TExtractSettings FromOptions();
 };
@@ -93,6 +98,7 @@ private:
     bool m_secure = false;
     int32_t m_readOffset = 0;
     bool m_refuseDamaged = false;   // taken from Settings when the thread starts
+    bool m_loudness = false;
     TTrackResult m_result;
     bool m_fileMade = false;
     int m_writeError = 0;
@@ -105,7 +111,9 @@ private:
 // trailing odd byte stay as they are. The scaled copy is written beside it as ".nor" and renamed
 // over the WAV in one step. Reports 999 and the progress to window. False when the pass failed or
 // was cancelled: the ".nor" file is removed and the WAV is untouched.
-bool NormalizeFile(const std::string& path, int percent, HWND window, const std::atomic<bool>* cancel = nullptr);
+// meter: when given, measures the loudness of the samples written.
+bool NormalizeFile(const std::string& path, int percent, HWND window, const std::atomic<bool>* cancel = nullptr,
+                   TLoudness* meter = nullptr);
 
 // What the user is told when a data track was chosen: "Track 05 is a data track and holds no
 // audio." for the item numbered 5.

@@ -9,6 +9,10 @@ TJobSettings TJobSettings::FromOptions()
     s.Mp3 = Options.Mp3Options;
     s.Ogg = Options.OggOptions;
     s.Wma = Options.WMAOptions;
+    s.Flac = Options.FlacOptions;
+    s.Opus = Options.OpusOptions;
+    s.Tags = Options.Tags;
+    s.Naming = Options.Naming;
     s.UseID3 = Options.UseID3;
     s.Disc = Options.CDInfo;
     s.Secure = Options.SecureOptions;

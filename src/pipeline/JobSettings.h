@@ -13,6 +13,8 @@ struct TJobSettings {
     TWMAOptions Wma;
     TFlacOptions Flac;
     TOpusOptions Opus;
+    TTagOptions Tags;
+    TNamingOptions Naming;
     bool UseID3 = false;      // tags on ripped files (and the WMA author and description)
     TCDInfo Disc;             // the disc's artist, album, year, genre and comment for the tags
     TSecureOptions Secure;

@@ -156,6 +156,7 @@ void TRipJob::Start()
     m_outcomes.clear();
     for (const TJobItem& item : m_items)
         m_outcomes.push_back({item.Output, "not done"});
+    m_loudness.assign(m_items.size(), nullptr);
     EncodeIndex = 0;
     m_display.Elapsed.clear();
     m_display.Estimated.clear();
@@ -196,7 +197,7 @@ void TRipJob::StartExtraction(const TJobItem& item)
     RipThread->ReceivingWindow = Handle();
     const TCommonOptions& common = m_settings.Common;
     RipThread->Settings = {common.IsNormalize, common.NormalizePercent, m_settings.Secure.SecureMode,
-                           m_settings.Secure.ReadOffset, m_settings.Secure.RefuseDamaged};
+                           m_settings.Secure.ReadOffset, m_settings.Secure.RefuseDamaged, m_settings.Tags.ReplayGain};
     m_extracting = true;
     RipThread->Start();
 }
@@ -444,6 +445,8 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
         return;
     }
     RecordTrack(r->Status);
+    if (RipThread)
+        m_loudness[static_cast<std::size_t>(i)] = RipThread->Result().Loudness;
     // A track that could not be normalised is encoded as it was extracted.
     const bool extracted = r->Status == esDone || r->Status == esNormalizeFailed;
     TrackIndex += 1;
@@ -519,6 +522,7 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end)
 void TRipJob::NextItem(int finished)
 {
     if (finished == Count()) {
+        TagAlbumGain();
         FinishJob();
         Close();
         return;
@@ -562,34 +566,78 @@ void TRipJob::Progress(const TProcessInfo& r)
 
 // --- tagging ---------------------------------------------------------------
 
-void TRipJob::TagItem(int index)
+TTrackTags TRipJob::TagsOf(int index) const
 {
     const TJobItem& item = m_items[static_cast<std::size_t>(index)];
-    const TTagFamily family = ItemFormat().Tags;
-    // MP3 files get tags on a rip with tags on, as they always did; the other formats always.
-    const bool mp3 = family == TTagFamily::Id3v2;
-    if (family == TTagFamily::None || (mp3 && (JobKind != jkRipTracks || !m_settings.UseID3)))
-        return;
     TTrackTags tags;
-    if (JobKind == jkRipTracks) {
-        const TCDInfo& info = m_settings.Disc;
-        tags.Title = item.Title;
-        tags.Artist = info.Artist;
-        tags.Album = info.Album;
-        tags.Year = info.Year;
-        if (info.Genre >= 1 && info.Genre <= static_cast<int32_t>(GenreNames.size()))
-            tags.Genre = GenreNames[static_cast<std::size_t>(info.Genre - 1)].Name;
-        tags.Comment = info.Comment;
-        tags.Track = item.Track;
-        tags.TrackTotal = info.TrackNumber;
-        tags.Cover = m_cover ? &*m_cover : nullptr;
-    } else {
+    if (JobKind != jkRipTracks) {
         tags.Title = WithExtension(FileNameOf(item.Source), "");  // a converted file: its name
+        return tags;
     }
-    if (mp3)
-        TagId3v1(item);
-    if (const std::string error = WriteTags(item.Output, family, tags); !error.empty())
+    const TCDInfo& info = m_settings.Disc;
+    tags.Title = item.Title;
+    tags.Artist = info.Artist;
+    tags.Album = info.Album;
+    tags.Year = info.Year;
+    if (info.Genre >= 1 && info.Genre <= static_cast<int32_t>(GenreNames.size()))
+        tags.Genre = GenreNames[static_cast<std::size_t>(info.Genre - 1)].Name;
+    tags.Comment = info.Comment;
+    tags.Track = item.Track;
+    tags.TrackTotal = info.TrackNumber;
+    tags.Cover = m_cover ? &*m_cover : nullptr;
+    if (const TLoudness* loudness = m_loudness[static_cast<std::size_t>(index)].get()) {
+        tags.TrackGain = ReplayGainText(loudness->Lufs());
+        tags.TrackPeak = ReplayPeakText(loudness->Peak());
+    }
+    return tags;
+}
+
+bool TRipJob::Tagged() const
+{
+    // MP3 files get tags on a rip with tags on, as they always did; the other formats always.
+    const TTagFamily family = ItemFormat().Tags;
+    return family != TTagFamily::None &&
+           (family != TTagFamily::Id3v2 || (JobKind == jkRipTracks && m_settings.UseID3));
+}
+
+void TRipJob::TagItem(int index)
+{
+    if (!Tagged())
+        return;
+    if (ItemFormat().Tags == TTagFamily::Id3v2)
+        TagId3v1(m_items[static_cast<std::size_t>(index)]);
+    const std::string error = WriteTags(m_items[static_cast<std::size_t>(index)].Output, ItemFormat().Tags, TagsOf(index));
+    if (!error.empty())
         Error(error);
+}
+
+void TRipJob::TagAlbumGain()
+{
+    // The album's figures join each finished track's once the last track is done.
+    if (JobKind != jkRipTracks || !Tagged())
+        return;
+    std::vector<int> done;
+    std::vector<const TLoudness*> tracks;
+    for (int i = 0; i < Count(); ++i) {
+        if (m_outcomes[static_cast<std::size_t>(i)].Result == "done" && m_loudness[static_cast<std::size_t>(i)]) {
+            done.push_back(i);
+            tracks.push_back(m_loudness[static_cast<std::size_t>(i)].get());
+        }
+    }
+    if (done.empty())
+        return;
+    const std::string gain = ReplayGainText(TLoudness::AlbumLufs(tracks));
+    const std::string peak = ReplayPeakText(TLoudness::AlbumPeak(tracks));
+    for (const int i : done) {
+        TTrackTags tags = TagsOf(i);
+        tags.AlbumGain = gain;
+        tags.AlbumPeak = peak;
+        const std::string error = WriteTags(m_items[static_cast<std::size_t>(i)].Output, ItemFormat().Tags, tags);
+        if (!error.empty()) {
+            Error(error);
+            return;
+        }
+    }
 }
 
 void TRipJob::TagId3v1(const TJobItem& item)

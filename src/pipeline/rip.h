@@ -155,6 +155,11 @@ private:
 
     // Tags item index's finished file as its format and the job say.
     void TagItem(int index);
+    // Whether the job's files get tags; what item index's say.
+    bool Tagged() const;
+    TTrackTags TagsOf(int index) const;
+    // After a rip's last track: the album's ReplayGain into every finished track's tags.
+    void TagAlbumGain();
     void TagId3v1(const TJobItem& item);
     // The format of the job's items: the rip's, or the conversion's output.
     const TOutputFormat& ItemFormat() const;
@@ -190,6 +195,7 @@ private:
     TEncoder* m_running = nullptr;  // the encoder of the stage under way, until its end is handled
     TWaveIn m_probe;                // reads a conversion's source's header
     std::optional<TCoverArt> m_cover;  // a rip's front cover, from the output folder
+    std::vector<std::shared_ptr<const TLoudness>> m_loudness;  // each extracted track's, with ReplayGain
     // WAVs of tracks whose output was made (or kept by the user's choice): removed when the whole
     // rip is over. Only files this job wrote in this run are ever removed.
     std::vector<std::string> m_doneWavs;

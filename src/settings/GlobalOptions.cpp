@@ -80,6 +80,8 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
 
     num("FlacOptions", "Level", o.FlacOptions.Level, 5);
     num("OpusOptions", "BitRate", o.OpusOptions.BitRate, 160);
+    flag("Tags", "ReplayGain", o.Tags.ReplayGain, false);
+    str("Naming", "Template", o.Naming.Template, "%title%");
 }
 
 }  // namespace

@@ -50,6 +50,15 @@ struct TOpusOptions {
     int32_t BitRate = 160;        // kbit/s, 6..256
 };
 
+struct TTagOptions {
+    bool ReplayGain = false;      // track and album gain (EBU R128, -18 LUFS) in ripped files' tags
+};
+
+// How a rip names its files: fields in %...% ("%track%" two digits), "/" between folders.
+struct TNamingOptions {
+    std::string Template = "%title%";
+};
+
 struct TCDOptions {
     int32_t Index = 0;            // drive chosen in the options dialog, -1 none
     bool CDDb = false;            // "Get CD information from CD DB" (kept, not acted on)
@@ -107,6 +116,8 @@ struct TOptionsSetting {
     // Written after every section above, in this order.
     TFlacOptions FlacOptions;
     TOpusOptions OpusOptions;
+    TTagOptions Tags;
+    TNamingOptions Naming;
 };
 
 // The program's one settings record; empty until loaded.

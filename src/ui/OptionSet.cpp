@@ -327,6 +327,9 @@ void TOptionSetForm::BuildId3Page()
     form->addRow(QStringLiteral("Genre:"), ID3genre);
     form->addRow(QStringLiteral("Comment:"), ID3comment);
     v->addLayout(form);
+    ckReplayGain = new QCheckBox(QStringLiteral("Write &ReplayGain into ripped files' tags (EBU R128)"), page);
+    ckReplayGain->setObjectName(QStringLiteral("ckReplayGain"));
+    v->addWidget(ckReplayGain);
     v->addStretch();
     PageControl1->addTab(page, QStringLiteral("ID3 Tag"));
 }
@@ -435,6 +438,7 @@ void TOptionSetForm::Fill()
     ckWriteLog->setChecked(o.SecureOptions.WriteLog);
     seFlacLevel->setValue(o.FlacOptions.Level);
     seOpusBitRate->setValue(o.OpusOptions.BitRate);
+    ckReplayGain->setChecked(o.Tags.ReplayGain);
     UpdateEnabling();
 }
 
@@ -586,6 +590,7 @@ void TOptionSetForm::btOkClick()
     o.SecureOptions.WriteLog = ckWriteLog->isChecked();
     o.FlacOptions.Level = seFlacLevel->value();
     o.OpusOptions.BitRate = seOpusBitRate->value();
+    o.Tags.ReplayGain = ckReplayGain->isChecked();
 
     if (cbCDList->count() > 0 && (cbCDList->currentIndex() != m_shownDrive || ckbCDDb->isChecked() != m_shownCDDb))
     {

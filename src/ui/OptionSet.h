@@ -59,6 +59,7 @@ public:
     QLineEdit* ID3year;
     QComboBox* ID3genre;
     QLineEdit* ID3comment;
+    QCheckBox* ckReplayGain;
     // CD-ROM
     QComboBox* cbCDList;
     QCheckBox* ckbCDDb;

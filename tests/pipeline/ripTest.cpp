@@ -309,6 +309,49 @@ TEST_F(RipJobTest, TagsKeepEveryCharacterAndTheCoverInEveryFormat)
     }
 }
 
+// ReplayGain measured as the tracks pass agrees with ffmpeg's EBU R128 meter within 0.1 dB, per
+// track and for the album (the tracks together); the peaks are the highest samples.
+TEST_F(RipJobTest, ReplayGainAgreesWithAnotherMeter)
+{
+    const HCDROM h = ImageDrive({225, 300});
+    Options.CommonOptions.OutputFormat = FormatOfKey("flac")->Stored;
+    Options.Tags.ReplayGain = true;
+    Start(jkRipTracks, {"01One", "02Two"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    const auto measured = [&](const std::string& raw) {
+        WriteFile("track.raw", raw);
+        const std::string out = CommandOutput("ffmpeg -nostats -hide_banner -f s16le -ar 44100 -ac 2 -i '" +
+                                              Path("track.raw") + "' -af ebur128 -f null - 2>&1");
+        const std::size_t at = out.rfind("I:");
+        return at == std::string::npos ? 0.0 : std::stod(out.substr(at + 2));
+    };
+    const auto peak = [](const std::string& raw) {
+        int highest = 0;
+        for (std::size_t i = 0; i + 1 < raw.size(); i += 2)
+            highest = std::max(highest, std::abs(int(int16_t(uint16_t(uint8_t(raw[i]) | uint8_t(raw[i + 1]) << 8)))));
+        return highest / 32768.0;
+    };
+    const std::string one = ImageBytes(0, 225), two = ImageBytes(225, 300);
+    const double album = measured(one + two);
+    const double albumPeak = std::max(peak(one), peak(two));
+    int n = 0;
+    for (const std::string* raw : {&one, &two}) {
+        const std::string file = Out(n++ == 0 ? "One.flac" : "Two.flac");
+        std::istringstream lines(CommandOutput("/usr/bin/python3 " TEST_DATA "/read_tags.py '" + file + "'"));
+        std::vector<std::string> fields;
+        for (std::string line; std::getline(lines, line);)
+            fields.push_back(line);
+        ASSERT_EQ(fields.size(), 14u) << file;
+        SCOPED_TRACE(file);
+        EXPECT_NEAR(std::stod(fields[10]), -18.0 - measured(*raw), 0.1) << fields[10];
+        EXPECT_EQ(fields[10].substr(fields[10].size() - 3), " dB");
+        EXPECT_NEAR(std::stod(fields[11]), peak(*raw), 1e-5) << fields[11];
+        EXPECT_NEAR(std::stod(fields[12]), -18.0 - album, 0.1) << fields[12];
+        EXPECT_NEAR(std::stod(fields[13]), albumPeak, 1e-5) << fields[13];
+    }
+}
+
 // FLAC to WAV: a good file decodes to its samples; one that fails its decoding is said and leaves
 // no half WAV; a file that is no FLAC is said as such; the job goes on to the end.
 TEST_F(RipJobTest, FlacToWavSaysWhatFailsAndLeavesNoHalfWav)

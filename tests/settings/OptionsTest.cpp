@@ -66,7 +66,11 @@ std::string DefaultFile(const std::string& folder)
            "[FlacOptions]\n"
            "Level=5\n"
            "[OpusOptions]\n"
-           "BitRate=160\n";
+           "BitRate=160\n"
+           "[Tags]\n"
+           "ReplayGain=0\n"
+           "[Naming]\n"
+           "Template=%title%\n";
 }
 
 TEST_F(OptionsTest, NoFileGivesDefaultsAndSavingWritesEveryKeyInOrder)

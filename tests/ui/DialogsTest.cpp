@@ -51,7 +51,7 @@ std::string Dump(const TOptionsSetting& o)
         s << '|' << t;
     const auto& x = o.SecureOptions;
     s << '|' << x.SecureMode << x.ReadOffset << '|' << x.RefuseDamaged << x.AccurateRip << x.WriteLog << x.AccurateRipServer;
-    s << '|' << o.FlacOptions.Level << '|' << o.OpusOptions.BitRate;
+    s << '|' << o.FlacOptions.Level << '|' << o.OpusOptions.BitRate << '|' << o.Tags.ReplayGain << '|' << o.Naming.Template;
     return s.str() + (o.UseID3 ? "|id3" : "|");
 }
 
@@ -109,6 +109,7 @@ TEST_F(DialogTest, OptionsUntouchedOrCancelledChangeNothing)
         form.seReadOffset->setValue(667);
         form.seFlacLevel->setValue(8);
         form.seOpusBitRate->setValue(64);
+        form.ckReplayGain->setChecked(true);
         form.PageControl1->setCurrentIndex(5);
         if (closeBox)
             form.close();
