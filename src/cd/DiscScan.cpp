@@ -279,6 +279,22 @@ void TDiscScan::RememberListedDisc()
     m_remembered[m_listedKey] = std::move(info);
 }
 
+void TDiscScan::ApplyDiscText()
+{
+    TDiscText text;
+    if (!AkripReadDiscText(CDHandle, text))
+        return;
+    TCDInfo& info = Options.CDInfo;
+    if (!text.Performer.empty())
+        info.Artist = text.Performer;
+    if (!text.Title.empty())
+        info.Album = text.Title;
+    // Titles by the track's row (1 = the first track on the disc).
+    for (std::size_t i = 0; i < text.TrackTitles.size() && int(i) < MaxTracks; ++i)
+        if (!text.TrackTitles[i].empty())
+            info.Tracks[i + 1] = text.TrackTitles[i];
+}
+
 void TDiscScan::ScanDisc()
 {
     if (CDHandle == 0)
@@ -295,6 +311,9 @@ void TDiscScan::ScanDisc()
     if (const auto it = m_remembered.find(key); !key.empty() && it != m_remembered.end()) {
         Options.CDInfo = it->second;
         m_remembered.erase(it);
+    } else if (!key.empty() && !CDInfoStored(key)) {
+        // A disc never named here: what it says of itself in CD-TEXT is the start.
+        ApplyDiscText();
     }
     Rows.clear();
     if (!read) {

@@ -129,6 +129,8 @@ private:
     // Keeps the listed disc's information, titles as the rows show them, under its key, so that
     // a disc taken out (or replaced) before the program closes loses nothing the user typed.
     void RememberListedDisc();
+    // Fills the disc's information from its CD-TEXT (a disc cdinfo.dat does not know).
+    void ApplyDiscText();
 
     Dialogs& m_dialogs;
     std::string m_statusText;

@@ -278,6 +278,11 @@ bool AkripReadSectors(int32_t handle, int32_t lba, int32_t count, uint8_t* out)
     }) == 1;
 }
 
+bool AkripReadDiscText(int32_t handle, TDiscText& text)
+{
+    return OnHandle(handle, [&](Library&, OpenHandle&, TDriveBackend& drive) { return drive.ReadText(text) ? 1 : 0; }) == 1;
+}
+
 std::shared_ptr<TDriveBackend> AkripDrive(int32_t handle)
 {
     Library& lib = Lib();

@@ -151,6 +151,52 @@ std::string CueForLibcdio(const std::string& cue)
     return standIn;
 }
 
+// Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsUtf8(const std::string& bytes)
+{
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const int n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (n < 0 || i + static_cast<std::size_t>(n) >= bytes.size() + (n == 0 ? 1 : 0))
+            return false;
+        uint32_t code = n == 0 ? c : c & (0x3F >> n);
+        for (int k = 1; k <= n; ++k) {
+            const auto d = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            code = code << 6 | (d & 0x3F);
+        }
+        static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += static_cast<std::size_t>(n) + 1;
+    }
+    return true;
+}
+
+// Text that was UTF-8, taken for Latin-1 and converted to UTF-8 once more ("Ã©" for "é"), back
+// as it was written; any other text as it is.
+std::string Utf8ReadAsLatin1(const std::string& text)
+{
+    std::string bytes;
+    bool high = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+            i += 1;
+        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < text.size()) {
+            // U+0080..U+00FF: one Latin-1 byte.
+            bytes += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
+            high = true;
+            i += 2;
+        } else {
+            return text;  // a character beyond Latin-1: it was read right
+        }
+    }
+    return high && IsUtf8(bytes) ? bytes : text;
+}
+
 // A drive read through libcdio: a device node, or a disc image.
 class TCdioDrive final : public TDriveBackend {
 public:
@@ -219,6 +265,36 @@ public:
             return false;
         toc.LeadOutLba = leadOut;
         return true;
+    }
+
+    bool ReadText(TDiscText& text) override
+    {
+        if (!m_cdio)
+            return false;
+        text = TDiscText{};
+        const track_t first = cdio_get_first_track_num(m_cdio);
+        const track_t count = cdio_get_num_tracks(m_cdio);
+        if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK)
+            return false;
+        bool any = false;
+        // libcdio hands CD-TEXT over as UTF-8, from a drive's lead-in or a CUE sheet's lines.
+        const cdtext_t* cdtext = cdio_get_cdtext(m_cdio);
+        const auto field = [&](cdtext_field_t f, track_t t) {
+            const char* value = cdtext ? cdtext_get_const(cdtext, f, t) : nullptr;
+            any = any || (value && *value);
+            // A CUE sheet is written in UTF-8 today, which libcdio takes for Latin-1.
+            return m_driver == DRIVER_DEVICE ? std::string(value ? value : "") : Utf8ReadAsLatin1(value ? value : "");
+        };
+        text.Performer = field(CDTEXT_FIELD_PERFORMER, 0);
+        text.Title = field(CDTEXT_FIELD_TITLE, 0);
+        for (track_t t = first; t < first + count; ++t) {
+            text.TrackTitles.push_back(field(CDTEXT_FIELD_TITLE, t));
+            char* isrc = cdio_get_track_isrc(m_cdio, t);
+            text.TrackIsrc.emplace_back(isrc ? isrc : "");
+            any = any || (isrc && *isrc);
+            cdio_free(isrc);
+        }
+        return any;
     }
 
     bool Eject() override

@@ -21,6 +21,14 @@ struct TDiscToc {
     int32_t LeadOutLba = 0;     // the disc's end
 };
 
+// What a disc says of itself beside its table: CD-TEXT (UTF-8) and each track's ISRC, the
+// strings empty where it says nothing.
+struct TDiscText {
+    std::string Performer, Title;         // the disc's
+    std::vector<std::string> TrackTitles;  // [i]: track FirstTrack + i
+    std::vector<std::string> TrackIsrc;    // likewise
+};
+
 class TDriveBackend {
 public:
     virtual ~TDriveBackend() = default;
@@ -36,6 +44,12 @@ public:
     virtual bool ReadToc(TDiscToc& toc) = 0;
     // count raw 2352-byte sectors from lba into out.
     virtual bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) = 0;
+    // The disc's CD-TEXT and ISRCs; false when it holds none of them (or the drive cannot tell).
+    virtual bool ReadText(TDiscText& text)
+    {
+        static_cast<void>(text);
+        return false;
+    }
     // Opens or closes the tray; false where there is none (an image).
     virtual bool Eject() { return false; }
     virtual bool CloseTray() { return false; }
@@ -63,6 +77,8 @@ std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path);
 
 // The drive behind an open handle; null for a handle that is not open.
 std::shared_ptr<TDriveBackend> AkripDrive(int32_t handle);
+// The CD-TEXT and ISRCs of the disc behind an open handle; false when there are none.
+bool AkripReadDiscText(int32_t handle, TDiscText& text);
 // count raw sectors from lba into out through the handle, as ReadCDAudioLBA reads them, without
 // the request record.
 bool AkripReadSectors(int32_t handle, int32_t lba, int32_t count, uint8_t* out);

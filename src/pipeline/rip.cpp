@@ -1,6 +1,7 @@
 #include "rip.h"
 
 #include "DiscScan.h"
+#include "akrip32Drives.h"
 #include "FileSystem.h"
 #include "Global.h"
 #include "JobItems.h"
@@ -174,6 +175,11 @@ void TRipJob::Start()
             m_cover = FindCoverArt(Folder(), &problem);
             if (!problem.empty())
                 m_view.Notice(problem);
+            // The disc's track count and ISRCs for the tags.
+            TTOC toc{};
+            m_trackTotal = ReadMsfToc(CDHandle, toc) ? toc.LastTrack - toc.FirstTrack + 1 : 0;
+            if (!AkripReadDiscText(CDHandle, m_discText))
+                m_discText = TDiscText{};
             m_record.Begin(m_settings, CDHandle);
             TrackIndex = 0;
             StartTrack(false);
@@ -583,7 +589,9 @@ TTrackTags TRipJob::TagsOf(int index) const
         tags.Genre = GenreNames[static_cast<std::size_t>(info.Genre - 1)].Name;
     tags.Comment = info.Comment;
     tags.Track = item.Track;
-    tags.TrackTotal = info.TrackNumber;
+    tags.TrackTotal = m_trackTotal;
+    if (item.Track >= 1 && static_cast<std::size_t>(item.Track) <= m_discText.TrackIsrc.size())
+        tags.Isrc = m_discText.TrackIsrc[static_cast<std::size_t>(item.Track - 1)];
     tags.Cover = m_cover ? &*m_cover : nullptr;
     if (const TLoudness* loudness = m_loudness[static_cast<std::size_t>(index)].get()) {
         tags.TrackGain = ReplayGainText(loudness->Lufs());

@@ -28,6 +28,7 @@
 #include "SecureRipRecord.h"
 #include "Tagging.h"
 #include "akrip32.h"
+#include "akrip32Drives.h"
 
 #include <QTimer>
 
@@ -195,7 +196,9 @@ private:
     TEncoder* m_running = nullptr;  // the encoder of the stage under way, until its end is handled
     TWaveIn m_probe;                // reads a conversion's source's header
     std::optional<TCoverArt> m_cover;  // a rip's front cover, from the output folder
-    std::vector<std::shared_ptr<const TLoudness>> m_loudness;  // each extracted track's, with ReplayGain
+    std::vector<std::shared_ptr<const TLoudness>> m_loudness;
+    int m_trackTotal = 0;           // the disc's tracks, for the tags
+    TDiscText m_discText;           // its CD-TEXT and ISRCs  // each extracted track's, with ReplayGain
     // WAVs of tracks whose output was made (or kept by the user's choice): removed when the whole
     // rip is over. Only files this job wrote in this run are ever removed.
     std::vector<std::string> m_doneWavs;

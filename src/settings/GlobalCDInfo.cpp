@@ -46,3 +46,11 @@ void LoadSaveCDInfo(const std::string& key, bool load)
         ini.WriteString(key, std::to_string(n), info.Tracks[n]);
     ini.UpdateFile();
 }
+
+bool CDInfoStored(const std::string& key)
+{
+    if (key.empty())
+        return false;
+    const TProfileFile ini(ProgramFolder() + "cdinfo.dat");
+    return !ini.ReadString(key, "TrackNumber", "").empty();
+}

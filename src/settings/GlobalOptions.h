@@ -136,5 +136,8 @@ void LoadSaveOptions(bool load);
 // EProfileWriteError when the file cannot be written.
 void LoadSaveCDInfo(const std::string& key, bool load);
 
+// Whether cdinfo.dat holds a section for key (the disc was named and saved before).
+bool CDInfoStored(const std::string& key);
+
 // The default title of track n: "Track" and n in two digits ("Track01", "Track12").
 std::string DefaultTrackTitle(int n);

@@ -6,6 +6,8 @@
 
 #include "TestSupport.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -445,3 +447,57 @@ TEST_F(DiscScanTest, TheOpenDriveOwnsTheKeyAndTheTitles)
 }
 
 }  // namespace
+
+// A disc image whose CUE sheet carries CD-TEXT (the disc's performer and title, two of three
+// track titles, one in Greek) and an ISRC.
+class DiscScanCdTextTest : public DiscScanTest {
+protected:
+    std::string CdTextImage(const std::string& name)
+    {
+        const std::string cue = Path(name + ".cue");
+        EXPECT_EQ(std::system((std::string(MKDISC) + " --title 'Πρώτο' --title '' --title 'Third' '" + cue +
+                               "' 3 4 5 > /dev/null").c_str()),
+                  0);
+        std::string text = ReadFile(name + ".cue");
+        const std::size_t file = text.find("FILE ");
+        EXPECT_NE(file, std::string::npos) << text;
+        text = "PERFORMER \"Η μπάντα\"\nTITLE \"Disc Title\"\n" + text.substr(file);
+        const std::size_t track1 = text.find("TRACK 01 AUDIO\n");
+        EXPECT_NE(track1, std::string::npos) << text;
+        text.insert(track1 + std::strlen("TRACK 01 AUDIO\n"), "    ISRC USABC1234567\n");
+        WriteFile(name + ".cue", text);
+        return cue;
+    }
+};
+
+// A disc cdinfo.dat does not know starts from its CD-TEXT: the performer as artist, the disc's
+// title as album, the tracks' titles (a track without one keeps "TrackNN"); titles remembered in
+// cdinfo.dat win over it.
+TEST_F(DiscScanCdTextTest, CdTextIsTheStartOfADiscNeverNamed)
+{
+    AkripUseDrives({OpenImageDrive(CdTextImage("text"))});
+    {
+        TDiscScan scan(dialogs);
+        scan.FormShow();
+        ASSERT_EQ(scan.Rows.size(), 3u);
+        EXPECT_EQ(scan.Rows[0].Title, "Πρώτο");
+        EXPECT_EQ(scan.Rows[1].Title, "Track02");
+        EXPECT_EQ(scan.Rows[2].Title, "Third");
+        EXPECT_EQ(Options.CDInfo.Artist, "Η μπάντα");
+        EXPECT_EQ(Options.CDInfo.Album, "Disc Title");
+        TDiscText text;
+        ASSERT_TRUE(AkripReadDiscText(scan.CDHandle, text));
+        ASSERT_EQ(text.TrackIsrc.size(), 3u);
+        EXPECT_EQ(text.TrackIsrc[0], "USABC1234567");
+        EXPECT_EQ(text.TrackIsrc[1], "");
+        scan.Rows[2].Title = "Mine";
+        Options.CDInfo.Artist = "Someone";
+        scan.FormClose();
+    }
+    Options.CDInfo = TCDInfo{};
+    TDiscScan again(dialogs);
+    again.FormShow();
+    ASSERT_EQ(again.Rows.size(), 3u);
+    EXPECT_EQ(again.Rows[2].Title, "Mine");
+    EXPECT_EQ(Options.CDInfo.Artist, "Someone");
+}

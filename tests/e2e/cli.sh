@@ -3,7 +3,8 @@
 # whose data are the image's bytes; an MP3 rip with titles from a local CDDB server (--lookup),
 # tagged; a 22050 Hz WAV converted to Ogg (resampled, read by oggdec); tag set and show; usage
 # errors (2); a missing input (1); the --no-overwrite answer (1); SIGINT while the second track is
-# encoded (130, the first MP3 whole, no lame left running).
+# encoded (130, the first MP3 whole, no lame left running); a CD-TEXT disc ripped to FLAC, its
+# titles naming the files and filling the tags.
 #
 #   cli.sh SONVALE_CLI MKDISC CDDB_TEST_SERVER
 set -euo pipefail
@@ -210,6 +211,22 @@ expect 0 tag remove "$work/conv/again.mp3"
 expect 0 tag show "$work/conv/again.mp3"
 grep -q "no ID3v1 tag" "$work/out" || fail "the tag was not removed"
 expect 1 tag show "$work/nothing.mp3"
+
+# A disc whose CUE sheet carries CD-TEXT and an ISRC, never named before: its titles name the files
+# and fill the tags (FLAC, read by metaflac). A cover.jpg that is no picture is passed over with a
+# line on standard error, and the rip succeeds.
+"$mkdisc" --title "Πρώτο φως" --title "Second" "$work/disc/text.cue" 3 4
+sed -i 's/^PERFORMER .*/PERFORMER "Η μπάντα"/; s/^\( *TRACK 01 AUDIO\)$/\1\n    ISRC USABC1234567/' "$work/disc/text.cue"
+mkdir "$work/text"
+echo "<html>not a picture</html>" > "$work/text/cover.jpg"
+SONVALE_DISC_IMAGES=$work/disc/text.cue expect 0 rip --format flac --output "$work/text"
+grep -q "cover.jpg is not a JPEG or PNG image" "$work/err" || { cat "$work/err"; fail "no word on a cover that is no picture"; }
+tags=$(metaflac --export-tags-to=- "$work/text/Πρώτο φως.flac") || fail "the first file is not named by its CD-TEXT title"
+for want in "TITLE=Πρώτο φως" "ARTIST=Η μπάντα" "ISRC=USABC1234567" "TRACKNUMBER=1" "TRACKTOTAL=2"; do
+  grep -qxF "$want" <<<"$tags" || { echo "$tags"; fail "the FLAC tags lack $want"; }
+done
+[ -e "$work/text/Second.flac" ] || fail "Second.flac"
+! metaflac --list --block-type=PICTURE "$work/text/Second.flac" | grep -q PICTURE || fail "a cover that is no picture was embedded"
 
 # SIGINT while the second track is encoded: 130, the first MP3 whole, no encoder left.
 "$mkdisc" "$work/disc/long.cue" 40 40
