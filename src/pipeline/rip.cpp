@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -153,7 +154,9 @@ void TRipJob::SetOutcome(int index, const char* result)
 
 void TRipJob::Start()
 {
-    m_items = NameJobItems(JobKind, Items ? *Items : std::vector<std::string>{}, Folder(), Format());
+    const TCDInfo& disc = m_settings.Disc;
+    m_items = NameJobItems(JobKind, Items ? *Items : std::vector<std::string>{}, Folder(), Format(),
+                           TNaming{m_settings.Naming.Template, disc.Artist, disc.Album, disc.Year});
     m_outcomes.clear();
     for (const TJobItem& item : m_items)
         m_outcomes.push_back({item.Output, "not done"});
@@ -198,6 +201,11 @@ void TRipJob::StartExtraction(const TJobItem& item)
     RipThread.reset();  // the previous track's thread has ended
     // A title that gives no file name gets no path: the thread refuses it as it refuses a file it
     // cannot create.
+    // A naming template's folders are made as the tracks need them.
+    if (item.Nameable && FolderOf(item.Wav) != Folder()) {
+        std::error_code ec;
+        std::filesystem::create_directories(FolderOf(item.Wav), ec);
+    }
     RipThread = std::make_unique<TCDRipThread>(item.Track, item.Nameable ? item.Wav : std::string());
     RipThread->DriveHandle = CDHandle;
     RipThread->ReceivingWindow = Handle();

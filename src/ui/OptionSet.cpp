@@ -2,6 +2,7 @@
 
 #include "FileSystem.h"
 #include "Global.h"
+#include "JobItems.h"
 #include "OutputFormats.h"
 #include "ProgramFolder.h"
 #include "akrip32.h"
@@ -135,6 +136,16 @@ void TOptionSetForm::BuildOutputPage()
     dirLayout->addWidget(btBrowser, 0, 1);
     dirLayout->addWidget(ckbKeepWav, 1, 0, 1, 2);
     v->addWidget(dir);
+
+    auto* naming = new QGroupBox(QStringLiteral("File names"), page);
+    auto* namingLayout = new QVBoxLayout(naming);
+    eNamingTemplate = Edit(naming, "eNamingTemplate");
+    eNamingTemplate->setToolTip(QStringLiteral("%title% %artist% %album% %year% %track%, and \"/\" for folders"));
+    namingLayout->addWidget(eNamingTemplate);
+    auto* namingHelp = new QLabel(QStringLiteral("%title% %artist% %album% %year% %track%; \"/\" makes folders"), naming);
+    namingHelp->setWordWrap(true);
+    namingLayout->addWidget(namingHelp);
+    v->addWidget(naming);
 
     auto* format = new QGroupBox(QStringLiteral("Output format"), page);
     auto* f = new QGridLayout(format);
@@ -392,6 +403,7 @@ void TOptionSetForm::Fill()
     const TOptionsSetting& o = Options;
     editOutputDir->setText(QString::fromStdString(o.CommonOptions.OutputFolder));
     ckbKeepWav->setChecked(!o.CommonOptions.IsKeepWav);
+    eNamingTemplate->setText(QString::fromStdString(o.Naming.Template));
     // The row of the stored format; a number naming none shows no row, as it always did.
     int formatRow = -1;
     for (std::size_t row = 0; row < OutputFormats().size(); ++row)
@@ -533,6 +545,11 @@ void TOptionSetForm::btOkClick()
                editOutputDir);
         return;
     }
+    if (const std::string problem = NamingTemplateProblem(eNamingTemplate->text().toStdString()); !problem.empty()) {
+        PageControl1->setCurrentIndex(pgOutput);
+        Refuse(QString::fromStdString(problem), pgOutput, eNamingTemplate);
+        return;
+    }
     static const QRegularExpression decimal(QStringLiteral("^\\s*[+-]?\\d+\\s*$"));
     bool ripTimeOk = false;
     const int ripTime = eRipTime->text().trimmed().toInt(&ripTimeOk);
@@ -591,6 +608,7 @@ void TOptionSetForm::btOkClick()
     o.FlacOptions.Level = seFlacLevel->value();
     o.OpusOptions.BitRate = seOpusBitRate->value();
     o.Tags.ReplayGain = ckReplayGain->isChecked();
+    o.Naming.Template = eNamingTemplate->text().toStdString();
 
     if (cbCDList->count() > 0 && (cbCDList->currentIndex() != m_shownDrive || ckbCDDb->isChecked() != m_shownCDDb))
     {

@@ -28,6 +28,7 @@ public:
     QLineEdit* editOutputDir;
     QPushButton* btBrowser;
     QCheckBox* ckbKeepWav;
+    QLineEdit* eNamingTemplate;
     QComboBox* cbOutputFormat;
     QCheckBox* ckNormalize;
     QSpinBox* SpinEdit1;

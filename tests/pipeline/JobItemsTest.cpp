@@ -63,4 +63,68 @@ TEST(JobItemsTest, FileJobsNameTheirOutputsAfterTheirSources)
     }
 }
 
+// A naming template: fields filled in, a field's "/" written as "-" so only the template's own
+// "/" make folders, %track% in two digits, a missing artist or album named "Unknown ...".
+TEST(JobItemsTest, ATemplateNamesFilesAndFolders)
+{
+    const TNaming disc{"%artist%/%album% (%year%)/%track% %title%", "AC/DC", "Back in Black", "1980"};
+    const struct {
+        TNaming naming;
+        int track;
+        std::string title;
+        std::string path;
+    } cases[] = {
+        {TNaming{}, 3, "Hells Bells", "Hells Bells"},
+        {disc, 1, "Hells Bells", "AC-DC/Back in Black (1980)/01 Hells Bells"},
+        {disc, 10, "Shake/A Leg", "AC-DC/Back in Black (1980)/10 Shake-A Leg"},
+        {TNaming{"%artist%/%album%/%title%", "", "", ""}, 2, "x", "Unknown Artist/Unknown Album/x"},
+        {TNaming{"%track%-%TITLE%-100%", "", "", ""}, 7, "t", "07-%TITLE%-100%"},
+        {TNaming{"%title%%title%", "", "", ""}, 7, "ab", "abab"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.naming.Template);
+        EXPECT_EQ(NamedTrackPath(c.naming, c.track, c.title), c.path);
+    }
+    const std::vector<TJobItem> items = NameJobItems(jkRipTracks, {"02Song", "03", "04.."}, "/out/", *FormatOfKey("flac"), disc);
+    EXPECT_EQ(items[0].Wav, "/out/AC-DC/Back in Black (1980)/02 Song.wav");
+    EXPECT_EQ(items[0].Output, "/out/AC-DC/Back in Black (1980)/02 Song.flac");
+    EXPECT_TRUE(items[0].Nameable);
+    // With other text around it, an empty or ".." title is a name; alone it is none.
+    EXPECT_TRUE(items[1].Nameable);
+    const std::vector<TJobItem> bare = NameJobItems(jkRipTracks, {"03", "04.."}, "/out/", *FormatOfKey("flac"),
+                                                    TNaming{"%artist%/%title%", "A", "", ""});
+    EXPECT_FALSE(bare[0].Nameable);
+    EXPECT_FALSE(bare[1].Nameable);
+}
+
+// A template is refused when it is stored if it can name no file, or a file outside the output
+// folder.
+TEST(JobItemsTest, TemplatesThatCannotNameFilesAreRefused)
+{
+    const struct {
+        const char* tmpl;
+        const char* says;  // null: accepted
+    } cases[] = {
+        {"%title%", nullptr},
+        {"%artist%/%album%/%track% %title%", nullptr},
+        {"%year%%track%", nullptr},
+        {"", "gives a file or folder name \"\""},
+        {"%artist%//%title%", "gives a file or folder name \"\""},
+        {"%artist%/", "gives a file or folder name \"\""},
+        {"../%title%", "gives a file or folder name \"..\""},
+        {"%artist%/./%title%", "gives a file or folder name \".\""},
+        {"/tmp/%title%", "starts at \"/\""},
+        {"%name%", "names no field %name%"},
+        {"%title", "has a % without its field"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tmpl);
+        const std::string problem = NamingTemplateProblem(c.tmpl);
+        if (!c.says)
+            EXPECT_EQ(problem, "");
+        else
+            EXPECT_NE(problem.find(c.says), std::string::npos) << problem;
+    }
+}
+
 }  // namespace

@@ -352,6 +352,22 @@ TEST_F(RipJobTest, ReplayGainAgreesWithAnotherMeter)
     }
 }
 
+// A naming template makes the folders it names, as the tracks need them, and the files go there.
+TEST_F(RipJobTest, ANamingTemplateMakesItsFolders)
+{
+    const HCDROM h = Drive({75, 60});
+    Options.CommonOptions.OutputFormat = FormatOfKey("ogg")->Stored;
+    Options.Naming.Template = "%artist%/%album%/%track% %title%";
+    Options.CDInfo.Artist = "AC/DC";
+    Options.CDInfo.Album = "";
+    Start(jkRipTracks, {"01Intro", "02Song"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    EXPECT_TRUE(fs::exists(Out("AC-DC/Unknown Album/01 Intro.ogg")));
+    EXPECT_TRUE(fs::exists(Out("AC-DC/Unknown Album/02 Song.ogg")));
+    EXPECT_FALSE(fs::exists(Out("AC-DC/Unknown Album/01 Intro.wav"))) << "the WAV goes after the rip, as always";
+}
+
 // FLAC to WAV: a good file decodes to its samples; one that fails its decoding is said and leaves
 // no half WAV; a file that is no FLAC is said as such; the job goes on to the end.
 TEST_F(RipJobTest, FlacToWavSaysWhatFailsAndLeavesNoHalfWav)

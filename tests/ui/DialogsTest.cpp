@@ -163,7 +163,17 @@ TEST_F(DialogTest, OptionsFlacAndOpusPages)
     form.seFlacLevel->setValue(9);
     form.seOpusBitRate->setValue(5);
     form.cbOutputFormat->setCurrentIndex(count - 1);
+    // A file name template that would leave the output folder is refused; a good one is stored.
+    EXPECT_EQ(form.eNamingTemplate->text(), "%title%");
+    form.eNamingTemplate->setText("../%title%");
     form.btOk->click();
+    EXPECT_EQ(form.result(), 0) << "refused, the dialog stays";
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.contains("\"..\" would leave the output folder")) << dialogs.shown[0].text.toStdString();
+    EXPECT_EQ(Options.Naming.Template, "%title%");
+    form.eNamingTemplate->setText("%artist%/%track% %title%");
+    form.btOk->click();
+    EXPECT_EQ(Options.Naming.Template, "%artist%/%track% %title%");
     EXPECT_EQ(Options.FlacOptions.Level, 8);
     EXPECT_EQ(Options.OpusOptions.BitRate, 6);
     EXPECT_EQ(Options.CommonOptions.OutputFormat, 5);
