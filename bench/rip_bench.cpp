@@ -52,7 +52,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     if (argc != 4) {
-        std::fprintf(stderr, "usage: rip_bench mp3|ogg DISC.cue OUTPUT_FOLDER\n");
+        std::fprintf(stderr, "usage: rip_bench mp3|ogg|flac|opus DISC.cue OUTPUT_FOLDER\n");
         return 2;
     }
     const std::string format = argv[1];
@@ -63,7 +63,8 @@ int main(int argc, char** argv)
     SetExecutableFolder(folder);  // no lame here: the one on PATH
     LoadSaveOptions(true);        // the defaults: MP3 -b 128 -m j, Ogg quality 0.2
     Options.CommonOptions.OutputFolder = argv[3];
-    Options.CommonOptions.OutputFormat = FormatOfKey(format == "ogg" ? "ogg" : "mp3")->Stored;
+    const TOutputFormat* chosen = FormatOfKey(format);
+    Options.CommonOptions.OutputFormat = (chosen && chosen->Encoded ? chosen : FormatOfKey("mp3"))->Stored;
     Options.UseID3 = false;
 
     AkripUseDrives({OpenImageDrive(argv[2])});

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Rips a 10-minute disc image (ten tracks of a minute, made by mkdisc) through the job class, to
-# MP3 and to Ogg Vorbis, beside a shell script doing the same work with the peer tools: each
-# track's bytes copied out of the .bin into a WAV, then lame with the job's arguments (-b 128
-# -m j) or oggenc at the same quality (0.2, "-q 2"), one track after the other, the WAV removed.
-# Targets: MP3 at most 1.05 x the script's wall time, Ogg at most 1.10 x; and the UI thread never
-# more than 50 ms without handling an event while the job runs.
+# MP3, Ogg Vorbis, FLAC and Opus, beside a shell script doing the same work with the peer tools:
+# each track's bytes copied out of the .bin into a WAV, then lame with the job's arguments (-b 128
+# -m j), oggenc at the same quality (0.2, "-q 2"), flac -5 or opusenc --bitrate 160, one track
+# after the other, the WAV removed. Targets: MP3 at most 1.05 x the script's wall time, Ogg at
+# most 1.10 x, FLAC and Opus at most 1.0 x (the job also verifies the FLAC it writes and tags
+# every file); and the UI thread never more than 50 ms without handling an event while the job
+# runs.
 #
 #   bench/rip_compare.sh          (BENCH_TRACKS=N for another number of one-minute tracks)
 set -euo pipefail
@@ -35,23 +37,24 @@ peer() {
   mkdir -p "$dir"
   for t in $(seq 0 $((tracks - 1))); do
     wav_of_track "$t" "$dir/t$t.wav"
-    if [ "$format" = mp3 ]; then
-      lame --quiet -b 128 -m j "$dir/t$t.wav" "$dir/t$t.mp3"
-    else
-      oggenc -Q -q 2 -o "$dir/t$t.ogg" "$dir/t$t.wav"
-    fi
+    case $format in
+      mp3) lame --quiet -b 128 -m j "$dir/t$t.wav" "$dir/t$t.mp3" ;;
+      ogg) oggenc -Q -q 2 -o "$dir/t$t.ogg" "$dir/t$t.wav" ;;
+      flac) flac -s -5 -o "$dir/t$t.flac" "$dir/t$t.wav" ;;
+      opus) opusenc --quiet --bitrate 160 "$dir/t$t.wav" "$dir/t$t.opus" ;;
+    esac
     rm "$dir/t$t.wav"
   done
 }
 
-for format in mp3 ogg; do
+for format in mp3 ogg flac opus; do
   t0=$(now); peer "$format" "$work/peer-$format"; t1=$(now)
   peer_s=$(elapsed "$t0" "$t1")
   mkdir -p "$work/ours-$format"
   result=$(build/bench/rip_bench "$format" "$work/disc.cue" "$work/ours-$format")
   ours_s=$(sed -E 's/^seconds=([0-9.]+) .*/\1/' <<<"$result")
   gap=$(sed -E 's/.*max_gap_ms=([0-9.]+).*/\1/' <<<"$result")
-  target=$([ "$format" = mp3 ] && echo 1.05 || echo 1.10)
+  case $format in mp3) target=1.05 ;; ogg) target=1.10 ;; *) target=1.00 ;; esac
   echo "rip $tracks min to $format: script ${peer_s}s, through the job ${ours_s}s," \
        "ratio $(awk -v a="$ours_s" -v b="$peer_s" 'BEGIN { printf "%.3f", a / b }') (target <= $target);" \
        "longest UI gap ${gap} ms (target < 50)"
