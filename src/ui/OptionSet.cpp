@@ -324,14 +324,15 @@ void TOptionSetForm::BuildId3Page()
     cbUseID3->setObjectName(QStringLiteral("cbUseID3"));
     v->addWidget(cbUseID3);
     auto* form = new QFormLayout;
-    ID3artist = Edit(page, "ID3artist", 30);
-    ID3album = Edit(page, "ID3album", 30);
+    // Whole names: FLAC, Ogg, Opus and ID3v2 tags keep them; the ID3v1 block takes its 30.
+    ID3artist = Edit(page, "ID3artist");
+    ID3album = Edit(page, "ID3album");
     ID3year = Edit(page, "ID3year", 4);
     QStringList genres{QString()};
     for (const TGenreName& g : GenreNames)
         genres << QString::fromLatin1(g.Name);
     ID3genre = List(page, genres, "ID3genre");
-    ID3comment = Edit(page, "ID3comment", 30);
+    ID3comment = Edit(page, "ID3comment");
     form->addRow(QStringLiteral("Artist:"), ID3artist);
     form->addRow(QStringLiteral("Album:"), ID3album);
     form->addRow(QStringLiteral("Year:"), ID3year);
