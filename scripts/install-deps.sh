@@ -13,6 +13,8 @@ packages=(
   libogg-dev libvorbis-dev libmpg123-dev libcdio-dev libcdio-paranoia-dev libcurl4-openssl-dev libudev-dev
   # FLAC and Opus output, tags of every format (ID3v2, Vorbis comments, pictures), ReplayGain
   libflac-dev libopusenc-dev libopus-dev libtag1-dev libebur128-dev
+  # the MusicBrainz disc ID
+  libdiscid-dev
   # the WMA encoder program
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   # MP3 encoding and decoding (run as a child process)

@@ -151,6 +151,8 @@ void ApplyCddbResult(const TCddbFields& fields, std::vector<TTrackRow>& rows, TC
         info.Year = *fields.Year;
     if (fields.Genre)
         info.Genre = *fields.Genre;
+    if (fields.MusicBrainzRelease)
+        info.MusicBrainzRelease = *fields.MusicBrainzRelease;
     for (std::size_t r = 0; r < fields.Titles.size() && r < rows.size(); ++r)
         if (!fields.Titles[r].empty())
             rows[r].Title = fields.Titles[r];

@@ -33,6 +33,7 @@ struct TCddbFields {
     std::optional<int32_t> Genre;     // a genre choice: position in the genre list + 1, or -1
     bool HasTitles = false;
     std::vector<std::string> Titles;
+    std::optional<std::string> MusicBrainzRelease;  // a MusicBrainz release's ID
 };
 
 class TCddbResult : public TMessagePayload {
@@ -83,31 +84,42 @@ private:
     std::thread m_thread;
 };
 
-// The wait dialog's logic: starts the lookup, and on its messages says "no match" or applies
-// what was found and ends. Lives on the UI thread.
-class TCddbLookup {
+// What the wait dialog runs: a lookup that says "no match" with its reason, or applies what it
+// found and ends. Lives on the UI thread.
+class TDiscLookup {
 public:
-    TCddbLookup(int firstTrack, int lastTrack, HCDROM handle);
-    ~TCddbLookup();
+    virtual ~TDiscLookup() = default;
 
     std::function<void()> OnNoMatch;                       // show the no-match panel
     std::function<void(const TCddbFields&)> OnApply;       // put the result in place
     std::function<void()> OnOver;                          // end the dialog with "yes"
 
-    void Start();
+    virtual void Start() = 0;
     // Stop (or Close): nothing of this lookup is applied from now on.
-    void Abandon();
+    virtual void Abandon() = 0;
     bool Abandoned() const { return m_abandoned; }
-    // Once OnNoMatch has run: why (CddbFailureReason).
+    // Once OnNoMatch has run: why.
     const std::string& NoMatchReason() const { return m_reason; }
+
+protected:
+    bool m_abandoned = false;
+    std::string m_reason;
+};
+
+// The CDDB lookup (the drive library's CDDB calls).
+class TCddbLookup : public TDiscLookup {
+public:
+    TCddbLookup(int firstTrack, int lastTrack, HCDROM handle);
+    ~TCddbLookup() override;
+
+    void Start() override;
+    void Abandon() override;
 
 private:
     void Handle(TMessage& message);
 
     int m_first, m_last;
     HCDROM m_handle;
-    bool m_abandoned = false;
-    std::string m_reason;
     TMessageTarget m_target;
     std::unique_ptr<TQueryCDDBThread> m_thread;
 };

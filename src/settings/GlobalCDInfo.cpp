@@ -29,6 +29,7 @@ void LoadSaveCDInfo(const std::string& key, bool load)
             if (info.Tracks[n].empty())
                 info.Tracks[n] = DefaultTrackTitle(n);
         }
+        info.MusicBrainzRelease = ini.ReadString(key, "MusicBrainzRelease", "");
         return;
     }
 
@@ -44,6 +45,9 @@ void LoadSaveCDInfo(const std::string& key, bool load)
     // A count loaded from a damaged file may exceed the 100 titles there are.
     for (int n = 1; n <= std::min(info.TrackNumber, MaxTracks); ++n)
         ini.WriteString(key, std::to_string(n), info.Tracks[n]);
+    // Only a disc looked up on MusicBrainz has the key, after the others.
+    if (!info.MusicBrainzRelease.empty() || !ini.ReadString(key, "MusicBrainzRelease", "").empty())
+        ini.WriteString(key, "MusicBrainzRelease", info.MusicBrainzRelease);
     ini.UpdateFile();
 }
 

@@ -82,6 +82,10 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     num("OpusOptions", "BitRate", o.OpusOptions.BitRate, 160);
     flag("Tags", "ReplayGain", o.Tags.ReplayGain, false);
     str("Naming", "Template", o.Naming.Template, "%title%");
+    auto& mb = o.MusicBrainz;
+    str("MusicBrainz", "Server", mb.Server, "https://musicbrainz.org");
+    str("MusicBrainz", "CoverArtServer", mb.CoverArtServer, "https://coverartarchive.org");
+    flag("MusicBrainz", "FetchCover", mb.FetchCover, true);
 }
 
 }  // namespace

@@ -59,6 +59,13 @@ struct TNamingOptions {
     std::string Template = "%title%";
 };
 
+// The MusicBrainz web service and the Cover Art Archive.
+struct TMusicBrainzOptions {
+    std::string Server = "https://musicbrainz.org";
+    std::string CoverArtServer = "https://coverartarchive.org";
+    bool FetchCover = true;       // a rip after a MusicBrainz lookup fetches the front cover
+};
+
 struct TCDOptions {
     int32_t Index = 0;            // drive chosen in the options dialog, -1 none
     bool CDDb = false;            // "Get CD information from CD DB" (kept, not acted on)
@@ -86,6 +93,7 @@ struct TCDInfo {
     std::string Comment;
     int32_t TrackNumber = 0;      // how many titles are meaningful
     std::array<std::string, MaxTracks + 1> Tracks;  // Tracks[n]: title of track n, 1..100; [0] unused
+    std::string MusicBrainzRelease;  // the release a MusicBrainz lookup chose; written after the titles
 };
 
 // Secure ripping: each sector verified by repeated reads (libcdio-paranoia), the drive's read offset applied, each
@@ -118,6 +126,7 @@ struct TOptionsSetting {
     TOpusOptions OpusOptions;
     TTagOptions Tags;
     TNamingOptions Naming;
+    TMusicBrainzOptions MusicBrainz;
 };
 
 // The program's one settings record; empty until loaded.

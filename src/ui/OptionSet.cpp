@@ -40,7 +40,7 @@ const QStringList OggBitRates = {QStringLiteral(" Default"),   QStringLiteral(" 
                                  QStringLiteral("144 kbit/s"), QStringLiteral("160 kbit/s"), QStringLiteral("192 kbit/s"),
                                  QStringLiteral("224 kbit/s"), QStringLiteral("256 kbit/s"), QStringLiteral("320 kbit/s")};
 
-enum Page { pgOutput, pgLame, pgOgg, pgWma, pgId3, pgCdRom, pgSecure, pgFlac, pgOpus };
+enum Page { pgOutput, pgLame, pgOgg, pgWma, pgId3, pgCdRom, pgSecure, pgFlac, pgOpus, pgMusicBrainz };
 
 QComboBox* List(QWidget* parent, const QStringList& items, const char* name, bool editable = false)
 {
@@ -94,6 +94,7 @@ TOptionSetForm::TOptionSetForm(QWidget* owner, Dialogs& dialogs, TDiscScan& disc
     BuildSecurePage();
     BuildFlacPage();
     BuildOpusPage();
+    BuildMusicBrainzPage();
 
     btOk = new QPushButton(QStringLiteral("OK"), this);
     btOk->setObjectName(QStringLiteral("btOk"));
@@ -316,6 +317,23 @@ void TOptionSetForm::BuildOpusPage()
                                   "seOpusBitRate");
 }
 
+void TOptionSetForm::BuildMusicBrainzPage()
+{
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    auto* form = new QFormLayout;
+    eMusicBrainzServer = Edit(page, "eMusicBrainzServer");
+    eCoverArtServer = Edit(page, "eCoverArtServer");
+    form->addRow(QStringLiteral("Server:"), eMusicBrainzServer);
+    form->addRow(QStringLiteral("Cover Art Archive:"), eCoverArtServer);
+    v->addLayout(form);
+    ckFetchCover = new QCheckBox(QStringLiteral("&Fetch the front cover for a rip after a MusicBrainz lookup"), page);
+    ckFetchCover->setObjectName(QStringLiteral("ckFetchCover"));
+    v->addWidget(ckFetchCover);
+    v->addStretch();
+    PageControl1->addTab(page, QStringLiteral("MusicBrainz"));
+}
+
 void TOptionSetForm::BuildId3Page()
 {
     auto* page = new QWidget;
@@ -452,6 +470,9 @@ void TOptionSetForm::Fill()
     seFlacLevel->setValue(o.FlacOptions.Level);
     seOpusBitRate->setValue(o.OpusOptions.BitRate);
     ckReplayGain->setChecked(o.Tags.ReplayGain);
+    eMusicBrainzServer->setText(QString::fromStdString(o.MusicBrainz.Server));
+    eCoverArtServer->setText(QString::fromStdString(o.MusicBrainz.CoverArtServer));
+    ckFetchCover->setChecked(o.MusicBrainz.FetchCover);
     UpdateEnabling();
 }
 
@@ -610,6 +631,14 @@ void TOptionSetForm::btOkClick()
     o.OpusOptions.BitRate = seOpusBitRate->value();
     o.Tags.ReplayGain = ckReplayGain->isChecked();
     o.Naming.Template = eNamingTemplate->text().toStdString();
+    // An emptied address is the service's own.
+    const auto address = [](QLineEdit* edit, const char* fallback) {
+        const QString text = edit->text().trimmed();
+        return text.isEmpty() ? std::string(fallback) : text.toStdString();
+    };
+    o.MusicBrainz.Server = address(eMusicBrainzServer, "https://musicbrainz.org");
+    o.MusicBrainz.CoverArtServer = address(eCoverArtServer, "https://coverartarchive.org");
+    o.MusicBrainz.FetchCover = ckFetchCover->isChecked();
 
     if (cbCDList->count() > 0 && (cbCDList->currentIndex() != m_shownDrive || ckbCDDb->isChecked() != m_shownCDDb))
     {

@@ -74,6 +74,10 @@ public:
     // FLAC, Opus
     QSpinBox* seFlacLevel;
     QSpinBox* seOpusBitRate;
+    // MusicBrainz
+    QLineEdit* eMusicBrainzServer;
+    QLineEdit* eCoverArtServer;
+    QCheckBox* ckFetchCover;
 
     QPushButton* btOk;
     QPushButton* btCancel;
@@ -100,6 +104,7 @@ private:
     void BuildSecurePage();
     void BuildFlacPage();
     void BuildOpusPage();
+    void BuildMusicBrainzPage();
     QSpinBox* AddNumberPage(const QString& tab, const QString& caption, int low, int high, const QString& unit,
                             const char* name);
     void Fill();

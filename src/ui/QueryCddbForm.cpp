@@ -8,9 +8,11 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 // gnudb is the public CDDB database that still answers the protocol; no other host is known to.
@@ -26,22 +28,30 @@ const char* DefaultScript = "/~cddb/cddb.cgi";
 
 TfrmStopQuery::TfrmStopQuery(QWidget* parent, int firstTrack, int lastTrack, HCDROM handle,
                              std::function<void(const TCddbFields&)> apply)
+    : TfrmStopQuery(parent, std::make_unique<TCddbLookup>(firstTrack, lastTrack, handle), QStringLiteral("Query CDDB..."),
+                    {QStringLiteral("No match found,perhaps:"), QStringLiteral("1.No information in CDDB server"),
+                     QStringLiteral("2.error CDDB options"), QStringLiteral("3.check the network")},
+                    std::move(apply))
+{
+}
+
+TfrmStopQuery::TfrmStopQuery(QWidget* parent, std::unique_ptr<TDiscLookup> lookup, const QString& caption,
+                             const QStringList& noMatchLines, std::function<void(const TCddbFields&)> apply)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
-    , m_lookup(std::make_unique<TCddbLookup>(firstTrack, lastTrack, handle))
+    , m_lookup(std::move(lookup))
 {
     setObjectName(QStringLiteral("frmStopQuery"));
-    setWindowTitle(QStringLiteral("Query CDDB..."));
+    setWindowTitle(caption);
     setModal(true);
     auto* layout = new QVBoxLayout(this);
-    Label1 = new QLabel(QStringLiteral("Query CDDB..."), this);
+    Label1 = new QLabel(caption, this);
     Label1->setAlignment(Qt::AlignCenter);
     layout->addWidget(Label1);
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     auto* panel = new QVBoxLayout(Panel1);
-    for (const char* line : {"No match found,perhaps:", "1.No information in CDDB server", "2.error CDDB options",
-                             "3.check the network"})
-        panel->addWidget(new QLabel(QString::fromLatin1(line), Panel1));
+    for (const QString& line : noMatchLines)
+        panel->addWidget(new QLabel(line, Panel1));
     lbReason = new QLabel(Panel1);
     lbReason->setObjectName(QStringLiteral("lbReason"));
     lbReason->setWordWrap(true);
@@ -85,6 +95,58 @@ void TfrmStopQuery::reject()
     // Stop or Close: the lookup is abandoned; nothing it finds later is applied.
     m_lookup->Abandon();
     QDialog::reject();
+}
+
+// --- the choice of a release -----------------------------------------------------------------
+
+TfrmChooseRelease::TfrmChooseRelease(QWidget* parent, const std::vector<TMbRelease>& releases)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmChooseRelease"));
+    setWindowTitle(QStringLiteral("Choose the release"));
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Several releases hold this disc. Which is yours?"), this));
+    lvReleases = new QTreeWidget(this);
+    lvReleases->setObjectName(QStringLiteral("lvReleases"));
+    lvReleases->setRootIsDecorated(false);
+    lvReleases->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Artist"), QStringLiteral("Date"),
+                                 QStringLiteral("Country"), QStringLiteral("Label"), QStringLiteral("Catalog No."),
+                                 QStringLiteral("Format"), QStringLiteral("Tracks")});
+    for (const TMbRelease& r : releases) {
+        const QString format = QString::fromStdString(r.Format.empty() ? std::string("Medium") : r.Format) +
+                               (r.MediumCount > 1 ? QStringLiteral(" %1 of %2").arg(r.Medium).arg(r.MediumCount) : QString()) +
+                               (r.Fuzzy ? QStringLiteral(" (by track lengths)") : QString());
+        new QTreeWidgetItem(lvReleases, {QString::fromStdString(r.Title), QString::fromStdString(r.Artist),
+                                         QString::fromStdString(r.Date), QString::fromStdString(r.Country),
+                                         QString::fromStdString(r.Label), QString::fromStdString(r.CatalogNumber), format,
+                                         QString::number(r.Tracks.size())});
+    }
+    for (int c = 0; c < lvReleases->columnCount(); ++c)
+        lvReleases->resizeColumnToContents(c);
+    if (lvReleases->topLevelItemCount() > 0)
+        lvReleases->setCurrentItem(lvReleases->topLevelItem(0));
+    layout->addWidget(lvReleases);
+    bOk = new QPushButton(QStringLiteral("OK"), this);
+    bOk->setObjectName(QStringLiteral("bOk"));
+    bOk->setDefault(true);
+    bCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    bCancel->setObjectName(QStringLiteral("bCancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(bOk);
+    buttons->addWidget(bCancel);
+    layout->addLayout(buttons);
+    connect(bOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(bCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(lvReleases, &QTreeWidget::itemActivated, this, &QDialog::accept);
+    resize(std::min(900, lvReleases->header()->length() + 60), 320);
+}
+
+int TfrmChooseRelease::Chosen() const
+{
+    return result() == QDialog::Accepted && lvReleases->currentItem() ? lvReleases->indexOfTopLevelItem(lvReleases->currentItem())
+                                                                       : -1;
 }
 
 // --- the settings dialog ---------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // whose Query button opens TfrmStopQuery, the wait dialog ("Query CDDB..."), which runs the
 // lookup (TCddbLookup) and ends with "yes" when it is over. Modal; UI thread.
 
+#include "MusicBrainz.h"
 #include "QueryCddb.h"
 
 #include <QDialog>
@@ -23,23 +24,40 @@ extern const QStringList CddbServers;
 class TfrmStopQuery : public QDialog {
     Q_OBJECT
 public:
+    // The CDDB lookup.
     TfrmStopQuery(QWidget* parent, int firstTrack, int lastTrack, HCDROM handle,
                   std::function<void(const TCddbFields&)> apply);
+    // Another lookup: the caption ("Query MusicBrainz...") and the no-match panel's lines.
+    TfrmStopQuery(QWidget* parent, std::unique_ptr<TDiscLookup> lookup, const QString& caption,
+                  const QStringList& noMatchLines, std::function<void(const TCddbFields&)> apply);
     ~TfrmStopQuery() override;
 
     QLabel* Label1;
     QPushButton* bStop;
     QFrame* Panel1;   // the no-match text, hidden until there is no match
     QLabel* lbReason; // in it: why the lookup found nothing
-    TCddbLookup& Lookup() { return *m_lookup; }
+    TDiscLookup& Lookup() { return *m_lookup; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void reject() override;
 
 private:
-    std::unique_ptr<TCddbLookup> m_lookup;
+    std::unique_ptr<TDiscLookup> m_lookup;
     bool m_started = false;
+};
+
+// Several releases hold the disc: the user picks one (Enter: the selected one; Escape: none).
+class TfrmChooseRelease : public QDialog {
+    Q_OBJECT
+public:
+    TfrmChooseRelease(QWidget* parent, const std::vector<TMbRelease>& releases);
+
+    class QTreeWidget* lvReleases;
+    QPushButton* bOk;
+    QPushButton* bCancel;
+    // The release taken: its index, or -1.
+    int Chosen() const;
 };
 
 class TfrmQueryCDDB : public QDialog {

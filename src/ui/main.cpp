@@ -119,6 +119,8 @@ void TMainForm::BuildActions()
     make(aEditTrackName, "aEditTrackName", QStringLiteral("Rename &Title"), QStringLiteral("Rename track title"),
          QKeySequence(Qt::Key_F2));
     make(aQueryCDDB, "aQueryCDDB", QStringLiteral("&Query Freedb"), QString());
+    make(aQueryMusicBrainz, "aQueryMusicBrainz", QStringLiteral("Query &MusicBrainz"),
+         QStringLiteral("Titles, artist and album from MusicBrainz"));
 
     make(mnuMp3ToWav, "mnuMp3ToWav", QStringLiteral("&MP3 to WAV..."), QStringLiteral("Convert  MP3 file to WAV file"));
     make(miWAVtoOGG, "miWAVtoOGG", QStringLiteral("WAV to O&GG..."), QString());
@@ -170,6 +172,7 @@ void TMainForm::BuildActions()
         UpdateActions();
     });
     connect(aQueryCDDB, &QAction::triggered, this, &TMainForm::aQueryCDDBExecute);
+    connect(aQueryMusicBrainz, &QAction::triggered, this, &TMainForm::aQueryMusicBrainzExecute);
     connect(ActionOptionSet, &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
     connect(ActionRecord, &QAction::triggered, this, [this] {
         TfrmRecord recorder(this, m_dialogs, *Mp3Encoder, *WMAEncoder, m_disc.CDHandle);
@@ -268,6 +271,7 @@ void TMainForm::BuildMenus()
     edit->addAction(ActionNoSelect);
     edit->addSeparator();
     edit->addAction(aQueryCDDB);
+    edit->addAction(aQueryMusicBrainz);
     edit->addSeparator();
     edit->addAction(aEditTrackName);
     edit->addAction(aID3Edit);
@@ -415,6 +419,7 @@ void TMainForm::UpdateActions()
     m_model.SelectedRow = current && current->isSelected() ? ListView1->indexOfTopLevelItem(current) : -1;
     ActionExtract->setEnabled(m_model.ExtractEnabled());
     aQueryCDDB->setEnabled(m_model.QueryEnabled());
+    aQueryMusicBrainz->setEnabled(m_model.QueryEnabled());
     aEditTrackName->setEnabled(m_model.RenameEnabled());
     aPlay->setEnabled(m_model.PlayEnabled());
     aPause->setEnabled(m_model.PauseEnabled());
@@ -654,13 +659,34 @@ void TMainForm::aQueryCDDBExecute()
         m_dialogs.MessageBox(QStringLiteral("Error while reading TOC information!"), Dialogs::Icon::Error);
         return;
     }
-    TfrmQueryCDDB dialog(this, toc.FirstTrack, toc.LastTrack, m_disc.CDHandle, [this](const TCddbFields& fields) {
-        ApplyCddbResult(fields, m_disc.Rows, Options.CDInfo);
-        ShowDisc();
-        for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-            ListView1->topLevelItem(i)->setTextAlignment(colTitle, Qt::AlignLeft | Qt::AlignVCenter);
-    });
+    TfrmQueryCDDB dialog(this, toc.FirstTrack, toc.LastTrack, m_disc.CDHandle,
+                         [this](const TCddbFields& fields) { ApplyLookup(fields); });
     dialog.exec();
+}
+
+void TMainForm::ApplyLookup(const TCddbFields& fields)
+{
+    ApplyCddbResult(fields, m_disc.Rows, Options.CDInfo);
+    ShowDisc();
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setTextAlignment(colTitle, Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void TMainForm::aQueryMusicBrainzExecute()
+{
+    if (m_disc.Rows.empty())
+        return;  // the action's rule, evaluated again when it runs
+    auto lookup = std::make_unique<TMusicBrainzLookup>(m_disc.CDHandle, Options.MusicBrainz);
+    lookup->OnChoose = [this](const std::vector<TMbRelease>& releases) {
+        TfrmChooseRelease choice(this, releases);
+        m_dialogs.ShowModal(choice);
+        return choice.Chosen();
+    };
+    TfrmStopQuery wait(this, std::move(lookup), QStringLiteral("Query MusicBrainz..."),
+                       {QStringLiteral("No match found,perhaps:"), QStringLiteral("1.No information in MusicBrainz"),
+                        QStringLiteral("2.error MusicBrainz options"), QStringLiteral("3.check the network")},
+                       [this](const TCddbFields& fields) { ApplyLookup(fields); });
+    m_dialogs.ShowModal(wait);
 }
 
 void TMainForm::OpenLink(const QString& link)

@@ -5,6 +5,7 @@
 #include "Dialogs.h"
 #include "DiscScan.h"
 #include "MediaMonitor.h"
+#include "QueryCddb.h"
 #include "Mp3EncodeThread.h"
 #include "WMAEncodeThread.h"
 #include "mainModel.h"
@@ -69,6 +70,7 @@ public:
     QAction* aID3Edit;
     QAction* aEditTrackName;
     QAction* aQueryCDDB;
+    QAction* aQueryMusicBrainz;
 
     // Menu items without an action of their own.
     QAction* mnuMp3ToWav;
@@ -133,6 +135,9 @@ private:
     void mnuAboutClick();
     // The lookup: the table's first and last track, then the settings dialog.
     void aQueryCDDBExecute();
+    void aQueryMusicBrainzExecute();
+    // A lookup's result into the track list and the disc's information.
+    void ApplyLookup(const TCddbFields& fields);
     // WAV to MP3, MP3 to WAV, WAV to OGG, WAV to WMA: files chosen, then the job.
     void ConvertFiles(TJobKind kind);
     // Shows the job window for the job until it is over; an error starting it is shown.

@@ -70,7 +70,11 @@ std::string DefaultFile(const std::string& folder)
            "[Tags]\n"
            "ReplayGain=0\n"
            "[Naming]\n"
-           "Template=%title%\n";
+           "Template=%title%\n"
+           "[MusicBrainz]\n"
+           "Server=https://musicbrainz.org\n"
+           "CoverArtServer=https://coverartarchive.org\n"
+           "FetchCover=1\n";
 }
 
 TEST_F(OptionsTest, NoFileGivesDefaultsAndSavingWritesEveryKeyInOrder)

@@ -52,6 +52,7 @@ std::string Dump(const TOptionsSetting& o)
     const auto& x = o.SecureOptions;
     s << '|' << x.SecureMode << x.ReadOffset << '|' << x.RefuseDamaged << x.AccurateRip << x.WriteLog << x.AccurateRipServer;
     s << '|' << o.FlacOptions.Level << '|' << o.OpusOptions.BitRate << '|' << o.Tags.ReplayGain << '|' << o.Naming.Template;
+    s << '|' << o.MusicBrainz.Server << '|' << o.MusicBrainz.CoverArtServer << '|' << o.MusicBrainz.FetchCover;
     return s.str() + (o.UseID3 ? "|id3" : "|");
 }
 
@@ -88,7 +89,7 @@ TEST_F(DialogTest, OptionsUntouchedOrCancelledChangeNothing)
         QStringList pages;
         for (int i = 0; i < form.PageControl1->count(); ++i)
             pages << form.PageControl1->tabText(i);
-        EXPECT_EQ(pages, (QStringList{"Output", "LAME", "OGG", "WMA", "ID3 Tag", "CD-ROM", "Secure", "FLAC", "Opus"}));
+        EXPECT_EQ(pages, (QStringList{"Output", "LAME", "OGG", "WMA", "ID3 Tag", "CD-ROM", "Secure", "FLAC", "Opus", "MusicBrainz"}));
         form.btOk->click();
         EXPECT_EQ(form.result(), QDialog::Accepted);
     }
@@ -110,6 +111,8 @@ TEST_F(DialogTest, OptionsUntouchedOrCancelledChangeNothing)
         form.seFlacLevel->setValue(8);
         form.seOpusBitRate->setValue(64);
         form.ckReplayGain->setChecked(true);
+        form.eMusicBrainzServer->setText("http://elsewhere");
+        form.ckFetchCover->setChecked(false);
         form.PageControl1->setCurrentIndex(5);
         if (closeBox)
             form.close();

@@ -76,7 +76,7 @@ TEST_F(MainFormTest, TheWindowHasItsMenusToolBarListAndStatusBar)
               QStringList({"E&xtract", "-", "&Record...", "-", "&Play", "P&ause", "&Stop", "-",
                            "&Volume Control...", "-", "&Clear History"}));
     EXPECT_EQ(Captions(top[2]->menu()->actions()),
-              QStringList({"Select &All", "Select &None", "-", "&Query Freedb", "-", "Rename &Title",
+              QStringList({"Select &All", "Select &None", "-", "&Query Freedb", "Query &MusicBrainz", "-", "Rename &Title",
                            "&ID3 Tag Edit", "-", "&Options..."}));
     EXPECT_EQ(Captions(top[3]->menu()->actions()).first(), "&Help");
     EXPECT_EQ(Captions(top[3]->menu()->actions()).last(), "&About...");
