@@ -73,6 +73,7 @@ void TTestHttpServer::Answer(int fd)
     {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(line);
+        m_heads.push_back(head.substr(0, head.find("\r\n\r\n")));
     }
     if (Mode == Behaviour::NeverAnswer) {
         std::lock_guard lock(m_mutex);
@@ -82,6 +83,8 @@ void TTestHttpServer::Answer(int fd)
     const std::string body = m_handler(line);
     const int status = StatusFor ? StatusFor(line) : Status.load();
     std::string reply = "HTTP/1.0 " + std::to_string(status) + " Reply\r\nContent-Type: text/plain; charset=UTF-8\r\n";
+    if (HeadersFor)
+        reply += HeadersFor(line);
     if (Mode == Behaviour::CloseMidReply) {
         reply += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body.substr(0, body.size() / 2);
     } else {
@@ -94,4 +97,10 @@ void TTestHttpServer::Answer(int fd)
         at += static_cast<std::size_t>(n);
     }
     close(fd);
+}
+
+std::vector<std::string> TTestHttpServer::Heads()
+{
+    std::lock_guard lock(m_mutex);
+    return m_heads;
 }

@@ -26,6 +26,10 @@ public:
     std::atomic<int> Status{200};
     // When set (before the first request), the status of each request line instead of Status.
     std::function<int(const std::string& requestLine)> StatusFor;
+    // When set (before the first request), more header lines for a reply ("Location: ...\r\n").
+    std::function<std::string(const std::string& requestLine)> HeadersFor;
+    // Every request's head (its request line and header lines), in order.
+    std::vector<std::string> Heads();
 
 private:
     void Serve();
@@ -37,6 +41,7 @@ private:
     int m_port = 0;
     std::mutex m_mutex;
     std::vector<std::string> m_requests;
+    std::vector<std::string> m_heads;
     std::vector<int> m_held;   // connections left unanswered, closed at the end
     std::thread m_thread;
 };

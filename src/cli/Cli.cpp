@@ -5,6 +5,7 @@
 #include "Global.h"
 #include "JobItems.h"
 #include "GlobalTables.h"
+#include "MusicBrainz.h"
 #include "OutputFormats.h"
 #include "QueryCddb.h"
 #include "RipLog.h"
@@ -445,6 +446,97 @@ bool Lookup(TDiscScan& disc, QEventLoop& loop, bool& found)
     return found;
 }
 
+// How a lookup is asked for: its source, and which of several releases (1-based; 0: none
+// chosen). What MusicBrainz listed is kept for the output.
+struct TLookupChoice {
+    bool MusicBrainz = false;
+    int Release = 0;
+    std::vector<TMbRelease> Releases;
+    int Taken = -1;
+};
+
+// "--source cddb|musicbrainz" and "--release N"; false (and why) when they are wrong.
+bool ParseLookupChoice(const TCliArgs& args, TLookupChoice& choice, std::string& error)
+{
+    if (const auto it = args.Values.find("source"); it != args.Values.end()) {
+        if (it->second != "cddb" && it->second != "musicbrainz") {
+            error = "--source takes cddb or musicbrainz";
+            return false;
+        }
+        choice.MusicBrainz = it->second == "musicbrainz";
+    }
+    if (const auto it = args.Values.find("release"); it != args.Values.end()) {
+        const auto n = ParseNumber(it->second, 1, 1000);
+        if (!n || !choice.MusicBrainz) {
+            error = n ? "--release goes with --source musicbrainz" : "--release takes the number of a listed release, from 1";
+            return false;
+        }
+        choice.Release = *n;
+    }
+    return true;
+}
+
+// The MusicBrainz lookup: one release is taken; of several, the one --release names, else they
+// are listed and none is taken.
+bool LookupMusicBrainzRun(TDiscScan& disc, QEventLoop& loop, TLookupChoice& choice)
+{
+    bool found = false, over = false;
+    TMusicBrainzLookup lookup(disc.CDHandle, Options.MusicBrainz);
+    lookup.OnNoMatch = [&] {
+        PrintError("No match from MusicBrainz: " + lookup.NoMatchReason());
+        over = true;
+        loop.quit();
+    };
+    lookup.OnChoose = [&](const std::vector<TMbRelease>& releases) {
+        choice.Releases = releases;
+        if (choice.Release >= 1 && choice.Release <= static_cast<int>(releases.size()))
+            return choice.Release - 1;
+        std::fprintf(stderr, "sonvale-cli: %zu releases hold this disc:\n", releases.size());
+        for (std::size_t i = 0; i < releases.size(); ++i)
+            std::fprintf(stderr, "%3zu  %s\n", i + 1, ReleaseSummary(releases[i]).c_str());
+        PrintError(choice.Release > 0 ? "There is no release " + std::to_string(choice.Release) + " in the list."
+                                      : "Choose one with --release N.");
+        return -1;
+    };
+    lookup.OnApply = [&](const TCddbFields& fields) {
+        found = true;
+        ApplyCddbResult(fields, disc.Rows, Options.CDInfo);
+    };
+    lookup.OnOver = [&] {
+        over = true;
+        loop.quit();
+    };
+    lookup.Start();
+    if (!over)
+        loop.exec();
+    if (!over)
+        lookup.Abandon();  // interrupted
+    choice.Releases = lookup.Releases();
+    return found;
+}
+
+bool LookupFrom(TDiscScan& disc, QEventLoop& loop, TLookupChoice& choice)
+{
+    bool found = false;
+    return choice.MusicBrainz ? LookupMusicBrainzRun(disc, loop, choice) : Lookup(disc, loop, found);
+}
+
+QJsonArray ReleasesJson(const std::vector<TMbRelease>& releases)
+{
+    QJsonArray list;
+    for (const TMbRelease& r : releases) {
+        QJsonArray tracks;
+        for (const TMbTrack& t : r.Tracks)
+            tracks.append(QJsonObject{{"title", Q(t.Title)}, {"artist", Q(t.Artist)}});
+        list.append(QJsonObject{{"id", Q(r.Id)},           {"title", Q(r.Title)},     {"artist", Q(r.Artist)},
+                                {"date", Q(r.Date)},       {"country", Q(r.Country)}, {"label", Q(r.Label)},
+                                {"catalog_number", Q(r.CatalogNumber)}, {"barcode", Q(r.Barcode)},
+                                {"format", Q(r.Format)},   {"medium", r.Medium},      {"media", r.MediumCount},
+                                {"fuzzy", r.Fuzzy},        {"tracks", tracks}});
+    }
+    return list;
+}
+
 void PrintDiscInfo(const TDiscScan& disc)
 {
     const TCDInfo& info = Options.CDInfo;
@@ -459,6 +551,9 @@ int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     int position;
     if (!DrivePosition(args, position))
         return UsageError("--drive takes a drive number from 1 (see: sonvale-cli drives)", Commands().at("lookup").Usage);
+    TLookupChoice choice;
+    if (std::string error; !ParseLookupChoice(args, choice, error))
+        return UsageError(error, Commands().at("lookup").Usage);
     TDiscScan disc(dialogs);
     if (const std::string error = OpenDisc(disc, position); !error.empty()) {
         CloseDisc(disc);
@@ -467,17 +562,26 @@ int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     }
     QEventLoop loop;
     TSignalWatch interrupts([&loop] { loop.quit(); });
-    bool found = false;
-    Lookup(disc, loop, found);
+    const bool found = LookupFrom(disc, loop, choice);
     if (interrupts.Interrupted) {
         CloseDisc(disc);
         return cliInterrupted;
     }
     if (!found) {
+        // Several releases and none chosen: the list is the answer, with --json too.
+        if (out.Json() && !choice.Releases.empty())
+            out.Result({{"source", "musicbrainz"}, {"releases", ReleasesJson(choice.Releases)}, {"chosen", QJsonValue()}},
+                       [] {});
         CloseDisc(disc);
         return cliFailed;
     }
-    out.Result(DiscJson(disc, disc.ListedKey(), CddbIdOf(disc.CDHandle)), [&] { PrintDiscInfo(disc); });
+    QJsonObject document = DiscJson(disc, disc.ListedKey(), CddbIdOf(disc.CDHandle));
+    document.insert("source", choice.MusicBrainz ? "musicbrainz" : "cddb");
+    if (choice.MusicBrainz) {
+        document.insert("musicbrainz_release", Q(Options.CDInfo.MusicBrainzRelease));
+        document.insert("releases", ReleasesJson(choice.Releases));
+    }
+    out.Result(document, [&] { PrintDiscInfo(disc); });
     if (args.Has("apply")) {
         try {
             disc.FormClose();  // the titles and the disc's information into cdinfo.dat, as at the window's close
@@ -641,13 +745,15 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
             row.Checked = std::find(tracks->begin(), tracks->end(), row.TrackNumber) != tracks->end();
     }
     bool lookupFailed = false;
+    TLookupChoice choice;
+    if (std::string error; !ParseLookupChoice(args, choice, error))
+        return UsageError(error, usage);
     if (status == cliOk && args.Has("lookup")) {
         QEventLoop loop;
         TSignalWatch interrupts([&loop] { loop.quit(); });
-        bool found = false;
         // Nothing found: the tracks are still ripped, with the titles of cdinfo.dat, and the
         // exit status says that not everything asked for was done.
-        lookupFailed = !Lookup(disc, loop, found);
+        lookupFailed = !LookupFrom(disc, loop, choice);
         if (interrupts.Interrupted)
             status = cliInterrupted;
     }
@@ -844,20 +950,24 @@ const std::map<std::string, TCommandSyntax>& Commands()
                     "The track list of the disc in drive N (default: as the main window opens it): number,\n"
                     "title (from cdinfo.dat), length, size in MB, whether checked; the disc key and CDDB ID.\n",
                     {"drive"}, {}, CommandTracks}},
-        {"lookup", {"Usage: sonvale-cli lookup [--drive N] [--apply] [--json]\n"
-                    "Asks the CDDB server of options.ini ([QueryCDDB]) about the disc and prints what it\n"
-                    "found; --apply stores it in cdinfo.dat under the disc key.\n",
-                    {"drive"}, {"apply"}, CommandLookup}},
+        {"lookup", {"Usage: sonvale-cli lookup [--drive N] [--source cddb|musicbrainz] [--release N] [--apply]\n"
+                    "                          [--json]\n"
+                    "Asks the CDDB server of options.ini ([QueryCDDB]), or MusicBrainz ([MusicBrainz]), about\n"
+                    "the disc and prints what it found; --apply stores it in cdinfo.dat under the disc key.\n"
+                    "When several releases hold the disc they are listed; --release N takes the Nth.\n",
+                    {"drive", "source", "release"}, {"apply"}, CommandLookup}},
         {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus]\n"
                  "                       [--output DIR] [--normalize PERCENT] [--keep-wav] [--lookup] [--secure]\n"
-                 "                       [--offset N] [--overwrite|--no-overwrite] [--json]\n"
+                 "                       [--offset N] [--overwrite|--no-overwrite] [--source cddb|musicbrainz]\n"
+                 "                       [--release N] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
                  "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
                  "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log.\n"
                  "The options override options.ini for this run only. A track whose file exists already\n"
                  "is skipped (exit status 1) unless --overwrite.\n",
-                 {"drive", "tracks", "format", "output", "normalize", "offset"}, {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite"},
+                 {"drive", "tracks", "format", "output", "normalize", "offset", "source", "release"},
+                 {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite"},
                  CommandRip}},
         {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma|flac|opus [--output DIR]\n"
                      "                           [--overwrite|--no-overwrite] [--json] FILE...\n"

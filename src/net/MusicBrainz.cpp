@@ -498,7 +498,8 @@ void TMusicBrainzLookup::Handle(TMessage& message)
     auto reply = message.Msg == WM_MBRESULT ? message.Take<TMusicBrainzReply>() : nullptr;
     if (!reply || m_abandoned)
         return;
-    const std::vector<TMbRelease>& releases = reply->Result.Releases;
+    m_releases = reply->Result.Releases;
+    const std::vector<TMbRelease>& releases = m_releases;
     if (releases.empty()) {
         m_reason = reply->Result.Reason;
         if (OnNoMatch)
@@ -511,4 +512,23 @@ void TMusicBrainzLookup::Handle(TMessage& message)
         OnApply(MusicBrainzFields(releases[static_cast<std::size_t>(chosen)]));
     if (OnOver)
         OnOver();
+}
+
+TCoverFetch::TCoverFetch(TMusicBrainzOptions options, std::string releaseId, std::string path, HWND window)
+    : m_cancel(std::make_shared<std::atomic<bool>>(false))
+{
+    m_thread = std::thread([cancel = m_cancel, options = std::move(options), id = std::move(releaseId),
+                            path = std::move(path), window] {
+        auto done = std::make_unique<TCoverFetched>();
+        done->Written = FetchCoverArt(options, id, path, done->Message, cancel.get());
+        if (!*cancel)
+            PostMessage(window, WM_COVERFETCHED, 0, 0, std::move(done));
+    });
+}
+
+TCoverFetch::~TCoverFetch()
+{
+    *m_cancel = true;
+    if (m_thread.joinable())
+        RetiredThreads().Add(std::move(m_thread));
 }

@@ -81,16 +81,41 @@ public:
 
     void Start() override;
     void Abandon() override;
+    // What the lookup found, once it is over.
+    const std::vector<TMbRelease>& Releases() const { return m_releases; }
 
 private:
     void Handle(TMessage& message);
 
     struct State;
+    std::vector<TMbRelease> m_releases;
     HCDROM m_handle;
     TMusicBrainzOptions m_options;
     std::shared_ptr<State> m_state;
     std::thread m_thread;
     TMessageTarget m_target;
+};
+
+// The cover's fetch beside a rip: FetchCoverArt on a thread of its own, started at once, posting
+// WM_COVERFETCHED (a TCoverFetched) to window when it is over. Dropping it cancels the transfer.
+constexpr UINT WM_COVERFETCHED = WM_USER + 0x6C;
+
+class TCoverFetched : public TMessagePayload {
+public:
+    bool Written = false;
+    std::string Message;   // what became of it, for a status line
+};
+
+class TCoverFetch {
+public:
+    TCoverFetch(TMusicBrainzOptions options, std::string releaseId, std::string path, HWND window);
+    ~TCoverFetch();
+    TCoverFetch(const TCoverFetch&) = delete;
+    TCoverFetch& operator=(const TCoverFetch&) = delete;
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_cancel;
+    std::thread m_thread;
 };
 
 // The "Sonvale/2.1 ( https://sonvale.org/ )" every request names itself with.

@@ -13,6 +13,7 @@ TJobSettings TJobSettings::FromOptions()
     s.Opus = Options.OpusOptions;
     s.Tags = Options.Tags;
     s.Naming = Options.Naming;
+    s.MusicBrainz = Options.MusicBrainz;
     s.UseID3 = Options.UseID3;
     s.Disc = Options.CDInfo;
     s.Secure = Options.SecureOptions;

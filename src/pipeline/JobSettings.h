@@ -15,6 +15,7 @@ struct TJobSettings {
     TOpusOptions Opus;
     TTagOptions Tags;
     TNamingOptions Naming;
+    TMusicBrainzOptions MusicBrainz;
     bool UseID3 = false;      // tags on ripped files (and the WMA author and description)
     TCDInfo Disc;             // the disc's artist, album, year, genre and comment for the tags
     TSecureOptions Secure;

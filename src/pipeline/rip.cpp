@@ -178,6 +178,12 @@ void TRipJob::Start()
             m_cover = FindCoverArt(Folder(), &problem);
             if (!problem.empty())
                 m_view.Notice(problem);
+            // A release MusicBrainz named: its front cover from the archive, while the tracks rip.
+            if (!m_cover && problem.empty() && m_settings.MusicBrainz.FetchCover &&
+                !m_settings.Disc.MusicBrainzRelease.empty()) {
+                m_coverFetch = std::make_unique<TCoverFetch>(m_settings.MusicBrainz, m_settings.Disc.MusicBrainzRelease,
+                                                             Folder() + "cover.jpg", Handle());
+            }
             // The disc's track count and ISRCs for the tags.
             TTOC toc{};
             m_trackTotal = ReadMsfToc(CDHandle, toc) ? toc.LastTrack - toc.FirstTrack + 1 : 0;
@@ -371,6 +377,11 @@ void TRipJob::StartEncoding(TEncoder& encoder, const std::string& input, const s
 
 void TRipJob::Handle(TMessage& message)
 {
+    if (message.Msg == WM_COVERFETCHED) {
+        if (auto fetched = message.Take<TCoverFetched>())
+            CoverFetched(*fetched);
+        return;
+    }
     // Reports that arrive after the job has ended (a progress report posted just before, an
     // output's last word) have nothing left to move.
     if (!Items || m_stopping)
@@ -642,12 +653,12 @@ void TRipJob::TagAlbumGain()
     }
     if (done.empty())
         return;
-    const std::string gain = ReplayGainText(TLoudness::AlbumLufs(tracks));
-    const std::string peak = ReplayPeakText(TLoudness::AlbumPeak(tracks));
+    m_albumGain = ReplayGainText(TLoudness::AlbumLufs(tracks));
+    m_albumPeak = ReplayPeakText(TLoudness::AlbumPeak(tracks));
     for (const int i : done) {
         TTrackTags tags = TagsOf(i);
-        tags.AlbumGain = gain;
-        tags.AlbumPeak = peak;
+        tags.AlbumGain = m_albumGain;
+        tags.AlbumPeak = m_albumPeak;
         const std::string error = WriteTags(m_items[static_cast<std::size_t>(i)].Output, ItemFormat().Tags, tags);
         if (!error.empty()) {
             Error(error);
@@ -729,10 +740,47 @@ void TRipJob::FinishJob()
         RemoveIfFree(temp);
 }
 
+void TRipJob::CoverFetched(const TCoverFetched& fetched)
+{
+    m_coverFetch.reset();
+    m_view.Notice(fetched.Message);
+    std::string problem;
+    if (fetched.Written && (m_cover = FindCoverArt(Folder(), &problem)) && Tagged()) {
+        // The tracks tagged before it came get it now.
+        for (int i = 0; i < static_cast<int>(m_items.size()); ++i) {
+            if (m_outcomes[static_cast<std::size_t>(i)].Result != "done")
+                continue;
+            TTrackTags tags = TagsOf(i);
+            tags.AlbumGain = m_albumGain;
+            tags.AlbumPeak = m_albumPeak;
+            if (const std::string error = WriteTags(m_items[static_cast<std::size_t>(i)].Output, ItemFormat().Tags, tags);
+                !error.empty()) {
+                Error(error);
+                break;
+            }
+        }
+    }
+    if (!problem.empty())
+        m_view.Notice(problem);
+    if (m_closeWaits) {
+        m_closeWaits = false;
+        Close();
+    }
+}
+
 void TRipJob::Close()
 {
     if (m_closed)
         return;
+    if (m_coverFetch && !m_stopPressed) {
+        // The rip is over; the cover is on its way (the fetch ends within its time-outs).
+        m_closeWaits = true;
+        m_display.Stage = "Fetching the cover";
+        m_display.InitializingShown = false;
+        m_display.PercentShown = false;
+        Show();
+        return;
+    }
     if (m_logPending) {
         if (!m_waiting) {
             m_waiting = true;
@@ -754,6 +802,12 @@ void TRipJob::Close()
 
 void TRipJob::btStopClick()
 {
+    if (m_coverFetch && !Items) {  // the rip is over; Stop ends the wait for the cover
+        m_coverFetch.reset();
+        m_closeWaits = false;
+        Close();
+        return;
+    }
     if (m_logPending) {  // the rip is over; Stop ends the wait for the database
         m_record.StopPolling();
         m_logPending = false;
@@ -790,6 +844,7 @@ void TRipJob::FormClose()
     }
     m_wait.stop();
     m_afterWait = nullptr;
+    m_coverFetch.reset();
     FinishJob();
     m_closed = true;
 }

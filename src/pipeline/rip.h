@@ -23,6 +23,7 @@
 #include "JobSettings.h"
 #include "JobMessages.h"
 #include "Messages.h"
+#include "MusicBrainz.h"
 #include "Mp3EncodeThread.h"
 #include "WMAEncodeThread.h"
 #include "SecureRipRecord.h"
@@ -161,6 +162,8 @@ private:
     TTrackTags TagsOf(int index) const;
     // After a rip's last track: the album's ReplayGain into every finished track's tags.
     void TagAlbumGain();
+    // The cover fetch is over: said, and when a picture came, in the finished tracks' tags.
+    void CoverFetched(const TCoverFetched& fetched);
     void TagId3v1(const TJobItem& item);
     // The format of the job's items: the rip's, or the conversion's output.
     const TOutputFormat& ItemFormat() const;
@@ -198,7 +201,10 @@ private:
     std::optional<TCoverArt> m_cover;  // a rip's front cover, from the output folder
     std::vector<std::shared_ptr<const TLoudness>> m_loudness;
     int m_trackTotal = 0;           // the disc's tracks, for the tags
-    TDiscText m_discText;           // its CD-TEXT and ISRCs  // each extracted track's, with ReplayGain
+    TDiscText m_discText;           // its CD-TEXT and ISRCs
+    std::string m_albumGain, m_albumPeak;  // once the last track is done, with ReplayGain
+    std::unique_ptr<TCoverFetch> m_coverFetch;  // the release's cover on its way
+    bool m_closeWaits = false;      // the job is over and waits for the cover  // each extracted track's, with ReplayGain
     // WAVs of tracks whose output was made (or kept by the user's choice): removed when the whole
     // rip is over. Only files this job wrote in this run are ever removed.
     std::vector<std::string> m_doneWavs;
