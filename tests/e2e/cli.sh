@@ -4,7 +4,8 @@
 # tagged; a 22050 Hz WAV converted to Ogg (resampled, read by oggdec); tag set and show; usage
 # errors (2); a missing input (1); the --no-overwrite answer (1); SIGINT while the second track is
 # encoded (130, the first MP3 whole, no lame left running); a CD-TEXT disc ripped to FLAC, its
-# titles naming the files and filling the tags.
+# titles naming the files and filling the tags; MusicBrainz's releases listed and chosen, and the
+# cover fetched.
 #
 #   cli.sh SONVALE_CLI MKDISC CDDB_TEST_SERVER
 set -euo pipefail
@@ -227,6 +228,46 @@ for want in "TITLE=Πρώτο φως" "ARTIST=Η μπάντα" "ISRC=USABC123456
 done
 [ -e "$work/text/Second.flac" ] || fail "Second.flac"
 ! metaflac --list --block-type=PICTURE "$work/text/Second.flac" | grep -q PICTURE || fail "a cover that is no picture was embedded"
+
+# MusicBrainz (a local stand-in of the service): two releases are listed and none taken without
+# --release; --release 2 takes the double album's second disc; a rip after it fetches the cover
+# behind the archive's redirect and embeds it.
+mb_server() {
+  /usr/bin/python3 "$(dirname "$0")/mb_server.py" "$1" > "$work/mb.port" &
+  mb_pid=$!
+  for _ in $(seq 1 100); do [ -s "$work/mb.port" ] && break; sleep 0.05; done
+  mb_port=$(head -n 1 "$work/mb.port")
+  # The program has written its [MusicBrainz] section by now: the stand-in's address replaces it.
+  python3 - "$work/options.ini" "$mb_port" <<'PY'
+import sys
+path, port = sys.argv[1], sys.argv[2]
+lines, section = [], None
+for line in open(path, encoding="utf-8").read().splitlines():
+    if line.startswith("["):
+        section = line
+    if section != "[MusicBrainz]":
+        lines.append(line)
+lines += ["[MusicBrainz]", "Server=http://127.0.0.1:" + port, "CoverArtServer=http://127.0.0.1:" + port]
+open(path, "w", encoding="utf-8").write("\n".join(lines) + "\n")
+PY
+}
+"$mkdisc" "$work/disc/mb.cue" 3 4 5
+export SONVALE_DISC_IMAGES=$work/disc/mb.cue
+mb_server two.json
+expect 1 lookup --source musicbrainz --json
+python3 -c "import json,sys; d=json.load(open(sys.argv[1])); assert [r['title'] for r in d['releases']] == ['Single Album', 'Double Album'], d" "$work/out" \
+  || fail "the releases were not listed in the JSON"
+grep -q "Choose one with --release N" "$work/err" || { cat "$work/err"; fail "no word on --release"; }
+expect 1 lookup --source musicbrainz --release 3
+grep -q "There is no release 3" "$work/err" || { cat "$work/err"; fail "--release 3 of 2"; }
+expect 2 lookup --release 2
+expect 2 lookup --source discogs
+expect 0 rip --lookup --source musicbrainz --release 2 --format flac --output "$work/mb"
+grep -q "The cover was fetched into $work/mb/cover.jpg" "$work/err" || { cat "$work/err"; fail "no cover fetched"; }
+[ -e "$work/mb/Second 2.flac" ] || { ls "$work/mb"; fail "the titles of the second medium were not used"; }
+metaflac --list --block-type=PICTURE "$work/mb/Second 1.flac" | grep -q "type: 3 (Cover (front))" || fail "the cover was not embedded"
+grep -qx "MusicBrainzRelease=bbbbbbbb-0000-4000-8000-000000000002" "$work/cdinfo.dat" || fail "the release was not kept"
+kill $mb_pid
 
 # SIGINT while the second track is encoded: 130, the first MP3 whole, no encoder left.
 "$mkdisc" "$work/disc/long.cue" 40 40

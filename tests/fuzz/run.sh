@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang's libFuzzer and AddressSanitizer and runs each in turn.
 #
-#   tests/fuzz/run.sh [SECONDS] [TARGET...]     (default 600 seconds each; wav profile id3 cddb accuraterip)
+#   tests/fuzz/run.sh [SECONDS] [TARGET...]     (default 600 seconds each; wav profile id3 cddb accuraterip
+#                                                musicbrainz)
 #
 # wav: the WAV header walk and the ADPCM decoders, from small WAV files of every kind made with
 # sox. profile: the profile-file reader and writer (options.ini, cdinfo.dat), from the program's
 # own files. id3: the ID3v1 reader and writer, from tags id3v2 writes. cddb: the CDDB reply and
 # entry parsers, from replies in the protocol's form. accuraterip: the database entry and the verdicts,
-from an entry of two pressings. Findings land in build/fuzz/findings/.
+# from an entry of two pressings. musicbrainz: the service's JSON answer read into releases and
+# fields, from the answers the tests serve. Findings land in build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3 cddb accuraterip)
+[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3 cddb accuraterip musicbrainz)
 ./scripts/install-deps.sh
 command -v clang++ >/dev/null || { echo "clang++ is needed (apt-get install clang)"; exit 1; }
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_FUZZ=ON \
@@ -49,6 +51,8 @@ seed() {
       # Two pressings of a 2-track disc: a head (tracks, id1, id2, CDDB ID) and 9 bytes a track.
       printf '\x02\x72\x06\0\0\xfa\x15\0\0\x03\x0c\0\x10\x05\x11\x22\x33\x44\0\0\0\0\x07\x55\x66\x77\x88\0\0\0\0' > "$corpus/one.bin"
       cat "$corpus/one.bin" "$corpus/one.bin" > "$corpus/two.bin" ;;
+    musicbrainz)
+      for f in tests/data/musicbrainz/*.json; do sed 's/@DISCID@/disc-id-/g' "$f" > "$corpus/$(basename "$f")"; done ;;
   esac
 }
 
