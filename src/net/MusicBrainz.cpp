@@ -302,7 +302,9 @@ bool ParseMusicBrainzReply(std::string_view json, const std::string& discId, int
             release.CatalogNumber = Text(info.value(QStringLiteral("catalog-number")));
         }
         release.Format = Text(medium.value(QStringLiteral("format")));
-        release.Medium = medium.value(QStringLiteral("position")).toInt(chosen + 1);
+        // Its place among the media, as the service numbers them (from 1); else as listed.
+        const int position = medium.value(QStringLiteral("position")).toInt(0);
+        release.Medium = position >= 1 && position <= media.size() ? position : chosen + 1;
         release.MediumCount = static_cast<int>(media.size());
         release.Fuzzy = fuzzy;
         for (const QJsonValue& t : medium.value(QStringLiteral("tracks")).toArray()) {

@@ -4,6 +4,7 @@
 #include "WMAEncodeThread.h"
 #include "MinorDialogs.h"
 #include "OptionSet.h"
+#include "QueryCddbForm.h"
 #include "main.h"
 
 #include "Global.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTreeWidget>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -148,6 +150,43 @@ TEST_F(DialogTest, OptionsSecurePage)
     EXPECT_EQ(Options.SecureOptions.ReadOffset, -5880);
     EXPECT_TRUE(Options.SecureOptions.RefuseDamaged);
     EXPECT_EQ(Options.SecureOptions.AccurateRipServer, DefaultAccurateRipServer);
+}
+
+// The choice of a release: every release a row with its title, artist, date, country, label,
+// catalogue number, format (the medium of how many) and tracks; Enter takes the selected one,
+// Escape none.
+TEST_F(DialogTest, TheChoiceOfARelease)
+{
+    std::vector<TMbRelease> releases(2);
+    releases[0].Title = "Single";
+    releases[0].Artist = "Solo";
+    releases[0].Format = "CD";
+    releases[0].Medium = releases[0].MediumCount = 1;
+    releases[0].Tracks.resize(3);
+    releases[1].Title = "Double";
+    releases[1].Artist = "Solo";
+    releases[1].Date = "2001-10-01";
+    releases[1].Country = "US";
+    releases[1].Label = "Twice";
+    releases[1].CatalogNumber = "DBL-2";
+    releases[1].Format = "CD";
+    releases[1].Medium = 2;
+    releases[1].MediumCount = 2;
+    releases[1].Tracks.resize(3);
+    for (const auto& [key, chosen] : {std::pair{Qt::Key_Return, 1}, std::pair{Qt::Key_Escape, -1}}) {
+        TfrmChooseRelease choice(nullptr, releases);
+        choice.show();
+        ASSERT_EQ(choice.lvReleases->topLevelItemCount(), 2);
+        QStringList row;
+        for (int c = 0; c < choice.lvReleases->columnCount(); ++c)
+            row << choice.lvReleases->topLevelItem(1)->text(c);
+        EXPECT_EQ(row, (QStringList{"Double", "Solo", "2001-10-01", "US", "Twice", "DBL-2", "CD 2 of 2", "3"}));
+        EXPECT_EQ(choice.lvReleases->currentItem(), choice.lvReleases->topLevelItem(0)) << "the first is selected";
+        choice.lvReleases->setFocus();
+        QTest::keyClick(choice.lvReleases, Qt::Key_Down);
+        QTest::keyClick(choice.lvReleases, key);
+        EXPECT_EQ(choice.Chosen(), chosen);
+    }
 }
 
 // The FLAC and Opus pages: filled from the settings, held to their ranges, stored by OK; the
