@@ -1,5 +1,7 @@
 #include "ripthread.h"
 
+#include "akrip32Drives.h"
+
 #include "AccurateRip.h"
 #include "DiscScan.h"
 #include "SecureRead.h"
@@ -134,6 +136,7 @@ void TCDRipThread::Start()
     m_readOffset = Settings.ReadOffset;
     m_refuseDamaged = Settings.RefuseDamaged;
     m_loudness = Settings.Loudness;
+    m_burst = Settings.Burst;
     m_thread = std::thread([this] { Execute(); });
 }
 
@@ -185,19 +188,55 @@ void TCDRipThread::Execute()
     PostEnd(ReceivingWindow, status);
 }
 
-// The read loop. The end status, or -1 when cancelled.
+// The track read: once secure (or plain), or burst-first (plain reads, kept when AccurateRip
+// confirms them, else read again securely). The end status, or -1 when cancelled.
 int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd)
 {
     m_result = TTrackResult{};
+    // Burst-first only where the database has an entry for the disc to confirm against.
+    int32_t status;
+    if (m_secure && m_burst && m_burst->HasEntry(m_cancel)) {
+        status = ReadPass(start, length, firstAudio, lastAudio, discEnd, false);
+        if (status < 0)
+            return status;
+        if (status == esDone && m_burst->Confirms(m_trackPosition, m_result.AccurateRipV1, m_result.AccurateRipV2)) {
+            m_result.Read = TReadKind::BurstConfirmed;
+        } else {
+            status = ReadPass(start, length, firstAudio, lastAudio, discEnd, true);
+            m_result.Read = TReadKind::SecureAfterBurst;
+        }
+    } else {
+        status = ReadPass(start, length, firstAudio, lastAudio, discEnd, m_secure);
+        m_result.Read = m_secure ? TReadKind::Secure : TReadKind::Plain;
+    }
+    if (status != esDone)
+        return status;
+    if (Cancelled())
+        return -1;
+    if (m_normalize && !NormalizeFile(m_path, m_normalizePercent, ReceivingWindow, &m_cancel, m_meter.get()))
+        return Cancelled() ? -1 : esNormalizeFailed;
+    m_result.Loudness = std::move(m_meter);
+    return esDone;
+}
+
+// One pass over the track into its file. paranoia: secure reads; otherwise plain reads (in
+// secure mode still shifted by the read offset, with silence beyond the disc). The status, or -1
+// when cancelled.
+int32_t TCDRipThread::ReadPass(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd,
+                               bool paranoia)
+{
+    const TReadKind kind = m_result.Read;
+    m_result = TTrackResult{};
+    m_result.Read = kind;
     m_result.Secure = m_secure;
     m_result.ReadOffset = m_secure ? m_readOffset : 0;
     TTrackChecksums sums(int64_t{length} * 588, firstAudio, lastAudio);
     // Loudness is measured on what the file ends up holding: as read, or after normalising.
-    std::shared_ptr<TLoudness> meter = m_loudness ? std::make_shared<TLoudness>() : nullptr;
-    TLoudness* readMeter = m_normalize ? nullptr : meter.get();
+    m_meter = m_loudness ? std::make_shared<TLoudness>() : nullptr;
+    TLoudness* readMeter = m_normalize ? nullptr : m_meter.get();
     // Secure reads set paranoia up over the drive's disc; plain reads never touch it.
     std::optional<TSecureReader> secure;
-    if (m_secure) {
+    if (paranoia) {
         secure.emplace(DriveHandle, discEnd, 20, &m_cancel);
         if (!secure->Ready()) {
             std::fprintf(stderr, "Secure reads: %s\n", secure->Error().c_str());
@@ -206,6 +245,14 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
     }
     // Secure mode reads the track's bytes shifted by the offset: from this byte of the disc.
     const int64_t firstByte = int64_t{start} * CDSectorSize + int64_t{m_result.ReadOffset} * 4;
+    // The sectors of a shifted piece: through paranoia, or plain with silence outside the disc.
+    const auto readSectors = [&](int32_t s0, int32_t sectors, uint8_t* out) {
+        if (secure)
+            return secure->Read(s0, sectors, out);
+        std::memset(out, 0, std::size_t(sectors) * CDSectorSize);
+        const int32_t from = std::max(s0, 0), to = std::min(s0 + sectors, discEnd);
+        return from >= to || AkripReadSectors(DriveHandle, from, to - from, out + std::size_t(from - s0) * CDSectorSize);
+    };
     std::vector<uint8_t> span;
     {
         const TFd file(CreateLocked(m_path));
@@ -253,12 +300,15 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
             request->Len = 0;
             request->StartOffset = 0;
             if (m_secure) {
-                // The sectors that hold this piece of the shifted track, read until sure.
+                // The sectors that hold this piece of the shifted track (securely: read until sure).
                 const int64_t b0 = firstByte + int64_t{done} * CDSectorSize;
                 const int64_t s0 = FloorDiv(b0, CDSectorSize);
                 const auto sectors = static_cast<int32_t>(FloorDiv(b0 + int64_t{count} * CDSectorSize - 1, CDSectorSize) - s0 + 1);
                 span.resize(static_cast<std::size_t>(sectors) * CDSectorSize);
-                secure->Read(static_cast<int32_t>(s0), sectors, span.data());
+                if (!readSectors(static_cast<int32_t>(s0), sectors, span.data())) {
+                    readFailed = true;
+                    break;
+                }
                 if (Cancelled())
                     break;  // a read cut short by Stop is not verified: not kept
                 const uint8_t* piece = span.data() + (b0 - s0 * CDSectorSize);
@@ -284,7 +334,7 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
         }
         flush();
         static_cast<void>(ftruncate(file.get(), static_cast<off_t>(WavHeaderSize + written)));
-        if (m_secure) {  // the plain reads stay as they always were, and as fast
+        if (m_secure) {  // the plain reads of plain rips stay as they always were, and as fast
             m_result.Crc32 = sums.Crc32();
             m_result.AccurateRipV1 = sums.V1();
             m_result.AccurateRipV2 = sums.V2();
@@ -303,11 +353,6 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
             return esCannotCreate;
         }
     }
-    if (Cancelled())
-        return -1;
-    if (m_normalize && !NormalizeFile(m_path, m_normalizePercent, ReceivingWindow, &m_cancel, meter.get()))
-        return Cancelled() ? -1 : esNormalizeFailed;
-    m_result.Loudness = std::move(meter);
     return esDone;
 }
 

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,6 +28,14 @@
 
 // What a finished extraction in secure mode knows about the audio it wrote (before any
 // normalising); a plain extraction leaves it empty.
+// How a track was read.
+enum class TReadKind {
+    Plain,              // one pass of plain reads (not secure mode)
+    Secure,             // secure reads (paranoia)
+    BurstConfirmed,     // burst-first: plain reads that AccurateRip confirmed
+    SecureAfterBurst,   // burst-first: read again securely after AccurateRip did not confirm
+};
+
 struct TTrackResult {
     uint32_t Crc32 = 0;            // of the audio data
     uint32_t AccurateRipV1 = 0, AccurateRipV2 = 0;
@@ -37,6 +46,17 @@ struct TTrackResult {
     std::vector<int32_t> Unreadable;  // secure mode: sectors paranoia gave up on
     // With loudness measured: the track's, on the samples as written (after normalising).
     std::shared_ptr<const TLoudness> Loudness;
+    TReadKind Read = TReadKind::Plain;
+};
+
+// Burst-first secure mode: what the extraction asks of the AccurateRip database (from its own
+// thread; both calls are safe there).
+struct TBurstCheck {
+    // Waits a little for the database's answer (cancel ends the wait: false); whether it holds
+    // an entry for the disc to check tracks against.
+    std::function<bool(const std::atomic<bool>& cancel)> HasEntry;
+    // Whether the entry confirms the track at position (1-based) with these checksums.
+    std::function<bool(int position, uint32_t v1, uint32_t v2)> Confirms;
 };
 
 // How a track is read and what is done to it: normalising, and the secure reads.
@@ -47,6 +67,8 @@ struct TExtractSettings {
     int32_t ReadOffset = 0;        // samples, secure reads
     bool RefuseDamaged = false;    // a track with an unreadable sector fails
     bool Loudness = false;         // measure the track's loudness for ReplayGain as it passes
+    // Secure mode, burst-first: the database to confirm a plain read with (null: read securely).
+    std::shared_ptr<const TBurstCheck> Burst;
     // The global options as they are now (for a thread made outside a job).
     static TExtractSettings FromOptions();
 };
@@ -89,6 +111,7 @@ private:
     // firstAudio, lastAudio: the track's place among the disc's audio tracks (for the
     // checksums); discEnd: the sector where the disc's audio ends.
     int32_t ReadTrack(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd);
+    int32_t ReadPass(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd, bool paranoia);
     bool Cancelled() const { return m_cancel.load(std::memory_order_acquire); }
 
     const int m_trackPosition;
@@ -99,6 +122,8 @@ private:
     int32_t m_readOffset = 0;
     bool m_refuseDamaged = false;   // taken from Settings when the thread starts
     bool m_loudness = false;
+    std::shared_ptr<const TBurstCheck> m_burst;
+    std::shared_ptr<TLoudness> m_meter;  // the pass's loudness, with ReplayGain
     TTrackResult m_result;
     bool m_fileMade = false;
     int m_writeError = 0;

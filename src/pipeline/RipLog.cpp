@@ -81,6 +81,9 @@ std::string RipLogText(const TRipLog& log)
         line("  CRC32: " + Hex8(r.Crc32));
         line("  AccurateRip v1: " + Hex8(r.AccurateRipV1) + "  v2: " + Hex8(r.AccurateRipV2));
         if (r.Secure) {
+            line(std::string("  Read: ") + (r.Read == TReadKind::BurstConfirmed     ? "burst, confirmed by AccurateRip"
+                                            : r.Read == TReadKind::SecureAfterBurst ? "secure, after a burst read AccurateRip did not confirm"
+                                                                                    : "secure"));
             line("  Re-reads: " + std::to_string(r.Rereads));
             std::string bad;
             for (const int32_t s : r.Unreadable)
@@ -92,6 +95,16 @@ std::string RipLogText(const TRipLog& log)
         line("");
     }
     line("Summary: " + RipLogSummary(log));
+    // How the tracks were read, when burst-first read any once.
+    int burst = 0, again = 0, secure = 0;
+    for (const TRipLogTrack& track : log.Tracks) {
+        burst += track.Result.Read == TReadKind::BurstConfirmed;
+        again += track.Result.Read == TReadKind::SecureAfterBurst;
+        secure += track.Result.Read == TReadKind::Secure;
+    }
+    if (burst + again > 0)
+        line("Reads: " + std::to_string(burst) + " burst (confirmed by AccurateRip), " + std::to_string(again) +
+             " secure after a burst read, " + std::to_string(secure) + " secure");
     return t + ChecksumPrefix + Sha256(t) + "\n";
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 TSecureRipRecord::TSecureRipRecord()
 {
@@ -42,7 +43,7 @@ void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
     if (ReadMsfToc(handle, m_log.Toc)) {
         m_log.DiscId = AccurateRipDiscId(m_log.Toc);
         if (secure.AccurateRip)
-            m_lookup = std::make_unique<TAccurateRipLookup>(secure.AccurateRipServer, m_log.DiscId);
+            m_lookup = std::make_shared<TAccurateRipLookup>(secure.AccurateRipServer, m_log.DiscId);
     }
 }
 
@@ -56,6 +57,33 @@ void TSecureRipRecord::AddTrack(int number, std::string file, int32_t status, co
     track.Status = status;
     track.Result = result;
     m_log.Tracks.push_back(std::move(track));
+}
+
+std::shared_ptr<const TBurstCheck> TSecureRipRecord::BurstCheck(int minConfidence) const
+{
+    if (!m_lookup)
+        return nullptr;
+    auto check = std::make_shared<TBurstCheck>();
+    std::shared_ptr<const TAccurateRipLookup> lookup = m_lookup;
+    check->HasEntry = [lookup](const std::atomic<bool>& cancel) {
+        // A database slower than 5 s is not waited for: the track is read securely, as without
+        // one (later tracks ask again). Stop ends the wait at once.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        std::optional<TAccurateRipEntry> entry;
+        while (!(entry = lookup->TryGet()) && !cancel.load(std::memory_order_acquire) &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return entry && entry->Checked && !entry->Pressings.empty();
+    };
+    const TAccurateRipDiscId id = m_log.DiscId;
+    check->Confirms = [lookup, id, minConfidence](int position, uint32_t v1, uint32_t v2) {
+        const std::optional<TAccurateRipEntry> entry = lookup->TryGet();
+        if (!entry)
+            return false;
+        const TAccurateRipVerdict verdict = JudgeTrack(*entry, id, position, v1, v2);
+        return verdict.Result == TAccurateRipVerdict::Accurate && verdict.Confidence >= minConfidence;
+    };
+    return check;
 }
 
 bool TSecureRipRecord::AnswerPending() const

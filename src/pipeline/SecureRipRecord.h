@@ -37,12 +37,15 @@ public:
     // log could not be written.
     bool Write(const std::string& folder, bool writeFile, bool waitStopped, std::string& error);
     const TRipLog& Log() const { return m_log; }
+    // Burst-first: the extraction's questions to the database this record asks (null when
+    // there is no lookup). Safe from any thread, and after the record is gone.
+    std::shared_ptr<const TBurstCheck> BurstCheck(int minConfidence) const;
 
 private:
     bool m_open = false;
     bool m_checkAccurateRip = false;
     TRipLog m_log;
-    std::unique_ptr<TAccurateRipLookup> m_lookup;
+    std::shared_ptr<TAccurateRipLookup> m_lookup;
     QTimer m_poll;
     std::chrono::steady_clock::time_point m_pollStart;
     std::function<void()> m_answered;

@@ -216,8 +216,10 @@ void TRipJob::StartExtraction(const TJobItem& item)
     RipThread->DriveHandle = CDHandle;
     RipThread->ReceivingWindow = Handle();
     const TCommonOptions& common = m_settings.Common;
-    RipThread->Settings = {common.IsNormalize, common.NormalizePercent, m_settings.Secure.SecureMode,
-                           m_settings.Secure.ReadOffset, m_settings.Secure.RefuseDamaged, m_settings.Tags.ReplayGain};
+    const TSecureOptions& secure = m_settings.Secure;
+    RipThread->Settings = {common.IsNormalize, common.NormalizePercent, secure.SecureMode, secure.ReadOffset,
+                           secure.RefuseDamaged, m_settings.Tags.ReplayGain,
+                           secure.SecureMode && secure.BurstFirst ? m_record.BurstCheck(secure.MinConfidence) : nullptr};
     m_extracting = true;
     RipThread->Start();
 }

@@ -77,6 +77,8 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     flag("SecureOptions", "AccurateRip", secure.AccurateRip, true);
     flag("SecureOptions", "WriteLog", secure.WriteLog, true);
     str("SecureOptions", "AccurateRipServer", secure.AccurateRipServer, DefaultAccurateRipServer);
+    flag("SecureOptions", "BurstFirst", secure.BurstFirst, true);
+    num("SecureOptions", "MinConfidence", secure.MinConfidence, 2);
 
     num("FlacOptions", "Level", o.FlacOptions.Level, 5);
     num("OpusOptions", "BitRate", o.OpusOptions.BitRate, 160);
@@ -101,6 +103,7 @@ void LoadSaveOptions(bool load)
         Options.SecureOptions.ReadOffset = std::clamp(Options.SecureOptions.ReadOffset, -5880, 5880);
         Options.FlacOptions.Level = std::clamp(Options.FlacOptions.Level, 0, 8);
         Options.OpusOptions.BitRate = std::clamp(Options.OpusOptions.BitRate, 6, 256);
+        Options.SecureOptions.MinConfidence = std::clamp(Options.SecureOptions.MinConfidence, 1, 1000);
     } else {
         ini.UpdateFile();
     }

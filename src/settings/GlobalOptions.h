@@ -105,6 +105,10 @@ struct TSecureOptions {
     bool AccurateRip = true;
     bool WriteLog = true;
     std::string AccurateRipServer;  // base address of the database, "http://www.accuraterip.com"
+    // Read each track once at full speed and keep it when AccurateRip confirms it (at least
+    // MinConfidence), else read it again securely.
+    bool BurstFirst = true;
+    int32_t MinConfidence = 2;
 };
 
 // The AccurateRip database, by default.

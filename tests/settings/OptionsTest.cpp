@@ -63,6 +63,8 @@ std::string DefaultFile(const std::string& folder)
            "AccurateRip=1\n"
            "WriteLog=1\n"
            "AccurateRipServer=http://www.accuraterip.com\n"
+           "BurstFirst=1\n"
+           "MinConfidence=2\n"
            "[FlacOptions]\n"
            "Level=5\n"
            "[OpusOptions]\n"
