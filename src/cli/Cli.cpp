@@ -704,6 +704,10 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     TJobSettings settings = TJobSettings::FromOptions();
     if (args.Has("secure"))
         settings.Secure.SecureMode = true;
+    if (args.Has("burst-first") && args.Has("no-burst-first"))
+        return UsageError("--burst-first and --no-burst-first exclude each other", usage);
+    if (args.Has("burst-first") || args.Has("no-burst-first"))
+        settings.Secure.BurstFirst = args.Has("burst-first");
     if (const auto it = args.Values.find("offset"); it != args.Values.end()) {
         const bool negative = !it->second.empty() && it->second[0] == '-';
         const auto samples = ParseNumber(std::string_view(it->second).substr(negative ? 1 : 0), 0, 5880);
@@ -958,16 +962,18 @@ const std::map<std::string, TCommandSyntax>& Commands()
                     {"drive", "source", "release"}, {"apply"}, CommandLookup}},
         {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus]\n"
                  "                       [--output DIR] [--normalize PERCENT] [--keep-wav] [--lookup] [--secure]\n"
-                 "                       [--offset N] [--overwrite|--no-overwrite] [--source cddb|musicbrainz]\n"
-                 "                       [--release N] [--json]\n"
+                 "                       [--offset N] [--burst-first|--no-burst-first] [--overwrite|--no-overwrite]\n"
+                 "                       [--source cddb|musicbrainz] [--release N] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
                  "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
-                 "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log.\n"
+                 "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log;\n"
+                 "with --burst-first (the default) each track is read once and read again securely only\n"
+                 "when AccurateRip does not confirm it.\n"
                  "The options override options.ini for this run only. A track whose file exists already\n"
                  "is skipped (exit status 1) unless --overwrite.\n",
                  {"drive", "tracks", "format", "output", "normalize", "offset", "source", "release"},
-                 {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite"},
+                 {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite", "burst-first", "no-burst-first"},
                  CommandRip}},
         {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma|flac|opus [--output DIR]\n"
                      "                           [--overwrite|--no-overwrite] [--json] FILE...\n"

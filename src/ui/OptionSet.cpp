@@ -410,6 +410,9 @@ void TOptionSetForm::BuildSecurePage()
     server->addWidget(new QLabel(QStringLiteral("Database\uFF1A"), page));
     server->addWidget(eAccurateRipServer, 1);
     v->addLayout(server);
+    ckBurstFirst = check("Burst first: read each track once, again securely only when AccurateRip does not "
+                         "confirm it",
+                         "ckBurstFirst");
     ckWriteLog = check("Write a log of the rip beside the tracks", "ckWriteLog");
     v->addStretch();
     for (QCheckBox* box : {ckSecureMode, ckAccurateRip})
@@ -467,6 +470,7 @@ void TOptionSetForm::Fill()
     ckAccurateRip->setChecked(o.SecureOptions.AccurateRip);
     eAccurateRipServer->setText(QString::fromStdString(o.SecureOptions.AccurateRipServer));
     ckWriteLog->setChecked(o.SecureOptions.WriteLog);
+    ckBurstFirst->setChecked(o.SecureOptions.BurstFirst);
     seFlacLevel->setValue(o.FlacOptions.Level);
     seOpusBitRate->setValue(o.OpusOptions.BitRate);
     ckReplayGain->setChecked(o.Tags.ReplayGain);
@@ -492,6 +496,7 @@ void TOptionSetForm::UpdateEnabling()
     for (QWidget* w : std::initializer_list<QWidget*>{seReadOffset, ckRefuseDamaged, ckAccurateRip, ckWriteLog})
         w->setEnabled(secure);
     eAccurateRipServer->setEnabled(secure && ckAccurateRip->isChecked());
+    ckBurstFirst->setEnabled(secure && ckAccurateRip->isChecked());
 }
 
 void TOptionSetForm::FillDrives()
@@ -627,6 +632,7 @@ void TOptionSetForm::btOkClick()
                                             ? std::string(DefaultAccurateRipServer)
                                             : eAccurateRipServer->text().trimmed().toStdString();
     o.SecureOptions.WriteLog = ckWriteLog->isChecked();
+    o.SecureOptions.BurstFirst = ckBurstFirst->isChecked();
     o.FlacOptions.Level = seFlacLevel->value();
     o.OpusOptions.BitRate = seOpusBitRate->value();
     o.Tags.ReplayGain = ckReplayGain->isChecked();

@@ -71,6 +71,7 @@ public:
     QCheckBox* ckAccurateRip;
     QLineEdit* eAccurateRipServer;
     QCheckBox* ckWriteLog;
+    QCheckBox* ckBurstFirst;
     // FLAC, Opus
     QSpinBox* seFlacLevel;
     QSpinBox* seOpusBitRate;

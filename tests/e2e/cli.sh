@@ -71,7 +71,7 @@ EOF2
 rm "$work/cdinfo.dat"
 
 # Usage errors: status 2 and the usage text.
-for args in "rip --offset 6x" "rip --offset 5881" "rip --format aiff" "rip --tracks 3-1" "rip --tracks 9" "bogus" "tag show" "convert --to ogg" "rip --drive 0" \
+for args in "rip --offset 6x" "rip --offset 5881" "rip --burst-first --no-burst-first" "rip --format aiff" "rip --tracks 3-1" "rip --tracks 9" "bogus" "tag show" "convert --to ogg" "rip --drive 0" \
             "tracks extra" "convert --to mp3 --overwrite --no-overwrite a.wav" "rip --overwrite --no-overwrite"; do
   # shellcheck disable=SC2086
   expect 2 $args

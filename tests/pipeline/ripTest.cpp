@@ -879,6 +879,111 @@ TEST_F(RipJobTest, SecureRipWritesAVerifiedLog)
     EXPECT_EQ(ReadFile("Output/One.wav").substr(44), ImageBytes(0, 75));
 }
 
+// A disc image under a fault layer: the first read of one sector comes back wrong, every later
+// one right.
+class TCorruptOnceDrive : public TDriveBackend {
+public:
+    TCorruptOnceDrive(std::shared_ptr<TDriveBackend> inner, int32_t sector)
+        : m_inner(std::move(inner))
+        , m_sector(sector)
+    {
+    }
+    std::string Vendor() const override { return m_inner->Vendor(); }
+    std::string Product() const override { return m_inner->Product(); }
+    bool Open() override { return m_inner->Open(); }
+    void Close() override { m_inner->Close(); }
+    bool ReadToc(TDiscToc& toc) override { return m_inner->ReadToc(toc); }
+    bool CdioSource(std::string& source, int& driver) const override { return m_inner->CdioSource(source, driver); }
+    bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
+    {
+        if (!m_inner->ReadAudio(lba, count, out))
+            return false;
+        if (!m_done && m_sector >= lba && m_sector < lba + count) {
+            m_done = true;
+            out[std::size_t(m_sector - lba) * CDSectorSize + 100] ^= 0x5A;
+        }
+        return true;
+    }
+
+private:
+    std::shared_ptr<TDriveBackend> m_inner;
+    int32_t m_sector;
+    bool m_done = false;
+};
+
+// Burst-first: AccurateRip confirms tracks 1 to 3 of 4. Tracks 1 and 3 are read once; track 2,
+// whose first read of a sector comes back wrong, and track 4, which the entry does not confirm,
+// are read again through paranoia. Every WAV holds the disc's exact bytes, and the log says how
+// each track was read. A confidence below MinConfidence confirms nothing.
+TEST_F(RipJobTest, BurstFirstKeepsWhatAccurateRipConfirms)
+{
+    const std::vector<int32_t> lengths = {75, 60, 90, 45};
+    ImageDrive(lengths);
+    AkripUseDrives({std::make_shared<TCorruptOnceDrive>(OpenImageDrive(Path("disc.cue")), 75 + 30)});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    const HCDROM h = GetCDHandle(&request);
+    Options.CommonOptions.OutputFormat = 1;
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.BurstFirst = true;
+    TTOC toc{};
+    ModifyCDParms(h, CDP_MSF, 1);
+    ASSERT_EQ(ReadTOC(h, &toc), 1);
+    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
+    std::vector<uint32_t> v2;
+    int32_t start = 0;
+    for (std::size_t t = 0; t < lengths.size(); ++t) {
+        const std::string bytes = ImageBytes(start, lengths[t]);
+        TTrackChecksums sums(int64_t{lengths[t]} * 588, t == 0, t + 1 == lengths.size());
+        sums.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        v2.push_back(sums.V2());
+        start += lengths[t];
+    }
+    const auto entry = [&](int confidence) {
+        std::string p = std::string(1, '\4') + Le32(id.Id1) + Le32(id.Id2) + Le32(id.CddbId);
+        for (std::size_t t = 0; t < 4; ++t)
+            p += std::string(1, static_cast<char>(t < 3 ? confidence : 0)) + Le32(t < 3 ? v2[t] : v2[t] + 1) + Le32(0);
+        return p;
+    };
+    int confidence = 2;
+    TTestHttpServer server([&](const std::string&) { return entry(confidence); });
+    Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:" + std::to_string(server.Port());
+
+    Start(jkRipTracks, {"01One", "02Two", "03Three", "04Four"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    const std::string log = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
+    const char* burst = "  Read: burst, confirmed by AccurateRip";
+    const char* again = "  Read: secure, after a burst read AccurateRip did not confirm";
+    const std::vector<const char*> reads = {burst, again, burst, again};
+    start = 0;
+    for (std::size_t t = 0; t < 4; ++t) {
+        SCOPED_TRACE(t + 1);
+        const std::string name = std::vector<std::string>{"One", "Two", "Three", "Four"}[t];
+        const std::size_t block = log.find("Track " + TwoDigits(int(t) + 1) + "\n");
+        ASSERT_NE(block, std::string::npos) << log;
+        EXPECT_EQ(log.find(reads[t], block), log.find("  Read: ", block)) << log;
+        EXPECT_TRUE(ReadFile("Output/" + name + ".wav").substr(44) == ImageBytes(start, lengths[t])) << "exact bytes";
+        start += lengths[t];
+    }
+    EXPECT_NE(log.find("Reads: 2 burst (confirmed by AccurateRip), 2 secure after a burst read, 0 secure"), std::string::npos)
+        << log;
+    EXPECT_TRUE(RipLogIntact(log));
+
+    // A confidence below the setting's confirms nothing: every track is read again.
+    for (const char* name : {"One", "Two", "Three", "Four"})
+        fs::remove(Out(std::string(name) + ".wav"));
+    confidence = 1;
+    view = TRecordingView{};
+    Start(jkRipTracks, {"01One", "02Two", "03Three", "04Four"}, h);
+    ASSERT_TRUE(WaitForClose());
+    const std::string second = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
+    EXPECT_NE(second.find("Reads: 0 burst (confirmed by AccurateRip), 4 secure after a burst read, 0 secure"),
+              std::string::npos)
+        << second;
+}
+
 // No database (nothing listens): the rip succeeds and the log says "not checked" with the reason.
 TEST_F(RipJobTest, SecureRipWithoutTheDatabase)
 {
