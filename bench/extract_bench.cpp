@@ -5,6 +5,8 @@
 //   extract_bench rip-secure IMAGE.cue TRACK OUTPUT_FOLDER    (verified reads, and the checksums)
 //   extract_bench normalize FILE.wav PERCENT
 //   extract_bench checksums FILE.wav                         (CRC32 and AccurateRip of its data)
+//   extract_bench rip-burst IMAGE.cue TRACK OUTPUT             (secure, burst first, a database
+//                                                               that confirms every track)
 //
 // BENCH_DRIVE_SPEED=N reads the image at the transfer rate of an N x drive.
 //
@@ -91,8 +93,8 @@ int main(int argc, char** argv)
         data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     const auto start = std::chrono::steady_clock::now();
-    if ((mode == "rip" || mode == "rip-secure") && argc == 5) {
-        Options.SecureOptions.SecureMode = mode == "rip-secure";
+    if ((mode == "rip" || mode == "rip-secure" || mode == "rip-burst") && argc == 5) {
+        Options.SecureOptions.SecureMode = mode != "rip";
         Options.SecureOptions.AccurateRip = false;
         std::shared_ptr<TDriveBackend> drive = OpenImageDrive(argv[2]);
         if (const char* speed = std::getenv("BENCH_DRIVE_SPEED"); speed && std::atof(speed) > 0)
@@ -102,9 +104,16 @@ int main(int argc, char** argv)
         request.Size = 12;
         request.Ver = 1;
         Options.CommonOptions.OutputFolder = argv[4];
-        TCDRipThread rip(std::atoi(argv[3]), "bench");
+        TCDRipThread rip(std::atoi(argv[3]), std::string(argv[4]) + "/bench.wav");
         rip.DriveHandle = GetCDHandle(&request);
         rip.ReceivingWindow = window.Handle();
+        if (mode == "rip-burst") {
+            // A database that confirms the whole disc: every track is read once.
+            auto confirmsAll = std::make_shared<TBurstCheck>();
+            confirmsAll->HasEntry = [](const std::atomic<bool>&) { return true; };
+            confirmsAll->Confirms = [](int, uint32_t, uint32_t) { return true; };
+            rip.Settings.Burst = confirmsAll;
+        }
         rip.Start();
         loop.exec();
         rip.WaitFor();
