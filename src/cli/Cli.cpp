@@ -452,7 +452,6 @@ struct TLookupChoice {
     bool MusicBrainz = false;
     int Release = 0;
     std::vector<TMbRelease> Releases;
-    int Taken = -1;
 };
 
 // "--source cddb|musicbrainz" and "--release N"; false (and why) when they are wrong.
@@ -488,7 +487,6 @@ bool LookupMusicBrainzRun(TDiscScan& disc, QEventLoop& loop, TLookupChoice& choi
         loop.quit();
     };
     lookup.OnChoose = [&](const std::vector<TMbRelease>& releases) {
-        choice.Releases = releases;
         if (choice.Release >= 1 && choice.Release <= static_cast<int>(releases.size()))
             return choice.Release - 1;
         std::fprintf(stderr, "sonvale-cli: %zu releases hold this disc:\n", releases.size());
