@@ -39,6 +39,8 @@ struct TFileJob {
     const char* ResampleFile;    // a source below 44100 Hz is first resampled into this file of
                                  // the output folder; null: sources go to the encoder as they are
     const struct TSourceKind* Source;  // its sources must be files of this kind; null: any
+    bool ReadsWav;               // its encoder reads the WAV in the process: a kind it cannot read
+                                 // is said before it starts
     TEncoderFactory Make;
 };
 

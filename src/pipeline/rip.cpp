@@ -332,10 +332,10 @@ void TRipJob::StartFileItem(int index, bool first)
         return;
     }
     bool resample = false;
-    if (job.ResampleFile) {
+    if (job.ReadsWav) {
         m_probe.FileName = item;
         try {
-            resample = NeedsResampling();
+            resample = NeedsResampling() && job.ResampleFile;
         } catch (const EACSException& e) {
             // This file cannot be read: said, skipped, and the others converted.
             Error(e.what());

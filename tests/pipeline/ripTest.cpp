@@ -1275,19 +1275,19 @@ TEST_F(RipJobTest, AnUnreadableFileOfAConversionIsSkipped)
     const std::string wide = Path("wide.wav");
     ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 24 '" + wide + "' synth 0.1 sine 440").c_str()), 0);
     const std::string kinds = " Sonvale reads 8- and 16-bit PCM, IMA ADPCM, Microsoft ADPCM and MPEG Layer-3 WAV files.";
-    for (const TJobKind kind : {jkWavToMp3, jkWavToOgg}) {
+    for (const TJobKind kind : {jkWavToMp3, jkWavToOgg, jkWavToFlac, jkWavToOpus}) {
         SCOPED_TRACE(kind);
         dialogs.shown.clear();
         view = TRecordingView{};
-        fs::remove(Out("fine.mp3"));
-        fs::remove(Out("fine.ogg"));
+        const std::string made = Out("fine" + std::string(FormatOfKey(FileJobOf(kind)->Format)->Extension));
+        fs::remove(made);
         Start(kind, {Path("junk.wav"), wide, Path("missing.wav"), fine});
         ASSERT_TRUE(WaitForClose());
         EXPECT_EQ(dialogs.Texts(),
                   (QStringList{QString::fromStdString("Cannot read " + Path("junk.wav") + ": it is not a WAV file of a kind Sonvale reads." + kinds),
                                QString::fromStdString("Cannot read " + wide + ": it is not a WAV file of a kind Sonvale reads." + kinds),
                                QString::fromStdString("Cannot open file " + Path("missing.wav") + ": No such file or directory")}));
-        EXPECT_TRUE(fs::exists(Out(kind == jkWavToMp3 ? "fine.mp3" : "fine.ogg")));
+        EXPECT_TRUE(fs::exists(made));
         job.reset();
     }
 }
