@@ -62,5 +62,4 @@ struct TEncoderParts {
     TJobKind Kind;
     const TJobSettings& Settings;
 };
-
-using TEncoderFactory = std::unique_ptr<TEncoder> (*)(const TEncoderParts& parts);
+// TEncoderFactory, the maker of an encoder from its parts, is declared in JobKind.h.
