@@ -397,3 +397,19 @@ bool TACSFileOut::OpenFileAndInput()
     }
     return appending;
 }
+
+void TACSFileOut::CloseFileAndInput(const std::function<void()>& dropEncoder)
+{
+    auto stream = std::move(m_outputStream);
+    dropEncoder();
+    std::exception_ptr failure;
+    try {
+        if (stream)
+            stream->Close();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    m_input->CloseInput();
+    if (failure)
+        std::rethrow_exception(failure);
+}

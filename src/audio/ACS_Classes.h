@@ -17,6 +17,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -253,6 +254,10 @@ protected:
     // The file opening every file output does first: create (or, in append mode, open an
     // existing file), then open the input. True when an existing file was opened for appending.
     bool OpenFileAndInput();
+    // The closing every file output does last: the file taken out of the output's hands, then
+    // dropEncoder (which may no longer write into it), the file closed, the input closed. Raises
+    // the file's closing error after the input is closed.
+    void CloseFileAndInput(const std::function<void()>& dropEncoder);
 
     TFileOutputMode m_fileMode = foRewrite;
 };

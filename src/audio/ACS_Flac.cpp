@@ -159,20 +159,9 @@ bool TFlacOut::OutputStep(bool abort)
 
 void TFlacOut::CloseOutput()
 {
-    std::exception_ptr failure;
     // Ended early (Stop), the encoder is not finished: the file stays as far as it was written,
     // with nothing more written into it.
-    auto stream = std::move(m_outputStream);
-    DeleteEncoder();
-    try {
-        if (stream)
-            stream->Close();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    m_input->CloseInput();
-    if (failure)
-        std::rethrow_exception(failure);
+    CloseFileAndInput([this] { DeleteEncoder(); });
 }
 
 // --- decoding ----------------------------------------------------------------------------------

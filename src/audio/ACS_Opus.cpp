@@ -131,17 +131,6 @@ bool TOpusOut::OutputStep(bool abort)
 
 void TOpusOut::CloseOutput()
 {
-    std::exception_ptr failure;
     // Ended early (Stop), the encoder is not drained: the file stays as far as it was written.
-    auto stream = std::move(m_outputStream);
-    DestroyEncoder();
-    try {
-        if (stream)
-            stream->Close();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    m_input->CloseInput();
-    if (failure)
-        std::rethrow_exception(failure);
+    CloseFileAndInput([this] { DestroyEncoder(); });
 }

@@ -193,17 +193,8 @@ bool TVorbisOut::OutputStep(bool abort)
 
 void TVorbisOut::CloseOutput()
 {
-    auto stream = std::move(m_outputStream);
-    std::exception_ptr failure;
-    try {
-        if (stream)
-            stream->Close();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    m_input->CloseInput();
-    Comments.clear();
-    ClearEncoder();
-    if (failure)
-        std::rethrow_exception(failure);
+    CloseFileAndInput([this] {
+        Comments.clear();
+        ClearEncoder();
+    });
 }
