@@ -149,6 +149,20 @@ protected:
     {
         return ReadFile("disc.bin").substr(std::size_t(lba) * CDSectorSize, std::size_t(count) * CDSectorSize);
     }
+    // The AccurateRip v2 checksum of each track of the image, its tracks of these lengths.
+    std::vector<uint32_t> ImageV2(const std::vector<int32_t>& lengths)
+    {
+        std::vector<uint32_t> v2;
+        int32_t start = 0;
+        for (std::size_t t = 0; t < lengths.size(); ++t) {
+            const std::string bytes = ImageBytes(start, lengths[t]);
+            TTrackChecksums sums(int64_t{lengths[t]} * 588, t == 0, t + 1 == lengths.size());
+            sums.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+            v2.push_back(sums.V2());
+            start += lengths[t];
+        }
+        return v2;
+    }
 
     // Makes the job and starts it.
     void Start(TJobKind kind, std::vector<std::string> items, HCDROM handle = 0)
@@ -840,15 +854,7 @@ TEST_F(RipJobTest, SecureRipWritesAVerifiedLog)
     ModifyCDParms(h, CDP_MSF, 1);
     ASSERT_EQ(ReadTOC(h, &toc), 1);
     const TAccurateRipDiscId id = AccurateRipDiscId(toc);
-    std::vector<uint32_t> v2;
-    int32_t start = 0;
-    for (std::size_t t = 0; t < lengths.size(); ++t) {
-        const std::string bytes = ImageBytes(start, lengths[t]);
-        TTrackChecksums sums(int64_t{lengths[t]} * 588, t == 0, t + 1 == lengths.size());
-        sums.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        v2.push_back(sums.V2());
-        start += lengths[t];
-    }
+    const std::vector<uint32_t> v2 = ImageV2(lengths);
     const auto pressing = [&](int confidence, uint32_t second, uint32_t third) {
         std::string p = std::string(1, '\3') + Le32(id.Id1) + Le32(id.Id2) + Le32(id.CddbId);
         for (const auto& [c, crc] : std::vector<std::pair<int, uint32_t>>{{confidence, v2[0]}, {confidence, second}, {0, third}})
@@ -931,15 +937,7 @@ TEST_F(RipJobTest, BurstFirstKeepsWhatAccurateRipConfirms)
     ModifyCDParms(h, CDP_MSF, 1);
     ASSERT_EQ(ReadTOC(h, &toc), 1);
     const TAccurateRipDiscId id = AccurateRipDiscId(toc);
-    std::vector<uint32_t> v2;
-    int32_t start = 0;
-    for (std::size_t t = 0; t < lengths.size(); ++t) {
-        const std::string bytes = ImageBytes(start, lengths[t]);
-        TTrackChecksums sums(int64_t{lengths[t]} * 588, t == 0, t + 1 == lengths.size());
-        sums.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        v2.push_back(sums.V2());
-        start += lengths[t];
-    }
+    const std::vector<uint32_t> v2 = ImageV2(lengths);
     const auto entry = [&](int confidence) {
         std::string p = std::string(1, '\4') + Le32(id.Id1) + Le32(id.Id2) + Le32(id.CddbId);
         for (std::size_t t = 0; t < 4; ++t)
@@ -957,7 +955,7 @@ TEST_F(RipJobTest, BurstFirstKeepsWhatAccurateRipConfirms)
     const char* burst = "  Read: burst, confirmed by AccurateRip";
     const char* again = "  Read: secure, after a burst read AccurateRip did not confirm";
     const std::vector<const char*> reads = {burst, again, burst, again};
-    start = 0;
+    int32_t start = 0;
     for (std::size_t t = 0; t < 4; ++t) {
         SCOPED_TRACE(t + 1);
         const std::string name = std::vector<std::string>{"One", "Two", "Three", "Four"}[t];
