@@ -48,6 +48,9 @@ public:
     float Ratio = 0;         // r = OutSampleRate / input rate
     float CutOff = 0;        // fc
     const std::vector<double>& Kernel() const { return m_kernel; }
+    // The next run starts from silence, as a new converter does, rather than from the last
+    // sample of the previous run (while not Active).
+    void ForgetLastSample() { m_last[0] = m_last[1] = 0; }
 
 private:
     // Reads one chunk (as 16-bit samples) into m_in; the bytes read.

@@ -49,11 +49,11 @@ const char* const ProgramUsage =
     "                              result in cdinfo.dat\n"
     "  rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus] [--output DIR]\n"
     "      [--normalize PERCENT] [--keep-wav] [--lookup] [--source cddb|musicbrainz] [--release N]\n"
-    "      [--secure] [--offset N] [--burst-first|--no-burst-first] [--overwrite]\n"
+    "      [--secure] [--offset N] [--burst-first|--no-burst-first] [--overwrite] [--jobs N]\n"
     "                              rip tracks (LIST like 1,3-5; default all); --secure verifies\n"
     "                              every sector and checks AccurateRip, --offset N (samples)\n"
     "                              applies the drive's read offset\n"
-    "  convert --to mp3|wav|ogg|wma|flac|opus [--output DIR] FILE...\n"
+    "  convert --to mp3|wav|ogg|wma|flac|opus [--output DIR] [--jobs N] FILE...\n"
     "                              convert WAV files (MP3 or FLAC files with --to wav)\n"
     "  tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
     "      [--comment C] [--track N] [--genre NAME]\n"
@@ -62,6 +62,7 @@ const char* const ProgramUsage =
     "Every command takes --json (one JSON document on standard output) and --help;\n"
     "sonvale-cli --version prints the version.\n"
     "rip and convert skip a file that exists unless --overwrite (convert: --no-overwrite is the default).\n"
+    "rip and convert run --jobs N encoders at once (1 to 16; default one per processor).\n"
     "Exit status: 0 done, 1 an item failed or was skipped, 2 usage error, 130 interrupted.\n";
 
 class TCliDialogs;
@@ -198,6 +199,8 @@ public:
             line += "  " + d.Elapsed;
         if (!d.Estimated.empty())
             line += " / " + d.Estimated;
+        if (!d.Encoding.empty())
+            line += "  " + d.Encoding;
         const bool newStage = d.Caption != m_caption;
         if (m_tty) {
             if (newStage && m_lineOpen)
@@ -635,6 +638,20 @@ QJsonObject SayVerdicts(const TRipLog& record)
     return {{"log", Q(record.Path)}, {"tracks", verdicts}, {"summary", Q(summary)}};
 }
 
+// --jobs N: the encoders the job runs at once, 1..16; by default one per processor. False for
+// anything else.
+bool ParseJobs(const TCliArgs& args, TJobSettings& settings)
+{
+    settings.Encoders = EncodersAtOnce(0);
+    const auto it = args.Values.find("jobs");
+    if (it == args.Values.end())
+        return true;
+    const auto n = ParseNumber(it->second, 1, MaxEncoders);
+    if (n)
+        settings.Encoders = *n;
+    return n.has_value();
+}
+
 // Runs a job to its end in the event loop; SIGINT and SIGTERM stop it as the Stop button does.
 // Runs a job with settings to its end. alreadyFailed: something asked for before the job failed
 // (a lookup, a missing input), so the run is not ok.
@@ -731,6 +748,8 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     }
     if (args.Has("keep-wav"))
         settings.Common.IsKeepWav = true;
+    if (!ParseJobs(args, settings))
+        return UsageError("--jobs takes a number of encoders from 1 to 16", usage);
 
     TDiscScan disc(dialogs);
     int status = cliOk;
@@ -823,6 +842,8 @@ int CommandConvert(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
             return UsageError("convert --to wav takes MP3 files or FLAC files, not both in one run", usage);
     }
     TJobSettings settings = TJobSettings::FromOptions();
+    if (!ParseJobs(args, settings))
+        return UsageError("--jobs takes a number of encoders from 1 to 16", usage);
     if (!items.empty() && PrepareOutputFolder(args, settings.Common.OutputFolder)) {
         const int job = RunJobToEnd(kind, 0, std::move(items), settings, dialogs, out, status != cliOk);
         status = job == cliOk ? status : job;
@@ -963,23 +984,26 @@ const std::map<std::string, TCommandSyntax>& Commands()
         {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus]\n"
                  "                       [--output DIR] [--normalize PERCENT] [--keep-wav] [--lookup] [--secure]\n"
                  "                       [--offset N] [--burst-first|--no-burst-first] [--overwrite|--no-overwrite]\n"
-                 "                       [--source cddb|musicbrainz] [--release N] [--json]\n"
+                 "                       [--source cddb|musicbrainz] [--release N] [--jobs N] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
                  "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
                  "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log;\n"
                  "with --burst-first (the default) each track is read once and read again securely only\n"
                  "when AccurateRip does not confirm it.\n"
+                 "--jobs N encodes up to N tracks at once while the drive reads on (default: one per\n"
+                 "processor; 1 reads and encodes in turn).\n"
                  "The options override options.ini for this run only. A track whose file exists already\n"
                  "is skipped (exit status 1) unless --overwrite.\n",
-                 {"drive", "tracks", "format", "output", "normalize", "offset", "source", "release"},
+                 {"drive", "tracks", "format", "output", "normalize", "offset", "source", "release", "jobs"},
                  {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite", "burst-first", "no-burst-first"},
                  CommandRip}},
         {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma|flac|opus [--output DIR]\n"
-                     "                           [--overwrite|--no-overwrite] [--json] FILE...\n"
+                     "                           [--overwrite|--no-overwrite] [--jobs N] [--json] FILE...\n"
                      "Converts WAV files to MP3, Ogg Vorbis, WMA, FLAC or Opus, or MP3 or FLAC files to WAV\n"
-                     "(--to wav; one kind per run), in the order given, into the output folder.\n",
-                     {"to", "output"}, {"overwrite", "no-overwrite"}, CommandConvert}},
+                     "(--to wav; one kind per run), in the order given, into the output folder; --jobs N\n"
+                     "converts up to N files at once (default: one per processor).\n",
+                     {"to", "output", "jobs"}, {"overwrite", "no-overwrite"}, CommandConvert}},
         {"tag", {"Usage: sonvale-cli tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
                  "                      [--comment C] [--track N] [--genre NAME] [--json]\n"
                  "Shows, sets (fields not given are kept) or removes the ID3v1 tag of an MP3 file.\n",

@@ -2,6 +2,9 @@
 
 #include "Global.h"
 
+#include <algorithm>
+#include <thread>
+
 TJobSettings TJobSettings::FromOptions()
 {
     TJobSettings s;
@@ -17,5 +20,13 @@ TJobSettings TJobSettings::FromOptions()
     s.UseID3 = Options.UseID3;
     s.Disc = Options.CDInfo;
     s.Secure = Options.SecureOptions;
+    s.Encoders = EncodersAtOnce(Options.JobOptions.Encoders);
     return s;
+}
+
+int EncodersAtOnce(int n)
+{
+    if (n <= 0)
+        n = static_cast<int>(std::thread::hardware_concurrency());  // 0 when it cannot tell
+    return std::clamp(n, 1, MaxEncoders);
 }

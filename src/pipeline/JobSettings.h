@@ -19,7 +19,12 @@ struct TJobSettings {
     bool UseID3 = false;      // tags on ripped files (and the WMA author and description)
     TCDInfo Disc;             // the disc's artist, album, year, genre and comment for the tags
     TSecureOptions Secure;
+    int Encoders = 1;         // items encoded at once, 1..MaxEncoders (1: read, encode, read...)
 
     // The global options as they are now.
     static TJobSettings FromOptions();
 };
+
+// The encoders a job runs at once for the setting n: n itself (at most MaxEncoders), or for 0 one
+// per processor.
+int EncodersAtOnce(int n);

@@ -134,6 +134,13 @@ TResampler::~TResampler()
     Stop();
 }
 
+void TResampler::Prepare(const std::string& input)
+{
+    TOutputEncoder::Prepare(input);
+    // Each file is resampled on its own: its first samples owe nothing to the file before it.
+    m_converter.ForgetLastSample();
+}
+
 // --- FLAC and Opus ------------------------------------------------------------------------------
 
 TFlacEncoder::TFlacEncoder(const TFlacOptions& options)

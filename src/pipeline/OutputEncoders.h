@@ -98,6 +98,9 @@ public:
     TResampler();
     ~TResampler() override;
 
+protected:
+    void Prepare(const std::string& input) override;
+
 private:
     TRateConverter m_converter;
     TWaveOut m_wav;

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -65,15 +66,30 @@ TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder
     , m_settings(std::move(settings))
     , m_view(view)
     , m_dialogs(dialogs)
-    , m_target([this](TMessage& m) { Handle(m); })
+    , m_target([this](TMessage& m) { Handle(m, -1); })
 {
-    const TEncoderParts parts{mp3Encoder, wmaEncoder, kind, m_settings};
-    if (const TFileJob* job = FileJobOf(kind)) {
-        m_encoder = job->Make(parts);
-        if (job->ResampleFile)
-            m_resampler = std::make_unique<TResampler>();
-    } else if (const TEncoderFactory make = Format().MakeEncoder) {
-        m_encoder = make(parts);
+    const TFileJob* job = FileJobOf(kind);
+    const TEncoderFactory make = job ? job->Make : Format().MakeEncoder;
+    // No more encoders than items; the first runs on the program's own processes.
+    const int encoders = make ? std::clamp(std::min(m_settings.Encoders, Count()), 1, MaxEncoders) : 0;
+    m_slots.resize(static_cast<std::size_t>(encoders));
+    for (int n = 0; n < encoders; ++n) {
+        TEncodeSlot& slot = m_slots[static_cast<std::size_t>(n)];
+        if (n > 0) {
+            slot.Mp3 = std::make_unique<TMp3EncodeProcess>(dialogs);
+            slot.Wma = std::make_unique<TWMAEncodeProcess>(dialogs);
+        }
+        slot.Encoder = make({n > 0 ? *slot.Mp3 : mp3Encoder, n > 0 ? *slot.Wma : wmaEncoder, kind, m_settings});
+        if (job && job->ResampleFile) {
+            slot.Resampler = std::make_unique<TResampler>();
+            // "MyMP3ReTemp.wav", and for the second encoder "MyMP3ReTemp2.wav"...
+            std::string name = job->ResampleFile;
+            if (n > 0)
+                name.insert(name.size() - 4, std::to_string(n + 1));
+            slot.ResampleFile = Folder() + name;
+        }
+        if (encoders > 1)
+            slot.Target = std::make_unique<TMessageTarget>([this, n](TMessage& m) { Handle(m, n); });
     }
     m_wait.setSingleShot(true);
     m_wait.setInterval(300);
@@ -154,6 +170,11 @@ void TRipJob::SetOutcome(int index, const char* result)
 
 void TRipJob::Start()
 {
+    Guarded([this] { StartJob(); });
+}
+
+void TRipJob::StartJob()
+{
     const TCDInfo& disc = m_settings.Disc;
     m_items = NameJobItems(JobKind, Items ? *Items : std::vector<std::string>{}, Folder(), Format(),
                            TNaming{m_settings.Naming.Template, disc.Artist, disc.Album, disc.Year});
@@ -161,7 +182,11 @@ void TRipJob::Start()
     for (const TJobItem& item : m_items)
         m_outcomes.push_back({item.Output, "not done"});
     m_loudness.assign(m_items.size(), nullptr);
+    m_read.assign(m_items.size(), 0.0);
+    m_encoded.assign(m_items.size(), 0.0);
+    m_began = std::chrono::steady_clock::now();
     EncodeIndex = 0;
+    m_display.EncodingShown = SideBySide();
     m_display.Elapsed.clear();
     m_display.Estimated.clear();
     m_display.PercentShown = false;
@@ -192,8 +217,11 @@ void TRipJob::Start()
             m_record.Begin(m_settings, CDHandle);
             TrackIndex = 0;
             StartTrack(false);
+        } else if (SideBySide()) {
+            m_nextFile = 0;
+            StartFileItems();
         } else {
-            StartFileItem(0, true);
+            StartFileItem(0, true, m_slots.front());
         }
     } catch (...) {
         // The window is not shown: nothing of the job may outlive it.
@@ -255,12 +283,20 @@ void TRipJob::StartTrack(bool setStage)
     while (TrackIndex < Count() && !MayRipTrack(TrackIndex)) {
         TrackIndex += 1;
         if (format.Encoded) {
+            if (SideBySide()) {  // nothing to encode: the next track is read at once
+                ItemOver(TrackIndex - 1);
+                continue;
+            }
             // The track's encoding stage ends as skipped; its end report moves the job on.
-            Skip();
+            Skip(TrackIndex - 1);
             return;
         }
     }
     if (TrackIndex == Count()) {
+        if (SideBySide()) {  // the drive is done; the encoders may not be
+            AfterItem();
+            return;
+        }
         FinishJob();
         Close();
         return;
@@ -272,7 +308,8 @@ void TRipJob::StartNextExtraction(bool setStage)
 {
     const TJobItem& item = m_items[static_cast<std::size_t>(TrackIndex)];
     m_display.Caption = JobCaption(Extracting, TrackIndex + 1, Count(), item.Title);
-    m_display.InitializingShown = true;
+    // Side by side the bar is the whole job's, and it stays once it has moved.
+    m_display.InitializingShown = !SideBySide() || m_display.Bar == 0;
     if (setStage)
         m_display.Stage = "Extracting";
     Show();
@@ -298,26 +335,27 @@ bool TRipJob::NeedsResampling()
     return rate < 44100;
 }
 
-bool TRipJob::MayWrite(const std::string& input, const std::string& output)
+bool TRipJob::MayWrite(const std::string& input, const std::string& output, int index)
 {
     if (!SameFile(input, output))
         return true;
     Error(output + " is the source file and cannot be written.");
-    SetOutcome(EncodeIndex, "failed");
-    Skip();
+    SetOutcome(index, "failed");
+    Skip(index);
     return false;
 }
 
-void TRipJob::Skip()
+void TRipJob::Skip(int index)
 {
     auto r = std::make_unique<TEncoderEnded>();
     r->End = TEncoderEnd::Skipped;
-    PostMessage(Handle(), WM_ENCODEREND, 0, 0, std::move(r));
+    PostMessage(Handle(), WM_ENCODEREND, static_cast<WPARAM>(index + 1), 0, std::move(r));
 }
 
 // Item index of a file job: its first stage, captions and group box. first: the job's first item,
 // whose group box names the conversion.
-void TRipJob::StartFileItem(int index, bool first)
+// Side by side the job's whole view is shown instead.
+void TRipJob::StartFileItem(int index, bool first, TEncodeSlot& slot)
 {
     const TFileJob& job = *FileJobOf(JobKind);
     const std::string& item = Item(index);
@@ -328,7 +366,7 @@ void TRipJob::StartFileItem(int index, bool first)
         Error("Cannot read " + item + ": " +
               (GetFileSize64(item) == 0 ? "the file is empty" : std::string("it is not ") + job.Source->Phrase) + ".");
         SetOutcome(index, "failed");
-        Skip();
+        Skip(index);
         return;
     }
     bool resample = false;
@@ -340,44 +378,78 @@ void TRipJob::StartFileItem(int index, bool first)
             // This file cannot be read: said, skipped, and the others converted.
             Error(e.what());
             SetOutcome(index, "failed");
-            Skip();
+            Skip(index);
             return;
         }
     }
+    slot.Item = index;
+    slot.Resampled = false;
     if (resample) {
-        const std::string temp = Folder() + job.ResampleFile;
+        const std::string& temp = slot.ResampleFile;
         // The temporary file is never one the user chose to convert, this item or another.
         for (const std::string& source : *Items)
-            if (!MayWrite(source, temp))
-                return;
-        if (!MayWrite(item, output))
-            return;
-        m_display.Stage = "Resampling WAV";
-        SetCaption(Resampling, n, item);
-        StartEncoding(*m_resampler, item, temp);
+            if (!MayWrite(source, temp, index))
+                return void(slot.Item = -1);
+        if (!MayWrite(item, output, index))
+            return void(slot.Item = -1);
+        if (!SideBySide()) {
+            m_display.Stage = "Resampling WAV";
+            SetCaption(Resampling, n, item);
+        }
+        StartEncoding(slot, *slot.Resampler, item, temp);
         return;
     }
-    if (!MayWrite(item, output))
-        return;
-    m_display.Stage = first ? job.FirstStage : job.NextStage;
-    if (!first && m_encoder->Estimates())
-        m_display.Estimated.clear();
-    SetCaption(job.Prefix, n, item);
-    StartEncoding(*m_encoder, item, output);
+    if (!MayWrite(item, output, index))
+        return void(slot.Item = -1);
+    if (!SideBySide()) {
+        m_display.Stage = first ? job.FirstStage : job.NextStage;
+        if (!first && slot.Encoder->Estimates())
+            m_display.Estimated.clear();
+        SetCaption(job.Prefix, n, item);
+    }
+    StartEncoding(slot, *slot.Encoder, item, output);
 }
 
-void TRipJob::StartEncoding(TEncoder& encoder, const std::string& input, const std::string& output)
+void TRipJob::StartEncoding(TEncodeSlot& slot, TEncoder& encoder, const std::string& input, const std::string& output)
 {
     // An estimated bar starts from nothing (a measured one from the encoder's first figure).
-    if (encoder.Estimates())
+    if (encoder.Estimates() && !SideBySide())
         SetBar(0);
-    m_running = &encoder;
-    encoder.Start(input, output, Handle());
+    slot.Running = &encoder;
+    encoder.Start(input, output, Sink(slot));
+}
+
+HWND TRipJob::Sink(const TEncodeSlot& slot) const
+{
+    return slot.Target ? slot.Target->Handle() : Handle();
+}
+
+void TRipJob::StartReady()
+{
+    for (TEncodeSlot& slot : m_slots) {
+        if (m_ready.empty() || !Items)
+            break;
+        if (slot.Item >= 0)
+            continue;
+        const int index = m_ready.front();
+        m_ready.pop_front();
+        const TJobItem& item = m_items[static_cast<std::size_t>(index)];
+        slot.Item = index;
+        slot.Resampled = false;
+        StartEncoding(slot, *slot.Encoder, item.Wav, item.Output);
+    }
+}
+
+void TRipJob::StartFileItems()
+{
+    for (TEncodeSlot& slot : m_slots)
+        while (slot.Item < 0 && m_nextFile < Count())
+            StartFileItem(m_nextFile++, false, slot);
 }
 
 // --- the reports -----------------------------------------------------------------------------
 
-void TRipJob::Handle(TMessage& message)
+void TRipJob::Handle(TMessage& message, int slot)
 {
     if (message.Msg == WM_COVERFETCHED) {
         if (auto fetched = message.Take<TCoverFetched>())
@@ -388,6 +460,37 @@ void TRipJob::Handle(TMessage& message)
     // output's last word) have nothing left to move.
     if (!Items || m_stopping)
         return;
+    if (m_handling) {  // a message box of an earlier report is open
+        m_deferred.push_back({slot, std::move(message)});
+        return;
+    }
+    Guarded([&] { Dispatch(message, slot); });
+}
+
+void TRipJob::Guarded(const std::function<void()>& work)
+{
+    if (m_handling) {
+        work();
+        return;
+    }
+    struct TReset {
+        bool& Flag;
+        ~TReset() { Flag = false; }
+    };
+    m_handling = true;
+    const TReset reset{m_handling};
+    work();
+    while (!m_deferred.empty() && Items && !m_stopping) {
+        TDeferred next = std::move(m_deferred.front());
+        m_deferred.pop_front();
+        Dispatch(next.Message, next.Slot);
+    }
+    if (!Items)
+        m_deferred.clear();
+}
+
+void TRipJob::Dispatch(TMessage& message, int slot)
+{
     // A stage that cannot start ends up here: the general error box, and the job waits for Stop.
     try {
         switch (message.Msg) {
@@ -395,12 +498,16 @@ void TRipJob::Handle(TMessage& message)
             ExtractError(message.LParam);
             break;
         case WM_PROCESSINFO:
-            if (auto r = message.Take<TProcessInfo>())
-                ProcessInfo(std::move(r));
+            if (auto r = message.Take<TProcessInfo>()) {
+                if (slot >= 0)
+                    SlotProgress(m_slots[static_cast<std::size_t>(slot)], *r);
+                else
+                    ProcessInfo(std::move(r));
+            }
             break;
         case WM_ENCODEREND:
             if (auto e = message.Take<TEncoderEnded>())
-                EncoderEnded(*e);
+                EncoderEnded(*e, message.WParam);
             break;
         default:
             break;
@@ -420,7 +527,14 @@ void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
         Extracted(std::move(r));
         break;
     default:
-        Progress(*r);
+        if (SideBySide() && TrackIndex < Count()) {
+            // The extraction's share of the whole job.
+            double& read = m_read[static_cast<std::size_t>(TrackIndex)];
+            read = std::max(read, std::clamp(r->Code, 0, 100) / 100.0);
+            ShowSideBySide();
+        } else {
+            Progress(*r);
+        }
         break;
     }
 }
@@ -488,13 +602,24 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
         return;
     }
     RipThread.reset();  // it has ended with its report
+    if (SideBySide()) {
+        // The track waits for an encoder, and the drive reads the next one meanwhile.
+        m_read[static_cast<std::size_t>(i)] = 1;
+        if (extracted)
+            m_ready.push_back(i);
+        else
+            ItemOver(i);
+        StartReady();
+        StartTrack(true);
+        return;
+    }
     if (!extracted) {
-        Skip();
+        Skip(i);
         return;
     }
     m_display.Stage = "Encoding";
     SetCaption(Encoding, TrackIndex, title);
-    StartEncoding(*m_encoder, wav, item.Output);
+    StartEncoding(m_slots.front(), *m_slots.front().Encoder, wav, item.Output);
 }
 
 bool TRipJob::StopForFolderProblem(const std::string& path, int error)
@@ -510,17 +635,26 @@ bool TRipJob::StopForFolderProblem(const std::string& path, int error)
     return true;
 }
 
-void TRipJob::EncoderEnded(const TEncoderEnded& end)
+void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
 {
-    if (end.Encoder != m_running)
-        return;  // the last word of a run the job has stopped
-    const TEncoder* ended = m_running;
-    m_running = nullptr;
-    if (ended && ended == m_resampler.get() && end.End == TEncoderEnd::Done) {
-        Resampled();
+    if (SideBySide() && !end.Encoder) {  // the job skipped the item (its outcome is set)
+        ItemOver(static_cast<int>(skipped) - 1);
+        AfterItem();
         return;
     }
-    const int i = EncodeIndex;
+    TEncodeSlot* slot = nullptr;
+    for (TEncodeSlot& s : m_slots)
+        if (s.Running == end.Encoder)
+            slot = &s;
+    if (!slot)
+        return;  // the last word of a run the job has stopped
+    const TEncoder* ended = slot->Running;
+    slot->Running = nullptr;
+    if (ended && ended == slot->Resampler.get() && end.End == TEncoderEnd::Done) {
+        Resampled(*slot);
+        return;
+    }
+    const int i = SideBySide() ? slot->Item : EncodeIndex;
     const std::string output = ended ? ended->Output() : std::string();
     if (end.End != TEncoderEnd::Skipped)  // a skipped item's outcome was set where it was skipped
         SetOutcome(i, end.End == TEncoderEnd::Done ? "done" : end.End == TEncoderEnd::Declined ? "skipped" : "failed");
@@ -542,8 +676,37 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end)
             m_doneWavs.push_back(ended->Input());
         TagItem(i);
     }
+    if (SideBySide()) {
+        slot->Item = -1;
+        ItemOver(i);
+        AfterItem();
+        return;
+    }
     EncodeIndex += 1;
     NextItem(EncodeIndex);
+}
+
+void TRipJob::ItemOver(int index)
+{
+    m_read[static_cast<std::size_t>(index)] = m_encoded[static_cast<std::size_t>(index)] = 1;
+    EncodeIndex += 1;
+}
+
+void TRipJob::AfterItem()
+{
+    if (JobKind == jkRipTracks)
+        StartReady();
+    else
+        StartFileItems();
+    if (!Items)
+        return;
+    if (EncodeIndex == Count()) {
+        TagAlbumGain();
+        FinishJob();
+        Close();
+        return;
+    }
+    ShowSideBySide();
 }
 
 void TRipJob::NextItem(int finished)
@@ -557,15 +720,81 @@ void TRipJob::NextItem(int finished)
     if (JobKind == jkRipTracks)
         StartTrack(true);
     else
-        StartFileItem(finished, false);
+        StartFileItem(finished, false, m_slots.front());
 }
 
-void TRipJob::Resampled()
+void TRipJob::Resampled(TEncodeSlot& slot)
 {
-    const TFileJob& job = *FileJobOf(JobKind);
+    slot.Resampled = true;
+    const std::string& output = m_items[static_cast<std::size_t>(slot.Item)].Output;
+    if (SideBySide()) {
+        StartEncoding(slot, *slot.Encoder, slot.ResampleFile, output);
+        ShowSideBySide();
+        return;
+    }
     m_display.Stage = "Encoding";
-    SetCaption(job.Prefix, EncodeIndex + 1, Item(EncodeIndex));
-    StartEncoding(*m_encoder, Folder() + job.ResampleFile, m_items[static_cast<std::size_t>(EncodeIndex)].Output);
+    SetCaption(FileJobOf(JobKind)->Prefix, EncodeIndex + 1, Item(EncodeIndex));
+    StartEncoding(slot, *slot.Encoder, slot.ResampleFile, output);
+}
+
+void TRipJob::SlotProgress(const TEncodeSlot& slot, const TProcessInfo& r)
+{
+    if (slot.Item < 0 || !slot.Running)
+        return;
+    // A conversion that resamples: the resampling is the item's first half.
+    double part = std::clamp(r.Code, 0, 100) / 100.0;
+    if (slot.Running == slot.Resampler.get())
+        part /= 2;
+    else if (slot.Resampled)
+        part = 0.5 + part / 2;
+    double& encoded = m_encoded[static_cast<std::size_t>(slot.Item)];
+    encoded = std::max(encoded, part);
+    ShowSideBySide();
+}
+
+void TRipJob::ShowSideBySide()
+{
+    // The items at work, by their place in the job: "Encoding 3 tracks: 04, 05, 06".
+    std::vector<const TEncodeSlot*> busy;
+    for (const TEncodeSlot& slot : m_slots)
+        if (slot.Item >= 0 && slot.Running)
+            busy.push_back(&slot);
+    std::sort(busy.begin(), busy.end(), [](const TEncodeSlot* a, const TEncodeSlot* b) { return a->Item < b->Item; });
+    const TFileJob* job = FileJobOf(JobKind);
+    const std::string prefix = job ? job->Prefix : Encoding;
+    std::string line;
+    if (!busy.empty()) {
+        line = prefix.substr(0, prefix.size() - 1) + " " + std::to_string(busy.size()) + (job ? " file" : " track") +
+               (busy.size() == 1 ? "" : "s") + ":";
+        for (const TEncodeSlot* slot : busy)
+            line += (slot == busy.front() ? " " : ", ") + TwoDigits(slot->Item + 1);
+    }
+    m_display.Encoding = line;
+    // The caption names the extraction while the drive reads (it is what the user waits for),
+    // and the first item at work after it.
+    if (!m_extracting && !busy.empty()) {
+        const TEncodeSlot& first = *busy.front();
+        const std::string& text = job ? Item(first.Item) : m_items[static_cast<std::size_t>(first.Item)].Title;
+        m_display.Caption =
+            JobCaption(first.Running == first.Resampler.get() ? Resampling : prefix, first.Item + 1, Count(), text);
+        m_display.Stage = job ? job->FirstStage : "Encoding";
+    } else if (job) {
+        m_display.Stage = job->FirstStage;
+    }
+    // The bar and the times: the whole job's. A rip's item is half read, half encoded.
+    double done = 0;
+    for (std::size_t i = 0; i < m_encoded.size(); ++i)
+        done += job ? m_encoded[i] : (m_read[i] + m_encoded[i]) / 2;
+    const double part = Count() > 0 ? done / Count() : 0;
+    m_display.Bar = std::max(m_display.Bar, std::min(static_cast<int>(part * 100), 100));
+    if (m_display.Bar > 0) {
+        m_display.InitializingShown = false;
+        m_display.PercentShown = true;
+    }
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_began).count();
+    m_display.Elapsed = TimeText(static_cast<int64_t>(elapsed));
+    m_display.Estimated = part > 0 ? TimeText(static_cast<int64_t>(std::nearbyint(elapsed / part))) : std::string();
+    Show();
 }
 
 void TRipJob::Progress(const TProcessInfo& r)
@@ -701,10 +930,14 @@ void TRipJob::RemovePartialOutputs()
     // A running stage ends first (its worker parked, the encoder killed and reaped), so that
     // nothing writes the file while it goes or after.
     // A stage that ended just before, its end not yet handled, has a whole file: it stays.
-    for (TEncoder* encoder : {m_resampler.get(), m_encoder.get()})
-        if (encoder && encoder->Stop())
-            RemoveIfFree(encoder->Output());
-    m_running = nullptr;
+    for (TEncodeSlot& slot : m_slots) {
+        for (TEncoder* encoder : {slot.Resampler.get(), slot.Encoder.get()})
+            if (encoder && encoder->Stop())
+                RemoveIfFree(encoder->Output());
+        slot.Running = nullptr;
+        slot.Item = -1;
+    }
+    m_ready.clear();
 }
 
 void TRipJob::FinishJob()
@@ -729,16 +962,15 @@ void TRipJob::FinishJob()
             RemoveIfFree(wav);
     }
     m_doneWavs.clear();
-    // The temporary file goes, unless the user chose it as one of the files to convert.
-    std::string temp;
-    if (const TFileJob* job = FileJobOf(JobKind); job && job->ResampleFile) {
-        temp = Folder() + job->ResampleFile;
-        for (const std::string& item : *Items)
-            if (SameFile(item, temp))
-                temp.clear();
+    // The temporary files go, unless the user chose one as a file to convert.
+    std::vector<std::string> temps;
+    for (const TEncodeSlot& slot : m_slots) {
+        const auto chosen = [&](const std::string& item) { return SameFile(item, slot.ResampleFile); };
+        if (!slot.ResampleFile.empty() && std::none_of(Items->begin(), Items->end(), chosen))
+            temps.push_back(slot.ResampleFile);
     }
     Items.reset();
-    if (!temp.empty())
+    for (const std::string& temp : temps)
         RemoveIfFree(temp);
 }
 
@@ -821,9 +1053,10 @@ void TRipJob::btStopClick()
     if (!Items || m_stopping)
         return;
     m_stopPressed = true;  // the log is written at once, not after the database's answer
-    if (m_encoder && m_encoder->SettlesAfterStop()) {
-        // The file is finished as far as it was written; then a moment for it to settle.
-        m_encoder->Stop();
+    if (!m_slots.empty() && m_slots.front().Encoder->SettlesAfterStop()) {
+        // The files are finished as far as they were written; then a moment for them to settle.
+        for (TEncodeSlot& slot : m_slots)
+            slot.Encoder->Stop();
         m_stopping = true;
         m_afterWait = [this] {
             FinishJob();

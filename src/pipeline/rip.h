@@ -14,6 +14,15 @@
 // to show (TRipDisplay) and when it is over; the job window is one such view, the command line
 // another, a test a third. No widgets: the job runs with QCoreApplication alone.
 //
+// With one encoder (settings.Encoders 1) the stages alternate: extract a track, encode it,
+// extract the next. With several the encoders run side by side, each its own run (lame and
+// WM8EUTIL processes, in-process outputs): a rip's drive reads the next track while earlier
+// ones encode (one extraction at a time, never two reads of the drive), and a conversion works
+// on as many files at once. Each item's outcome, messages and files are the same either way.
+//
+// A report that arrives while the job shows a message box waits until the box is answered, so
+// that the job never handles two reports at once.
+//
 // Lives on the UI thread. Its extraction thread and its encoders post their reports to it.
 
 #include "ACS_Wave.h"
@@ -33,6 +42,9 @@
 
 #include <QTimer>
 
+#include <chrono>
+#include <deque>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,6 +62,10 @@ struct TRipDisplay {
     int Bar = 0;                         // FlatGauge1, 0..100
     bool PercentShown = false;           // the bar's percentage text
     bool InitializingShown = false;      // Label3 "Initializing..." over the bar
+    // Several encoders at once: a second line says what they work on ("Encoding 3 tracks: 04,
+    // 05, 06"), and the bar and the times are the whole job's.
+    bool EncodingShown = false;
+    std::string Encoding;
 };
 
 class TRipView {
@@ -111,25 +127,62 @@ public:
     const TJobKind JobKind;
     const HCDROM CDHandle;
     int TrackIndex = 0;     // jkRipTracks: the track being extracted, or next
-    int EncodeIndex = 0;    // the item in the encoding stage; the items finished so far
+    int EncodeIndex = 0;    // the item in the encoding stage; the items finished so far (side by
+                            // side: the items whose last stage is over)
 
-    // The encoder of the job's items (null for a rip to WAV), and the resampler of a conversion
-    // that brings sources below 44100 Hz up to it (else null). Made with the job.
-    TEncoder* Encoder() const { return m_encoder.get(); }
-    TEncoder* Resampler() const { return m_resampler.get(); }
+    // The (first) encoder of the job's items (null for a rip to WAV), and the resampler of a
+    // conversion that brings sources below 44100 Hz up to it (else null). Made with the job.
+    TEncoder* Encoder() const { return m_slots.empty() ? nullptr : m_slots.front().Encoder.get(); }
+    TEncoder* Resampler() const { return m_slots.empty() ? nullptr : m_slots.front().Resampler.get(); }
+    // Whether the job runs several encoders at once.
+    bool SideBySide() const { return m_slots.size() > 1; }
 
 private:
-    void Handle(TMessage& message);
+    // One of the job's encoders, and the item it works on.
+    struct TEncodeSlot {
+        std::unique_ptr<TMp3EncodeProcess> Mp3;  // every slot but the first: runs of its own
+        std::unique_ptr<TWMAEncodeProcess> Wma;
+        std::unique_ptr<TEncoder> Encoder;
+        std::unique_ptr<TEncoder> Resampler;     // a conversion's that resamples, else null
+        std::string ResampleFile;                // the resampler's output, in the output folder
+        TEncoder* Running = nullptr;             // the stage under way, until its end is handled
+        int Item = -1;                           // the item it works on; -1: free
+        bool Resampled = false;                  // that item's source was resampled first
+        std::unique_ptr<TMessageTarget> Target;  // side by side: where its reports come
+    };
+    struct TDeferred {
+        int Slot;
+        TMessage Message;
+    };
+
+    // A report, from the extraction thread or the job itself (slot -1) or from a slot's encoder.
+    void Handle(TMessage& message, int slot);
+    void Dispatch(TMessage& message, int slot);
+    // Runs work with the reports that come meanwhile (while a message box is open) kept for
+    // after it, then those.
+    void Guarded(const std::function<void()>& work);
     void ProcessInfo(std::unique_ptr<TProcessInfo> r);
     void ExtractError(LPARAM error);
     void Extracted(std::unique_ptr<TProcessInfo> r);
     // The end of an encoding stage (an encoder's, or the job's own skip): the item's outcome,
     // what the user is told, then the next item.
-    void EncoderEnded(const TEncoderEnded& end);
-    void Resampled();
+    // skipped: for the job's own end of a skipped item, that item's index + 1.
+    void EncoderEnded(const TEncoderEnded& end, WPARAM skipped);
+    void Resampled(TEncodeSlot& slot);
     void Progress(const TProcessInfo& r);
+    // Side by side: a slot's encoder's progress; the whole job as shown.
+    void SlotProgress(const TEncodeSlot& slot, const TProcessInfo& r);
+    void ShowSideBySide();
+    // Side by side: item index has had its last stage; what comes next (more encodes, the end).
+    void ItemOver(int index);
+    void AfterItem();
+    // Side by side: free encoders take the extracted tracks waiting, or the next files.
+    void StartReady();
+    void StartFileItems();
+    HWND Sink(const TEncodeSlot& slot) const;
 
     // The stages.
+    void StartJob();
     void StartExtraction(const TJobItem& item);
     void StartNextExtraction(bool setStage);
     // Starts the track TrackIndex, after tracks whose files the user keeps (each skipped as a
@@ -146,14 +199,14 @@ private:
     bool StopForFolderProblem(const std::string& path, int error);
     // After an item's last stage (finished items so far): the next item, or the job's end.
     void NextItem(int finished);
-    void StartFileItem(int index, bool first);
-    void StartEncoding(TEncoder& encoder, const std::string& input, const std::string& output);
+    void StartFileItem(int index, bool first, TEncodeSlot& slot);
+    void StartEncoding(TEncodeSlot& slot, TEncoder& encoder, const std::string& input, const std::string& output);
     // Whether the WAV source in m_probe is below 44100 Hz; raises when it cannot be read.
     bool NeedsResampling();
-    // Reports the end of the item's encoding stage as skipped, as after a failed extraction.
-    void Skip();
-    // False (and the user told, the item skipped) when writing output would overwrite input.
-    bool MayWrite(const std::string& input, const std::string& output);
+    // Reports the end of item index's encoding stage as skipped, as after a failed extraction.
+    void Skip(int index);
+    // False (and the user told, item index skipped) when writing output would overwrite input.
+    bool MayWrite(const std::string& input, const std::string& output, int index);
 
     // Tags item index's finished file as its format and the job say.
     void TagItem(int index);
@@ -194,9 +247,13 @@ private:
     Dialogs& m_dialogs;
     std::unique_ptr<TCDRipThread> RipThread;
     bool m_extracting = false;   // RipThread runs and has not reported its end
-    std::unique_ptr<TEncoder> m_encoder;
-    std::unique_ptr<TEncoder> m_resampler;
-    TEncoder* m_running = nullptr;  // the encoder of the stage under way, until its end is handled
+    std::vector<TEncodeSlot> m_slots;  // the job's encoders; none for a rip to WAV
+    std::deque<int> m_ready;        // side by side: extracted tracks waiting for an encoder
+    int m_nextFile = 0;             // side by side: the next file to convert
+    std::vector<double> m_read, m_encoded;  // side by side: each item's stages, 0..1
+    std::chrono::steady_clock::time_point m_began;  // the job's start, for its times
+    bool m_handling = false;        // a report (or the start) is being handled
+    std::deque<TDeferred> m_deferred;  // reports that came meanwhile
     TWaveIn m_probe;                // reads a conversion's source's header
     std::optional<TCoverArt> m_cover;  // a rip's front cover, from the output folder
     std::vector<std::shared_ptr<const TLoudness>> m_loudness;

@@ -88,6 +88,7 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     str("MusicBrainz", "Server", mb.Server, "https://musicbrainz.org");
     str("MusicBrainz", "CoverArtServer", mb.CoverArtServer, "https://coverartarchive.org");
     flag("MusicBrainz", "FetchCover", mb.FetchCover, true);
+    num("JobOptions", "Encoders", o.JobOptions.Encoders, 1);
 }
 
 }  // namespace
@@ -104,6 +105,7 @@ void LoadSaveOptions(bool load)
         Options.FlacOptions.Level = std::clamp(Options.FlacOptions.Level, 0, 8);
         Options.OpusOptions.BitRate = std::clamp(Options.OpusOptions.BitRate, 6, 256);
         Options.SecureOptions.MinConfidence = std::clamp(Options.SecureOptions.MinConfidence, 1, 1000);
+        Options.JobOptions.Encoders = std::clamp(Options.JobOptions.Encoders, 0, MaxEncoders);
     } else {
         ini.UpdateFile();
     }

@@ -66,6 +66,12 @@ struct TMusicBrainzOptions {
     bool FetchCover = true;       // a rip after a MusicBrainz lookup fetches the front cover
 };
 
+// How many items a job encodes at once, while the drive reads the next track.
+constexpr int MaxEncoders = 16;
+struct TJobOptions {
+    int32_t Encoders = 1;         // 1..16; 0: one per processor. 1 alternates reading and encoding
+};
+
 struct TCDOptions {
     int32_t Index = 0;            // drive chosen in the options dialog, -1 none
     bool CDDb = false;            // "Get CD information from CD DB" (kept, not acted on)
@@ -131,6 +137,7 @@ struct TOptionsSetting {
     TTagOptions Tags;
     TNamingOptions Naming;
     TMusicBrainzOptions MusicBrainz;
+    TJobOptions JobOptions;
 };
 
 // The program's one settings record; empty until loaded.

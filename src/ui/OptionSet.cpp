@@ -169,6 +169,14 @@ void TOptionSetForm::BuildOutputPage()
     f->addWidget(ckNormalize, 1, 0);
     f->addWidget(SpinEdit1, 1, 1);
     f->addWidget(new QLabel(QStringLiteral("%"), format), 1, 2);
+    // Files encoded at once while the drive reads on; 1 reads and encodes in turn.
+    seEncoders = new QSpinBox(format);
+    seEncoders->setObjectName(QStringLiteral("seEncoders"));
+    seEncoders->setRange(0, MaxEncoders);
+    seEncoders->setSpecialValueText(QStringLiteral("One per processor"));
+    seEncoders->setToolTip(QStringLiteral("How many tracks or files are encoded at the same time"));
+    f->addWidget(new QLabel(QStringLiteral("Encoders at once:"), format), 2, 0);
+    f->addWidget(seEncoders, 2, 1, 1, 2);
     f->setColumnStretch(3, 1);
     v->addWidget(format);
 
@@ -471,6 +479,7 @@ void TOptionSetForm::Fill()
     eAccurateRipServer->setText(QString::fromStdString(o.SecureOptions.AccurateRipServer));
     ckWriteLog->setChecked(o.SecureOptions.WriteLog);
     ckBurstFirst->setChecked(o.SecureOptions.BurstFirst);
+    seEncoders->setValue(o.JobOptions.Encoders);
     seFlacLevel->setValue(o.FlacOptions.Level);
     seOpusBitRate->setValue(o.OpusOptions.BitRate);
     ckReplayGain->setChecked(o.Tags.ReplayGain);
@@ -645,6 +654,7 @@ void TOptionSetForm::btOkClick()
     o.MusicBrainz.Server = address(eMusicBrainzServer, "https://musicbrainz.org");
     o.MusicBrainz.CoverArtServer = address(eCoverArtServer, "https://coverartarchive.org");
     o.MusicBrainz.FetchCover = ckFetchCover->isChecked();
+    o.JobOptions.Encoders = seEncoders->value();
 
     if (cbCDList->count() > 0 && (cbCDList->currentIndex() != m_shownDrive || ckbCDDb->isChecked() != m_shownCDDb))
     {

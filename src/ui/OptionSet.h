@@ -32,6 +32,7 @@ public:
     QComboBox* cbOutputFormat;
     QCheckBox* ckNormalize;
     QSpinBox* SpinEdit1;
+    QSpinBox* seEncoders;
     QGroupBox* gbRipTime;
     QCheckBox* cbRipTime;
     QLineEdit* eRipTime;

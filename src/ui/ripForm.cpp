@@ -82,6 +82,10 @@ TRipForm::TRipForm(QWidget* owner, Dialogs& dialogs, TMp3EncodeProcess& mp3Encod
     btStop->setDefault(false);
     btStop->setFocusPolicy(Qt::NoFocus);
     connect(btStop, &QPushButton::clicked, this, &TRipForm::btStopClick);
+    lbEncoding = new QLabel(this);
+    lbEncoding->setObjectName(QStringLiteral("lbEncoding"));
+    lbEncoding->setGeometry(10, 84, 257, 16);
+    lbEncoding->hide();
 
     m_job = std::make_unique<TRipJob>(*this, dialogs, mp3Encoder, wmaEncoder, kind, cdHandle, std::move(items));
 }
@@ -108,6 +112,14 @@ void TRipForm::DisplayChanged(const TRipDisplay& d)
     FlatGauge1->setTextVisible(d.PercentShown);
     Label3->setVisible(d.InitializingShown);
     Label3->raise();
+    if (d.EncodingShown && lbEncoding->isHidden()) {
+        // Several encoders: a line under the group box for what they work on.
+        setFixedSize(273, 135);
+        btStop->move(192, 104);
+        lbEncoding->show();
+    }
+    lbEncoding->setText(lbEncoding->fontMetrics().elidedText(QString::fromStdString(d.Encoding), Qt::ElideRight,
+                                                             lbEncoding->width()));
 }
 
 void TRipForm::CloseJob()

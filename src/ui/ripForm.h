@@ -41,6 +41,7 @@ public:
     QLabel* Label3;
     QPushButton* btStop;
     QLabel* Image1;
+    QLabel* lbEncoding;  // several encoders: "Encoding 3 tracks: 04, 05, 06"
 
 protected:
     void showEvent(QShowEvent* event) override;

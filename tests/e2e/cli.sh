@@ -3,9 +3,9 @@
 # whose data are the image's bytes; an MP3 rip with titles from a local CDDB server (--lookup),
 # tagged; a 22050 Hz WAV converted to Ogg (resampled, read by oggdec); tag set and show; usage
 # errors (2); a missing input (1); the --no-overwrite answer (1); SIGINT while the second track is
-# encoded (130, the first MP3 whole, no lame left running); a CD-TEXT disc ripped to FLAC, its
-# titles naming the files and filling the tags; MusicBrainz's releases listed and chosen, and the
-# cover fetched.
+# encoded, with one encoder and with two side by side (130, what is left whole, no lame running);
+# a CD-TEXT disc ripped to FLAC, its titles naming the files and filling the tags; MusicBrainz's
+# releases listed and chosen, and the cover fetched.
 #
 #   cli.sh SONVALE_CLI MKDISC CDDB_TEST_SERVER
 set -euo pipefail
@@ -272,7 +272,7 @@ kill $mb_pid
 # SIGINT while the second track is encoded: 130, the first MP3 whole, no encoder left.
 "$mkdisc" "$work/disc/long.cue" 40 40
 export SONVALE_DISC_IMAGES=$work/disc/long.cue
-"$cli" rip --format mp3 --output "$work/int" >"$work/out" 2>"$work/err" </dev/null &
+"$cli" rip --format mp3 --output "$work/int" --jobs 1 >"$work/out" 2>"$work/err" </dev/null &
 pid=$!
 for _ in $(seq 1 600); do grep -q "^Encoding(02/02)" "$work/err" && break; sleep 0.05; done
 grep -q "^Encoding(02/02)" "$work/err" || { kill $pid; fail "the second encode never started"; }
@@ -286,4 +286,24 @@ lame --decode --quiet "$work/int/Track01.mp3" "$work/first.wav"
 secs=$(soxi -D "$work/first.wav")
 python3 -c "import sys; s=float(sys.argv[1]); sys.exit(0 if 39.9 < s < 40.2 else 1)" "$secs" || fail "Track01.mp3 holds $secs s"
 grep -q "^\[" "$work/cdinfo.dat" || fail "cdinfo.dat was not written after SIGINT"
+
+# SIGINT while two encoders run side by side: 130, no encoder left, and every MP3 that is left
+# is one the job finished (the JSON's "done"), whole; the others are gone.
+"$cli" rip --format mp3 --output "$work/int2" --jobs 2 --json >"$work/out" 2>"$work/err" </dev/null &
+pid=$!
+for _ in $(seq 1 600); do grep -q "Encoding 2 tracks: 01, 02" "$work/err" && break; sleep 0.05; done
+grep -q "Encoding 2 tracks: 01, 02" "$work/err" || { kill $pid; cat "$work/err"; fail "the two encodes never ran together"; }
+kill -INT $pid
+status=0; wait $pid || status=$?
+[ "$status" -eq 130 ] || { cat "$work/err"; fail "SIGINT gave $status, not 130 (two encoders)"; }
+! pgrep -f "lame.*$work/int2" >/dev/null || fail "an encoder is still running (two encoders)"
+python3 - "$work/out" <<'PY' || fail "an MP3 left after SIGINT is not a finished one"
+import json, os, subprocess, sys
+for r in json.load(open(sys.argv[1]))["results"]:
+    exists = os.path.exists(r["output"])
+    assert exists == (r["result"] == "done"), r
+    if exists:
+        wav = subprocess.run(["lame", "--decode", "--quiet", r["output"], "-"], capture_output=True).stdout
+        assert len(wav) > 40 * 176400, (r, len(wav))
+PY
 echo "e2e cli: ok"

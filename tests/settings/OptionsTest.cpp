@@ -76,7 +76,9 @@ std::string DefaultFile(const std::string& folder)
            "[MusicBrainz]\n"
            "Server=https://musicbrainz.org\n"
            "CoverArtServer=https://coverartarchive.org\n"
-           "FetchCover=1\n";
+           "FetchCover=1\n"
+           "[JobOptions]\n"
+           "Encoders=1\n";
 }
 
 TEST_F(OptionsTest, NoFileGivesDefaultsAndSavingWritesEveryKeyInOrder)
@@ -126,6 +128,14 @@ TEST_F(OptionsTest, StoredValuesAreReadByTheProfileRules)
         LoadSaveOptions(true);
         EXPECT_EQ(Options.FlacOptions.Level, r.wantLevel) << r.level;
         EXPECT_EQ(Options.OpusOptions.BitRate, r.wantKbits) << r.kbits;
+    }
+
+    // Encoders at once: 0 (one per processor) up to 16.
+    for (const auto& [stored, read] :
+         std::vector<std::pair<const char*, int>>{{"-1", 0}, {"0", 0}, {"1", 1}, {"16", 16}, {"17", 16}}) {
+        WriteFile("options.ini", std::string("[JobOptions]\nEncoders=") + stored + "\n");
+        LoadSaveOptions(true);
+        EXPECT_EQ(Options.JobOptions.Encoders, read) << stored;
     }
 
     // The read offset: ten sectors (5880 samples) either way, kept at the edges, cut beyond.
