@@ -87,6 +87,8 @@ void TOpusOut::OpenOutput()
         const int32_t kbits = std::clamp(BitRate, 6, 256);
         if (const int rc = ope_encoder_ctl(m_encoder, OPUS_SET_BITRATE(kbits * 1000)); rc != OPE_OK)
             Fail("setting the bit rate of", rc);
+        if (const int rc = ope_encoder_ctl(m_encoder, OPE_SET_SERIALNO(Serial)); rc != OPE_OK)
+            Fail("setting the stream serial number of", rc);
     } catch (...) {
         if (comments)
             ope_comments_destroy(comments);

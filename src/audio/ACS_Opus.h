@@ -18,6 +18,9 @@ public:
     ~TOpusOut() override;
 
     int32_t BitRate = 160;  // kbit/s, 6..256
+    // The Ogg stream's serial number: fixed (as the Vorbis output's), so that the same audio
+    // and tags always make the same file.
+    int32_t Serial = 0;
 
     bool OutputStep(bool abort) override;
     void CloseOutput() override;

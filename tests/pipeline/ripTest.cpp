@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -1333,6 +1334,213 @@ TEST_F(RipJobTest, KeepWavKeepsTheWavFiles)
     EXPECT_EQ(fs::file_size(Out("One.wav")), 44u + 10 * 2352);
     EXPECT_EQ(fs::file_size(Out("Two.wav")), 44u + 20 * 2352);
     EXPECT_TRUE(fs::exists(Out("Two.mp3")));
+}
+
+// --- several encoders side by side ------------------------------------------------------------
+
+// Every file of a folder: its name and its bytes.
+std::map<std::string, std::string> FolderFiles(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            files[entry.path().lexically_relative(folder).string()] = std::string(std::istreambuf_iterator<char>(in), {});
+        }
+    return files;
+}
+
+// Names and SHA-1s, for a readable difference.
+std::vector<std::string> Digests(const std::map<std::string, std::string>& files)
+{
+    std::vector<std::string> out;
+    for (const auto& [name, bytes] : files)
+        out.push_back(name + " " +
+                      QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha1).toHex().toStdString());
+    return out;
+}
+
+// A rip with two encoders (the drive reading on while they encode) writes what a rip with one
+// writes, byte for byte, in every format, with tags, ReplayGain and the WAVs' removal; so does a
+// conversion with three (resampling each file into a temporary file of its own, all removed).
+TEST_F(RipJobTest, TwoEncodersWriteTheSameFilesAsOne)
+{
+    setenv("SONVALE_SYSTEM_DIR", WM8EUTIL_DIR, 1);
+    Options.UseID3 = true;
+    Options.Tags.ReplayGain = true;
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "The Album";
+    for (const TOutputFormat& format : OutputFormats()) {
+        SCOPED_TRACE(std::string(format.Key));
+        std::vector<std::string> written[2];
+        for (const int encoders : {1, 2}) {
+            fs::remove_all(Out(""));
+            fs::create_directory(Out(""));
+            Options.JobOptions.Encoders = encoders;
+            Options.CommonOptions.OutputFormat = format.Stored;
+            view = TRecordingView{};
+            const HCDROM h = ImageDrive({75, 40, 60});
+            Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+            EXPECT_EQ(job->SideBySide(), encoders == 2 && format.Encoded);
+            ASSERT_TRUE(WaitForClose());
+            EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+            written[encoders - 1] = Digests(FolderFiles(Out("")));
+            job.reset();
+        }
+        EXPECT_EQ(written[0].size(), 3u);
+        EXPECT_EQ(written[0], written[1]);
+    }
+
+    // Different sources, so that a file's output owing anything to another's shows.
+    fs::create_directories(Path("in"));
+    std::vector<std::string> items;
+    for (const int rate : {22050, 11025, 44100, 22050})
+        items.push_back(SoxWav("in/" + std::to_string(items.size()) + ".wav", rate, 0.3 + 0.1 * items.size()));
+    for (const TJobKind kind : {jkWavToMp3, jkWavToOgg, jkWavToOpus}) {
+        SCOPED_TRACE(int(kind));
+        std::vector<std::string> written[2];
+        for (const int encoders : {1, 3}) {
+            fs::remove_all(Out(""));
+            fs::create_directory(Out(""));
+            Options.JobOptions.Encoders = encoders;
+            view = TRecordingView{};
+            Start(kind, items);
+            ASSERT_TRUE(WaitForClose());
+            EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+            written[encoders == 1 ? 0 : 1] = Digests(FolderFiles(Out("")));
+            job.reset();
+        }
+        EXPECT_EQ(written[0].size(), 4u) << "the outputs, and no temporary file";
+        EXPECT_EQ(written[0], written[1]);
+    }
+}
+
+// Each failure of a rip meets two encoders as it meets one: the same messages, the same outcome
+// of every item, the same files left (a failing encoder keeps its track's WAV): an encoder that
+// fails, a track the drive cannot read, a title that is no file name, a file the user keeps.
+TEST_F(RipJobTest, TwoEncodersMeetEachFailureAsOneDoes)
+{
+    FakeProgram("lame", "for a; do out=$a; done\ncase \"$out\" in *Bad.mp3) exit 3;; esac\n" + FakeLameBody);
+    Options.CommonOptions.OutputFormat = 0;
+    struct TRun {
+        QStringList messages;
+        std::vector<std::string> results;
+        std::vector<std::string> files;
+    } runs[2];
+    for (const int encoders : {1, 2}) {
+        SCOPED_TRACE(encoders);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        WriteFile("Output/Kept.mp3", "earlier rip");
+        Options.JobOptions.Encoders = encoders;
+        view = TRecordingView{};
+        dialogs.shown.clear();
+        dialogs.answers = {Dialogs::Answer::No};
+        const HCDROM h = Drive({10, 10, 10, 10, 10, 10});
+        drive->FailReadAtSector = 25;  // in track 3
+        Start(jkRipTracks, {"01Fine", "02Bad", "03Scratched", "04..", "05Kept", "06Last"}, h);
+        ASSERT_TRUE(WaitForClose());
+        TRun& run = runs[encoders - 1];
+        run.messages = dialogs.Texts();
+        run.messages.sort();  // side by side the items may finish in another order
+        for (const TItemOutcome& outcome : job->Outcomes())
+            run.results.push_back(outcome.Result);
+        run.files = Digests(FolderFiles(Out("")));
+        job.reset();
+    }
+    EXPECT_EQ(runs[0].results, (std::vector<std::string>{"done", "failed", "failed", "failed", "skipped", "done"}));
+    EXPECT_EQ(runs[0].messages.size(), 4) << runs[0].messages.join("|").toStdString();
+    EXPECT_EQ(runs[1].messages, runs[0].messages);
+    EXPECT_EQ(runs[1].results, runs[0].results);
+    EXPECT_EQ(runs[1].files, runs[0].files);
+    EXPECT_TRUE(std::any_of(runs[1].files.begin(), runs[1].files.end(),
+                            [](const std::string& f) { return f.rfind("Bad.wav ", 0) == 0; }))
+        << "the WAV of the track whose encoding failed stays";
+
+    // A conversion with three encoders: a file that is no WAV, one whose output the user keeps,
+    // one the encoder fails on, one resampled first, and good ones.
+    fs::create_directories(Path("in"));
+    WriteFile("in/text.wav", "no audio");
+    const std::vector<std::string> items{SoxWav("in/a.wav", 44100, 0.2), Path("in/text.wav"), SoxWav("in/Kept.wav", 44100, 0.2),
+                                         SoxWav("in/Bad.wav", 44100, 0.2), SoxWav("in/low.wav", 22050, 0.2),
+                                         SoxWav("in/z.wav", 44100, 0.2)};
+    for (const int encoders : {1, 3}) {
+        SCOPED_TRACE(encoders);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        WriteFile("Output/Kept.mp3", "earlier");
+        Options.JobOptions.Encoders = encoders;
+        view = TRecordingView{};
+        dialogs.shown.clear();
+        dialogs.answers = {Dialogs::Answer::No};
+        Start(jkWavToMp3, items);
+        ASSERT_TRUE(WaitForClose());
+        TRun& run = runs[encoders == 1 ? 0 : 1];
+        run = TRun{};
+        run.messages = dialogs.Texts();
+        run.messages.sort();
+        for (const TItemOutcome& outcome : job->Outcomes())
+            run.results.push_back(outcome.Result);
+        run.files = Digests(FolderFiles(Out("")));
+        job.reset();
+    }
+    EXPECT_EQ(runs[0].results, (std::vector<std::string>{"done", "failed", "skipped", "failed", "done", "done"}));
+    EXPECT_EQ(runs[1].messages, runs[0].messages);
+    EXPECT_EQ(runs[1].results, runs[0].results);
+    EXPECT_EQ(runs[1].files, runs[0].files);
+}
+
+// Stop and the close box while two tracks encode and the drive reads a third: both encoders
+// are killed and reaped, their partial files go, the extraction ends and its partial WAV goes;
+// the WAVs of the tracks not encoded stay whole. The job window's view: the caption names the
+// extraction, a second line what encodes, and the whole job's bar never goes back.
+TEST_F(RipJobTest, EndingWhileEncodersOverlapLeavesNothingPartial)
+{
+    FakeProgram("lame", "for a; do out=$a; done\necho $$ >> " + Path("lame.pids") + "\n" +
+                            "printf 'part' > \"$out\"\nprintf '              ( 5%%)|    0:01/    0:20|\\r' >&2\n"
+                            "exec sleep 600\n");
+    Options.CommonOptions.OutputFormat = 0;
+    Options.JobOptions.Encoders = 2;
+    for (const bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Stop");
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        fs::remove(Path("lame.pids"));
+        view = TRecordingView{};
+        const HCDROM h = Drive({10, 10, 3000});
+        drive->OnRead = [](int32_t lba) {
+            if (lba >= 20)
+                usleep(5000);  // the third track reads at a drive's pace
+        };
+        Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+        ASSERT_TRUE(WaitUntil([&] {
+            return !view.shown.empty() && view.shown.back().Encoding == "Encoding 2 tracks: 01, 02" &&
+                   fs::exists(Out("One.mp3")) && fs::exists(Out("Two.mp3")) && fs::exists(Out("Three.wav"));
+        }));
+        const TRipDisplay shown = view.shown.back();
+        EXPECT_EQ(shown.Caption, "Extracting(03/03): Three");
+        EXPECT_EQ(shown.Stage, "Extracting");
+        EXPECT_TRUE(shown.EncodingShown);
+        for (std::size_t i = 1; i < view.shown.size(); ++i)
+            EXPECT_GE(view.shown[i].Bar, view.shown[i - 1].Bar) << i;
+        if (closeBox)
+            job->FormClose();
+        else
+            job->btStopClick();
+        EXPECT_TRUE(job->Finished());
+        std::istringstream pids(ReadFile("lame.pids"));
+        int count = 0;
+        for (std::string pid; pids >> pid; ++count)
+            EXPECT_FALSE(fs::exists("/proc/" + pid)) << "lame " << pid << " is killed and reaped";
+        EXPECT_EQ(count, 2);
+        EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+        EXPECT_FALSE(fs::exists(Out("One.mp3")));
+        EXPECT_FALSE(fs::exists(Out("Two.mp3")));
+        EXPECT_FALSE(fs::exists(Out("Three.wav"))) << "the extraction's part goes";
+        EXPECT_EQ(ReadFile("Output/One.wav").size(), 44u + 10 * 2352);
+        EXPECT_EQ(ReadFile("Output/Two.wav").size(), 44u + 10 * 2352);
+        job.reset();
+    }
 }
 
 // A job runs with the settings it was handed, whatever the options say meanwhile: its folder,
