@@ -1,8 +1,11 @@
 // Rips a whole disc image through the job class, the way the job window runs it but with no
-// window: extraction, then the MP3 run or the Ogg stage, track after track.
+// window: extraction, then the MP3 run or the Ogg stage, track after track; or through the job
+// window itself (offscreen unless a display is set).
 //
-//   rip_bench mp3|ogg DISC.cue OUTPUT_FOLDER     prints "seconds=S max_gap_ms=G"
+//   rip_bench mp3|ogg|flac|opus DISC.cue OUTPUT_FOLDER [ENCODERS [window]]
+//                                                prints "seconds=S max_gap_ms=G"
 //
+// ENCODERS: how many the job runs at once (default 1).
 // max_gap_ms is the longest the UI thread went without handling an event while the job ran: a
 // 2 ms timer fires on it throughout, and the largest time between two of its ticks is taken.
 
@@ -12,6 +15,9 @@
 #include "akrip32.h"
 #include "akrip32Drives.h"
 #include "rip.h"
+#include "ripForm.h"
+
+#include <QApplication>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -20,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
@@ -50,9 +57,13 @@ private:
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: rip_bench mp3|ogg|flac|opus DISC.cue OUTPUT_FOLDER\n");
+    const bool window = argc == 6 && std::string(argv[5]) == "window";
+    if (window && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> app =
+        window ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    if (argc < 4 || argc > 6 || (argc == 6 && !window)) {
+        std::fprintf(stderr, "usage: rip_bench mp3|ogg|flac|opus DISC.cue OUTPUT_FOLDER [ENCODERS [window]]\n");
         return 2;
     }
     const std::string format = argv[1];
@@ -66,6 +77,7 @@ int main(int argc, char** argv)
     const TOutputFormat* chosen = FormatOfKey(format);
     Options.CommonOptions.OutputFormat = (chosen && chosen->Encoded ? chosen : FormatOfKey("mp3"))->Stored;
     Options.UseID3 = false;
+    Options.JobOptions.Encoders = argc >= 5 ? std::atoi(argv[4]) : 1;
 
     AkripUseDrives({OpenImageDrive(argv[2])});
     TGetCDHand request{};
@@ -86,7 +98,13 @@ int main(int argc, char** argv)
     TWMAEncodeProcess wma(dialogs);
     QEventLoop loop;
     TLoopView view(loop);
-    TRipJob job(view, dialogs, mp3, wma, jkRipTracks, handle, items);
+    std::unique_ptr<TRipForm> form;
+    std::unique_ptr<TRipJob> bare;
+    if (window)
+        form = std::make_unique<TRipForm>(nullptr, dialogs, mp3, wma, jkRipTracks, handle, items);
+    else
+        bare = std::make_unique<TRipJob>(view, dialogs, mp3, wma, jkRipTracks, handle, items);
+    TRipJob& job = form ? form->Job() : *bare;
 
     using Clock = std::chrono::steady_clock;
     Clock::time_point lastTick = Clock::now();
@@ -102,7 +120,9 @@ int main(int argc, char** argv)
     const Clock::time_point started = Clock::now();
     lastTick = started;
     job.Start();
-    if (!job.Finished())
+    if (form)
+        form->RunModal();
+    else if (!job.Finished())
         loop.exec();
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     std::printf("seconds=%.3f max_gap_ms=%.1f\n", seconds, maxGapMs);
