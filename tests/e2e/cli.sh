@@ -72,7 +72,8 @@ rm "$work/cdinfo.dat"
 
 # Usage errors: status 2 and the usage text.
 for args in "rip --offset 6x" "rip --offset 5881" "rip --burst-first --no-burst-first" "rip --format aiff" "rip --tracks 3-1" "rip --tracks 9" "bogus" "tag show" "convert --to ogg" "rip --drive 0" \
-            "tracks extra" "convert --to mp3 --overwrite --no-overwrite a.wav" "rip --overwrite --no-overwrite"; do
+            "tracks extra" "convert --to mp3 --overwrite --no-overwrite a.wav" "rip --overwrite --no-overwrite" \
+            "rip --jobs 0" "rip --jobs 17" "rip --jobs two" "convert --to mp3 --jobs 0 a.wav"; do
   # shellcheck disable=SC2086
   expect 2 $args
   grep -q "^Usage: sonvale-cli" "$work/err" || fail "no usage text after: $args"
