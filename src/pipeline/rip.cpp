@@ -184,6 +184,10 @@ void TRipJob::StartJob()
     m_loudness.assign(m_items.size(), nullptr);
     m_read.assign(m_items.size(), 0.0);
     m_encoded.assign(m_items.size(), 0.0);
+    // ... and each file's its size.
+    m_weight.assign(m_items.size(), 1.0);
+    for (std::size_t i = 0; i < m_items.size() && JobKind != jkRipTracks; ++i)
+        m_weight[i] = static_cast<double>(GetFileSize64(m_items[i].Source));
     m_began = std::chrono::steady_clock::now();
     EncodeIndex = 0;
     m_display.EncodingShown = SideBySide();
@@ -212,6 +216,9 @@ void TRipJob::StartJob()
             // The disc's track count and ISRCs for the tags.
             TTOC toc{};
             m_trackTotal = ReadMsfToc(CDHandle, toc) ? toc.LastTrack - toc.FirstTrack + 1 : 0;
+            // Side by side, each track's share of the bar is its length.
+            for (std::size_t i = 0; i < m_items.size() && m_trackTotal > 0; ++i)
+                m_weight[i] = TrackSectors(toc, m_items[i].Track).Length;
             if (!AkripReadDiscText(CDHandle, m_discText))
                 m_discText = TDiscText{};
             m_record.Begin(m_settings, CDHandle);
@@ -782,10 +789,13 @@ void TRipJob::ShowSideBySide()
         m_display.Stage = job->FirstStage;
     }
     // The bar and the times: the whole job's. A rip's item is half read, half encoded.
-    double done = 0;
-    for (std::size_t i = 0; i < m_encoded.size(); ++i)
-        done += job ? m_encoded[i] : (m_read[i] + m_encoded[i]) / 2;
-    const double part = Count() > 0 ? done / Count() : 0;
+    double done = 0, whole = 0;
+    for (std::size_t i = 0; i < m_encoded.size(); ++i) {
+        const double weight = std::max(m_weight[i], 1.0);
+        done += weight * (job ? m_encoded[i] : (m_read[i] + m_encoded[i]) / 2);
+        whole += weight;
+    }
+    const double part = whole > 0 ? done / whole : 0;
     m_display.Bar = std::max(m_display.Bar, std::min(static_cast<int>(part * 100), 100));
     if (m_display.Bar > 0) {
         m_display.InitializingShown = false;

@@ -251,6 +251,7 @@ private:
     std::deque<int> m_ready;        // side by side: extracted tracks waiting for an encoder
     int m_nextFile = 0;             // side by side: the next file to convert
     std::vector<double> m_read, m_encoded;  // side by side: each item's stages, 0..1
+    std::vector<double> m_weight;   // ... and its share of the job: sectors, or bytes of a file
     std::chrono::steady_clock::time_point m_began;  // the job's start, for its times
     bool m_handling = false;        // a report (or the start) is being handled
     std::deque<TDeferred> m_deferred;  // reports that came meanwhile

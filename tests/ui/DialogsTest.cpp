@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -219,6 +220,21 @@ TEST_F(DialogTest, OptionsFlacAndOpusPages)
     EXPECT_EQ(Options.FlacOptions.Level, 8);
     EXPECT_EQ(Options.OpusOptions.BitRate, 6);
     EXPECT_EQ(Options.CommonOptions.OutputFormat, 5);
+}
+
+// Encoders at once, on the Output page: 0 is shown as one per processor, the box goes to 16.
+TEST_F(DialogTest, OptionsEncodersAtOnce)
+{
+    TDiscScan disc(dialogs);
+    for (const auto& [stored, shown, typed, kept] : std::vector<std::tuple<int, const char*, int, int>>{
+             {0, "One per processor", 3, 3}, {16, "16", 17, 16}, {2, "2", 0, 0}}) {
+        Options.JobOptions.Encoders = stored;
+        TOptionSetForm form(nullptr, dialogs, disc);
+        EXPECT_EQ(form.seEncoders->text(), shown);
+        form.seEncoders->setValue(typed);
+        form.btOk->click();
+        EXPECT_EQ(Options.JobOptions.Encoders, kept) << typed;
+    }
 }
 
 // Filling and the enabling rules; a bit rate of 64 round trip; the Default buttons; the folder

@@ -73,9 +73,26 @@ TEST_F(RipFormTest, ShowsTheJobAndSitsOverTheMainWindow)
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     EXPECT_TRUE(form.Label3->isHidden());
+    EXPECT_TRUE(form.lbEncoding->isHidden()) << "one encoder: no second line";
+    EXPECT_EQ(form.size(), QSize(273, 117));
     const QRect m = main.frameGeometry(), f = form.frameGeometry();
     EXPECT_EQ(f.left(), m.left() + (m.width() - f.width()) / 2);
     EXPECT_EQ(f.top(), m.top() + (m.height() - f.height()) / 2);
+
+    // Several encoders: a line under the group box says what they work on, above Stop, and a
+    // line too long for it is cut with an ellipsis rather than past the window's edge.
+    d.EncodingShown = true;
+    d.Encoding = "Encoding 3 tracks: 04, 05, 06";
+    form.DisplayChanged(d);
+    EXPECT_EQ(form.size(), QSize(273, 135));
+    EXPECT_FALSE(form.lbEncoding->isHidden());
+    EXPECT_EQ(form.lbEncoding->text(), "Encoding 3 tracks: 04, 05, 06");
+    EXPECT_GE(form.btStop->geometry().top(), form.lbEncoding->geometry().bottom());
+    EXPECT_LE(form.btStop->geometry().bottom(), form.height());
+    d.Encoding = "Encoding 16 tracks: 01, 02, 03, 04, 05, 06, 07, 08, 09, 10, 11, 12, 13, 14, 15, 16";
+    form.DisplayChanged(d);
+    EXPECT_TRUE(form.lbEncoding->text().endsWith(QChar(0x2026))) << form.lbEncoding->text().toStdString();
+    EXPECT_LE(form.lbEncoding->fontMetrics().horizontalAdvance(form.lbEncoding->text()), form.lbEncoding->width());
     form.hide();
 }
 
