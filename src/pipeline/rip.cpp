@@ -449,6 +449,8 @@ void TRipJob::StartReady()
 
 void TRipJob::StartFileItems()
 {
+    if (m_draining)
+        return;  // the folder takes no more files
     for (TEncodeSlot& slot : m_slots)
         while (slot.Item < 0 && m_nextFile < Count())
             StartFileItem(m_nextFile++, false, slot);
@@ -556,6 +558,8 @@ void TRipJob::ExtractError(LPARAM error)
 
 void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
 {
+    if (m_draining)
+        return;  // the extraction was ended when the folder refused a file
     m_extracting = false;
     const int i = TrackIndex;
     const TJobItem& item = m_items[static_cast<std::size_t>(i)];
@@ -590,6 +594,10 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     }
     if (stop) {
         SetOutcome(i, "failed");
+        if (m_draining) {
+            ItemOver(i);
+            AfterItem();
+        }
         return;
     }
     RecordTrack(r->Status);
@@ -635,8 +643,18 @@ bool TRipJob::StopForFolderProblem(const std::string& path, int error)
         error = FolderWriteProblem(FolderOf(path));
     if (error == 0 || !IsFolderError(error))
         return false;
-    Error("Cannot write " + path + ": " + std::strerror(error) + ". The job is stopped.");
+    if (!m_folderFailed)  // said once
+        Error("Cannot write " + path + ": " + std::strerror(error) + ". The job is stopped.");
     m_folderFailed = true;
+    const bool busy = std::any_of(m_slots.begin(), m_slots.end(), [](const TEncodeSlot& s) { return s.Running; });
+    if (SideBySide() && (busy || !m_ready.empty())) {
+        // Nothing more is read or started, but the items under way (and the tracks read
+        // already) are finished as one encoder would have finished them before it came here;
+        // their outputs are smaller than what failed. The job ends after the last.
+        StopExtraction();
+        m_draining = true;
+        return true;
+    }
     FinishJob();
     Close();
     return true;
@@ -670,6 +688,11 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
     const bool failed = end.End == TEncoderEnd::Failed || end.End == TEncoderEnd::ErrorLine;
     if (failed && StopForFolderProblem(output, 0)) {
         RemoveIfFree(output);
+        if (m_draining) {
+            slot->Item = -1;
+            ItemOver(i);
+            AfterItem();
+        }
         return;
     }
     if (end.End == TEncoderEnd::InUse)
@@ -707,7 +730,9 @@ void TRipJob::AfterItem()
         StartFileItems();
     if (!Items)
         return;
-    if (EncodeIndex == Count()) {
+    const bool idle = m_ready.empty() && !m_extracting &&
+                      std::none_of(m_slots.begin(), m_slots.end(), [](const TEncodeSlot& s) { return s.Running; });
+    if (EncodeIndex == Count() || (m_draining && idle)) {
         TagAlbumGain();
         FinishJob();
         Close();
@@ -926,9 +951,9 @@ void TRipJob::TagId3v1(const TJobItem& item)
 
 // --- ending ----------------------------------------------------------------------------------
 
-void TRipJob::RemovePartialOutputs()
+void TRipJob::StopExtraction()
 {
-    // The extraction first: its thread ends after its current read, and its file is a part.
+    // Its thread ends after its current read, and its file is a part.
     if (RipThread) {
         RipThread->Cancel();
         RipThread->WaitFor();
@@ -937,6 +962,11 @@ void TRipJob::RemovePartialOutputs()
         RipThread.reset();
     }
     m_extracting = false;
+}
+
+void TRipJob::RemovePartialOutputs()
+{
+    StopExtraction();  // first
     // A running stage ends first (its worker parked, the encoder killed and reaped), so that
     // nothing writes the file while it goes or after.
     // A stage that ended just before, its end not yet handled, has a whole file: it stays.

@@ -229,6 +229,8 @@ private:
     void FinishJob();
     // Removes what a stage cut short by the job's end wrote: it is not a whole file.
     void RemovePartialOutputs();
+    // Ends the extraction under way and removes its part of a WAV.
+    void StopExtraction();
     void Close();
 
     void SetCaption(const std::string& prefix, int n, const std::string& text);
@@ -267,6 +269,7 @@ private:
     // rip is over. Only files this job wrote in this run are ever removed.
     std::vector<std::string> m_doneWavs;
     bool m_folderFailed = false; // the output folder refused a file: the job ended for it
+    bool m_draining = false;     // ... side by side: it ends when the items under way are over
     TSecureRipRecord m_record;  // a secure rip's results, AccurateRip lookup and log
     bool m_stopPressed = false;
     bool m_logPending = false;  // the job is over, the log waits for the database's answer

@@ -24,6 +24,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <fstream>
@@ -1244,24 +1245,39 @@ TEST_F(RipJobTest, AFullOrReadOnlyFolderStopsTheJobWithTheReason)
     }
 
     // Ripping to MP3 into 3 MB: the first track encoded (its WAV then removed, the space being
-    // what is short), the second's WAV does not fit.
-    fs::remove_all(Out(""));
-    fs::create_directory(Out(""));
-    FakeProgram("lame", FakeLameBody);
-    TMountedFolder mounted(Out(""), "size=3m");
-    ASSERT_TRUE(mounted.Mounted());
-    view = TRecordingView{};
-    dialogs.shown.clear();
-    Options.CommonOptions.OutputFormat = 0;
-    const HCDROM h = Drive({900, 900});
-    Start(jkRipTracks, {"01One", "02Two"}, h);
-    ASSERT_TRUE(WaitForClose());
-    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString("Cannot write " + Out("Two.wav") +
-                                                                  ": No space left on device. The job is stopped.")});
-    EXPECT_TRUE(fs::exists(Out("One.mp3")));
-    EXPECT_FALSE(fs::exists(Out("One.wav")));
-    EXPECT_FALSE(fs::exists(Out("Two.wav")));
-    job.reset();
+    // what is short), the second's WAV does not fit. With two encoders the first track's encode
+    // is still under way when the second's WAV fails (its lame waits for that): it is finished
+    // all the same, as one encoder would have finished it, and the third track is never read.
+    for (const int encoders : {1, 2}) {
+        SCOPED_TRACE(encoders);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        FakeProgram("lame", encoders == 1 ? FakeLameBody
+                                          : "until [ -e " + Out("Two.wav") + " ]; do sleep 0.01; done\n"
+                                            "while [ -e " + Out("Two.wav") + " ]; do sleep 0.01; done\n" + FakeLameBody);
+        TMountedFolder mounted(Out(""), "size=3m");
+        ASSERT_TRUE(mounted.Mounted());
+        view = TRecordingView{};
+        dialogs.shown.clear();
+        Options.CommonOptions.OutputFormat = 0;
+        Options.JobOptions.Encoders = encoders;
+        const HCDROM h = Drive({900, 900, 900});
+        std::atomic<int32_t> last{0};
+        drive->OnRead = [&last](int32_t lba) { last = std::max(last.load(), lba); };
+        Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString("Cannot write " + Out("Two.wav") +
+                                                                      ": No space left on device. The job is stopped.")});
+        std::vector<std::string> results;
+        for (const TItemOutcome& outcome : job->Outcomes())
+            results.push_back(outcome.Result);
+        EXPECT_EQ(results, (std::vector<std::string>{"done", "failed", "not done"}));
+        EXPECT_TRUE(fs::exists(Out("One.mp3")));
+        EXPECT_FALSE(fs::exists(Out("One.wav")));
+        EXPECT_FALSE(fs::exists(Out("Two.wav")));
+        EXPECT_LT(last, 1800) << "the third track is not read";
+        job.reset();
+    }
 }
 
 // A file of a conversion that is not a WAV Sonvale reads, first or later: said (with the kinds it
