@@ -625,6 +625,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
         else
             ItemOver(i);
         StartReady();
+        ShowSideBySide();  // as it stands while the next track is asked about
         StartTrack(true);
         return;
     }
