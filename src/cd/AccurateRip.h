@@ -51,7 +51,9 @@ private:
 };
 
 // The CRC32 of IEEE 802.3 (as zip and PNG use), reflected, initial and final value 0xFFFFFFFF.
-uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size);
+// widest: the widest registers it may use for carry-less multiplication where the processor has
+// them (512 or 128 bits; 0: none, zlib's tables); the result is the same.
+uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size, int widest = 512);
 
 struct TAccurateRipDiscId {
     int AudioTracks = 0;
