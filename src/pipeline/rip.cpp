@@ -460,9 +460,9 @@ void TRipJob::StartFileItems()
 
 void TRipJob::Handle(TMessage& message, int slot)
 {
-    if (message.Msg == WM_COVERFETCHED) {
+    if (message.Msg == WM_COVERFETCHED) {  // also after the rip, while the job waits for it
         if (auto fetched = message.Take<TCoverFetched>())
-            CoverFetched(*fetched);
+            Guarded([&] { CoverFetched(*fetched); });
         return;
     }
     // Reports that arrive after the job has ended (a progress report posted just before, an

@@ -1246,15 +1246,15 @@ TEST_F(RipJobTest, AFullOrReadOnlyFolderStopsTheJobWithTheReason)
 
     // Ripping to MP3 into 3 MB: the first track encoded (its WAV then removed, the space being
     // what is short), the second's WAV does not fit. With two encoders the first track's encode
-    // is still under way when the second's WAV fails (its lame waits for that): it is finished
-    // all the same, as one encoder would have finished it, and the third track is never read.
+    // is still under way when the second's WAV fails (its lame waits for the message): it is
+    // finished all the same, as one encoder would have finished it, and the third track is never
+    // read.
     for (const int encoders : {1, 2}) {
         SCOPED_TRACE(encoders);
         fs::remove_all(Out(""));
         fs::create_directory(Out(""));
-        FakeProgram("lame", encoders == 1 ? FakeLameBody
-                                          : "until [ -e " + Out("Two.wav") + " ]; do sleep 0.01; done\n"
-                                            "while [ -e " + Out("Two.wav") + " ]; do sleep 0.01; done\n" + FakeLameBody);
+        fs::remove(Path("go"));
+        FakeProgram("lame", encoders == 1 ? FakeLameBody : "until [ -e " + Path("go") + " ]; do sleep 0.01; done\n" + FakeLameBody);
         TMountedFolder mounted(Out(""), "size=3m");
         ASSERT_TRUE(mounted.Mounted());
         view = TRecordingView{};
@@ -1265,7 +1265,12 @@ TEST_F(RipJobTest, AFullOrReadOnlyFolderStopsTheJobWithTheReason)
         std::atomic<int32_t> last{0};
         drive->OnRead = [&last](int32_t lba) { last = std::max(last.load(), lba); };
         Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
-        ASSERT_TRUE(WaitForClose());
+        // The first track's lame goes on once the job has said why it stops.
+        ASSERT_TRUE(WaitUntil([&] {
+            if (!dialogs.shown.empty())
+                WriteFile("go", "");
+            return view.closed;
+        }));
         EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString("Cannot write " + Out("Two.wav") +
                                                                       ": No space left on device. The job is stopped.")});
         std::vector<std::string> results;
@@ -1523,7 +1528,7 @@ TEST_F(RipJobTest, EndingWhileEncodersOverlapLeavesNothingPartial)
         fs::create_directory(Out(""));
         fs::remove(Path("lame.pids"));
         view = TRecordingView{};
-        const HCDROM h = Drive({10, 10, 3000});
+        const HCDROM h = Drive({10, 10, 20000});
         drive->OnRead = [](int32_t lba) {
             if (lba >= 20)
                 usleep(5000);  // the third track reads at a drive's pace
