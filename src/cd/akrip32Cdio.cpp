@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <string_view>
 #include <cstring>
 #include <sstream>
 
@@ -258,7 +259,11 @@ public:
                 (cdio_get_track_preemphasis(m_cdio, t) == CDIO_TRACK_FLAG_TRUE ? 0x01 : 0) |
                 (cdio_get_track_copy_permit(m_cdio, t) == CDIO_TRACK_FLAG_TRUE ? 0x02 : 0) |
                 (audio && cdio_get_track_channels(m_cdio, t) == 4 ? 0x08 : 0));
-            toc.Tracks.push_back({lsn, audio, lastSession > 0 && lsn >= lastSession ? 2 : 1, flags});
+            // Where the drive or the image tells the pregap (an image's INDEX 00 line; many drives
+            // do not tell).
+            const lsn_t pregap = cdio_get_track_pregap_lsn(m_cdio, t);
+            toc.Tracks.push_back({lsn, audio, lastSession > 0 && lsn >= lastSession ? 2 : 1, flags,
+                                  pregap != CDIO_INVALID_LSN && pregap >= 0 && pregap < lsn ? pregap : -1});
         }
         const lsn_t leadOut = cdio_get_track_lsn(m_cdio, CDIO_CDROM_LEADOUT_TRACK);
         if (leadOut == CDIO_INVALID_LSN)
@@ -294,6 +299,12 @@ public:
             any = any || (isrc && *isrc);
             cdio_free(isrc);
         }
+        char* mcn = cdio_get_mcn(m_cdio);
+        // A drive without one answers with zeros.
+        if (mcn && std::string_view(mcn).find_first_not_of('0') != std::string_view::npos)
+            text.Catalog = mcn;
+        any = any || !text.Catalog.empty();
+        cdio_free(mcn);
         return any;
     }
 

@@ -15,6 +15,7 @@ struct TDiscToc {
         int Session = 1;   // an Enhanced CD has its data track in session 2
         uint8_t Flags = 0; // the other control bits of the track: 0x01 pre-emphasis, 0x02 copy
                            // permitted, 0x08 four channels
+        int32_t Index0 = -1;  // where its pregap (INDEX 00) begins, before Lba; -1: none known
     };
     int FirstTrack = 1;
     std::vector<Track> Tracks;  // FirstTrack, FirstTrack + 1, ... in disc order
@@ -27,6 +28,7 @@ struct TDiscText {
     std::string Performer, Title;         // the disc's
     std::vector<std::string> TrackTitles;  // [i]: track FirstTrack + i
     std::vector<std::string> TrackIsrc;    // likewise
+    std::string Catalog;                   // the disc's catalogue number (MCN, 13 digits)
 };
 
 class TDriveBackend {

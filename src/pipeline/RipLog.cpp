@@ -51,6 +51,8 @@ std::string RipLogText(const TRipLog& log)
     line("Date: " + log.Date);
     line("Drive: " + log.Drive);
     line("Disc: " + (log.Artist.empty() && log.Album.empty() ? std::string("(no names)") : log.Artist + " - " + log.Album));
+    if (!log.Catalog.empty())
+        line("Catalog: " + log.Catalog);
     line(std::string("Read mode: ") + (log.Secure.SecureMode ? "secure (libcdio-paranoia: every sector verified by overlapping reads, read again where they differ)" : "plain (every sector read once)"));
     line("Read offset: " + std::to_string(log.Secure.SecureMode ? log.Secure.ReadOffset : 0) + " samples");
     line(std::string("Damaged tracks: ") + (log.Secure.RefuseDamaged ? "refused" : "kept"));
@@ -75,6 +77,16 @@ std::string RipLogText(const TRipLog& log)
         const TTrackResult& r = track.Result;
         line("Track " + TwoDigits(track.Number));
         line("  File: " + track.File);
+        if (!track.Isrc.empty())
+            line("  ISRC: " + track.Isrc);
+        if (track.PreEmphasis)
+            line("  Pre-emphasis: yes");
+        const auto position = static_cast<std::size_t>(track.Number - log.Toc.FirstTrack);
+        if (position < log.Pregaps.size() && log.Pregaps[position] >= 0 && count > 0 &&
+            static_cast<int>(position) < count) {
+            const int32_t start = TrackSectors(log.Toc, static_cast<int>(position) + 1).Start;
+            line("  Pregap: " + Msf(start - log.Pregaps[position]) + " (from sector " + std::to_string(log.Pregaps[position]) + ")");
+        }
         char peak[32];
         std::snprintf(peak, sizeof peak, "%.1f %%", r.Peak * 100.0 / 32768.0);
         line(std::string("  Peak level: ") + peak);

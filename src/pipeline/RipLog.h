@@ -17,7 +17,10 @@
 
 struct TRipLogTrack {
     int Number = 0;                // the track's number on the disc
-    std::string File;              // the file made from it
+    std::string File;              // the file made from it, from the output folder
+    std::string Title;
+    std::string Isrc;              // the disc's ISRC for it; empty: none
+    bool PreEmphasis = false;      // the disc marks it pre-emphasised (the audio is kept as read)
     int32_t Status = 0;            // the extraction's end status
     TTrackResult Result;
     std::string AccurateRip;       // the verdict's text
@@ -30,6 +33,8 @@ struct TRipLog {
     TSecureOptions Secure;
     bool Normalized = false;
     TTOC Toc{};                    // in MSF mode
+    std::vector<int32_t> Pregaps;  // [position - 1]: where the track's INDEX 00 begins; -1: none
+    std::string Catalog;           // the disc's catalogue number (MCN); empty: none
     TAccurateRipDiscId DiscId;
     std::vector<TRipLogTrack> Tracks;
     std::string Path;              // where it was written; empty when it was not

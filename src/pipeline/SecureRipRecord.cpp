@@ -1,8 +1,10 @@
 #include "SecureRipRecord.h"
 
+#include "CueSheet.h"
 #include "DiscScan.h"
 #include "FileSystem.h"
 #include "JobMessages.h"
+#include "akrip32Drives.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,12 +36,28 @@ void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
     if (!m_open)
         return;
     m_log = TRipLog{};
+    m_cuePath.clear();
     m_log.Date = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
     m_log.Drive = AkripDriveName(handle);
     m_log.Artist = settings.Disc.Artist;
     m_log.Album = settings.Disc.Album;
     m_log.Secure = secure;
     m_log.Normalized = settings.Common.IsNormalize;
+    // Beside the table: each track's pregap and pre-emphasis, the ISRCs and the catalogue number.
+    m_isrc.clear();
+    m_preEmphasis.clear();
+    if (const std::shared_ptr<TDriveBackend> drive = AkripDrive(handle)) {
+        TDiscToc toc;
+        if (drive->ReadToc(toc))
+            for (const TDiscToc::Track& t : toc.Tracks) {
+                m_log.Pregaps.push_back(t.Audio ? t.Index0 : -1);
+                m_preEmphasis.push_back(t.Audio && (t.Flags & 0x01));
+            }
+    }
+    if (TDiscText text; AkripReadDiscText(handle, text)) {
+        m_log.Catalog = text.Catalog;
+        m_isrc = text.TrackIsrc;
+    }
     if (ReadMsfToc(handle, m_log.Toc)) {
         m_log.DiscId = AccurateRipDiscId(m_log.Toc);
         if (secure.AccurateRip)
@@ -47,13 +65,19 @@ void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
     }
 }
 
-void TSecureRipRecord::AddTrack(int number, std::string file, int32_t status, const TTrackResult& result)
+void TSecureRipRecord::AddTrack(int number, std::string file, std::string title, int32_t status,
+                                const TTrackResult& result)
 {
     if (!m_open)
         return;
     TRipLogTrack track;
     track.Number = number;
     track.File = std::move(file);
+    track.Title = std::move(title);
+    const auto position = static_cast<std::size_t>(number - 1);
+    if (position < m_isrc.size())
+        track.Isrc = m_isrc[position];
+    track.PreEmphasis = position < m_preEmphasis.size() && m_preEmphasis[position];
     track.Status = status;
     track.Result = result;
     m_log.Tracks.push_back(std::move(track));
@@ -128,8 +152,28 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
     m_lookup.reset();
     if (!writeFile)
         return true;
-    const std::string path = folder + RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc));
-    const std::string text = RipLogText(m_log);
+    const std::string name = RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc));
+    const std::string path = folder + name;
+    if (!WriteWhole(path, RipLogText(m_log))) {
+        error = "Cannot write the rip log " + path + ".";
+        return false;
+    }
+    m_log.Path = path;
+    // The cue sheet describes a disc: it is written when every audio track was copied.
+    if (m_log.Secure.WriteCue && WholeDisc()) {
+        const std::string cue = folder + CueSheetFileName(name);
+        if (!WriteWhole(cue, CueSheetText(m_log))) {
+            error = "Cannot write the cue sheet " + cue + ".";
+            return false;
+        }
+        m_cuePath = cue;
+    }
+    return true;
+}
+
+bool TSecureRipRecord::WriteWhole(const std::string& path, const std::string& text)
+{
+    // Under a temporary name first, so that a file of this name is never half written.
     const std::string temp = path + ".part";
     bool written = false;
     {
@@ -138,9 +182,23 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
     }
     if (!written || rename(temp.c_str(), path.c_str()) != 0) {
         unlink(temp.c_str());
-        error = "Cannot write the rip log " + path + ".";
         return false;
     }
-    m_log.Path = path;
     return true;
+}
+
+bool TSecureRipRecord::WholeDisc() const
+{
+    if (!TocIsUsable(m_log.Toc))
+        return false;
+    const int count = m_log.Toc.LastTrack - m_log.Toc.FirstTrack + 1;
+    std::size_t k = 0;
+    for (int p = 1; p <= count; ++p) {
+        if (TrackSectors(m_log.Toc, p).Data)
+            continue;
+        if (k == m_log.Tracks.size() || m_log.Tracks[k].Number != p || m_log.Tracks[k].Status != esDone)
+            return false;
+        ++k;
+    }
+    return k == m_log.Tracks.size() && k > 0;
 }

@@ -23,8 +23,9 @@ public:
     // Begins the record of a rip from the drive of handle: nothing is kept unless secure mode
     // writes a log or asks AccurateRip.
     void Begin(const TJobSettings& settings, HCDROM handle);
-    // A track as it was extracted (ignored when no record is kept).
-    void AddTrack(int number, std::string file, int32_t status, const TTrackResult& result);
+    // A track (its position on the disc) as it was extracted (ignored when no record is kept).
+    // file: from the output folder.
+    void AddTrack(int number, std::string file, std::string title, int32_t status, const TTrackResult& result);
     // Whether a record is kept and not written yet.
     bool Open() const { return m_open; }
     // Whether the database has yet to answer.
@@ -37,14 +38,22 @@ public:
     // log could not be written.
     bool Write(const std::string& folder, bool writeFile, bool waitStopped, std::string& error);
     const TRipLog& Log() const { return m_log; }
+    // Where the cue sheet was written; empty when it was not.
+    const std::string& CuePath() const { return m_cuePath; }
     // Burst-first: the extraction's questions to the database this record asks (null when
     // there is no lookup). Safe from any thread, and after the record is gone.
     std::shared_ptr<const TBurstCheck> BurstCheck(int minConfidence) const;
 
 private:
+    static bool WriteWhole(const std::string& path, const std::string& text);
+    bool WholeDisc() const;
+
     bool m_open = false;
+    std::string m_cuePath;
     bool m_checkAccurateRip = false;
     TRipLog m_log;
+    std::vector<std::string> m_isrc;  // [position - 1]
+    std::vector<bool> m_preEmphasis;
     std::shared_ptr<TAccurateRipLookup> m_lookup;
     QTimer m_poll;
     std::chrono::steady_clock::time_point m_pollStart;

@@ -1132,7 +1132,11 @@ void TRipJob::RecordTrack(int32_t status)
     if (!RipThread)
         return;
     const TJobItem& item = m_items[static_cast<std::size_t>(TrackIndex)];
-    m_record.AddTrack(item.Track, FileNameOf(item.Output), status, RipThread->Result());
+    // Its file from the output folder (a naming template may put it in a folder of its own).
+    std::string file = item.Output;
+    if (file.rfind(Folder(), 0) == 0)
+        file.erase(0, Folder().size());
+    m_record.AddTrack(item.Track, file, item.Title, status, RipThread->Result());
 }
 
 void TRipJob::WriteRipLog()

@@ -79,6 +79,7 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     str("SecureOptions", "AccurateRipServer", secure.AccurateRipServer, DefaultAccurateRipServer);
     flag("SecureOptions", "BurstFirst", secure.BurstFirst, true);
     num("SecureOptions", "MinConfidence", secure.MinConfidence, 2);
+    flag("SecureOptions", "WriteCue", secure.WriteCue, true);
 
     num("FlacOptions", "Level", o.FlacOptions.Level, 5);
     num("OpusOptions", "BitRate", o.OpusOptions.BitRate, 160);

@@ -115,6 +115,7 @@ struct TSecureOptions {
     // MinConfidence), else read it again securely.
     bool BurstFirst = true;
     int32_t MinConfidence = 2;
+    bool WriteCue = true;         // a cue sheet beside the log, when the whole disc is ripped
 };
 
 // The AccurateRip database, by default.

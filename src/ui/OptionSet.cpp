@@ -422,6 +422,7 @@ void TOptionSetForm::BuildSecurePage()
                          "confirm it",
                          "ckBurstFirst");
     ckWriteLog = check("Write a log of the rip beside the tracks", "ckWriteLog");
+    ckWriteCue = check("Write a cue sheet when the whole disc is ripped", "ckWriteCue");
     v->addStretch();
     for (QCheckBox* box : {ckSecureMode, ckAccurateRip})
         connect(box, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
@@ -479,6 +480,7 @@ void TOptionSetForm::Fill()
     eAccurateRipServer->setText(QString::fromStdString(o.SecureOptions.AccurateRipServer));
     ckWriteLog->setChecked(o.SecureOptions.WriteLog);
     ckBurstFirst->setChecked(o.SecureOptions.BurstFirst);
+    ckWriteCue->setChecked(o.SecureOptions.WriteCue);
     seEncoders->setValue(o.JobOptions.Encoders);
     seFlacLevel->setValue(o.FlacOptions.Level);
     seOpusBitRate->setValue(o.OpusOptions.BitRate);
@@ -502,7 +504,7 @@ void TOptionSetForm::UpdateEnabling()
     ckbKeepWav->setEnabled(formatRow < 0 || OutputFormats()[static_cast<std::size_t>(formatRow)].Encoded);
     // The offset, the damage rule, the database and the log belong to secure reads.
     const bool secure = ckSecureMode->isChecked();
-    for (QWidget* w : std::initializer_list<QWidget*>{seReadOffset, ckRefuseDamaged, ckAccurateRip, ckWriteLog})
+    for (QWidget* w : std::initializer_list<QWidget*>{seReadOffset, ckRefuseDamaged, ckAccurateRip, ckWriteLog, ckWriteCue})
         w->setEnabled(secure);
     eAccurateRipServer->setEnabled(secure && ckAccurateRip->isChecked());
     ckBurstFirst->setEnabled(secure && ckAccurateRip->isChecked());
@@ -642,6 +644,7 @@ void TOptionSetForm::btOkClick()
                                             : eAccurateRipServer->text().trimmed().toStdString();
     o.SecureOptions.WriteLog = ckWriteLog->isChecked();
     o.SecureOptions.BurstFirst = ckBurstFirst->isChecked();
+    o.SecureOptions.WriteCue = ckWriteCue->isChecked();
     o.FlacOptions.Level = seFlacLevel->value();
     o.OpusOptions.BitRate = seOpusBitRate->value();
     o.Tags.ReplayGain = ckReplayGain->isChecked();

@@ -73,6 +73,7 @@ public:
     QLineEdit* eAccurateRipServer;
     QCheckBox* ckWriteLog;
     QCheckBox* ckBurstFirst;
+    QCheckBox* ckWriteCue;
     // FLAC, Opus
     QSpinBox* seFlacLevel;
     QSpinBox* seOpusBitRate;

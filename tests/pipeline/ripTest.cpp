@@ -887,6 +887,119 @@ TEST_F(RipJobTest, SecureRipWritesAVerifiedLog)
     EXPECT_EQ(ReadFile("Output/One.wav").substr(44), ImageBytes(0, 75));
 }
 
+// A cue sheet of its own: the same cue sheet with its files joined into one BIN file, as a
+// burning program sees the disc it would write: the indexes made absolute.
+std::string JoinedCueSheet(const std::string& cue, const std::string& folder, const std::string& binPath)
+{
+    std::istringstream lines(cue);
+    std::ofstream bin(binPath, std::ios::binary | std::ios::trunc);
+    std::string out = "FILE \"" + fs::path(binPath).filename().string() + "\" BINARY\n";
+    int64_t base = 0, next = 0;  // sectors: where the current file starts, and its end
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("FILE \"", 0) == 0) {
+            const std::string name = line.substr(6, line.rfind('"') - 6);
+            std::ifstream wav(folder + name, std::ios::binary);
+            const std::string bytes((std::istreambuf_iterator<char>(wav)), {});
+            EXPECT_GT(bytes.size(), 44u) << name;
+            bin.write(bytes.data() + 44, static_cast<std::streamsize>(bytes.size() - 44));
+            base = next;
+            next += static_cast<int64_t>((bytes.size() - 44) / 2352);
+            continue;
+        }
+        if (const auto at = line.find("INDEX "); at != std::string::npos) {
+            int m = 0, sec = 0, f = 0;
+            std::sscanf(line.c_str() + at + 9, "%d:%d:%d", &m, &sec, &f);
+            const int64_t sector = base + (m * 60 + sec) * 75 + f;
+            char msf[16];
+            std::snprintf(msf, sizeof msf, "%02d:%02d:%02d", int(sector / 4500), int(sector / 75 % 60), int(sector % 75));
+            line = line.substr(0, at + 9) + msf;
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+// A secure rip of a whole disc with gaps, a pre-emphasised track, ISRCs and a catalogue number:
+// the log says them, and the cue sheet beside the log, read back by libcdio as a burner would
+// write the disc (its files joined into one), gives the image's table of contents, pregaps,
+// flags, ISRCs, catalogue number and audio, byte for byte. The ISRCs are in the tags as well.
+TEST_F(RipJobTest, ASecureRipsCueSheetGivesBackTheDisc)
+{
+    ASSERT_EQ(std::system((std::string(MKDISC) + " --gap 2 2 --gap 3 1.5 --pre 2 --isrc 1 USABC2600001 --isrc 3 "
+                           "GBXYZ0012345 --catalog 0123456789012 '" + Path("disc.cue") + "' 3 4 5 > /dev/null").c_str()),
+              0);
+    const std::shared_ptr<TDriveBackend> image = OpenImageDrive(Path("disc.cue"));
+    AkripUseDrives({image});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    const HCDROM h = GetCDHandle(&request);
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "Gaps";
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.AccurateRip = false;
+    for (const int format : {1, 4}) {  // WAV, FLAC
+        SCOPED_TRACE(format);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        Options.CommonOptions.OutputFormat = format;
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+        const std::string log = ReadFile("Output/The Band - Gaps.log");
+        for (const char* want : {"Catalog: 0123456789012\n", "Track 01\n  File: One.", "  ISRC: USABC2600001\n",
+                                 "Track 02\n  File: Two.", "  Pre-emphasis: yes\n  Pregap: 00:02.00 (from sector 225)\n",
+                                 "  ISRC: GBXYZ0012345\n  Pregap: 00:01.38 (from sector 675)\n"})
+            EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log;
+        EXPECT_TRUE(RipLogIntact(log));
+        const std::string cue = ReadFile("Output/The Band - Gaps.cue");
+        const std::string ext = format == 1 ? "wav" : "flac";
+        EXPECT_EQ(cue, "REM COMMENT \"Sonvale 2.1\"\nREM DISCID " + CommandOutput("printf %08X " + std::to_string(job->SecureRecord().DiscId.CddbId)) +
+                           "\nCATALOG 0123456789012\nPERFORMER \"The Band\"\nTITLE \"Gaps\"\n"
+                           "FILE \"One." + ext + "\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"One\"\n    PERFORMER \"The Band\"\n"
+                           "    ISRC USABC2600001\n    INDEX 01 00:00:00\n"
+                           "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    PERFORMER \"The Band\"\n    FLAGS PRE\n    INDEX 00 00:03:00\n"
+                           "FILE \"Two." + ext + "\" WAVE\n    INDEX 01 00:00:00\n"
+                           "  TRACK 03 AUDIO\n    TITLE \"Three\"\n    PERFORMER \"The Band\"\n    ISRC GBXYZ0012345\n"
+                           "    INDEX 00 00:04:00\nFILE \"Three." + ext + "\" WAVE\n    INDEX 01 00:00:00\n");
+        if (format == 4) {
+            EXPECT_EQ(CommandOutput("metaflac --show-tag=ISRC '" + Out("Three.flac") + "'"), "ISRC=GBXYZ0012345\n");
+        }
+        job.reset();
+    }
+
+    // The WAV rip's cue sheet burnt back.
+    fs::remove_all(Out(""));
+    fs::create_directory(Out(""));
+    Options.CommonOptions.OutputFormat = 1;
+    view = TRecordingView{};
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+    ASSERT_TRUE(WaitForClose());
+    WriteFile("burnt.cue", JoinedCueSheet(ReadFile("Output/The Band - Gaps.cue"), Out(""), Path("burnt.bin")));
+    const std::shared_ptr<TDriveBackend> burnt = OpenImageDrive(Path("burnt.cue"));
+    ASSERT_TRUE(burnt && burnt->Open()) << ReadFile("burnt.cue");
+    TDiscToc was, is;
+    ASSERT_TRUE(image->ReadToc(was));
+    ASSERT_TRUE(burnt->ReadToc(is)) << ReadFile("burnt.cue");
+    ASSERT_EQ(is.Tracks.size(), was.Tracks.size());
+    for (std::size_t t = 0; t < was.Tracks.size(); ++t) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(is.Tracks[t].Lba, was.Tracks[t].Lba);
+        EXPECT_EQ(is.Tracks[t].Index0, was.Tracks[t].Index0);
+        EXPECT_EQ(is.Tracks[t].Flags, was.Tracks[t].Flags);
+    }
+    EXPECT_EQ(was.Tracks[1].Index0, 225);
+    EXPECT_EQ(is.LeadOutLba, was.LeadOutLba);
+    TDiscText wasText, isText;
+    ASSERT_TRUE(image->ReadText(wasText));
+    ASSERT_TRUE(burnt->ReadText(isText));
+    EXPECT_EQ(isText.TrackIsrc, wasText.TrackIsrc);
+    EXPECT_EQ(isText.Catalog, "0123456789012");
+    EXPECT_TRUE(ReadFile("burnt.bin") == ReadFile("disc.bin")) << "the audio, byte for byte";
+    burnt->Close();
+}
+
 // A disc image under a fault layer: the first read of one sector comes back wrong, every later
 // one right.
 class TCorruptOnceDrive : public TDriveBackend {

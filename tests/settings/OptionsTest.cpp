@@ -65,6 +65,7 @@ std::string DefaultFile(const std::string& folder)
            "AccurateRipServer=http://www.accuraterip.com\n"
            "BurstFirst=1\n"
            "MinConfidence=2\n"
+           "WriteCue=1\n"
            "[FlacOptions]\n"
            "Level=5\n"
            "[OpusOptions]\n"

@@ -3,13 +3,17 @@
 // with an attack, decay, sustain and release.
 //
 //   mkdisc [--untitled N]... [--title TEXT]... [--hidden SECONDS] [--data SECONDS]
+//          [--gap N SECONDS]... [--pre N]... [--isrc N CODE]... [--catalog CODE]
 //          OUT.cue SECONDS [SECONDS...]
 //
 // One SECONDS per track (decimals allowed; rounded to whole sectors of 1/75 s). --title names the
 // tracks in order in the cue sheet's CD-TEXT; --untitled N leaves track N without a title.
 // --hidden puts audio of that length before track 1 (its pregap, INDEX 00 at the disc's start,
 // as on discs with a hidden first track); --data adds a MODE1/2352 data track after the audio
-// tracks, as on a mixed-mode disc. The same arguments always give the same bytes.
+// tracks, as on a mixed-mode disc. --gap puts a pregap (INDEX 00) of that length before track N
+// (from 2 on), with audio of its own; --pre marks track N as pre-emphasised (FLAGS PRE); --isrc
+// gives track N an ISRC, --catalog the disc its catalogue number (MCN). The same arguments always
+// give the same bytes.
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -107,8 +112,9 @@ std::string BaseName(const std::string& path)
 
 [[noreturn]] void Usage()
 {
-    std::fprintf(stderr, "usage: mkdisc [--untitled N]... [--title TEXT]... [--hidden SECONDS] [--data SECONDS] "
-                         "OUT.cue SECONDS [SECONDS...]\n");
+    std::fprintf(stderr, "usage: mkdisc [--untitled N]... [--title TEXT]... [--hidden SECONDS] [--data SECONDS]\n"
+                         "              [--gap N SECONDS]... [--pre N]... [--isrc N CODE]... [--catalog CODE]\n"
+                         "              OUT.cue SECONDS [SECONDS...]\n");
     std::exit(2);
 }
 
@@ -154,7 +160,10 @@ void WriteDataSector(std::ofstream& bin, long lba)
 
 int main(int argc, char** argv)
 {
-    std::set<int> untitled;
+    std::set<int> untitled, pre;
+    std::map<int, long> gaps;
+    std::map<int, std::string> isrcs;
+    std::string catalog;
     std::vector<std::string> titles;
     std::vector<std::string> rest;
     long hidden = 0, data = 0;
@@ -168,6 +177,16 @@ int main(int argc, char** argv)
             hidden = SectorsOf(argv[++i], true);
         else if (arg == "--data" && i + 1 < argc)
             data = SectorsOf(argv[++i], true);
+        else if (arg == "--gap" && i + 2 < argc && std::atoi(argv[i + 1]) >= 2) {
+            const int track = std::atoi(argv[++i]);
+            gaps[track] = SectorsOf(argv[++i], true);
+        } else if (arg == "--pre" && i + 1 < argc)
+            pre.insert(std::atoi(argv[++i]));
+        else if (arg == "--isrc" && i + 2 < argc) {
+            const int track = std::atoi(argv[++i]);
+            isrcs[track] = argv[++i];
+        } else if (arg == "--catalog" && i + 1 < argc)
+            catalog = argv[++i];
         else
             rest.push_back(arg);
     }
@@ -182,7 +201,8 @@ int main(int argc, char** argv)
         Usage();
 
     std::ofstream bin(binPath, std::ios::binary | std::ios::trunc);
-    std::string cue = "PERFORMER \"Sonvale Sample Band\"\nTITLE \"Sonvale Sample Disc\"\n";
+    std::string cue = catalog.empty() ? std::string() : "CATALOG " + catalog + "\n";
+    cue += "PERFORMER \"Sonvale Sample Band\"\nTITLE \"Sonvale Sample Disc\"\n";
     cue += "FILE \"" + BaseName(binPath) + "\" BINARY\n";
     long at = 0;
     for (std::size_t t = 0; t < sectors.size(); ++t) {
@@ -192,6 +212,15 @@ int main(int argc, char** argv)
         cue += line;
         if (!untitled.contains(number) && t < titles.size())
             cue += "    TITLE \"" + titles[t] + "\"\n";
+        if (pre.contains(number))
+            cue += "    FLAGS PRE\n";
+        if (isrcs.contains(number))
+            cue += "    ISRC " + isrcs[number] + "\n";
+        if (gaps.contains(number) && gaps[number] > 0) {
+            cue += "    INDEX 00 " + Msf(at) + "\n";
+            WriteSamples(bin, Synthesise(12 + number, gaps[number] * SectorFrames));
+            at += gaps[number];
+        }
         if (t == 0 && hidden > 0) {
             cue += "    INDEX 00 " + Msf(0) + "\n";
             WriteSamples(bin, Synthesise(11, hidden * SectorFrames));

@@ -1,0 +1,85 @@
+#include "CueSheet.h"
+
+#include "DiscScan.h"
+#include "Global.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string Msf(int32_t sectors)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "%02d:%02d:%02d", sectors / 4500, sectors / 75 % 60, sectors % 75);
+    return s;
+}
+
+// A quoted field: double quotes inside become single ones, line breaks spaces (a cue sheet has
+// no way to escape them).
+std::string Quoted(std::string text)
+{
+    for (char& c : text) {
+        if (c == '"')
+            c = '\'';
+        else if (c == '\n' || c == '\r' || c == '\t')
+            c = ' ';
+    }
+    return "\"" + text + "\"";
+}
+
+}  // namespace
+
+std::string CueSheetText(const TRipLog& log)
+{
+    std::string t;
+    const auto line = [&t](const std::string& s) { t += s + "\n"; };
+    line("REM COMMENT \"Sonvale 2.1\"");
+    char id[32];
+    std::snprintf(id, sizeof id, "REM DISCID %08X", log.DiscId.CddbId);
+    line(id);
+    if (!log.Catalog.empty())
+        line("CATALOG " + log.Catalog);
+    if (!log.Artist.empty())
+        line("PERFORMER " + Quoted(log.Artist));
+    if (!log.Album.empty())
+        line("TITLE " + Quoted(log.Album));
+    int32_t previousStart = 0;
+    for (std::size_t k = 0; k < log.Tracks.size(); ++k) {
+        const TRipLogTrack& track = log.Tracks[k];
+        const int position = track.Number - log.Toc.FirstTrack + 1;
+        const int32_t start = TrackSectors(log.Toc, position).Start;
+        const auto p = static_cast<std::size_t>(position - 1);
+        const int32_t pregap = p < log.Pregaps.size() ? log.Pregaps[p] : -1;
+        if (k == 0)
+            line("FILE " + Quoted(track.File) + " WAVE");
+        line("  TRACK " + TwoDigits(track.Number) + " AUDIO");
+        if (!track.Title.empty())
+            line("    TITLE " + Quoted(track.Title));
+        if (!log.Artist.empty())
+            line("    PERFORMER " + Quoted(log.Artist));
+        if (!track.Isrc.empty())
+            line("    ISRC " + track.Isrc);
+        if (track.PreEmphasis)
+            line("    FLAGS PRE");
+        if (k == 0) {
+            if (start > 0)
+                line("    PREGAP " + Msf(start));
+        } else {
+            // The gap is the end of the previous track's file.
+            if (pregap >= 0 && pregap >= previousStart && pregap < start)
+                line("    INDEX 00 " + Msf(pregap - previousStart));
+            line("FILE " + Quoted(track.File) + " WAVE");
+        }
+        line("    INDEX 01 00:00:00");
+        previousStart = start;
+    }
+    return t;
+}
+
+std::string CueSheetFileName(const std::string& logFileName)
+{
+    const std::string stem = logFileName.size() > 4 && logFileName.ends_with(".log")
+                                 ? logFileName.substr(0, logFileName.size() - 4)
+                                 : logFileName;
+    return stem + ".cue";
+}
