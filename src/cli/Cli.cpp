@@ -8,7 +8,9 @@
 #include "MusicBrainz.h"
 #include "OutputFormats.h"
 #include "QueryCddb.h"
+#include "AccurateRipLookup.h"
 #include "RipLog.h"
+#include "RipVerify.h"
 #include "akrip32CddbParse.h"
 #include "akrip32Drives.h"
 #include "id3.h"
@@ -16,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -58,6 +61,7 @@ const char* const ProgramUsage =
     "  tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
     "      [--comment C] [--track N] [--genre NAME]\n"
     "                              the ID3v1 tag of an MP3 file\n"
+    "  verify LOG [--accuraterip]  check a secure rip's files against its log\n"
     "\n"
     "Every command takes --json (one JSON document on standard output) and --help;\n"
     "sonvale-cli --version prints the version.\n"
@@ -861,6 +865,76 @@ std::string GenreOfCode(uint8_t code)
     return {};
 }
 
+// The AccurateRip disc ID as a log writes it: "003-0001a2b3-00d2ca2c-9f0ae10b".
+std::optional<TAccurateRipDiscId> DiscIdOfText(const std::string& text)
+{
+    TAccurateRipDiscId id;
+    unsigned tracks = 0, id1 = 0, id2 = 0, cddb = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%3u-%8x-%8x-%8x%c", &tracks, &id1, &id2, &cddb, &end) != 4 || tracks > 99)
+        return std::nullopt;
+    id.AudioTracks = static_cast<int>(tracks);
+    id.Id1 = id1;
+    id.Id2 = id2;
+    id.CddbId = cddb;
+    return id;
+}
+
+int CommandVerify(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
+{
+    const char* usage = Commands().at("verify").Usage;
+    if (args.Plain.size() != 1)
+        return UsageError("verify takes one LOG", usage);
+    const std::string path = args.Plain[0];
+    QFile file(Q(path));
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly)) {
+        PrintError("Cannot read " + path + (QFileInfo::exists(Q(path)) ? ": it is not a readable file" : ": no such file"));
+        return cliFailed;
+    }
+    const QByteArray bytes = file.read(16 << 20);  // a log is some kilobytes
+    const std::string text = bytes.toStdString();
+    std::string why;
+    const std::optional<TLoggedRip> log = ParseRipLog(text, why);
+    if (!log) {
+        PrintError("Cannot verify " + path + ": " + why + ".");
+        return cliFailed;
+    }
+    const std::string folder = QFileInfo(Q(path)).absolutePath().toStdString() + "/";
+    const TRipCheck check = CheckRip(*log, text, folder);
+    // With --accuraterip, what the database says of the files as they are now.
+    std::optional<TAccurateRipEntry> entry;
+    std::optional<TAccurateRipDiscId> id = DiscIdOfText(log->DiscId);
+    if (args.Has("accuraterip")) {
+        if (!id)
+            PrintError("The log gives no AccurateRip disc ID to look up.");
+        else
+            entry = FetchAccurateRip(Options.SecureOptions.AccurateRipServer, *id);
+    }
+    bool contradicted = args.Has("accuraterip") && !id;
+    QJsonArray tracks;
+    std::string lines = std::string("Log: ") + (check.Intact ? "intact" : "its checksum does not match: it was edited or damaged") + "\n";
+    const int first = log->Toc.front().Number;
+    for (const TTrackCheck& t : check.Tracks) {
+        QJsonObject row{{"track", t.Number}, {"file", Q(t.File)}, {"result", Q(t.Text)},
+                        {"ok", t.Result == TTrackCheck::TResult::Match || t.Result == TTrackCheck::TResult::NotCopied}};
+        std::string line = "Track " + TwoDigits(t.Number) + ": " + t.Text;
+        if (entry && (t.Result == TTrackCheck::TResult::Match || t.Result == TTrackCheck::TResult::Differs)) {
+            const TAccurateRipVerdict verdict = JudgeTrack(*entry, *id, t.Number - first + 1, t.V1, t.V2);
+            line += "; AccurateRip: " + verdict.Text();
+            row["accuraterip"] = Q(verdict.Text());
+            contradicted = contradicted || verdict.Result == TAccurateRipVerdict::NotAccurate;
+        }
+        lines += line + "\n";
+        tracks.append(row);
+    }
+    const std::string summary = check.Summary();
+    lines += "Summary: " + summary + "\n";
+    const bool ok = check.Ok() && !contradicted;
+    out.Result({{"log", Q(path)}, {"intact", check.Intact}, {"tracks", tracks}, {"summary", Q(summary)}, {"ok", ok}},
+               [&] { std::fputs(lines.c_str(), stdout); });
+    return ok ? cliOk : cliFailed;
+}
+
 int CommandTag(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
 {
     const char* usage = Commands().at("tag").Usage;
@@ -1004,6 +1078,12 @@ const std::map<std::string, TCommandSyntax>& Commands()
                      "(--to wav; one kind per run), in the order given, into the output folder; --jobs N\n"
                      "converts up to N files at once (default: one per processor).\n",
                      {"to", "output", "jobs"}, {"overwrite", "no-overwrite"}, CommandConvert}},
+        {"verify", {"Usage: sonvale-cli verify LOG [--accuraterip] [--json]\n"
+                    "Checks a secure rip against its log: the log's own checksum, then each track's file\n"
+                    "(WAV or FLAC) decoded and its CRC32 and AccurateRip checksums computed again; with\n"
+                    "--accuraterip also what the AccurateRip database says of them. Lossy files cannot be\n"
+                    "checked. Exit status 0 when everything matches, 1 when anything differs.\n",
+                    {}, {"accuraterip"}, CommandVerify}},
         {"tag", {"Usage: sonvale-cli tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
                  "                      [--comment C] [--track N] [--genre NAME] [--json]\n"
                  "Shows, sets (fields not given are kept) or removes the ID3v1 tag of an MP3 file.\n",
@@ -1044,7 +1124,7 @@ int RunCli(QCoreApplication&, const std::vector<std::string>& argv)
     if (args.Has("overwrite") && args.Has("no-overwrite"))
         return UsageError("--overwrite and --no-overwrite together", syntax.Usage);
     const std::string& name = command->first;
-    if (!args.Plain.empty() && name != "convert" && name != "tag")
+    if (!args.Plain.empty() && name != "convert" && name != "tag" && name != "verify")
         return UsageError("unexpected argument \"" + args.Plain[0] + "\"", syntax.Usage);
 
     try {

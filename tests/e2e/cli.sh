@@ -5,7 +5,7 @@
 # errors (2); a missing input (1); the --no-overwrite answer (1); SIGINT while the second track is
 # encoded, with one encoder and with two side by side (130, what is left whole, no lame running);
 # a CD-TEXT disc ripped to FLAC, its titles naming the files and filling the tags; MusicBrainz's
-# releases listed and chosen, and the cover fetched.
+# releases listed and chosen, and the cover fetched; a secure rip's cue sheet, and verify.
 #
 #   cli.sh SONVALE_CLI MKDISC CDDB_TEST_SERVER
 set -euo pipefail
@@ -307,4 +307,31 @@ for r in json.load(open(sys.argv[1]))["results"]:
         wav = subprocess.run(["lame", "--decode", "--quiet", r["output"], "-"], capture_output=True).stdout
         assert len(wav) > 40 * 176400, (r, len(wav))
 PY
+# A secure FLAC rip of a disc with a gap, a pre-emphasised track, ISRCs and a catalogue number:
+# the cue sheet beside the log, and `verify` against the log: 0 untouched, 1 after one sample
+# changed (naming the track) or a line of the log edited; a missing log, a file that is no log: 1.
+"$mkdisc" --gap 2 2 --pre 2 --isrc 1 USABC2600001 --catalog 0123456789012 "$work/disc/arch.cue" 3 4 5
+export SONVALE_DISC_IMAGES=$work/disc/arch.cue
+printf '[SecureOptions]\nAccurateRip=0\n' > "$work/options.ini"
+expect 0 rip --secure --format flac --output "$work/arch"
+log=$(ls "$work/arch"/*.log)
+grep -q "^    INDEX 00 00:03:00$" "$work/arch"/*.cue || { cat "$work/arch"/*.cue; fail "no pregap in the cue sheet"; }
+grep -q "^CATALOG 0123456789012$" "$work/arch"/*.cue || fail "no catalogue number in the cue sheet"
+expect 0 verify "$log"
+grep -q "^Track 02: matches" "$work/out" || { cat "$work/out"; fail "verify did not check track 2"; }
+flac -d -s -f -o "$work/two.wav" "$work/arch/Track02.flac"
+python3 -c "import sys; b=bytearray(open(sys.argv[1],'rb').read()); b[5000]^=1; open(sys.argv[1],'wb').write(b)" "$work/two.wav"
+flac -s -f -o "$work/arch/Track02.flac" "$work/two.wav"
+expect 1 verify --json "$log"
+python3 -c "import json,sys; d=json.load(open(sys.argv[1])); assert [t['ok'] for t in d['tracks']] == [True, False, True] and d['intact'], d" "$work/out" \
+  || fail "verify did not name track 2 alone"
+sed -i 's/^Damaged tracks: kept/Damaged tracks: none/' "$log"
+expect 1 verify "$log"
+grep -q "^Log: its checksum does not match" "$work/out" || { cat "$work/out"; fail "an edited log passed"; }
+expect 1 verify "$work/arch/missing.log"
+expect 1 verify "$work/options.ini"
+grep -q "it is not the log of a Sonvale rip" "$work/err" || { cat "$work/err"; fail "a file that is no log"; }
+expect 2 verify
+rm "$work/options.ini"
+
 echo "e2e cli: ok"

@@ -2,20 +2,21 @@
 # Builds the fuzz targets with clang's libFuzzer and AddressSanitizer and runs each in turn.
 #
 #   tests/fuzz/run.sh [SECONDS] [TARGET...]     (default 600 seconds each; wav profile id3 cddb accuraterip
-#                                                musicbrainz)
+#                                                musicbrainz riplog)
 #
 # wav: the WAV header walk and the ADPCM decoders, from small WAV files of every kind made with
 # sox. profile: the profile-file reader and writer (options.ini, cdinfo.dat), from the program's
 # own files. id3: the ID3v1 reader and writer, from tags id3v2 writes. cddb: the CDDB reply and
 # entry parsers, from replies in the protocol's form. accuraterip: the database entry and the verdicts,
 # from an entry of two pressings. musicbrainz: the service's JSON answer read into releases and
-# fields, from the answers the tests serve. Findings land in build/fuzz/findings/.
+# fields, from the answers the tests serve. riplog: the rip log reader of `sonvale-cli verify`, from a
+# log of a three-track rip. Findings land in build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3 cddb accuraterip musicbrainz)
+[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3 cddb accuraterip musicbrainz riplog)
 ./scripts/install-deps.sh
 command -v clang++ >/dev/null || { echo "clang++ is needed (apt-get install clang)"; exit 1; }
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_FUZZ=ON \
@@ -53,6 +54,8 @@ seed() {
       cat "$corpus/one.bin" "$corpus/one.bin" > "$corpus/two.bin" ;;
     musicbrainz)
       for f in tests/data/musicbrainz/*.json; do sed 's/@DISCID@/disc-id-/g' "$f" > "$corpus/$(basename "$f")"; done ;;
+    riplog)
+      cp tests/data/rip.log "$corpus/rip.log" ;;
   esac
 }
 

@@ -6,6 +6,7 @@
 #include "akrip32Drives.h"
 #include "id3.h"
 #include "ripthread.h"
+#include "RipVerify.h"
 
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -998,6 +999,69 @@ TEST_F(RipJobTest, ASecureRipsCueSheetGivesBackTheDisc)
     EXPECT_EQ(isText.Catalog, "0123456789012");
     EXPECT_TRUE(ReadFile("burnt.bin") == ReadFile("disc.bin")) << "the audio, byte for byte";
     burnt->Close();
+}
+
+// A secure rip checked later against its log: every file matches; one sample changed in one
+// file names that track and what differs; an edited log line is found; a missing file, a lossy
+// rip and texts that are no Sonvale log are said so.
+TEST_F(RipJobTest, ARipIsVerifiedAgainstItsLog)
+{
+    const HCDROM h = ImageDrive({75, 60, 90});
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "Kept";
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.AccurateRip = false;
+    Options.CommonOptions.OutputFormat = 4;  // FLAC
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+    ASSERT_TRUE(WaitForClose());
+    const std::string text = ReadFile("Output/The Band - Kept.log");
+    std::string why;
+    std::optional<TLoggedRip> log = ParseRipLog(text, why);
+    ASSERT_TRUE(log) << why;
+    using R = TTrackCheck::TResult;
+    const auto results = [&](const TRipCheck& check) {
+        std::vector<R> r;
+        for (const TTrackCheck& t : check.Tracks)
+            r.push_back(t.Result);
+        return r;
+    };
+    TRipCheck check = CheckRip(*log, text, Out(""));
+    EXPECT_TRUE(check.Intact);
+    EXPECT_TRUE(check.Ok()) << check.Summary();
+    EXPECT_EQ(results(check), (std::vector<R>{R::Match, R::Match, R::Match}));
+
+    // One sample of track 2 one step off (a WAV in its place, as the log names it).
+    ASSERT_EQ(std::system(("flac -d -s -f -o '" + Path("two.wav") + "' '" + Out("Two.flac") + "'").c_str()), 0);
+    std::string two = ReadFile("two.wav");
+    ASSERT_GT(two.size(), 44u + 5000);
+    two[44 + 4000] = static_cast<char>(two[44 + 4000] ^ 1);
+    WriteFile("two.wav", two);
+    ASSERT_EQ(std::system(("flac -s -f -o '" + Out("Two.flac") + "' '" + Path("two.wav") + "'").c_str()), 0);
+    check = CheckRip(*log, text, Out(""));
+    EXPECT_FALSE(check.Ok());
+    EXPECT_EQ(results(check), (std::vector<R>{R::Match, R::Differs, R::Match}));
+    EXPECT_NE(check.Tracks[1].Text.find("CRC32"), std::string::npos) << check.Tracks[1].Text;
+    EXPECT_EQ(check.Summary(), "3 tracks: 2 match, 1 differs, 0 missing or unreadable, 0 unverifiable");
+
+    // An edited line; a missing file; the same log over MP3 files.
+    std::string edited = text;
+    edited.replace(edited.find("Damaged tracks: kept"), 20, "Damaged tracks: none");
+    ASSERT_TRUE(ParseRipLog(edited, why));
+    EXPECT_FALSE(CheckRip(*ParseRipLog(edited, why), edited, Out("")).Intact);
+    fs::remove(Out("Three.flac"));
+    EXPECT_EQ(CheckRip(*log, text, Out("")).Tracks[2].Result, R::Missing);
+    for (TLoggedTrack& t : log->Tracks)
+        t.File = t.File.substr(0, t.File.size() - 5) + ".mp3";
+    WriteFile("Output/One.mp3", "not checked");
+    EXPECT_EQ(CheckRip(*log, text, Out("")).Tracks[0].Result, R::Lossy);
+
+    // Texts that are no log of ours, or a log cut short.
+    for (const std::string& bad : {std::string(), std::string("hello\n"), std::string("Sonvale 2.1 rip log\n"),
+                                  text.substr(0, text.find("  File:")), text.substr(0, text.find("Track 01\n")),
+                                  std::string("Sonvale 2.1 rip log\nTrack 100\n")}) {
+        EXPECT_FALSE(ParseRipLog(bad, why)) << bad;
+        EXPECT_FALSE(why.empty());
+    }
 }
 
 // A disc image under a fault layer: the first read of one sector comes back wrong, every later

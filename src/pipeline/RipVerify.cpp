@@ -1,0 +1,252 @@
+#include "RipVerify.h"
+
+#include "ACS_Flac.h"
+#include "ACS_Wave.h"
+#include "Global.h"
+#include "RipLog.h"
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+std::vector<std::string_view> Lines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        lines.push_back(text.substr(0, end));
+        if (end == std::string_view::npos)
+            break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+bool Starts(std::string_view line, std::string_view prefix)
+{
+    return line.substr(0, prefix.size()) == prefix;
+}
+
+template <typename T>
+bool Number(std::string_view text, T& value, int base = 10)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+// The words of a line, split at runs of spaces.
+std::vector<std::string_view> Words(std::string_view line)
+{
+    std::vector<std::string_view> words;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        while (at < line.size() && line[at] == ' ')
+            ++at;
+        const std::size_t end = std::min(line.find(' ', at), line.size());
+        if (end > at)
+            words.push_back(line.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
+std::string Hex8(uint32_t v)
+{
+    char s[9];
+    std::snprintf(s, sizeof s, "%08X", v);
+    return s;
+}
+
+bool IsLossy(const std::string& file)
+{
+    const std::string ext = std::filesystem::path(file).extension().string();
+    for (const char* lossy : {".mp3", ".ogg", ".opus", ".wma", ".MP3", ".OGG", ".OPUS", ".WMA"})
+        if (ext == lossy)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+std::optional<TLoggedRip> ParseRipLog(std::string_view text, std::string& why)
+{
+    const std::vector<std::string_view> lines = Lines(text);
+    if (lines.empty() || !Starts(lines[0], "Sonvale ") || lines[0].find(" rip log") == std::string_view::npos) {
+        why = "it is not the log of a Sonvale rip";
+        return std::nullopt;
+    }
+    TLoggedRip log;
+    bool inToc = false;
+    TLoggedTrack* track = nullptr;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string_view line = lines[i];
+        if (Starts(line, "Normalized: yes"))
+            log.Normalized = true;
+        if (Starts(line, "  Track  Start")) {
+            inToc = true;
+            continue;
+        }
+        if (inToc) {
+            const std::vector<std::string_view> w = Words(line);
+            TLoggedRip::TTocRow row;
+            int32_t end = 0;
+            if (w.size() >= 5 && Number(w[0], row.Number) && Number(w[3], row.Start) && Number(w[4], end) &&
+                end >= row.Start && row.Start >= 0 && row.Number >= 1 && row.Number <= 99) {
+                row.Length = end - row.Start + 1;
+                row.Data = w.size() >= 6 && w[5] == "data";
+                log.Toc.push_back(row);
+                continue;
+            }
+            inToc = false;
+        }
+        if (Starts(line, "AccurateRip disc ID: ")) {
+            log.DiscId = std::string(line.substr(21));
+        } else if (Starts(line, "Track ") && line.size() <= 9) {
+            TLoggedTrack t;
+            if (!Number(line.substr(6), t.Number) || t.Number < 1 || t.Number > 99) {
+                why = "its line \"" + std::string(line) + "\" names no track";
+                return std::nullopt;
+            }
+            log.Tracks.push_back(t);
+            track = &log.Tracks.back();
+        } else if (track && Starts(line, "  File: ")) {
+            track->File = std::string(line.substr(8));
+        } else if (track && Starts(line, "  CRC32: ")) {
+            track->HasSums = Number(line.substr(9), track->Crc32, 16);
+        } else if (track && Starts(line, "  AccurateRip v1: ")) {
+            const std::vector<std::string_view> w = Words(line.substr(18));
+            track->HasSums = track->HasSums && w.size() == 3 && w[1] == "v2:" && Number(w[0], track->V1, 16) &&
+                             Number(w[2], track->V2, 16);
+        } else if (track && Starts(line, "  Result: ")) {
+            track->Copied = Starts(line.substr(10), "copied");
+        }
+    }
+    if (log.Tracks.empty() || log.Toc.empty()) {
+        why = "it holds no table of contents or no track";
+        return std::nullopt;
+    }
+    for (const TLoggedTrack& t : log.Tracks)
+        if (t.File.empty() || (t.Copied && !t.HasSums) || t.File.find('\0') != std::string::npos) {
+            why = "track " + TwoDigits(t.Number) + " has no file or no checksums in it";
+            return std::nullopt;
+        }
+    return log;
+}
+
+bool TRipCheck::Ok() const
+{
+    if (!Intact || Tracks.empty())
+        return false;
+    for (const TTrackCheck& t : Tracks)
+        if (t.Result != TTrackCheck::TResult::Match && t.Result != TTrackCheck::TResult::NotCopied)
+            return false;
+    return true;
+}
+
+std::string TRipCheck::Summary() const
+{
+    int match = 0, differ = 0, missing = 0, unverifiable = 0;
+    for (const TTrackCheck& t : Tracks) {
+        match += t.Result == TTrackCheck::TResult::Match;
+        differ += t.Result == TTrackCheck::TResult::Differs;
+        missing += t.Result == TTrackCheck::TResult::Missing || t.Result == TTrackCheck::TResult::Unreadable;
+        unverifiable += t.Result == TTrackCheck::TResult::Lossy;
+    }
+    const auto n = static_cast<int>(Tracks.size());
+    return std::to_string(n) + " track" + (n == 1 ? "" : "s") + ": " + std::to_string(match) +
+           (match == 1 ? " matches, " : " match, ") + std::to_string(differ) + (differ == 1 ? " differs, " : " differ, ") +
+           std::to_string(missing) + " missing or unreadable, " +
+           std::to_string(unverifiable) + " unverifiable" + (Intact ? "" : "; the log was edited or damaged");
+}
+
+TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::string& folder)
+{
+    TRipCheck check;
+    check.Intact = RipLogIntact(logText);
+    // The audio tracks' range, for AccurateRip's skipped samples at the disc's two ends.
+    int firstAudio = 0, lastAudio = 0;
+    for (const TLoggedRip::TTocRow& row : log.Toc)
+        if (!row.Data) {
+            firstAudio = firstAudio ? firstAudio : row.Number;
+            lastAudio = row.Number;
+        }
+    for (const TLoggedTrack& logged : log.Tracks) {
+        TTrackCheck t;
+        t.Number = logged.Number;
+        t.File = logged.File;
+        const std::string path = folder + logged.File;
+        const TLoggedRip::TTocRow* row = nullptr;
+        for (const TLoggedRip::TTocRow& r : log.Toc)
+            if (r.Number == logged.Number)
+                row = &r;
+        using R = TTrackCheck::TResult;
+        if (!logged.Copied) {
+            t.Result = R::NotCopied;
+            t.Text = "not copied in the rip";
+        } else if (!std::filesystem::exists(path)) {
+            t.Result = R::Missing;
+            t.Text = "missing: " + path;
+        } else if (IsLossy(path)) {
+            t.Result = R::Lossy;
+            t.Text = "unverifiable: a lossy file does not keep the samples";
+        } else if (log.Normalized) {
+            t.Result = R::Lossy;
+            t.Text = "unverifiable: the rip was normalised after its checksums were taken";
+        } else if (!row) {
+            t.Result = R::Unreadable;
+            t.Text = "the log's table of contents has no such track";
+        } else {
+            try {
+                std::unique_ptr<TACSInput> input;
+                const bool flac = std::filesystem::path(path).extension() == ".flac" ||
+                                  std::filesystem::path(path).extension() == ".FLAC";
+                if (flac) {
+                    auto in = std::make_unique<TFlacIn>();
+                    in->FileName = path;
+                    input = std::move(in);
+                } else {
+                    auto in = std::make_unique<TWaveIn>();
+                    in->FileName = path;
+                    input = std::move(in);
+                }
+                input->OpenInput();
+                if (input->GetSampleBits() != 16 || input->GetChannelCount() != 2 || input->GetSamplingRate() != 44100) {
+                    input->CloseInput();
+                    throw std::runtime_error("it is not CD audio (16-bit stereo at 44100 Hz)");
+                }
+                const int64_t expected = int64_t{row->Length} * 2352;
+                TTrackChecksums sums(int64_t{row->Length} * 588, logged.Number == firstAudio, logged.Number == lastAudio);
+                std::vector<uint8_t> buffer(1 << 16);
+                int64_t total = 0;
+                for (int32_t got; (got = input->ReadAudio(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
+                    sums.Add(buffer.data(), static_cast<std::size_t>(got));
+                    total += got;
+                }
+                input->CloseInput();
+                t.Crc32 = sums.Crc32();
+                t.V1 = sums.V1();
+                t.V2 = sums.V2();
+                std::string differs;
+                if (total != expected)
+                    differs += "; " + std::to_string(total / 2352) + " sectors, the table says " + std::to_string(row->Length);
+                if (t.Crc32 != logged.Crc32)
+                    differs += "; CRC32 " + Hex8(t.Crc32) + ", the log says " + Hex8(logged.Crc32);
+                if (t.V1 != logged.V1 || t.V2 != logged.V2)
+                    differs += "; AccurateRip v1 " + Hex8(t.V1) + " v2 " + Hex8(t.V2) + ", the log says " + Hex8(logged.V1) +
+                               " and " + Hex8(logged.V2);
+                t.Result = differs.empty() ? R::Match : R::Differs;
+                t.Text = differs.empty() ? "matches (CRC32 " + Hex8(t.Crc32) + ")" : "differs:" + differs.substr(1);
+            } catch (const std::exception& e) {
+                t.Result = R::Unreadable;
+                t.Text = "cannot be read: " + std::string(e.what());
+            }
+        }
+        check.Tracks.push_back(t);
+    }
+    return check;
+}
