@@ -46,7 +46,7 @@ std::string CueSheetText(const TRipLog& log)
     int32_t previousStart = 0;
     for (std::size_t k = 0; k < log.Tracks.size(); ++k) {
         const TRipLogTrack& track = log.Tracks[k];
-        const int position = track.Number - log.Toc.FirstTrack + 1;
+        const int position = track.Number;  // its entry in the table, from 1
         const int32_t start = TrackSectors(log.Toc, position).Start;
         const auto p = static_cast<std::size_t>(position - 1);
         const int32_t pregap = p < log.Pregaps.size() ? log.Pregaps[p] : -1;

@@ -81,7 +81,7 @@ std::string RipLogText(const TRipLog& log)
             line("  ISRC: " + track.Isrc);
         if (track.PreEmphasis)
             line("  Pre-emphasis: yes");
-        const auto position = static_cast<std::size_t>(track.Number - log.Toc.FirstTrack);
+        const auto position = static_cast<std::size_t>(track.Number - 1);  // its entry in the table
         if (position < log.Pregaps.size() && log.Pregaps[position] >= 0 && count > 0 &&
             static_cast<int>(position) < count) {
             const int32_t start = TrackSectors(log.Toc, static_cast<int>(position) + 1).Start;
