@@ -188,7 +188,7 @@ TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::s
         if (!logged.Copied) {
             t.Result = R::NotCopied;
             t.Text = "not copied in the rip";
-        } else if (!std::filesystem::exists(path)) {
+        } else if (std::error_code ec; !std::filesystem::is_regular_file(path, ec)) {  // never raises
             t.Result = R::Missing;
             t.Text = "missing: " + path;
         } else if (IsLossy(path)) {
