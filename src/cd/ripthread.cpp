@@ -154,16 +154,25 @@ void TCDRipThread::Execute()
     }
     TTOC toc{};
     // The track and the entry after it (the next track or the lead-out) must be in the table.
-    if (ReadTOC(DriveHandle, &toc) != 1 || !TocIsUsable(toc) || m_trackPosition < 1 ||
+    if (ReadTOC(DriveHandle, &toc) != 1 || !TocIsUsable(toc) || m_trackPosition < 0 ||
         m_trackPosition > toc.LastTrack - toc.FirstTrack + 1) {
         PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
         return;
     }
-    if (TocFrames(toc.Tracks[m_trackPosition]) < TocFrames(toc.Tracks[m_trackPosition - 1])) {
+    if (m_trackPosition > 0 && TocFrames(toc.Tracks[m_trackPosition]) < TocFrames(toc.Tracks[m_trackPosition - 1])) {
         PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);  // addresses that run backwards
         return;
     }
-    const TTrackSectors track = TrackSectors(toc, m_trackPosition);
+    // Position 0: the audio before the first track (from sector 0 to where track 1 starts).
+    TTrackSectors track = TrackSectors(toc, std::max(m_trackPosition, 1));
+    if (m_trackPosition == 0) {
+        track.Length = track.Data ? 0 : track.Start;
+        track.Start = 0;
+        if (track.Length == 0) {  // the disc hides nothing there
+            PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
+            return;
+        }
+    }
     if (track.Data) {
         PostEnd(ReceivingWindow, esDataTrack);
         return;
@@ -181,8 +190,9 @@ void TCDRipThread::Execute()
         if (!TrackSectors(toc, p).Data)
             lastAudio = p;
     const TTrackSectors lastTrack = TrackSectors(toc, lastAudio);
-    const int32_t status = ReadTrack(track.Start, track.Length, m_trackPosition == 1, m_trackPosition == lastAudio,
-                                     lastTrack.Start + lastTrack.Length);
+    // The hidden audio is no track AccurateRip counts: nothing of it is skipped.
+    const int32_t status = ReadTrack(track.Start, track.Length, m_trackPosition == 1,
+                                     m_trackPosition == lastAudio && m_trackPosition > 0, lastTrack.Start + lastTrack.Length);
     if (status < 0)
         return;  // cancelled
     PostEnd(ReceivingWindow, status);
@@ -195,7 +205,7 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
     m_result = TTrackResult{};
     // Burst-first only where the database has an entry for the disc to confirm against.
     int32_t status;
-    if (m_secure && m_burst && m_burst->HasEntry(m_cancel)) {
+    if (m_secure && m_burst && m_trackPosition > 0 && m_burst->HasEntry(m_cancel)) {
         status = ReadPass(start, length, firstAudio, lastAudio, discEnd, false);
         if (status < 0)
             return status;

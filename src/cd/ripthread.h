@@ -76,7 +76,8 @@ struct TExtractSettings {
 class TCDRipThread {
 public:
     // Created suspended. trackPosition: the row's position in the track list + 1, which is also
-    // the track's entry in the table of contents; path: the WAV file to write, as the job named it
+    // the track's entry in the table of contents (0: the audio before the first track, which
+    // AccurateRip does not know); path: the WAV file to write, as the job named it
     // (empty: there is no file to write, reported as a file that cannot be created).
     TCDRipThread(int trackPosition, std::string path);
     // Cancels a running thread and waits for it.

@@ -689,10 +689,14 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, co
         QJsonArray list, results;
         for (const std::string& item : itemsCopy)
             list.append(Q(item));
-        const std::vector<TItemOutcome>& outcomes = job.Outcomes();
-        for (std::size_t i = 0; i < itemsCopy.size(); ++i) {
-            const TItemOutcome outcome = i < outcomes.size() ? outcomes[i] : TItemOutcome{};
-            results.append(QJsonObject{{"item", Q(itemsCopy[i])}, {"output", Q(outcome.Output)}, {"result", Q(outcome.Result)}});
+        // The job's own outcomes, which may hold an item it added (a secure rip's hidden audio);
+        // before it started, every item not done.
+        std::vector<TItemOutcome> rows = job.Outcomes();
+        if (rows.empty())
+            for (const std::string& item : itemsCopy)
+                rows.push_back({item, "", "not done"});
+        for (const TItemOutcome& outcome : rows) {
+            results.append(QJsonObject{{"item", Q(outcome.Item)}, {"output", Q(outcome.Output)}, {"result", Q(outcome.Result)}});
         }
         // Every message of the run (a failed lookup's as well), so that ok and the messages
         // always agree with the exit status.

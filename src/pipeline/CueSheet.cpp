@@ -50,8 +50,10 @@ std::string CueSheetText(const TRipLog& log)
         const int32_t start = TrackSectors(log.Toc, position).Start;
         const auto p = static_cast<std::size_t>(position - 1);
         const int32_t pregap = p < log.Pregaps.size() ? log.Pregaps[p] : -1;
+        // The audio hidden before the first track: its INDEX 00, in a file of its own.
+        const bool hidden = k == 0 && log.Hidden && log.Hidden->Status == 0 && start > 0;
         if (k == 0)
-            line("FILE " + Quoted(track.File) + " WAVE");
+            line("FILE " + Quoted(hidden ? log.Hidden->File : track.File) + " WAVE");
         line("  TRACK " + TwoDigits(track.Number) + " AUDIO");
         if (!track.Title.empty())
             line("    TITLE " + Quoted(track.Title));
@@ -61,7 +63,10 @@ std::string CueSheetText(const TRipLog& log)
             line("    ISRC " + track.Isrc);
         if (track.PreEmphasis)
             line("    FLAGS PRE");
-        if (k == 0) {
+        if (hidden) {
+            line("    INDEX 00 00:00:00");
+            line("FILE " + Quoted(track.File) + " WAVE");
+        } else if (k == 0) {
             if (start > 0)
                 line("    PREGAP " + Msf(start));
         } else {

@@ -23,8 +23,9 @@
 //   FILE "02 Song.flac" WAVE
 //       INDEX 01 00:00:00
 //
-// A first track that starts after the disc's first sector gets a PREGAP of that length (silence
-// when the disc is burnt).
+// A first track that starts after the disc's first sector has audio hidden before it: its INDEX 00
+// stands at the start of that audio's own file ("00 Hidden track.flac") when it was ripped, else
+// the track gets a PREGAP of that length (silence when the disc is burnt).
 
 #include "RipLog.h"
 

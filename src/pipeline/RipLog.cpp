@@ -73,9 +73,9 @@ std::string RipLogText(const TRipLog& log)
                   log.DiscId.Id2, log.DiscId.CddbId);
     line(ids);
     line("");
-    for (const TRipLogTrack& track : log.Tracks) {
+    const auto block = [&](const TRipLogTrack& track) {
         const TTrackResult& r = track.Result;
-        line("Track " + TwoDigits(track.Number));
+        line("Track " + TwoDigits(track.Number) + (track.Number == 0 ? " (hidden before the first track)" : ""));
         line("  File: " + track.File);
         if (!track.Isrc.empty())
             line("  ISRC: " + track.Isrc);
@@ -105,7 +105,11 @@ std::string RipLogText(const TRipLog& log)
         line("  AccurateRip: " + track.AccurateRip);
         line(std::string("  Result: ") + (track.Status == 0 ? (r.Unreadable.empty() ? "copied" : "copied with damage") : "failed"));
         line("");
-    }
+    };
+    if (log.Hidden)
+        block(*log.Hidden);
+    for (const TRipLogTrack& track : log.Tracks)
+        block(track);
     line("Summary: " + RipLogSummary(log));
     // How the tracks were read, when burst-first read any once.
     int burst = 0, again = 0, secure = 0;

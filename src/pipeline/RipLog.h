@@ -11,6 +11,7 @@
 #include "GlobalOptions.h"
 #include "ripthread.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,7 @@ struct TRipLog {
     std::string Catalog;           // the disc's catalogue number (MCN); empty: none
     TAccurateRipDiscId DiscId;
     std::vector<TRipLogTrack> Tracks;
+    std::optional<TRipLogTrack> Hidden;  // the audio before the first track, when ripped (Number 0)
     std::string Path;              // where it was written; empty when it was not
 };
 

@@ -106,9 +106,12 @@ std::optional<TLoggedRip> ParseRipLog(std::string_view text, std::string& why)
         }
         if (Starts(line, "AccurateRip disc ID: ")) {
             log.DiscId = std::string(line.substr(21));
-        } else if (Starts(line, "Track ") && line.size() <= 9) {
+        } else if (Starts(line, "Track ") && (line.size() <= 9 || Starts(line, "Track 00 (hidden"))) {
+            // "Track 07", or "Track 00 (hidden before the first track)"
+            const bool hidden = Starts(line, "Track 00 (hidden");
             TLoggedTrack t;
-            if (!Number(line.substr(6), t.Number) || t.Number < 1 || t.Number > 99) {
+            if (!Number(hidden ? line.substr(6, 2) : line.substr(6), t.Number) || t.Number < (hidden ? 0 : 1) ||
+                t.Number > 99) {
                 why = "its line \"" + std::string(line) + "\" names no track";
                 return std::nullopt;
             }
@@ -184,6 +187,12 @@ TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::s
         for (const TLoggedRip::TTocRow& r : log.Toc)
             if (r.Number == logged.Number)
                 row = &r;
+        // The audio hidden before the first track: from sector 0 to where that track starts.
+        TLoggedRip::TTocRow hiddenRow;
+        if (logged.Number == 0 && !log.Toc.front().Data && log.Toc.front().Start > 0) {
+            hiddenRow.Length = log.Toc.front().Start;
+            row = &hiddenRow;
+        }
         using R = TTrackCheck::TResult;
         if (!logged.Copied) {
             t.Result = R::NotCopied;

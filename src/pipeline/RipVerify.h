@@ -13,7 +13,7 @@
 
 // What a rip log says that a check needs.
 struct TLoggedTrack {
-    int Number = 0;
+    int Number = 0;                // 0: the audio hidden before the first track
     std::string File;              // from the log's folder
     bool Copied = false;           // "Result: copied" (or "copied with damage")
     bool HasSums = false;

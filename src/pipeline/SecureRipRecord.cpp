@@ -80,6 +80,11 @@ void TSecureRipRecord::AddTrack(int number, std::string file, std::string title,
     track.PreEmphasis = position < m_preEmphasis.size() && m_preEmphasis[position];
     track.Status = status;
     track.Result = result;
+    if (number == 0) {  // the audio hidden before the first track
+        track.AccurateRip = "none (the database keeps no audio before the first track)";
+        m_log.Hidden = std::move(track);
+        return;
+    }
     m_log.Tracks.push_back(std::move(track));
 }
 
@@ -127,7 +132,7 @@ void TSecureRipRecord::PollForAnswer(std::function<void()> answered)
 bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool waitStopped, std::string& error)
 {
     m_poll.stop();
-    if (!m_open || m_log.Tracks.empty())
+    if (!m_open || (m_log.Tracks.empty() && !m_log.Hidden))
         return true;
     m_open = false;  // once
     // The lookup had the whole rip to answer; a rip is not held up for it.

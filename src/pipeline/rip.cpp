@@ -179,8 +179,10 @@ void TRipJob::StartJob()
     m_items = NameJobItems(JobKind, Items ? *Items : std::vector<std::string>{}, Folder(), Format(),
                            TNaming{m_settings.Naming.Template, disc.Artist, disc.Album, disc.Year});
     m_outcomes.clear();
-    for (const TJobItem& item : m_items)
-        m_outcomes.push_back({item.Output, "not done"});
+    if (JobKind == jkRipTracks)
+        AddHiddenTrack();
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        m_outcomes.push_back({Item(static_cast<int>(i)), m_items[i].Output, "not done"});
     m_loudness.assign(m_items.size(), nullptr);
     m_read.assign(m_items.size(), 0.0);
     m_encoded.assign(m_items.size(), 0.0);
@@ -217,8 +219,10 @@ void TRipJob::StartJob()
             TTOC toc{};
             m_trackTotal = ReadMsfToc(CDHandle, toc) ? toc.LastTrack - toc.FirstTrack + 1 : 0;
             // Side by side, each track's share of the bar is its length.
+            // (The hidden audio, item 0, lies before track 1.)
             for (std::size_t i = 0; i < m_items.size() && m_trackTotal > 0; ++i)
-                m_weight[i] = TrackSectors(toc, m_items[i].Track).Length;
+                m_weight[i] = m_items[i].Track >= 1 ? TrackSectors(toc, m_items[i].Track).Length
+                                                    : TrackSectors(toc, 1).Start;
             if (!AkripReadDiscText(CDHandle, m_discText))
                 m_discText = TDiscText{};
             m_record.Begin(m_settings, CDHandle);
@@ -235,6 +239,27 @@ void TRipJob::StartJob()
         FinishJob();
         throw;
     }
+}
+
+void TRipJob::AddHiddenTrack()
+{
+    // A secure rip of the first track also keeps what a disc hides before it (from sector 0 to
+    // the track's start), when it is audio; a first track at sector 0 hides nothing.
+    const TSecureOptions& secure = m_settings.Secure;
+    TTOC toc{};
+    if (!secure.SecureMode || !secure.RipHiddenTrack || m_items.empty() || m_items.front().Track != 1 ||
+        !ReadMsfToc(CDHandle, toc))
+        return;
+    const TTrackSectors first = TrackSectors(toc, 1);
+    if (first.Data || first.Start <= 0)
+        return;
+    TJobItem hidden;
+    hidden.Track = 0;
+    hidden.Title = "Hidden track";
+    hidden.Wav = Folder() + "00 Hidden track.wav";
+    hidden.Output = Format().Encoded ? Folder() + "00 Hidden track" + std::string(Format().Extension) : hidden.Wav;
+    m_items.insert(m_items.begin(), hidden);
+    Items->insert(Items->begin(), TrackItemText(0, hidden.Title));
 }
 
 void TRipJob::StartExtraction(const TJobItem& item)
@@ -600,16 +625,21 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
         }
         return;
     }
-    RecordTrack(r->Status);
+    // Audio hidden before the first track that is silence, all of it, is no track: its file goes.
+    const bool silent = item.Track == 0 && r->Status == esDone && RipThread && RipThread->Result().Peak == 0;
+    if (silent)
+        unlink(wav.c_str());
+    else
+        RecordTrack(r->Status);
     if (RipThread)
         m_loudness[static_cast<std::size_t>(i)] = RipThread->Result().Loudness;
     // A track that could not be normalised is encoded as it was extracted.
-    const bool extracted = r->Status == esDone || r->Status == esNormalizeFailed;
+    const bool extracted = !silent && (r->Status == esDone || r->Status == esNormalizeFailed);
     TrackIndex += 1;
 
     const TOutputFormat& format = Format();
     if (!extracted || !format.Encoded)  // an encoded track's outcome is its encoding's
-        SetOutcome(i, extracted ? "done" : "failed");
+        SetOutcome(i, extracted ? "done" : silent ? "skipped" : "failed");
     if (!format.Encoded) {
         // WAV output (or a format number edited into options.ini that names none: the WAV is
         // what there is).
@@ -913,7 +943,9 @@ void TRipJob::TagAlbumGain()
     std::vector<int> done;
     std::vector<const TLoudness*> tracks;
     for (int i = 0; i < Count(); ++i) {
-        if (m_outcomes[static_cast<std::size_t>(i)].Result == "done" && m_loudness[static_cast<std::size_t>(i)]) {
+        // The album is its tracks: audio hidden before the first is none of them.
+        if (m_outcomes[static_cast<std::size_t>(i)].Result == "done" && m_loudness[static_cast<std::size_t>(i)] &&
+            m_items[static_cast<std::size_t>(i)].Track != 0) {
             done.push_back(i);
             tracks.push_back(m_loudness[static_cast<std::size_t>(i)].get());
         }

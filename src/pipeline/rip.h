@@ -86,6 +86,7 @@ std::string JobCaption(const std::string& prefix, int n, int count, const std::s
 // What became of one item: the file it was to make and "done", "failed", "skipped" (the user kept
 // an existing file, or the item's file exists and is kept) or "not done" (the job ended first).
 struct TItemOutcome {
+    std::string Item;    // the item as handed to the job (or "00Hidden track", which a secure rip adds)
     std::string Output;
     std::string Result = "not done";
 };
@@ -183,6 +184,8 @@ private:
 
     // The stages.
     void StartJob();
+    // A secure rip from the first track: the audio hidden before it as item 0.
+    void AddHiddenTrack();
     void StartExtraction(const TJobItem& item);
     void StartNextExtraction(bool setStage);
     // Starts the track TrackIndex, after tracks whose files the user keeps (each skipped as a

@@ -80,6 +80,7 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     flag("SecureOptions", "BurstFirst", secure.BurstFirst, true);
     num("SecureOptions", "MinConfidence", secure.MinConfidence, 2);
     flag("SecureOptions", "WriteCue", secure.WriteCue, true);
+    flag("SecureOptions", "RipHiddenTrack", secure.RipHiddenTrack, true);
 
     num("FlacOptions", "Level", o.FlacOptions.Level, 5);
     num("OpusOptions", "BitRate", o.OpusOptions.BitRate, 160);

@@ -116,6 +116,7 @@ struct TSecureOptions {
     bool BurstFirst = true;
     int32_t MinConfidence = 2;
     bool WriteCue = true;         // a cue sheet beside the log, when the whole disc is ripped
+    bool RipHiddenTrack = true;   // audio before track 1 into "00 Hidden track.<ext>"
 };
 
 // The AccurateRip database, by default.

@@ -423,6 +423,7 @@ void TOptionSetForm::BuildSecurePage()
                          "ckBurstFirst");
     ckWriteLog = check("Write a log of the rip beside the tracks", "ckWriteLog");
     ckWriteCue = check("Write a cue sheet when the whole disc is ripped", "ckWriteCue");
+    ckRipHiddenTrack = check("Rip audio hidden before the first track", "ckRipHiddenTrack");
     v->addStretch();
     for (QCheckBox* box : {ckSecureMode, ckAccurateRip})
         connect(box, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
@@ -481,6 +482,7 @@ void TOptionSetForm::Fill()
     ckWriteLog->setChecked(o.SecureOptions.WriteLog);
     ckBurstFirst->setChecked(o.SecureOptions.BurstFirst);
     ckWriteCue->setChecked(o.SecureOptions.WriteCue);
+    ckRipHiddenTrack->setChecked(o.SecureOptions.RipHiddenTrack);
     seEncoders->setValue(o.JobOptions.Encoders);
     seFlacLevel->setValue(o.FlacOptions.Level);
     seOpusBitRate->setValue(o.OpusOptions.BitRate);
@@ -504,7 +506,8 @@ void TOptionSetForm::UpdateEnabling()
     ckbKeepWav->setEnabled(formatRow < 0 || OutputFormats()[static_cast<std::size_t>(formatRow)].Encoded);
     // The offset, the damage rule, the database and the log belong to secure reads.
     const bool secure = ckSecureMode->isChecked();
-    for (QWidget* w : std::initializer_list<QWidget*>{seReadOffset, ckRefuseDamaged, ckAccurateRip, ckWriteLog, ckWriteCue})
+    for (QWidget* w : std::initializer_list<QWidget*>{seReadOffset, ckRefuseDamaged, ckAccurateRip, ckWriteLog, ckWriteCue,
+                                                      ckRipHiddenTrack})
         w->setEnabled(secure);
     eAccurateRipServer->setEnabled(secure && ckAccurateRip->isChecked());
     ckBurstFirst->setEnabled(secure && ckAccurateRip->isChecked());
@@ -645,6 +648,7 @@ void TOptionSetForm::btOkClick()
     o.SecureOptions.WriteLog = ckWriteLog->isChecked();
     o.SecureOptions.BurstFirst = ckBurstFirst->isChecked();
     o.SecureOptions.WriteCue = ckWriteCue->isChecked();
+    o.SecureOptions.RipHiddenTrack = ckRipHiddenTrack->isChecked();
     o.FlacOptions.Level = seFlacLevel->value();
     o.OpusOptions.BitRate = seOpusBitRate->value();
     o.Tags.ReplayGain = ckReplayGain->isChecked();

@@ -74,6 +74,7 @@ public:
     QCheckBox* ckWriteLog;
     QCheckBox* ckBurstFirst;
     QCheckBox* ckWriteCue;
+    QCheckBox* ckRipHiddenTrack;
     // FLAC, Opus
     QSpinBox* seFlacLevel;
     QSpinBox* seOpusBitRate;

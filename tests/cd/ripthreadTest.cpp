@@ -213,7 +213,8 @@ TEST_F(RipThreadTest, DriveAndTableFailuresCreateNoFile)
         {"address mode refused", [this] { drive->RefuseAddressMode = true; }, 1, 1},
         {"table unreadable", [this] { drive->TocUnreadable = true; }, 1, 2},
         {"no such track", [] {}, 3, 2},
-        {"position 0", [] {}, 0, 2},
+        {"position 0 of a disc that hides nothing before track 1", [] {}, 0, 2},
+        {"position -1", [] {}, -1, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -39,9 +39,9 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
 keys=$(grep -c '=' "$work/options.ini")
 # The 29 keys of the options, the 6 of secure ripping, then the FLAC level, the Opus bit rate,
 # ReplayGain, the naming template, the 3 of MusicBrainz, burst-first and its confidence, and
-# the encoders at once, and the cue sheet's switch.
-if [ "$keys" -ne 46 ]; then
-  echo "options.ini holds $keys keys, not 46:"; cat "$work/options.ini"; exit 1
+# the encoders at once, and the cue sheet's and the hidden track's switches.
+if [ "$keys" -ne 47 ]; then
+  echo "options.ini holds $keys keys, not 47:"; cat "$work/options.ini"; exit 1
 fi
 grep -q "^OutputFolder=$work/Output$" "$work/options.ini" || { echo "wrong output folder"; cat "$work/options.ini"; exit 1; }
 # The image is the only drive (this machine's drives may add more before it; the disc key is the

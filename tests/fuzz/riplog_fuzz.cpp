@@ -1,6 +1,6 @@
 // libFuzzer target: a rip log, a text file the user hands `sonvale-cli verify` (or someone else
 // edited). Whatever it holds, the reader never reads past it, and every track it returns has a
-// file, a number from 1 to 99 and, when copied, its checksums. Built by -DSONVALE_FUZZ=ON with
+// file, a number from 0 (hidden audio) to 99 and, when copied, its checksums. Built by -DSONVALE_FUZZ=ON with
 // clang; run by tests/fuzz/run.sh.
 
 #include "RipVerify.h"
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     if (log->Tracks.empty() || log->Toc.empty())
         __builtin_trap();
     for (const TLoggedTrack& t : log->Tracks)
-        if (t.Number < 1 || t.Number > 99 || t.File.empty() || (t.Copied && !t.HasSums))
+        if (t.Number < 0 || t.Number > 99 || t.File.empty() || (t.Copied && !t.HasSums))
             __builtin_trap();
     for (const auto& row : log->Toc)
         if (row.Length < 1 || row.Start < 0)

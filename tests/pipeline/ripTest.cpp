@@ -1001,6 +1001,91 @@ TEST_F(RipJobTest, ASecureRipsCueSheetGivesBackTheDisc)
     burnt->Close();
 }
 
+// Audio hidden before track 1 (track 1's INDEX 01 at 1.5 s): a secure rip keeps it first as
+// "00 Hidden track.wav", exactly the image's bytes before track 1, logged as track 00 (no
+// AccurateRip verdict) and checked by verify; the cue sheet puts it as track 1's INDEX 00 in that
+// file, so that the disc burnt back is the image whole. Hidden silence is no file: the cue sheet
+// gives track 1 a PREGAP instead. A rip without track 1 leaves the hidden audio alone.
+TEST_F(RipJobTest, AudioHiddenBeforeTheFirstTrackIsKept)
+{
+    ASSERT_EQ(std::system((std::string(MKDISC) + " --hidden 1.5 --gap 2 2 '" + Path("disc.cue") + "' 3 4 > /dev/null").c_str()), 0);
+    const std::shared_ptr<TDriveBackend> image = OpenImageDrive(Path("disc.cue"));
+    AkripUseDrives({image});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    const HCDROM h = GetCDHandle(&request);
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "Hidden";
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.AccurateRip = false;
+    Options.CommonOptions.OutputFormat = 1;
+    Start(jkRipTracks, {"01One", "02Two"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    EXPECT_EQ(view.Captions().front(), "Extracting(01/03): Hidden track");
+    EXPECT_EQ(job->Outcomes().front().Result, "done");
+    EXPECT_EQ(job->Outcomes().front().Item, "00Hidden track");
+    EXPECT_TRUE(ReadFile("Output/00 Hidden track.wav").substr(44) == ImageBytes(0, 113)) << "the hidden audio, byte for byte";
+    const std::string log = ReadFile("Output/The Band - Hidden.log");
+    EXPECT_NE(log.find("Track 00 (hidden before the first track)\n  File: 00 Hidden track.wav\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("AccurateRip: none (the database keeps no audio before the first track)"), std::string::npos);
+    EXPECT_NE(log.find("Summary: 2 tracks"), std::string::npos) << "the hidden audio is no track of the disc";
+    std::string why;
+    const std::optional<TLoggedRip> logged = ParseRipLog(log, why);
+    ASSERT_TRUE(logged) << why;
+    const TRipCheck check = CheckRip(*logged, log, Out(""));
+    ASSERT_EQ(check.Tracks.size(), 3u);
+    EXPECT_EQ(check.Tracks[0].Number, 0);
+    EXPECT_TRUE(check.Ok()) << check.Summary() << " " << check.Tracks[0].Text;
+    const std::string cue = ReadFile("Output/The Band - Hidden.cue");
+    EXPECT_NE(cue.find("FILE \"00 Hidden track.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"One\"\n    PERFORMER \"The Band\"\n"
+                       "    INDEX 00 00:00:00\nFILE \"One.wav\" WAVE\n    INDEX 01 00:00:00\n"),
+              std::string::npos)
+        << cue;
+    WriteFile("burnt.cue", JoinedCueSheet(cue, Out(""), Path("burnt.bin")));
+    const std::shared_ptr<TDriveBackend> burnt = OpenImageDrive(Path("burnt.cue"));
+    ASSERT_TRUE(burnt && burnt->Open());
+    TDiscToc was, is;
+    ASSERT_TRUE(image->ReadToc(was));
+    ASSERT_TRUE(burnt->ReadToc(is)) << ReadFile("burnt.cue");
+    ASSERT_EQ(is.Tracks.size(), 2u);
+    for (std::size_t t = 0; t < 2; ++t) {
+        EXPECT_EQ(is.Tracks[t].Lba, was.Tracks[t].Lba) << t;
+        EXPECT_EQ(is.Tracks[t].Index0, was.Tracks[t].Index0) << t;
+    }
+    EXPECT_EQ(was.Tracks[0].Lba, 113);
+    EXPECT_EQ(is.LeadOutLba, was.LeadOutLba);
+    EXPECT_TRUE(ReadFile("burnt.bin") == ReadFile("disc.bin")) << "the whole disc, hidden audio and all";
+    burnt->Close();
+
+    // Silence before track 1; a rip of track 2 alone.
+    std::string bin = ReadFile("disc.bin");
+    std::fill(bin.begin(), bin.begin() + 113 * 2352, '\0');
+    WriteFile("disc.bin", bin);
+    AkripUseDrives({OpenImageDrive(Path("disc.cue"))});
+    const HCDROM silent = GetCDHandle(&request);
+    for (const bool whole : {true, false}) {
+        SCOPED_TRACE(whole);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        view = TRecordingView{};
+        Start(jkRipTracks, whole ? std::vector<std::string>{"01One", "02Two"} : std::vector<std::string>{"02Two"}, silent);
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+        EXPECT_FALSE(fs::exists(Out("00 Hidden track.wav")));
+        EXPECT_EQ(job->Outcomes().size(), whole ? 3u : 1u);
+        if (whole) {
+            EXPECT_EQ(job->Outcomes().front().Result, "skipped");
+            EXPECT_NE(ReadFile("Output/The Band - Hidden.cue").find("  TRACK 01 AUDIO\n    TITLE \"One\"\n    PERFORMER \"The Band\"\n"
+                                                                    "    PREGAP 00:01:38\n    INDEX 01 00:00:00\n"),
+                      std::string::npos);
+            EXPECT_EQ(ReadFile("Output/The Band - Hidden.log").find("Track 00"), std::string::npos);
+        }
+        job.reset();
+    }
+}
+
 // A secure rip checked later against its log: every file matches; one sample changed in one
 // file names that track and what differs; an edited log line is found; a missing file, a lossy
 // rip and texts that are no Sonvale log are said so.

@@ -66,6 +66,7 @@ std::string DefaultFile(const std::string& folder)
            "BurstFirst=1\n"
            "MinConfidence=2\n"
            "WriteCue=1\n"
+           "RipHiddenTrack=1\n"
            "[FlacOptions]\n"
            "Level=5\n"
            "[OpusOptions]\n"
