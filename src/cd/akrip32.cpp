@@ -332,3 +332,42 @@ int32_t AkripCloseTray(HCDROM handle)
 {
     return OnHandle(handle, [](Library&, OpenHandle&, TDriveBackend& drive) { return drive.CloseTray() ? 1 : 0; });
 }
+
+void FindPregaps(TDriveBackend& drive, TDiscToc& toc)
+{
+    // The position of the first sector from lba (before limit) whose Q carries one, and that
+    // sector; false when none of four does.
+    const auto position = [&drive](int32_t lba, int32_t limit, int& track, int32_t& at) {
+        int index = 0;
+        for (at = lba; at < lba + 4 && at < limit; ++at)
+            if (drive.ReadQPosition(at, track, index))
+                return true;
+        return false;
+    };
+    for (std::size_t i = 1; i < toc.Tracks.size(); ++i) {
+        TDiscToc::Track& t = toc.Tracks[i];
+        const TDiscToc::Track& previous = toc.Tracks[i - 1];
+        if (t.Index0 >= 0 || !t.Audio || !previous.Audio || t.Session != previous.Session)
+            continue;
+        const int number = toc.FirstTrack + static_cast<int>(i);
+        int track = 0;
+        int32_t at = 0;
+        // A drive that cannot tell the track's own start tells nothing.
+        if (!position(t.Lba, toc.LeadOutLba, track, at) || track != number)
+            continue;
+        // The first sector that names the track lies in [lo, hi]; hi names it. (A gap longer than
+        // 10 seconds is taken from there.)
+        int32_t lo = std::max(previous.Lba + 1, t.Lba - 750), hi = t.Lba;
+        while (lo < hi) {
+            const int32_t mid = lo + (hi - lo) / 2;
+            if (!position(mid, hi, track, at))
+                lo = hi;  // the sectors just before hi carry no position: hi is the first that tells
+            else if (track == number)
+                hi = at;
+            else
+                lo = at + 1;
+        }
+        if (hi < t.Lba)
+            t.Index0 = hi;
+    }
+}

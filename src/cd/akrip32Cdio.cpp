@@ -6,6 +6,7 @@
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
 #include <cdio/mmc.h>
+#include <cdio/mmc_ll_cmds.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -329,6 +330,25 @@ public:
         source = m_source;
         driver = m_driver;
         return true;
+    }
+
+    bool ReadQPosition(int32_t lba, int& track, int& index) override
+    {
+        // READ CD of one audio sector with its formatted Q sub-channel (16 bytes after the 2352):
+        // control/ADR, track, index (both BCD), ... A drive only.
+        if (!m_cdio || m_driver != DRIVER_DEVICE)
+            return false;
+        uint8_t block[CDSectorSize + 16];
+        if (mmc_read_cd(m_cdio, block, lba, CDIO_MMC_READ_TYPE_CDDA, false, false, 0, true, false, 0, 2,
+                        sizeof block, 1) != DRIVER_OP_SUCCESS)
+            return false;
+        const uint8_t* q = block + CDSectorSize;
+        const auto bcd = [](uint8_t b) { return (b >> 4) > 9 || (b & 0x0F) > 9 ? -1 : (b >> 4) * 10 + (b & 0x0F); };
+        if ((q[0] & 0x0F) != 1)  // mode 1: the position
+            return false;
+        track = bcd(q[1]);
+        index = bcd(q[2]);
+        return track >= 1 && track <= 99 && index >= 0;
     }
 
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override

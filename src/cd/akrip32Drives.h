@@ -52,6 +52,16 @@ public:
         static_cast<void>(text);
         return false;
     }
+    // The position the Q sub-channel of sector lba gives: its track number and index (1..99,
+    // 0..99). False where the drive cannot tell, and for a sector whose Q carries no position
+    // (one in about a hundred carries the catalogue number or an ISRC instead).
+    virtual bool ReadQPosition(int32_t lba, int& track, int& index)
+    {
+        static_cast<void>(lba);
+        static_cast<void>(track);
+        static_cast<void>(index);
+        return false;
+    }
     // Opens or closes the tray; false where there is none (an image).
     virtual bool Eject() { return false; }
     virtual bool CloseTray() { return false; }
@@ -81,6 +91,10 @@ std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path);
 std::shared_ptr<TDriveBackend> AkripDrive(int32_t handle);
 // The CD-TEXT and ISRCs of the disc behind an open handle; false when there are none.
 bool AkripReadDiscText(int32_t handle, TDiscText& text);
+// Where the table does not say where a track's pregap (INDEX 00) begins, looks for it in the Q
+// sub-channel of the sectors before the track (the last 10 seconds of the previous one), where
+// the drive can read it: a binary search for the first sector that names the track.
+void FindPregaps(TDriveBackend& drive, TDiscToc& toc);
 // count raw sectors from lba into out through the handle, as ReadCDAudioLBA reads them, without
 // the request record.
 bool AkripReadSectors(int32_t handle, int32_t lba, int32_t count, uint8_t* out);
@@ -118,6 +132,13 @@ public:
     bool SetParameter(int32_t which, uint32_t value) override;
     bool ReadToc(TDiscToc& toc) override;
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override;
+
+    // The Q sub-channel, when set: Pregaps[i] is where track FirstTrack + i's INDEX 00 begins
+    // (its Lba: none); every QOtherEvery-th sector's Q carries no position (0: none does).
+    std::vector<int32_t> QPregaps;
+    int32_t QOtherEvery = 0;
+    int QReads = 0;
+    bool ReadQPosition(int32_t lba, int& track, int& index) override;
 
     // Faults to inject.
     bool RefuseHandle = false;

@@ -93,3 +93,20 @@ bool TScriptedDrive::ReadAudio(int32_t lba, int32_t count, uint8_t* out)
             *out++ = SampleByte(lba + s, i);
     return true;
 }
+
+bool TScriptedDrive::ReadQPosition(int32_t lba, int& track, int& index)
+{
+    ++QReads;
+    if (QPregaps.size() != Toc.Tracks.size() || lba < 0 || lba >= Toc.LeadOutLba ||
+        (QOtherEvery > 0 && lba % QOtherEvery == QOtherEvery - 1))
+        return false;
+    // The last track whose pregap has begun by lba.
+    for (std::size_t i = Toc.Tracks.size(); i-- > 0;) {
+        if (lba >= QPregaps[i] || i == 0) {
+            track = Toc.FirstTrack + static_cast<int>(i);
+            index = lba < Toc.Tracks[i].Lba ? 0 : 1;
+            return true;
+        }
+    }
+    return false;
+}

@@ -48,11 +48,13 @@ void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
     m_preEmphasis.clear();
     if (const std::shared_ptr<TDriveBackend> drive = AkripDrive(handle)) {
         TDiscToc toc;
-        if (drive->ReadToc(toc))
+        if (drive->ReadToc(toc)) {
+            FindPregaps(*drive, toc);  // where the table did not say
             for (const TDiscToc::Track& t : toc.Tracks) {
                 m_log.Pregaps.push_back(t.Audio ? t.Index0 : -1);
                 m_preEmphasis.push_back(t.Audio && (t.Flags & 0x01));
             }
+        }
     }
     if (TDiscText text; AkripReadDiscText(handle, text)) {
         m_log.Catalog = text.Catalog;

@@ -243,4 +243,46 @@ TEST_F(Akrip32Test, ACueSheetNamingADataFileOfAnotherNameIsRead)
     }
 }
 
+// Pregaps the table does not give, found in the Q sub-channel: the first sector that names the
+// track, to the sector (a gap of 2 s, of one sector, none), also where some sectors' Q carries
+// no position; a gap longer than the 10 s looked at is taken from there; a pregap the table gives
+// is kept without a read; a drive that cannot read the Q sub-channel leaves them unknown.
+TEST(FindPregapsTest, TheFirstSectorThatNamesTheTrack)
+{
+    const struct {
+        const char* name;
+        std::vector<int32_t> pregaps;  // where each track's INDEX 00 begins (its start: none)
+        int32_t otherEvery;
+        std::vector<int32_t> want;     // Index0 found, per track
+    } cases[] = {
+        {"2 s and none", {0, 1000 - 150, 2000}, 0, {-1, 850, -1}},
+        {"one sector", {0, 999, 1999}, 0, {-1, 999, 1999}},
+        {"some Q without a position", {0, 1000 - 150, 2000 - 75}, 7, {-1, 850, 1925}},
+        {"longer than 10 s", {0, 1000 - 900, 2000}, 0, {-1, 250, -1}},
+        {"no Q sub-channel", {}, 0, {-1, -1, -1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TScriptedDrive drive(TScriptedDrive::AudioToc({1000, 1000, 1000}));
+        drive.QPregaps = c.pregaps;
+        drive.QOtherEvery = c.otherEvery;
+        TDiscToc toc;
+        ASSERT_TRUE(drive.ReadToc(toc));
+        FindPregaps(drive, toc);
+        for (std::size_t t = 0; t < 3; ++t)
+            EXPECT_EQ(toc.Tracks[t].Index0, c.want[t]) << t;
+        EXPECT_LE(drive.QReads, 2 * 4 * 12) << "a binary search, not a scan";
+    }
+
+    // A pregap the table gives is kept, and no sector read for it.
+    TScriptedDrive drive(TScriptedDrive::AudioToc({1000, 1000}));
+    drive.QPregaps = {0, 900};
+    TDiscToc toc;
+    ASSERT_TRUE(drive.ReadToc(toc));
+    toc.Tracks[1].Index0 = 950;
+    FindPregaps(drive, toc);
+    EXPECT_EQ(toc.Tracks[1].Index0, 950);
+    EXPECT_EQ(drive.QReads, 0);
+}
+
 }  // namespace

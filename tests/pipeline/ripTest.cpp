@@ -1001,6 +1001,25 @@ TEST_F(RipJobTest, ASecureRipsCueSheetGivesBackTheDisc)
     burnt->Close();
 }
 
+// A drive that does not give pregaps in its table but whose Q sub-channel tells them: the secure
+// rip's record and log have the gap. (A scripted drive cannot be read through paranoia, so its
+// tracks fail here; the cue sheet's gaps are tested on images above.)
+TEST_F(RipJobTest, PregapsFromTheSubChannel)
+{
+    const HCDROM h = Drive({100, 100});
+    drive->QPregaps = {0, 70};
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.AccurateRip = false;
+    Options.CommonOptions.OutputFormat = 1;
+    Start(jkRipTracks, {"01One", "02Two"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(job->SecureRecord().Pregaps, (std::vector<int32_t>{-1, 70}));
+    const std::string key = DiscKeyOfToc(job->SecureRecord().Toc);
+    EXPECT_NE(ReadFile("Output/" + key + ".log").find("Track 02\n  File: Two.wav\n  Pregap: 00:00.30 (from sector 70)\n"),
+              std::string::npos)
+        << ReadFile("Output/" + key + ".log");
+}
+
 // Audio hidden before track 1 (track 1's INDEX 01 at 1.5 s): a secure rip keeps it first as
 // "00 Hidden track.wav", exactly the image's bytes before track 1, logged as track 00 (no
 // AccurateRip verdict) and checked by verify; the cue sheet puts it as track 1's INDEX 00 in that
