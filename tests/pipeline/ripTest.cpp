@@ -1154,6 +1154,10 @@ TEST_F(RipJobTest, ARipIsVerifiedAgainstItsLog)
     EXPECT_FALSE(CheckRip(*ParseRipLog(edited, why), edited, Out("")).Intact);
     fs::remove(Out("Three.flac"));
     EXPECT_EQ(CheckRip(*log, text, Out("")).Tracks[2].Result, R::Missing);
+    WriteFile("Output/Three.flac", "not audio at all");
+    const TTrackCheck notAudio = CheckRip(*log, text, Out("")).Tracks[2];
+    EXPECT_EQ(notAudio.Result, R::Unreadable);
+    EXPECT_EQ(notAudio.Text.rfind("cannot be read: ", 0), 0u) << notAudio.Text;
     for (TLoggedTrack& t : log->Tracks)
         t.File = t.File.substr(0, t.File.size() - 5) + ".mp3";
     WriteFile("Output/One.mp3", "not checked");
