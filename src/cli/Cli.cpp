@@ -922,7 +922,8 @@ int CommandVerify(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
         QJsonObject row{{"track", t.Number}, {"file", Q(t.File)}, {"result", Q(t.Text)},
                         {"ok", t.Result == TTrackCheck::TResult::Match || t.Result == TTrackCheck::TResult::NotCopied}};
         std::string line = "Track " + TwoDigits(t.Number) + ": " + t.Text;
-        if (entry && (t.Result == TTrackCheck::TResult::Match || t.Result == TTrackCheck::TResult::Differs)) {
+        // (The database keeps nothing of audio hidden before the first track, track 00.)
+        if (entry && t.Number > 0 && (t.Result == TTrackCheck::TResult::Match || t.Result == TTrackCheck::TResult::Differs)) {
             const TAccurateRipVerdict verdict = JudgeTrack(*entry, *id, t.Number - first + 1, t.V1, t.V2);
             line += "; AccurateRip: " + verdict.Text();
             row["accuraterip"] = Q(verdict.Text());
