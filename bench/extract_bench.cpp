@@ -37,29 +37,22 @@ namespace {
 
 // A drive's transfer rate over an image: each read takes as long as a drive spinning at speed x
 // (75 sectors a second at 1x) needs to deliver it. Seeks cost nothing here.
-class TDriveSpeed : public TDriveBackend {
+class TDriveSpeed : public TDriveLayer {
 public:
     TDriveSpeed(std::shared_ptr<TDriveBackend> inner, double speed)
-        : m_inner(std::move(inner))
+        : TDriveLayer(std::move(inner))
         , m_sectorTime(std::chrono::duration<double>(1.0 / (75.0 * speed)))
     {
     }
-    std::string Vendor() const override { return m_inner->Vendor(); }
-    std::string Product() const override { return m_inner->Product(); }
-    bool Open() override { return m_inner->Open(); }
-    void Close() override { m_inner->Close(); }
-    bool ReadToc(TDiscToc& toc) override { return m_inner->ReadToc(toc); }
-    bool CdioSource(std::string& source, int& driver) const override { return m_inner->CdioSource(source, driver); }
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
         const auto now = std::chrono::steady_clock::now();
         m_free = std::max(m_free, now) + std::chrono::duration_cast<std::chrono::steady_clock::duration>(m_sectorTime * count);
         std::this_thread::sleep_until(m_free);
-        return m_inner->ReadAudio(lba, count, out);
+        return TDriveLayer::ReadAudio(lba, count, out);
     }
 
 private:
-    std::shared_ptr<TDriveBackend> m_inner;
     std::chrono::duration<double> m_sectorTime;
     std::chrono::steady_clock::time_point m_free{};
 };

@@ -75,6 +75,29 @@ public:
     }
 };
 
+// A drive over another one (a fault layer in tests, a drive's pace in a benchmark): everything is
+// the inner drive's until the layer overrides it, most often ReadAudio.
+class TDriveLayer : public TDriveBackend {
+public:
+    explicit TDriveLayer(std::shared_ptr<TDriveBackend> inner)
+        : m_inner(std::move(inner))
+    {
+    }
+    std::string Vendor() const override { return m_inner->Vendor(); }
+    std::string Product() const override { return m_inner->Product(); }
+    bool Open() override { return m_inner->Open(); }
+    void Close() override { m_inner->Close(); }
+    bool SetParameter(int32_t which, uint32_t value) override { return m_inner->SetParameter(which, value); }
+    bool ReadToc(TDiscToc& toc) override { return m_inner->ReadToc(toc); }
+    bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override { return m_inner->ReadAudio(lba, count, out); }
+    bool ReadText(TDiscText& text) override { return m_inner->ReadText(text); }
+    bool ReadQPosition(int32_t lba, int& track, int& index) override { return m_inner->ReadQPosition(lba, track, index); }
+    bool CdioSource(std::string& source, int& driver) const override { return m_inner->CdioSource(source, driver); }
+
+private:
+    std::shared_ptr<TDriveBackend> m_inner;
+};
+
 // The machine's CD drives (libcdio), then the images of $SONVALE_DISC_IMAGES.
 std::vector<std::shared_ptr<TDriveBackend>> FindDrives();
 

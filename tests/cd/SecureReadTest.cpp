@@ -21,18 +21,9 @@ namespace {
 // their first reads, sectors that never come back the same twice, sectors that fail every read
 // that includes them, reads refused from a sector on, and reads that come back shifted by a few
 // samples (jitter).
-class TFaultyDrive : public TDriveBackend {
+class TFaultyDrive : public TDriveLayer {
 public:
-    explicit TFaultyDrive(std::shared_ptr<TDriveBackend> inner)
-        : m_inner(std::move(inner))
-    {
-    }
-    std::string Vendor() const override { return m_inner->Vendor(); }
-    std::string Product() const override { return m_inner->Product(); }
-    bool Open() override { return m_inner->Open(); }
-    void Close() override { m_inner->Close(); }
-    bool ReadToc(TDiscToc& toc) override { return m_inner->ReadToc(toc); }
-    bool CdioSource(std::string& source, int& driver) const override { return m_inner->CdioSource(source, driver); }
+    using TDriveLayer::TDriveLayer;
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
         ++Reads;
@@ -50,12 +41,12 @@ public:
             --jitter.first;
             const int shift = jitter.second * 4;
             std::vector<uint8_t> more(static_cast<std::size_t>(count + 1) * CDSectorSize);
-            if (!m_inner->ReadAudio(lba, count + 1, more.data()))
+            if (!TDriveLayer::ReadAudio(lba, count + 1, more.data()))
                 return false;
             std::memcpy(out, more.data() + shift, static_cast<std::size_t>(count) * CDSectorSize);
             return true;
         }
-        if (!m_inner->ReadAudio(lba, count, out))
+        if (!TDriveLayer::ReadAudio(lba, count, out))
             return false;
         for (int32_t s = lba; s < lba + count; ++s) {
             uint8_t* sector = out + static_cast<std::size_t>(s - lba) * CDSectorSize;
@@ -79,10 +70,6 @@ public:
     int Reads = 0;
     int32_t FailFrom = -1;
     std::function<void(int32_t lba, int32_t count)> OnRead;  // on the reading thread, before each read
-
-
-private:
-    std::shared_ptr<TDriveBackend> m_inner;
 };
 
 class SecureReadTest : public TempDirTest {

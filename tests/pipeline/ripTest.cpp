@@ -1174,22 +1174,16 @@ TEST_F(RipJobTest, ARipIsVerifiedAgainstItsLog)
 
 // A disc image under a fault layer: the first read of one sector comes back wrong, every later
 // one right.
-class TCorruptOnceDrive : public TDriveBackend {
+class TCorruptOnceDrive : public TDriveLayer {
 public:
     TCorruptOnceDrive(std::shared_ptr<TDriveBackend> inner, int32_t sector)
-        : m_inner(std::move(inner))
+        : TDriveLayer(std::move(inner))
         , m_sector(sector)
     {
     }
-    std::string Vendor() const override { return m_inner->Vendor(); }
-    std::string Product() const override { return m_inner->Product(); }
-    bool Open() override { return m_inner->Open(); }
-    void Close() override { m_inner->Close(); }
-    bool ReadToc(TDiscToc& toc) override { return m_inner->ReadToc(toc); }
-    bool CdioSource(std::string& source, int& driver) const override { return m_inner->CdioSource(source, driver); }
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
-        if (!m_inner->ReadAudio(lba, count, out))
+        if (!TDriveLayer::ReadAudio(lba, count, out))
             return false;
         if (!m_done && m_sector >= lba && m_sector < lba + count) {
             m_done = true;
@@ -1199,7 +1193,6 @@ public:
     }
 
 private:
-    std::shared_ptr<TDriveBackend> m_inner;
     int32_t m_sector;
     bool m_done = false;
 };
