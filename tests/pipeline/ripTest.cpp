@@ -123,15 +123,21 @@ protected:
         chmod(Path(name).c_str(), 0755);
     }
 
-    // A drive holding tracks of these lengths in sectors; its handle.
-    HCDROM Drive(const std::vector<int32_t>& sectors)
+    // The drive library's only drive: backend; a handle to it.
+    static HCDROM UseDrive(std::shared_ptr<TDriveBackend> backend)
     {
-        drive = std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc(sectors));
-        AkripUseDrives({drive});
+        AkripUseDrives({std::move(backend)});
         TGetCDHand request{};
         request.Size = 12;
         request.Ver = 1;
         return GetCDHandle(&request);
+    }
+
+    // A drive holding tracks of these lengths in sectors; its handle.
+    HCDROM Drive(const std::vector<int32_t>& sectors)
+    {
+        drive = std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc(sectors));
+        return UseDrive(drive);
     }
 
     // A disc image (mkdisc) holding tracks of these lengths in sectors, read through libcdio as
@@ -142,11 +148,7 @@ protected:
         for (const int32_t n : sectors)
             command += " " + std::to_string(n / 75.0);
         EXPECT_EQ(std::system((command + " > /dev/null").c_str()), 0);
-        AkripUseDrives({OpenImageDrive(Path("disc.cue"))});
-        TGetCDHand request{};
-        request.Size = 12;
-        request.Ver = 1;
-        return GetCDHandle(&request);
+        return UseDrive(OpenImageDrive(Path("disc.cue")));
     }
     std::string ImageBytes(int32_t lba, int32_t count)
     {
@@ -930,11 +932,7 @@ TEST_F(RipJobTest, ASecureRipsCueSheetGivesBackTheDisc)
                            "GBXYZ0012345 --catalog 0123456789012 '" + Path("disc.cue") + "' 3 4 5 > /dev/null").c_str()),
               0);
     const std::shared_ptr<TDriveBackend> image = OpenImageDrive(Path("disc.cue"));
-    AkripUseDrives({image});
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    const HCDROM h = GetCDHandle(&request);
+    const HCDROM h = UseDrive(image);
     Options.CDInfo.Artist = "The Band";
     Options.CDInfo.Album = "Gaps";
     Options.SecureOptions.SecureMode = true;
@@ -1029,11 +1027,7 @@ TEST_F(RipJobTest, AudioHiddenBeforeTheFirstTrackIsKept)
 {
     ASSERT_EQ(std::system((std::string(MKDISC) + " --hidden 1.5 --gap 2 2 '" + Path("disc.cue") + "' 3 4 > /dev/null").c_str()), 0);
     const std::shared_ptr<TDriveBackend> image = OpenImageDrive(Path("disc.cue"));
-    AkripUseDrives({image});
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    const HCDROM h = GetCDHandle(&request);
+    const HCDROM h = UseDrive(image);
     Options.CDInfo.Artist = "The Band";
     Options.CDInfo.Album = "Hidden";
     Options.SecureOptions.SecureMode = true;
@@ -1082,8 +1076,7 @@ TEST_F(RipJobTest, AudioHiddenBeforeTheFirstTrackIsKept)
     std::string bin = ReadFile("disc.bin");
     std::fill(bin.begin(), bin.begin() + 113 * 2352, '\0');
     WriteFile("disc.bin", bin);
-    AkripUseDrives({OpenImageDrive(Path("disc.cue"))});
-    const HCDROM silent = GetCDHandle(&request);
+    const HCDROM silent = UseDrive(OpenImageDrive(Path("disc.cue")));
     for (const bool whole : {true, false}) {
         SCOPED_TRACE(whole);
         fs::remove_all(Out(""));
@@ -1205,11 +1198,7 @@ TEST_F(RipJobTest, BurstFirstKeepsWhatAccurateRipConfirms)
 {
     const std::vector<int32_t> lengths = {75, 60, 90, 45};
     ImageDrive(lengths);
-    AkripUseDrives({std::make_shared<TCorruptOnceDrive>(OpenImageDrive(Path("disc.cue")), 75 + 30)});
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    const HCDROM h = GetCDHandle(&request);
+    const HCDROM h = UseDrive(std::make_shared<TCorruptOnceDrive>(OpenImageDrive(Path("disc.cue")), 75 + 30));
     Options.CommonOptions.OutputFormat = 1;
     Options.SecureOptions.SecureMode = true;
     Options.SecureOptions.BurstFirst = true;
