@@ -33,18 +33,8 @@ export WORK=$work
 export E2E_LIB=$(cd "$(dirname "$0")" && pwd)/lib.sh
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
   . "$E2E_LIB"
-  "$WORK/sonvale" >"$WORK/out.log" 2>&1 &
-  pid=$!
-  wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^Sonvale 2\.1$" | head -n 1)
-  [ -n "$wid" ] || { echo "no window"; cat "$WORK/out.log"; exit 1; }
-  xdotool windowfocus --sync "$wid"
-  choice=""
-  for attempt in 1 2 3 4 5; do
-    xdotool key alt+e
-    sleep 0.3
-    xdotool key m
-    choice=$(timeout 10 xdotool search --sync --onlyvisible --name "^Choose the release$" | head -n 1) && break
-  done
+  start_sonvale
+  choice=$(open_from_edit_menu m "^Choose the release$" 10)
   [ -n "$choice" ] || { echo "no choice of a release"; cat "$WORK/out.log"; exit 1; }
   if [ -n "${SONVALE_SCREENSHOT:-}" ]; then sleep 0.5; import -window root "${SONVALE_SCREENSHOT%.png}-choice.png" || true; fi
   xdotool windowfocus --sync "$choice"
