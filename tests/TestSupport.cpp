@@ -22,6 +22,25 @@ void TempDirTest::SetUp()
     SetExecutableFolder(m_dir);
 }
 
+TScopedEnv::TScopedEnv(const char* name, const char* value)
+    : m_name(name)
+{
+    if (const char* old = std::getenv(name))
+        m_old = old;
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+TScopedEnv::~TScopedEnv()
+{
+    if (m_old)
+        setenv(m_name.c_str(), m_old->c_str(), 1);
+    else
+        unsetenv(m_name.c_str());
+}
+
 void TempDirTest::TearDown()
 {
     // Give back write permission that a test took away, so everything can be removed.

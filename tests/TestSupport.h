@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,19 @@ protected:
     std::string ReadFile(const std::string& name) const;
 
     std::string m_dir;  // with a trailing "/"
+};
+
+// Sets (value) or unsets (nullptr) an environment variable for a scope, then puts back what was.
+class TScopedEnv {
+public:
+    TScopedEnv(const char* name, const char* value);
+    ~TScopedEnv();
+    TScopedEnv(const TScopedEnv&) = delete;
+    TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
 };
 
 class ScriptedDialogs : public Dialogs {

@@ -125,7 +125,7 @@ int32_t CddbProxyPort(const std::string& text)
 
 std::string CddbIdentity()
 {
-    const TProfileFile ini(ProgramFolder() + "options.ini");
+    const TProfileFile ini(ConfigFolder() + "options.ini");
     const std::string email = ini.ReadString("QueryCDDB", "Email", "");
     const auto at = email.find('@');
     if (at != std::string::npos && at > 0 && at + 1 < email.size() && email.find(' ') == std::string::npos)

@@ -23,6 +23,9 @@ std::string TWMAEncodeProcess::FindEncoder()
         if (access(path.c_str(), X_OK) == 0)
             return path;
     }
+    // An installed program keeps it with its other helpers (/usr/libexec/sonvale).
+    if (const std::string installed = HelperFolder() + "WM8EUTIL"; !HelperFolder().empty() && access(installed.c_str(), X_OK) == 0)
+        return installed;
     return {};
 }
 

@@ -4,8 +4,23 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <optional>
 #include <system_error>
+
+#ifndef SONVALE_BINDIR
+#define SONVALE_BINDIR "bin"
+#endif
+#ifndef SONVALE_LIBEXECDIR
+#define SONVALE_LIBEXECDIR "libexec/sonvale"
+#endif
+#ifndef SONVALE_DOCDIR
+#define SONVALE_DOCDIR "share/doc/sonvale"
+#endif
+#ifndef SONVALE_INSTALLED
+#define SONVALE_INSTALLED 0
+#endif
 
 namespace {
 
@@ -25,17 +40,27 @@ std::string FindExecutableFolder()
     return WithSlash(exe.parent_path().string());
 }
 
-std::string DataFolder()
+std::string Home()
 {
-    // XDG base directory rules: a relative $XDG_DATA_HOME is invalid and ignored.
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
-        base = xdg;
-    else if (const char* home = std::getenv("HOME"); home && home[0] != '\0')
-        base = std::string(home) + "/.local/share";
-    else
-        base = "/tmp";
-    return WithSlash(base) + "sonvale/";
+    const char* home = std::getenv("HOME");
+    return home && home[0] != '\0' ? std::string(home) : std::string("/tmp");
+}
+
+// An XDG base folder: the variable when it holds an absolute path (a relative one is invalid and
+// ignored), else its default under HOME. With the trailing "/" and "sonvale/".
+std::string XdgFolder(const char* variable, const char* underHome)
+{
+    if (const char* xdg = std::getenv(variable); xdg && xdg[0] == '/')
+        return WithSlash(xdg);
+    return WithSlash(Home() + "/" + underHome);
+}
+
+std::string DataFolder() { return XdgFolder("XDG_DATA_HOME", ".local/share") + "sonvale/"; }
+
+// Where a folder of the installation is: relative to the prefix, or absolute when configured so.
+std::string UnderPrefix(const std::string& prefix, const std::string& folder)
+{
+    return WithSlash(folder.starts_with('/') ? folder : prefix + folder);
 }
 
 }  // namespace
@@ -50,11 +75,110 @@ std::string ChooseProgramFolder(const std::string& exeFolder)
     return data;
 }
 
+std::string MusicFolder()
+{
+    const std::string home = Home();
+    std::ifstream dirs(XdgFolder("XDG_CONFIG_HOME", ".config") + "user-dirs.dirs");
+    const std::string key = "XDG_MUSIC_DIR=\"";
+    for (std::string line; std::getline(dirs, line);) {
+        if (!line.starts_with(key) || line.size() < key.size() + 1 || line.back() != '"')
+            continue;
+        std::string value = line.substr(key.size(), line.size() - key.size() - 1);
+        if (value.starts_with("$HOME/"))
+            value = home + value.substr(5);
+        // "$HOME" alone (or "$HOME/") turns the folder off; anything else must be absolute.
+        while (value.size() > 1 && value.back() == '/')
+            value.pop_back();
+        if (value.starts_with('/') && value != home)
+            return value;
+    }
+    return home + "/Music";
+}
+
+TProgramPlaces ChoosePlaces(const std::string& exeFolder, bool configuredForInstall)
+{
+    TProgramPlaces places;
+    const std::string exe = WithSlash(exeFolder);
+    const std::string bin = "/" + std::string(SONVALE_BINDIR) + "/";
+    const bool inPrefix = exe.ends_with(bin);  // "/bin/" itself: the prefix "/"
+    places.Installed = inPrefix || configuredForInstall;
+    if (!places.Installed) {
+        places.Data = places.Config = ChooseProgramFolder(exe);
+        places.Output = places.Data + "Output";
+        return places;
+    }
+    places.Config = XdgFolder("XDG_CONFIG_HOME", ".config") + "sonvale/";
+    places.Data = DataFolder();
+    places.Output = MusicFolder() + "/Sonvale";
+    if (inPrefix) {
+        const std::string prefix = exe.substr(0, exe.size() - bin.size() + 1);
+        places.Helpers = UnderPrefix(prefix, SONVALE_LIBEXECDIR);
+        places.Docs = UnderPrefix(prefix, SONVALE_DOCDIR);
+    }
+    return places;
+}
+
+std::string SettingsFolder(const TProgramPlaces& places)
+{
+    std::error_code ec;
+    if (!places.Installed || places.Config == places.Data)
+        return places.Config;
+    std::filesystem::create_directories(places.Config, ec);
+    const std::string settings = places.Config + "options.ini";
+    const std::string old = places.Data + "options.ini";
+    if (std::filesystem::exists(settings, ec) || !std::filesystem::is_regular_file(old, ec))
+        return places.Config;
+    std::filesystem::rename(old, settings, ec);
+    if (ec == std::errc::cross_device_link) {
+        // Another file system: a copy under a temporary name, renamed whole, then the old removed.
+        const std::string temp = settings + ".moving";
+        ec.clear();
+        std::filesystem::copy_file(old, temp, std::filesystem::copy_options::overwrite_existing, ec);
+        if (!ec)
+            std::filesystem::rename(temp, settings, ec);
+        if (ec) {
+            std::error_code ignored;
+            std::filesystem::remove(temp, ignored);
+        } else {
+            std::filesystem::remove(old, ec);
+            ec.clear();  // both copies hold the same settings; the new place is read from now on
+        }
+    }
+    return ec ? places.Data : places.Config;
+}
+
 namespace {
 
 std::mutex folderMutex;
-std::string folderOverride;
+std::optional<TProgramPlaces> placesOverride;
 std::string executableOverride;
+
+struct TRunPlaces {
+    TProgramPlaces Places;
+    std::string Settings;
+};
+
+const TRunPlaces& RunPlaces()
+{
+    static const TRunPlaces run = [] {
+        TRunPlaces r{ChoosePlaces(FindExecutableFolder(), SONVALE_INSTALLED != 0), {}};
+        std::error_code ec;
+        std::filesystem::create_directories(r.Places.Data, ec);  // a failure shows when a file is written there
+        r.Settings = SettingsFolder(r.Places);
+        return r;
+    }();
+    return run;
+}
+
+const TProgramPlaces& Places()
+{
+    {
+        std::lock_guard lock(folderMutex);
+        if (placesOverride)
+            return *placesOverride;
+    }
+    return RunPlaces().Places;
+}
 
 }  // namespace
 
@@ -71,15 +195,35 @@ void SetExecutableFolder(const std::string& folder)
     executableOverride = WithSlash(folder);
 }
 
-const std::string& ProgramFolder()
+const std::string& ProgramFolder() { return Places().Data; }
+const std::string& HelperFolder() { return Places().Helpers; }
+const std::string& DocFolder()
 {
-    static const std::string found = ChooseProgramFolder(FindExecutableFolder());
-    std::lock_guard lock(folderMutex);
-    return folderOverride.empty() ? found : folderOverride;
+    const std::string& docs = Places().Docs;
+    return docs.empty() ? ExecutableFolder() : docs;
+}
+const std::string& DefaultOutputFolder() { return Places().Output; }
+
+const std::string& ConfigFolder()
+{
+    {
+        std::lock_guard lock(folderMutex);
+        if (placesOverride)
+            return placesOverride->Config;
+    }
+    return RunPlaces().Settings;
 }
 
 void SetProgramFolder(const std::string& folder)
 {
+    TProgramPlaces places;
+    places.Data = places.Config = WithSlash(folder);
+    places.Output = places.Data + "Output";
+    SetProgramPlaces(places);
+}
+
+void SetProgramPlaces(const TProgramPlaces& places)
+{
     std::lock_guard lock(folderMutex);
-    folderOverride = WithSlash(folder);
+    placesOverride = places;
 }

@@ -32,7 +32,7 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     };
 
     auto& common = o.CommonOptions;
-    str("CommonOptions", "OutputFolder", common.OutputFolder, ProgramFolder() + "Output");
+    str("CommonOptions", "OutputFolder", common.OutputFolder, DefaultOutputFolder());
     num("CommonOptions", "OutputFormat", common.OutputFormat, 0);
     flag("CommonOptions", "IsKeepWav", common.IsKeepWav, false);
     flag("CommonOptions", "IsNormalize", common.IsNormalize, false);
@@ -97,7 +97,7 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
 
 void LoadSaveOptions(bool load)
 {
-    TProfileFile ini(ProgramFolder() + "options.ini");
+    TProfileFile ini(ConfigFolder() + "options.ini");
     Exchange(ini, Options, load);
     if (load) {
         // The quality slider runs from 30 to 100.

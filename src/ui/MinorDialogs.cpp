@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 #include "ProgramFolder.h"
 
+#include <QFileInfo>
 #include <QFrame>
 #include <QIcon>
 #include <QGroupBox>
@@ -452,8 +453,15 @@ void OpenLinkOrSay(Dialogs& dialogs, const QString& link)
 {
     QString target = link;
     if (!link.startsWith(QLatin1String("https://")) && !link.startsWith(QLatin1String("http://"))) {
-        // A page of the help installed beside the program.
-        QUrl url = QUrl::fromLocalFile(QString::fromStdString(ExecutableFolder()) + link.section(QLatin1Char('#'), 0, 0));
+        // A page of the help, beside the program or installed with it.
+        const QString page = QString::fromStdString(DocFolder()) + link.section(QLatin1Char('#'), 0, 0);
+        if (!QFileInfo::exists(page)) {
+            // A system that leaves out /usr/share/doc (a minimal or container install) has none.
+            dialogs.MessageBox(QStringLiteral("The help page ") + page + QStringLiteral(" is not installed."),
+                               Dialogs::Icon::Information);
+            return;
+        }
+        QUrl url = QUrl::fromLocalFile(page);
         url.setFragment(link.section(QLatin1Char('#'), 1));
         target = url.toString();
     }

@@ -97,6 +97,6 @@ private:
 
 class Dialogs;
 
-// Opens a web address, or a page of the help installed beside the program ("Tavrel.html#id"),
-// with the desktop's handler; when none takes it, a box says so.
+// Opens a web address, or a page of the help (DocFolder(): "Tavrel.html#id"),
+// with the desktop's handler; when none takes it, or the page is not installed, a box says so.
 void OpenLinkOrSay(Dialogs& dialogs, const QString& link);

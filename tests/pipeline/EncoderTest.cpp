@@ -3,6 +3,7 @@
 
 #include "Global.h"
 #include "MessageRecorder.h"
+#include "ProgramFolder.h"
 #include "TestSupport.h"
 
 #include <dirent.h>
@@ -381,6 +382,39 @@ TEST_F(EncoderTest, TheOverwriteQuestion)
     ASSERT_TRUE(window.WaitUntil([](const auto& r) { return r.size() == 3; }));
     EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_EQ(window.Last().Status, 2);
+}
+
+// Run from its build folder the encoder sits beside the program (or in the folder
+// SONVALE_SYSTEM_DIR names); installed, in the program's libexec folder.
+TEST_F(EncoderTest, TheWmaEncoderIsFoundBesideTheProgramOrWhereItIsInstalled)
+{
+    for (const char* folder : {"bin", "libexec", "system"})
+        std::filesystem::create_directory(Path(folder));
+    const auto encoder = [this](const std::string& file) {
+        WriteFile(file, "#!/bin/sh\n");
+        chmod(Path(file).c_str(), 0755);
+    };
+    SetExecutableFolder(Path("bin"));
+    TProgramPlaces installed;
+    installed.Installed = true;
+    installed.Config = installed.Data = m_dir;
+    installed.Helpers = Path("libexec/");
+    SetProgramPlaces(installed);
+    const TScopedEnv noSystem("SONVALE_SYSTEM_DIR", nullptr);
+    EXPECT_EQ(TWMAEncodeProcess::FindEncoder(), "");
+    encoder("libexec/WM8EUTIL");
+    EXPECT_EQ(TWMAEncodeProcess::FindEncoder(), Path("libexec/WM8EUTIL"));
+    encoder("bin/WM8EUTIL");
+    EXPECT_EQ(TWMAEncodeProcess::FindEncoder(), Path("bin/WM8EUTIL"));
+    encoder("system/WM8EUTIL");
+    {
+        const TScopedEnv system("SONVALE_SYSTEM_DIR", Path("system").c_str());
+        EXPECT_EQ(TWMAEncodeProcess::FindEncoder(), Path("system/WM8EUTIL"));
+    }
+    // A build-folder run has no libexec folder.
+    std::filesystem::remove(Path("bin/WM8EUTIL"));
+    SetProgramFolder(m_dir);
+    EXPECT_EQ(TWMAEncodeProcess::FindEncoder(), "");
 }
 
 TEST_F(EncoderTest, AMissingWmaEncoderIsSaid)
