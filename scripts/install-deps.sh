@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what Sonvale needs to build, run and test on Debian 12. Safe to run again: it only
 # calls apt-get when a package is missing, and prints nothing when everything is there.
+# "install-deps.sh --packaging" also installs what building and checking the Debian package takes.
 set -euo pipefail
 
 packages=(
@@ -27,6 +28,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool imagemagick sox ffmpeg vorbis-tools
   id3v2 libcdio-utils fonts-dejavu-core flac opus-tools python3-mutagen
 )
+if [ "${1:-}" = "--packaging" ]; then
+  # CPack's dependency search (dpkg-shlibdeps, file), and the package's checkers
+  packages+=(dpkg-dev file fakeroot lintian desktop-file-utils appstream man-db)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -70,9 +70,14 @@ int main(int argc, char** argv)
         return 0;
     }
     TApplication app(argc, argv);
-    // "--write-icon FILE": the program's icon as a PNG, for the desktop's menu entry.
-    if (argc == 3 && std::string(argv[1]) == "--write-icon")
-        return SonvaleIcon(128).save(QString::fromLocal8Bit(argv[2]), "PNG") ? 0 : 1;
+    // "--write-icon FILE [SIZE]": the program's icon as a PNG (128 pixels unless told), for the
+    // desktop's menu entry and the icon theme.
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--write-icon") {
+        const int size = argc == 4 ? std::atoi(argv[3]) : 128;
+        if (size < 16 || size > 1024)
+            return 2;
+        return SonvaleIcon(size).save(QString::fromLocal8Bit(argv[2]), "PNG") ? 0 : 1;
+    }
     QtDialogs dialogs;
     app.SetDialogs(&dialogs);
     QIcon icon;

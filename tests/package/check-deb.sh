@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds the Debian package and tries the programs it holds as installed: unpacked into a
+# temporary root, run with a fresh home. Fails on the first thing that is not as a user expects.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+deb=$(./scripts/make-deb.sh | tail -n 1)
+sample=$PWD/build/deb/sample-disc/sample.cue
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+export HOME=$work/home
+unset XDG_CONFIG_HOME XDG_DATA_HOME
+mkdir -p "$HOME"
+export PATH=$root/usr/bin:$PATH
+export SONVALE_DISC_IMAGES=$sample
+fail() { echo "check-deb: $*" >&2; exit 1; }
+before=$(cd "$root" && find usr/bin usr/libexec | sort)
+
+# A settings file an earlier version kept in the data folder, with the output folder in it.
+mkdir -p "$HOME/.local/share/sonvale"
+printf '[CommonOptions]\nOutputFolder=%s\n' "$work/out" > "$HOME/.local/share/sonvale/options.ini"
+
+[ "$(sonvale-cli --version)" = "sonvale-cli 2.1" ] || fail "sonvale-cli --version: $(sonvale-cli --version)"
+tracks=$(sonvale-cli tracks)
+grep -q "Morning Light" <<<"$tracks" || fail "sonvale-cli tracks does not list the sample disc: $tracks"
+[ -f "$HOME/.config/sonvale/options.ini" ] || fail "the settings were not moved to ~/.config/sonvale"
+[ ! -e "$HOME/.local/share/sonvale/options.ini" ] || fail "the old settings file was left behind"
+
+# WMA needs the encoder from libexec/sonvale; the output folder comes from the moved settings.
+sonvale-cli rip --tracks 1 --format wma --jobs 1 2>"$work/rip.err" || fail "rip to WMA: $(cat "$work/rip.err")"
+ls "$work/out"/*.wma >/dev/null 2>&1 || fail "no WMA file in $work/out"
+ffprobe -v error -show_entries format=format_name -of csv=p=0 "$work/out"/*.wma | grep -q asf \
+  || fail "the WMA file is not ASF"
+
+# The window starts, paints and quits (offscreen: no display here).
+QT_QPA_PLATFORM=offscreen SONVALE_REPORT_FIRST_PAINT=1 SONVALE_AUDIO=null timeout 60 sonvale 2>"$work/window.err" \
+  | grep -q paint_ns || fail "sonvale did not paint its window: $(cat "$work/window.err")"
+[ -f "$HOME/.local/share/sonvale/cdinfo.dat" ] || fail "no cdinfo.dat in ~/.local/share/sonvale"
+
+# Nothing was written beside the executables.
+after=$(cd "$root" && find usr/bin usr/libexec | sort)
+[ "$before" = "$after" ] || fail "files appeared beside the programs: $(diff <(echo "$before") <(echo "$after") || true)"
+MANWIDTH=200 man -l "$root/usr/share/man/man1/sonvale-cli.1.gz" 2>/dev/null | grep -q "sonvale-cli - rip audio CDs" \
+  || fail "man sonvale-cli does not show the page"
+echo "check-deb: $deb installs and runs"
