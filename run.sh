@@ -24,9 +24,11 @@ if [ -z "${SONVALE_DISC_IMAGES:-}" ] && ! audio_disc_in_a_drive; then
   export SONVALE_DISC_IMAGES="$PWD/build/release/sample-disc/sample.cue"
   echo "No audio disc in a drive: showing the sample disc $SONVALE_DISC_IMAGES"
 fi
-# A menu entry and an icon for the user (freedesktop locations), pointing at this build.
+# A menu entry and an icon for the user (freedesktop locations), pointing at this build. It has
+# the installed package's name, so the menu shows one Sonvale: this build's, while its entry is there.
 data=${XDG_DATA_HOME:-$HOME/.local/share}
 mkdir -p "$data/applications" "$data/icons/hicolor/128x128/apps"
-sed "s|@SONVALE@|$PWD/run.sh|" docs/sonvale.desktop > "$data/applications/sonvale.desktop"
+sed "s|@SONVALE@|$PWD/run.sh|" docs/sonvale.desktop > "$data/applications/org.sonvale.Sonvale.desktop"
+rm -f "$data/applications/sonvale.desktop"  # the name earlier versions of this script used
 QT_QPA_PLATFORM=offscreen build/release/sonvale --write-icon "$data/icons/hicolor/128x128/apps/sonvale.png" || true
 exec build/release/sonvale "$@"

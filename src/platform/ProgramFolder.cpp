@@ -109,7 +109,11 @@ TProgramPlaces ChoosePlaces(const std::string& exeFolder, bool configuredForInst
     }
     places.Config = XdgFolder("XDG_CONFIG_HOME", ".config") + "sonvale/";
     places.Data = DataFolder();
-    places.Output = MusicFolder() + "/Sonvale";
+    // A folder of its own in the music folder; where there is no music folder yet, the music
+    // folder itself, which the program then makes (it makes one level, under the home folder).
+    const std::string music = MusicFolder();
+    std::error_code ec;
+    places.Output = std::filesystem::is_directory(music, ec) ? music + "/Sonvale" : music;
     if (inPrefix) {
         const std::string prefix = exe.substr(0, exe.size() - bin.size() + 1);
         places.Helpers = UnderPrefix(prefix, SONVALE_LIBEXECDIR);

@@ -15,7 +15,8 @@ struct TProgramPlaces {
     std::string Data;     // cdinfo.dat, the recorder's working files: "the program's folder"
     std::string Helpers;  // the programs shipped with this one (WM8EUTIL); "" when beside the executable
     std::string Docs;     // the help pages; "" when beside the executable
-    std::string Output;   // the output folder of a fresh options.ini (no trailing "/")
+    std::string Output;   // the output folder of a fresh options.ini (no trailing "/"): installed,
+                          // <music folder>/Sonvale, or the music folder while there is none
 };
 
 // The places for an executable in exeFolder, from HOME, XDG_CONFIG_HOME and XDG_DATA_HOME.

@@ -18,9 +18,9 @@ export SONVALE_DISC_IMAGES=$sample
 fail() { echo "check-deb: $*" >&2; exit 1; }
 before=$(cd "$root" && find usr/bin usr/libexec | sort)
 
-# A settings file an earlier version kept in the data folder, with the output folder in it.
+# A settings file an earlier version kept in the data folder.
 mkdir -p "$HOME/.local/share/sonvale"
-printf '[CommonOptions]\nOutputFolder=%s\n' "$work/out" > "$HOME/.local/share/sonvale/options.ini"
+printf '[WMAOptions]\nBitRate=3\n' > "$HOME/.local/share/sonvale/options.ini"
 
 [ "$(sonvale-cli --version)" = "sonvale-cli 2.1" ] || fail "sonvale-cli --version: $(sonvale-cli --version)"
 tracks=$(sonvale-cli tracks)
@@ -28,11 +28,14 @@ grep -q "Morning Light" <<<"$tracks" || fail "sonvale-cli tracks does not list t
 [ -f "$HOME/.config/sonvale/options.ini" ] || fail "the settings were not moved to ~/.config/sonvale"
 [ ! -e "$HOME/.local/share/sonvale/options.ini" ] || fail "the old settings file was left behind"
 
-# WMA needs the encoder from libexec/sonvale; the output folder comes from the moved settings.
+grep -q '^BitRate=3' "$HOME/.config/sonvale/options.ini" || fail "the moved settings lost what they held"
+
+# WMA needs the encoder from libexec/sonvale. A new account has no music folder: the first rip
+# makes ~/Music and puts the files there.
 sonvale-cli rip --tracks 1 --format wma --jobs 1 2>"$work/rip.err" || fail "rip to WMA: $(cat "$work/rip.err")"
-ls "$work/out"/*.wma >/dev/null 2>&1 || fail "no WMA file in $work/out"
-ffprobe -v error -show_entries format=format_name -of csv=p=0 "$work/out"/*.wma | grep -q asf \
-  || fail "the WMA file is not ASF"
+wma=("$HOME"/Music/*.wma)
+[ -f "${wma[0]}" ] || fail "no WMA file in ~/Music: $(cat "$work/rip.err")"
+ffprobe -v error -show_entries format=format_name -of csv=p=0 "${wma[0]}" | grep -q asf || fail "the WMA file is not ASF"
 
 # The window starts, paints and quits (offscreen: no display here).
 QT_QPA_PLATFORM=offscreen SONVALE_REPORT_FIRST_PAINT=1 SONVALE_AUDIO=null timeout 60 sonvale 2>"$work/window.err" \

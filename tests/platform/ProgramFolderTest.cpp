@@ -42,6 +42,7 @@ TEST_F(ProgramFolderTest, InstalledProgramsUseTheUsersFoldersAndThePrefix)
     const TScopedEnv home("HOME", Path("home").c_str());
     const TScopedEnv config("XDG_CONFIG_HOME", nullptr);
     const TScopedEnv data("XDG_DATA_HOME", Path("xdata").c_str());
+    std::filesystem::create_directories(Path("home/Music"));
     const std::string music = Path("home/Music/Sonvale");
     const std::string userConfig = Path("home/.config/sonvale/");
     const std::string userData = Path("xdata/sonvale/");
@@ -78,6 +79,11 @@ TEST_F(ProgramFolderTest, InstalledProgramsUseTheUsersFoldersAndThePrefix)
     // Choosing creates nothing: the folders appear when the program first writes there.
     EXPECT_FALSE(std::filesystem::exists(Path("home/.config")));
     EXPECT_FALSE(std::filesystem::exists(Path("xdata")));
+    EXPECT_FALSE(std::filesystem::exists(Path("home/Music/Sonvale")));
+    // No music folder yet (a new account without the desktop's folders): the music folder
+    // itself, one level under the home folder, so that the program can make it.
+    std::filesystem::remove(Path("home/Music"));
+    EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Output, Path("home/Music"));
 
     const TScopedEnv absoluteConfig("XDG_CONFIG_HOME", Path("conf").c_str());
     EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Config, Path("conf/sonvale/"));
