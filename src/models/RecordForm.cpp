@@ -31,11 +31,11 @@ std::string Lower(std::string s)
     return s;
 }
 
-// The open and save dialogs: their titles, the program's folder, ".wav" for a name typed without
-// an extension.
+// The open and save dialogs: their titles, the program's folder (installed: the music folder),
+// ".wav" for a name typed without an extension.
 Dialogs::FileDialogSetup SoundDialog(const char* title)
 {
-    return {QString::fromUtf8(title), QString::fromStdString(ProgramFolder()), QStringLiteral("wav")};
+    return {QString::fromUtf8(title), QString::fromStdString(DialogStartFolder()), QStringLiteral("wav")};
 }
 
 // The name chosen in a save dialog: "take1" is saved as "take1.wav" (a name with an extension of

@@ -105,6 +105,7 @@ TProgramPlaces ChoosePlaces(const std::string& exeFolder, bool configuredForInst
     if (!places.Installed) {
         places.Data = places.Config = ChooseProgramFolder(exe);
         places.Output = places.Data + "Output";
+        places.Browse = places.Data;
         return places;
     }
     places.Config = XdgFolder("XDG_CONFIG_HOME", ".config") + "sonvale/";
@@ -113,7 +114,9 @@ TProgramPlaces ChoosePlaces(const std::string& exeFolder, bool configuredForInst
     // folder itself, which the program then makes (it makes one level, under the home folder).
     const std::string music = MusicFolder();
     std::error_code ec;
-    places.Output = std::filesystem::is_directory(music, ec) ? music + "/Sonvale" : music;
+    const bool hasMusic = std::filesystem::is_directory(music, ec);
+    places.Output = hasMusic ? music + "/Sonvale" : music;
+    places.Browse = WithSlash(hasMusic ? music : Home());
     if (inPrefix) {
         const std::string prefix = exe.substr(0, exe.size() - bin.size() + 1);
         places.Helpers = UnderPrefix(prefix, SONVALE_LIBEXECDIR);
@@ -207,6 +210,7 @@ const std::string& DocFolder()
     return docs.empty() ? ExecutableFolder() : docs;
 }
 const std::string& DefaultOutputFolder() { return Places().Output; }
+const std::string& DialogStartFolder() { return Places().Browse; }
 
 const std::string& ConfigFolder()
 {
@@ -223,6 +227,7 @@ void SetProgramFolder(const std::string& folder)
     TProgramPlaces places;
     places.Data = places.Config = WithSlash(folder);
     places.Output = places.Data + "Output";
+    places.Browse = places.Data;
     SetProgramPlaces(places);
 }
 

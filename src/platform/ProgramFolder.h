@@ -17,6 +17,8 @@ struct TProgramPlaces {
     std::string Docs;     // the help pages; "" when beside the executable
     std::string Output;   // the output folder of a fresh options.ini (no trailing "/"): installed,
                           // <music folder>/Sonvale, or the music folder while there is none
+    std::string Browse;   // where the folder and file dialogs start: the program's folder, or
+                          // installed, the music folder (the home folder while there is none)
 };
 
 // The places for an executable in exeFolder, from HOME, XDG_CONFIG_HOME and XDG_DATA_HOME.
@@ -39,6 +41,7 @@ const std::string& ConfigFolder();         // where options.ini is read and writ
 const std::string& HelperFolder();         // "" when the helpers sit beside the executable
 const std::string& DocFolder();            // the help pages' folder, beside the executable or installed
 const std::string& DefaultOutputFolder();
+const std::string& DialogStartFolder();
 
 // The folder of the running executable, with a trailing "/", writable or not.
 const std::string& ExecutableFolder();

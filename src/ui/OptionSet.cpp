@@ -543,7 +543,7 @@ void TOptionSetForm::bWMADefaultClick()
 
 void TOptionSetForm::btBrowserClick()
 {
-    const QString start = QString::fromStdString(ProgramFolder());
+    const QString start = QString::fromStdString(DialogStartFolder());
     const QString folder =
         m_dialogs.BrowseFolder(QStringLiteral("Please select the directory to save mp3 and wav file"),
                                QDir(start).exists() ? start : QString());

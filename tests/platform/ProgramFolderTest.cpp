@@ -70,6 +70,7 @@ TEST_F(ProgramFolderTest, InstalledProgramsUseTheUsersFoldersAndThePrefix)
         EXPECT_EQ(places.Helpers, c.helpers);
         EXPECT_EQ(places.Docs, c.docs);
         EXPECT_EQ(places.Output, c.output);
+        EXPECT_EQ(places.Browse, c.installed ? Path("home/Music/") : c.data);
     }
     // The root's own bin/: the prefix is "/".
     const TProgramPlaces root = ChoosePlaces("/bin/", false);
@@ -84,6 +85,7 @@ TEST_F(ProgramFolderTest, InstalledProgramsUseTheUsersFoldersAndThePrefix)
     // itself, one level under the home folder, so that the program can make it.
     std::filesystem::remove(Path("home/Music"));
     EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Output, Path("home/Music"));
+    EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Browse, Path("home/"));
 
     const TScopedEnv absoluteConfig("XDG_CONFIG_HOME", Path("conf").c_str());
     EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Config, Path("conf/sonvale/"));
