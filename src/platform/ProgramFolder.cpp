@@ -47,7 +47,7 @@ std::string Home()
 }
 
 // An XDG base folder: the variable when it holds an absolute path (a relative one is invalid and
-// ignored), else its default under HOME. With the trailing "/" and "sonvale/".
+// ignored), else its default under HOME; with a trailing "/".
 std::string XdgFolder(const char* variable, const char* underHome)
 {
     if (const char* xdg = std::getenv(variable); xdg && xdg[0] == '/')
