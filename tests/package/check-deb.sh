@@ -27,7 +27,6 @@ tracks=$(sonvale-cli tracks)
 grep -q "Morning Light" <<<"$tracks" || fail "sonvale-cli tracks does not list the sample disc: $tracks"
 [ -f "$HOME/.config/sonvale/options.ini" ] || fail "the settings were not moved to ~/.config/sonvale"
 [ ! -e "$HOME/.local/share/sonvale/options.ini" ] || fail "the old settings file was left behind"
-
 grep -q '^BitRate=3' "$HOME/.config/sonvale/options.ini" || fail "the moved settings lost what they held"
 
 # WMA needs the encoder from libexec/sonvale. A new account has no music folder: the first rip
@@ -35,16 +34,19 @@ grep -q '^BitRate=3' "$HOME/.config/sonvale/options.ini" || fail "the moved sett
 sonvale-cli rip --tracks 1 --format wma --jobs 1 2>"$work/rip.err" || fail "rip to WMA: $(cat "$work/rip.err")"
 wma=("$HOME"/Music/*.wma)
 [ -f "${wma[0]}" ] || fail "no WMA file in ~/Music: $(cat "$work/rip.err")"
-ffprobe -v error -show_entries format=format_name -of csv=p=0 "${wma[0]}" | grep -q asf || fail "the WMA file is not ASF"
+format=$(ffprobe -v error -show_entries format=format_name -of csv=p=0 "${wma[0]}")
+[ "$format" = asf ] || fail "the WMA file is not ASF: $format"
 
-# The window starts, paints and quits (offscreen: no display here).
-QT_QPA_PLATFORM=offscreen SONVALE_REPORT_FIRST_PAINT=1 SONVALE_AUDIO=null timeout 60 sonvale 2>"$work/window.err" \
-  | grep -q paint_ns || fail "sonvale did not paint its window: $(cat "$work/window.err")"
+# The window starts, paints and quits (offscreen: no display here). Outputs go to files, not to
+# "grep -q", whose early exit could end the writer with SIGPIPE and fail the pipe.
+QT_QPA_PLATFORM=offscreen SONVALE_REPORT_FIRST_PAINT=1 SONVALE_AUDIO=null timeout 60 sonvale \
+  >"$work/window.out" 2>"$work/window.err" || fail "sonvale failed: $(cat "$work/window.err")"
+grep -q paint_ns "$work/window.out" || fail "sonvale did not paint its window: $(cat "$work/window.err")"
 [ -f "$HOME/.local/share/sonvale/cdinfo.dat" ] || fail "no cdinfo.dat in ~/.local/share/sonvale"
 
 # Nothing was written beside the executables.
 after=$(cd "$root" && find usr/bin usr/libexec | sort)
 [ "$before" = "$after" ] || fail "files appeared beside the programs: $(diff <(echo "$before") <(echo "$after") || true)"
-MANWIDTH=200 man -l "$root/usr/share/man/man1/sonvale-cli.1.gz" 2>/dev/null | grep -q "sonvale-cli - rip audio CDs" \
-  || fail "man sonvale-cli does not show the page"
+MANWIDTH=200 man -l "$root/usr/share/man/man1/sonvale-cli.1.gz" >"$work/man.txt" 2>&1 || true
+grep -q "sonvale-cli - rip audio CDs" "$work/man.txt" || fail "man sonvale-cli does not show the page: $(head -3 "$work/man.txt")"
 echo "check-deb: $deb installs and runs"
