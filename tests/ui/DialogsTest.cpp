@@ -6,6 +6,7 @@
 #include "OptionSet.h"
 #include "QueryCddbForm.h"
 #include "main.h"
+#include "ProgramFolder.h"
 
 #include "Global.h"
 #include "TestSupport.h"
@@ -496,6 +497,29 @@ TEST_F(DialogTest, TheAboutBox)
     EXPECT_TRUE(texts.contains("Sonvale"));
     emit about.lUpdate->linkActivated("https://sonvale.org/update");
     EXPECT_EQ(opened, QStringList{"https://sonvale.org/update"});
+}
+
+// A help page opens from the help folder (beside the program, or share/doc/sonvale installed) with
+// its anchor; a page that is not there is said instead of handed to the browser.
+TEST_F(DialogTest, HelpPagesOpenFromTheHelpFolder)
+{
+    TProgramPlaces installed;
+    installed.Installed = true;
+    installed.Config = installed.Data = m_dir;
+    installed.Docs = Path("doc/");
+    SetProgramPlaces(installed);
+    OpenLinkOrSay(dialogs, "drives.html#images");
+    EXPECT_TRUE(dialogs.opened.empty());
+    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString("The help page " + Path("doc/drives.html") + " is not installed.")});
+
+    std::filesystem::create_directory(Path("doc"));
+    WriteFile("doc/drives.html", "<html></html>");
+    dialogs.shown.clear();
+    OpenLinkOrSay(dialogs, "drives.html#images");
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.opened, std::vector<QString>{QString::fromStdString("file://" + Path("doc/drives.html") + "#images")});
+    OpenLinkOrSay(dialogs, "https://sonvale.org/");
+    EXPECT_EQ(dialogs.opened.back(), "https://sonvale.org/");
 }
 
 // The ID3 editor on MP3 files lame made.
