@@ -59,6 +59,12 @@ void TempDirTest::WriteFile(const std::string& name, const std::string& bytes) c
     ASSERT_TRUE(out.good()) << name;
 }
 
+void TempDirTest::FakeProgram(const std::string& name, const std::string& body) const
+{
+    WriteFile(name, "#!/bin/sh\n" + body + "\n");
+    ASSERT_EQ(chmod(Path(name).c_str(), 0755), 0) << name;
+}
+
 std::string TempDirTest::ReadFile(const std::string& name) const
 {
     std::ifstream in(Path(name), std::ios::binary);

@@ -24,6 +24,8 @@ protected:
     // dir + name.
     std::string Path(const std::string& name) const { return m_dir + name; }
     void WriteFile(const std::string& name, const std::string& bytes) const;
+    // A shell script under name that runs body: a stand-in for a helper program (lame, WM8EUTIL).
+    void FakeProgram(const std::string& name, const std::string& body) const;
     std::string ReadFile(const std::string& name) const;
 
     std::string m_dir;  // with a trailing "/"

@@ -46,13 +46,6 @@ protected:
         baselineFds = OpenFds();
     }
 
-    // A fake encoder: a shell script under name beside the executable, found before PATH.
-    void FakeProgram(const std::string& name, const std::string& body)
-    {
-        WriteFile(name, "#!/bin/sh\n" + body + "\n");
-        chmod(Path(name).c_str(), 0755);
-    }
-
     bool WaitForCode(int32_t code)
     {
         return window.WaitUntil([code](const std::vector<TMessageRecorder::Record>& r) {
@@ -390,10 +383,6 @@ TEST_F(EncoderTest, TheWmaEncoderIsFoundBesideTheProgramOrWhereItIsInstalled)
 {
     for (const char* folder : {"bin", "libexec", "system"})
         std::filesystem::create_directory(Path(folder));
-    const auto encoder = [this](const std::string& file) {
-        WriteFile(file, "#!/bin/sh\n");
-        chmod(Path(file).c_str(), 0755);
-    };
     SetExecutableFolder(Path("bin"));
     TProgramPlaces installed;
     installed.Installed = true;
@@ -402,11 +391,11 @@ TEST_F(EncoderTest, TheWmaEncoderIsFoundBesideTheProgramOrWhereItIsInstalled)
     SetProgramPlaces(installed);
     const TScopedEnv noSystem("SONVALE_SYSTEM_DIR", nullptr);
     EXPECT_EQ(TWMAEncodeProcess::FindEncoder(), "");
-    encoder("libexec/WM8EUTIL");
+    FakeProgram("libexec/WM8EUTIL", "");
     EXPECT_EQ(TWMAEncodeProcess::FindEncoder(), Path("libexec/WM8EUTIL"));
-    encoder("bin/WM8EUTIL");
+    FakeProgram("bin/WM8EUTIL", "");
     EXPECT_EQ(TWMAEncodeProcess::FindEncoder(), Path("bin/WM8EUTIL"));
-    encoder("system/WM8EUTIL");
+    FakeProgram("system/WM8EUTIL", "");
     {
         const TScopedEnv system("SONVALE_SYSTEM_DIR", Path("system").c_str());
         EXPECT_EQ(TWMAEncodeProcess::FindEncoder(), Path("system/WM8EUTIL"));

@@ -110,17 +110,9 @@ protected:
     {
         fs::create_directory(Path("wma"));
         setenv("SONVALE_SYSTEM_DIR", Path("wma").c_str(), 1);
-        WriteFile("wma/WM8EUTIL", "#!/bin/sh\nfor a; do case $prev in -output) out=$a;; esac; prev=$a; done\n"
-                                  "case \"$out\" in " + caseLine + " esac\n"
-                                  "printf 'wma' > \"$out\"\necho '100%'\n");
-        chmod(Path("wma/WM8EUTIL").c_str(), 0755);
-    }
-
-    // A helper program beside the executable (found before PATH), or in folder.
-    void FakeProgram(const std::string& name, const std::string& body)
-    {
-        WriteFile(name, "#!/bin/sh\n" + body + "\n");
-        chmod(Path(name).c_str(), 0755);
+        FakeProgram("wma/WM8EUTIL", "for a; do case $prev in -output) out=$a;; esac; prev=$a; done\n"
+                                    "case \"$out\" in " + caseLine + " esac\n"
+                                    "printf 'wma' > \"$out\"\necho '100%'");
     }
 
     // The drive library's only drive: backend; a handle to it.
@@ -685,9 +677,7 @@ TEST_F(RipJobTest, WmaRunsAndTheirEstimate)
 {
     fs::create_directory(Path("wma"));
     setenv("SONVALE_SYSTEM_DIR", Path("wma").c_str(), 1);
-    const std::string body = "exec sleep 600";
-    WriteFile("wma/WM8EUTIL", "#!/bin/sh\n" + body + "\n");
-    chmod(Path("wma/WM8EUTIL").c_str(), 0755);
+    FakeProgram("wma/WM8EUTIL", "exec sleep 600");
     WriteFile("in.wav", std::string(1500000, '\0'));
     Options.WMAOptions.BitRate = 40;
     TWmaEncoder::Clock::time_point now = TWmaEncoder::Clock::now();

@@ -186,14 +186,8 @@ TEST_F(ProgramFolderTest, HelpersBesideTheExecutableComeFirstThenPath)
 {
     for (const char* folder : {"bin", "path", "data"})
         std::filesystem::create_directory(Path(folder));
-    const auto helper = [this](const std::string& file) {
-        WriteFile(file, "#!/bin/sh\n");
-        chmod(Path(file).c_str(), 0755);
-    };
-    helper("bin/lame");
-    helper("path/lame");
-    helper("path/only-on-path");
-    helper("data/only-in-data");
+    for (const char* helper : {"bin/lame", "path/lame", "path/only-on-path", "data/only-in-data"})
+        FakeProgram(helper, "");
     chmod(Path("bin").c_str(), 0555);
     SetExecutableFolder(Path("bin"));
     SetProgramFolder(Path("data"));

@@ -299,8 +299,7 @@ TEST_F(MainFormDiscTest, TheMissingAudioDiscIsReportedOnceAfterStartUp)
 
 TEST_F(MainFormTest, ClosingKillsARunningEncoder)
 {
-    WriteFile("lame", "#!/bin/sh\nexec sleep 600\n");
-    chmod(Path("lame").c_str(), 0755);
+    FakeProgram("lame", "exec sleep 600");
     TMainForm form(dialogs);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));

@@ -27,8 +27,7 @@ protected:
     // a.wav to convert, an output folder, and a lame that runs until it is killed.
     void WavAndAnEncoderThatWaits()
     {
-        WriteFile("lame", "#!/bin/sh\nexec sleep 600\n");
-        chmod(Path("lame").c_str(), 0755);
+        FakeProgram("lame", "exec sleep 600");
         std::system(("sox -n -r 44100 -c 2 -b 16 " + Path("a.wav") + " synth 0.2 sine 440").c_str());
         std::filesystem::create_directory(Path("Output"));
         Options.CommonOptions.OutputFolder = Path("Output");
