@@ -47,12 +47,14 @@ std::string Home()
 }
 
 // An XDG base folder: the variable when it holds an absolute path (a relative one is invalid and
-// ignored), else its default under HOME; with a trailing "/".
+// ignored), else its default under HOME, else /tmp; with a trailing "/".
 std::string XdgFolder(const char* variable, const char* underHome)
 {
     if (const char* xdg = std::getenv(variable); xdg && xdg[0] == '/')
         return WithSlash(xdg);
-    return WithSlash(Home() + "/" + underHome);
+    if (const char* home = std::getenv("HOME"); home && home[0] != '\0')
+        return WithSlash(std::string(home) + "/" + underHome);
+    return "/tmp/";
 }
 
 std::string DataFolder() { return XdgFolder("XDG_DATA_HOME", ".local/share") + "sonvale/"; }

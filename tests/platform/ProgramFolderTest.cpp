@@ -91,6 +91,14 @@ TEST_F(ProgramFolderTest, InstalledProgramsUseTheUsersFoldersAndThePrefix)
     EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Config, Path("conf/sonvale/"));
     const TScopedEnv relativeConfig("XDG_CONFIG_HOME", "conf");
     EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Config, userConfig);
+
+    // No HOME and no XDG variables (a service's environment): /tmp, as the data folder always was.
+    const TScopedEnv noConfig("XDG_CONFIG_HOME", nullptr);
+    const TScopedEnv noData("XDG_DATA_HOME", nullptr);
+    const TScopedEnv noHome("HOME", nullptr);
+    const TProgramPlaces homeless = ChoosePlaces(Path("usr/bin/"), false);
+    EXPECT_EQ(homeless.Data, "/tmp/sonvale/");
+    EXPECT_EQ(homeless.Config, "/tmp/sonvale/");
 }
 
 TEST_F(ProgramFolderTest, TheMusicFolderComesFromTheUsersFolderNames)
