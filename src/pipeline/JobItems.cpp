@@ -3,51 +3,158 @@
 #include "FileSystem.h"
 #include "GlobalRoutines.h"
 
+#include <algorithm>
+#include <string_view>
+
 std::string TrackItemText(int track, const std::string& title)
 {
     return TwoDigits(track) + title;
 }
 
-std::string TrackFileName(const std::string& title)
+std::string TrackFileName(const std::string& text, bool portable)
 {
-    std::string name = title;
-    for (char& c : name)
-        if (c == '/' || c == '\0')
-            c = '-';
+    std::string name;
+    bool putSpace = false;  // the last character is a space put in for a character refused
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\0') {
+            name += '-';
+            putSpace = false;
+        } else if (c == '"') {  // a cue sheet's FILE line cannot hold it
+            name += '\'';
+            putSpace = false;
+        } else if (u < 0x20 || u == 0x7F || (portable && std::string_view("*:<>?\\|").find(c) != std::string_view::npos)) {
+            if (name.empty() || name.back() != ' ')
+                name += ' ';
+            putSpace = true;
+        } else if (c == ' ' && putSpace) {
+            // merged with the space put in
+        } else {
+            name += c;
+            putSpace = false;
+        }
+    }
     return name;
 }
 
-bool IsValidTrackFileName(const std::string& name, const std::string& ext)
+std::string FitName(std::string name, std::size_t bytes)
 {
-    constexpr std::size_t MaxNameBytes = 255;  // NAME_MAX of Linux file systems
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos && name.size() + ext.size() <= MaxNameBytes;
+    if (name.size() > bytes) {
+        std::size_t cut = bytes;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;  // not inside a UTF-8 character
+        name.resize(cut);
+    }
+    const std::size_t first = name.find_first_not_of(" .");
+    if (first == std::string::npos)
+        return {};
+    return name.substr(first, name.find_last_not_of(" .") - first + 1);
 }
 
-std::string NamedTrackPath(const TNaming& naming, int track, const std::string& title)
+namespace {
+
+// What an empty field takes along with it.
+constexpr std::string_view Separators = " -_.,;:~";
+
+bool IsSeparator(char c)
 {
-    std::string path;
-    const std::string& t = naming.Template;
-    for (std::size_t i = 0; i < t.size();) {
-        const std::size_t end = t[i] == '%' ? t.find('%', i + 1) : std::string::npos;
-        const std::string field = end == std::string::npos ? std::string() : t.substr(i + 1, end - i - 1);
+    return Separators.find(c) != std::string_view::npos;
+}
+
+// One name of a template (between two "/") with its fields filled in; empty fields take their
+// separators (and a bracket pair around them) along. No trimming or cutting yet.
+std::string FillName(std::string_view part, const TNaming& naming, int track, const std::string& title)
+{
+    const auto valueOf = [&](std::string_view field, bool& known) -> std::string {
+        known = true;
         // A disc with no artist or album still gets folders with names.
-        static const std::string unknownArtist = "Unknown Artist", unknownAlbum = "Unknown Album";
-        const std::string* value = field == "title"    ? &title
-                                   : field == "artist" ? (naming.Artist.empty() ? &unknownArtist : &naming.Artist)
-                                   : field == "album"  ? (naming.Album.empty() ? &unknownAlbum : &naming.Album)
-                                   : field == "year"   ? &naming.Year
-                                                       : nullptr;
-        if (value) {
-            path += TrackFileName(*value);
+        const auto clean = [&](const std::string& v) { return FitName(TrackFileName(v, naming.Portable), std::string::npos); };
+        if (field == "title")
+            return clean(title);
+        if (field == "artist") {
+            const std::string v = clean(naming.Artist);
+            return v.empty() ? "Unknown Artist" : v;
+        }
+        if (field == "album") {
+            const std::string v = clean(naming.Album);
+            return v.empty() ? "Unknown Album" : v;
+        }
+        if (field == "year")
+            return clean(naming.Year);
+        if (field == "track")
+            return TwoDigits(track);
+        known = false;
+        return {};
+    };
+    std::string name;
+    bool dropLeading = false;   // the literal after an empty field loses its leading separators
+    bool endsEmpty = false;     // nothing has followed the last empty field
+    char closing = 0;           // ... and its closing bracket, when one opened just before it
+    for (std::size_t i = 0; i < part.size();) {
+        const std::size_t end = part[i] == '%' ? part.find('%', i + 1) : std::string_view::npos;
+        bool known = false;
+        const std::string value =
+            end == std::string_view::npos ? std::string() : valueOf(part.substr(i + 1, end - i - 1), known);
+        if (known && value.empty()) {
+            // "(%year%)": the bracket goes with it.
+            std::size_t back = name.find_last_not_of(' ');
+            const char open = back == std::string::npos ? 0 : name[back];
+            closing = open == '(' ? ')' : open == '[' ? ']' : open == '{' ? '}' : 0;
+            if (closing)
+                name.erase(back);
+            dropLeading = true;
+            endsEmpty = true;
             i = end + 1;
-        } else if (field == "track") {
-            path += TwoDigits(track);
+            continue;
+        }
+        if (known) {
+            name += value;
             i = end + 1;
         } else {
-            path += t[i];
+            char c = part[i];
             i += 1;
+            if (closing && c == closing) {
+                closing = 0;
+                continue;
+            }
+            if (dropLeading && IsSeparator(c) && (name.empty() || IsSeparator(name.back())))
+                continue;
+            name += c;
         }
+        dropLeading = false;
+        endsEmpty = false;
+        closing = 0;
+    }
+    if (endsEmpty)
+        while (!name.empty() && IsSeparator(name.back()))
+            name.pop_back();
+    // The template's own text follows the same rules as the fields'.
+    return TrackFileName(name, naming.Portable);
+}
+
+}  // namespace
+
+std::string NamedTrackPath(const TNaming& naming, int track, const std::string& title, std::size_t reserve)
+{
+    std::vector<std::string_view> parts;
+    const std::string_view t = naming.Template;
+    for (std::size_t start = 0;;) {
+        const std::size_t slash = t.find('/', start);
+        parts.push_back(t.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+        if (slash == std::string_view::npos)
+            break;
+        start = slash + 1;
+    }
+    std::string path;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const bool file = i + 1 == parts.size();
+        std::string name = FitName(FillName(parts[i], naming, track, title), MaxNameBytes - (file ? reserve : 0));
+        if (name.empty() && !file)
+            continue;  // an empty field's folder level is left out
+        if (name.empty())
+            name = "Track " + TwoDigits(track);
+        path += (path.empty() ? "" : "/") + name;
     }
     return path;
 }
@@ -66,14 +173,15 @@ std::string NamingTemplateProblem(const std::string& tmpl)
     }
     if (!tmpl.empty() && tmpl.front() == '/')
         return "The file name template \"" + tmpl + "\" starts at \"/\": files must stay in the output folder.";
-    const TNaming sample{tmpl, "Artist", "Album", "2004"};
-    const std::string path = NamedTrackPath(sample, 1, "Title");
+    // Each name between "/" of the template as typed, with every field filled in.
     std::size_t start = 0;
     do {
-        const std::size_t slash = path.find('/', start);
-        const std::string part = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        if (part.empty() || part == "." || part == "..")
-            return "The file name template \"" + tmpl + "\" gives a file or folder name \"" + part +
+        const std::size_t slash = tmpl.find('/', start);
+        std::string part = tmpl.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        const TNaming sample{part, "Artist", "Album", "2004", false};
+        const std::string filled = FillName(part, sample, 1, "Title");
+        if (filled.empty() || filled == "." || filled == "..")
+            return "The file name template \"" + tmpl + "\" gives a file or folder name \"" + filled +
                    "\": every name between \"/\" must hold something, and \"..\" would leave the output folder.";
         start = slash == std::string::npos ? std::string::npos : slash + 1;
     } while (start != std::string::npos);
@@ -89,19 +197,33 @@ TJobItem TrackItem(const std::string& text, const std::string& folder, const TOu
     for (std::size_t i = 0; i < 2 && i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
         item.Track = item.Track * 10 + (text[i] - '0');
     item.Title = text.size() > 2 ? text.substr(2) : std::string();
-    const std::string path = NamedTrackPath(naming, item.Track, item.Title);
-    // Every folder of the path must be a name; the file's own name also with its extension.
-    const std::size_t last = path.rfind('/');
-    const std::string name = last == std::string::npos ? path : path.substr(last + 1);
-    item.Nameable = IsValidTrackFileName(name, ".wav") && IsValidTrackFileName(name, std::string(format.Extension));
-    for (std::size_t start = 0; item.Nameable && last != std::string::npos && start <= last;) {
-        const std::size_t slash = path.find('/', start);
-        item.Nameable = IsValidTrackFileName(path.substr(start, slash - start), "");
-        start = slash + 1;
-    }
+    const std::size_t reserve = std::max<std::size_t>(4, format.Extension.size());  // ".wav", ".flac"
+    const std::string path = NamedTrackPath(naming, item.Track, item.Title, reserve);
     item.Wav = folder + path + ".wav";
     item.Output = format.Encoded ? folder + path + std::string(format.Extension) : item.Wav;
     return item;
+}
+
+// A second file of the same name gets " (2)" (cut to fit), a third " (3)"...
+void KeepApart(std::vector<TJobItem>& items, const TOutputFormat& format)
+{
+    const std::size_t reserve = std::max<std::size_t>(4, format.Extension.size());
+    std::vector<std::string> taken;
+    for (TJobItem& item : items) {
+        const std::string stem = item.Wav.substr(0, item.Wav.size() - 4);
+        std::string unique = stem;
+        for (int n = 2; std::find(taken.begin(), taken.end(), unique) != taken.end(); ++n) {
+            const std::string suffix = " (" + std::to_string(n) + ")";
+            const std::size_t slash = stem.rfind('/');
+            const std::string dir = stem.substr(0, slash + 1);
+            unique = dir + FitName(stem.substr(slash + 1), MaxNameBytes - reserve - suffix.size()) + suffix;
+        }
+        taken.push_back(unique);
+        if (unique != stem) {
+            item.Wav = unique + ".wav";
+            item.Output = format.Encoded ? unique + std::string(format.Extension) : item.Wav;
+        }
+    }
 }
 
 }  // namespace
@@ -123,5 +245,7 @@ std::vector<TJobItem> NameJobItems(TJobKind kind, const std::vector<std::string>
         }
         named.push_back(std::move(item));
     }
+    if (kind == jkRipTracks)
+        KeepApart(named, format);
     return named;
 }

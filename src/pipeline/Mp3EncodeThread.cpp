@@ -213,23 +213,6 @@ bool TEncodeProcess::StopRun()
     return cut;
 }
 
-bool TEncodeProcess::MayWriteOutput(bool ask)
-{
-    std::error_code ec;
-    if (!ask || !std::filesystem::exists(OutputFile, ec))
-        return true;
-    const QString question = QString::fromStdString(OutputFile) + QStringLiteral(" has existed,overite it?");
-    if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes) {
-        ReportEnd(eeDeclined, {});
-        return false;
-    }
-    if (IsFileLocked(OutputFile)) {
-        ReportEnd(eeInUse, {});
-        return false;
-    }
-    return true;
-}
-
 void TEncodeProcess::Launch(const std::string& program, const std::vector<std::string>& argv, std::string commandLine)
 {
     m_commandLine = std::move(commandLine);
@@ -352,8 +335,6 @@ std::vector<std::string> TMp3EncodeProcess::Arguments() const
 void TMp3EncodeProcess::StartProcess()
 {
     EndEarlierRun();
-    if (!MayWriteOutput(JobKind != jkRipTracks && JobKind != jkRecordToMp3))
-        return;
     const std::vector<std::string> argv = Arguments();
     std::vector<bool> quoted(argv.size(), false);
     quoted[argv.size() - 1] = quoted[argv.size() - 2] = true;

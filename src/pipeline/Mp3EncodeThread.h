@@ -74,8 +74,6 @@ public:
     bool Busy() const { return m_child != nullptr; }
 
 protected:
-    // The overwrite question for file jobs; false when the run ended here (reported).
-    bool MayWriteOutput(bool ask);
     // Pipes, process, reader. program: the path to run; argv[0] the name it is shown by.
     void Launch(const std::string& program, const std::vector<std::string>& argv, std::string commandLine);
     // Stops the reader and the child of an earlier run, so its end is never taken for a new run's.

@@ -1,5 +1,7 @@
 #include "RipLog.h"
 
+#include "JobItems.h"
+
 #include "DiscScan.h"
 #include "Global.h"
 
@@ -33,13 +35,6 @@ std::string Msf(int32_t sectors)
     return s;
 }
 
-std::string Clean(std::string name)
-{
-    for (char& c : name)
-        if (c == '/' || static_cast<unsigned char>(c) < 0x20)
-            c = '_';
-    return name;
-}
 
 }  // namespace
 
@@ -148,17 +143,12 @@ bool RipLogIntact(std::string_view text)
     return checksumLine == std::string(ChecksumPrefix) + Sha256(text.substr(0, at));
 }
 
-std::string RipLogFileName(const std::string& artist, const std::string& album, const std::string& discKey)
+std::string RipLogFileName(const std::string& artist, const std::string& album, const std::string& discKey,
+                           bool portable)
 {
-    if (artist.empty() && album.empty())
-        return Clean(discKey.empty() ? std::string("rip") : discKey) + ".log";
-    std::string name = Clean(artist + " - " + album);
-    constexpr std::size_t MaxBytes = 250;  // with ".log" within a file name's 255 bytes
-    if (name.size() > MaxBytes) {
-        std::size_t cut = MaxBytes;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-            --cut;  // not inside a UTF-8 character
-        name.resize(cut);
-    }
-    return name + ".log";
+    constexpr std::size_t MaxBytes = MaxNameBytes - 4;  // with ".log"
+    std::string name = artist.empty() && album.empty() ? "" : FitName(TrackFileName(artist + " - " + album, portable), MaxBytes);
+    if (name.empty() || name == "-")
+        name = FitName(TrackFileName(discKey.empty() ? std::string("rip") : discKey, portable), MaxBytes);
+    return (name.empty() ? std::string("rip") : name) + ".log";
 }

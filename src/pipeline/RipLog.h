@@ -48,6 +48,7 @@ std::string RipLogText(const TRipLog& log);
 std::string RipLogSummary(const TRipLog& log);
 // Whether the last line is the checksum of everything before it.
 bool RipLogIntact(std::string_view text);
-// "<artist> - <album>.log", or "<disc key>.log" without names; "/" and control characters
-// become "_".
-std::string RipLogFileName(const std::string& artist, const std::string& album, const std::string& discKey);
+// "<artist> - <album>.log", or "<disc key>.log" without names, named by the rules of the
+// tracks' files (TrackFileName: "AC/DC" -> "AC-DC"; portable: without " * : < > ? \ |).
+std::string RipLogFileName(const std::string& artist, const std::string& album, const std::string& discKey,
+                           bool portable = true);

@@ -42,6 +42,7 @@ void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
     m_log.Artist = settings.Disc.Artist;
     m_log.Album = settings.Disc.Album;
     m_log.Secure = secure;
+    m_portable = settings.Naming.PortableNames;
     m_log.Normalized = settings.Common.IsNormalize;
     // Beside the table: each track's pregap and pre-emphasis, the ISRCs and the catalogue number.
     m_isrc.clear();
@@ -159,7 +160,7 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
     m_lookup.reset();
     if (!writeFile)
         return true;
-    const std::string name = RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc));
+    const std::string name = RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc), m_portable);
     const std::string path = folder + name;
     if (!WriteWhole(path, RipLogText(m_log))) {
         error = "Cannot write the rip log " + path + ".";

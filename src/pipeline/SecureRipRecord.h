@@ -51,6 +51,7 @@ private:
     bool m_open = false;
     std::string m_cuePath;
     bool m_checkAccurateRip = false;
+    bool m_portable = true;  // the log's name: as the tracks' names
     TRipLog m_log;
     std::vector<std::string> m_isrc;  // [position - 1]
     std::vector<bool> m_preEmphasis;

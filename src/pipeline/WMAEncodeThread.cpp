@@ -70,8 +70,6 @@ std::optional<int64_t> TWMAEncodeProcess::EstimatedSeconds(int64_t elapsed, int6
 void TWMAEncodeProcess::StartProcess()
 {
     EndEarlierRun();
-    if (!MayWriteOutput(JobKind != jkRipTracks))
-        return;
     const std::string encoder = FindEncoder();
     if (encoder.empty()) {
         m_dialogs.MessageBox(QStringLiteral("Can not find WMA encoder,please contact with ") + QLatin1String(SupportAddress) +

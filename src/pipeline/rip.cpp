@@ -51,6 +51,45 @@ bool IsFolderError(int error)
            error == ENOENT || error == ENOTDIR;
 }
 
+// Whether path names something that is not a plain file (a folder, a FIFO, a device, a link):
+// the job never writes over what it cannot know to be an earlier output.
+bool IsNoPlainFile(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// The first folder of folder (with its trailing "/") that does not exist: the one that could not
+// be made.
+std::string FirstMissingFolder(std::string folder)
+{
+    while (folder.size() > 1) {
+        const std::string parent = FolderOf(folder.substr(0, folder.size() - 1));
+        if (parent.empty() || Exists(parent))
+            break;
+        folder = parent;
+    }
+    return folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
+}
+
+// The folder that holds every path (with its trailing "/"): a rip's album folder.
+std::string CommonFolder(const std::vector<std::string>& paths, const std::string& root)
+{
+    if (paths.empty())
+        return root;
+    std::string common = FolderOf(paths.front());
+    for (const std::string& path : paths)
+        while (path.rfind(common, 0) != 0 && common.size() > root.size())
+            common = FolderOf(common.substr(0, common.size() - 1));
+    return common.size() < root.size() ? root : common;
+}
+
 }  // namespace
 
 std::string JobCaption(const std::string& prefix, int n, int count, const std::string& text)
@@ -177,10 +216,31 @@ void TRipJob::StartJob()
 {
     const TCDInfo& disc = m_settings.Disc;
     m_items = NameJobItems(JobKind, Items ? *Items : std::vector<std::string>{}, Folder(), Format(),
-                           TNaming{m_settings.Naming.Template, disc.Artist, disc.Album, disc.Year});
+                           TNaming{m_settings.Naming.Template, disc.Artist, disc.Album, disc.Year, m_settings.Naming.PortableNames});
     m_outcomes.clear();
-    if (JobKind == jkRipTracks)
+    if (JobKind == jkRipTracks) {
+        std::vector<std::string> outputs;
+        for (const TJobItem& item : m_items)
+            outputs.push_back(item.Output);
+        m_albumFolder = CommonFolder(outputs, Folder());
         AddHiddenTrack();
+    }
+    // Every file is written under a name of its own until it is whole: hidden, beside it, this
+    // process's and this item's (".sonvale-4711-2-Song.flac"), so that a rip cut short (or one
+    // under way in another process) never stands in the way of another.
+    const std::string prefix = ".sonvale-" + std::to_string(getpid()) + "-";
+    const auto partOf = [&](const std::string& path, std::size_t i) {
+        const std::string name = FileNameOf(path);
+        const std::size_t dot = name.rfind('.');
+        const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+        const std::string head = prefix + std::to_string(i) + "-";
+        return FolderOf(path) + head + FitName(name.substr(0, name.size() - ext.size()), MaxNameBytes - head.size() - ext.size()) + ext;
+    };
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        TJobItem& item = m_items[i];
+        item.WavPart = partOf(item.Wav, i);
+        item.OutputPart = item.Output == item.Wav ? item.WavPart : partOf(item.Output, i);
+    }
     for (std::size_t i = 0; i < m_items.size(); ++i)
         m_outcomes.push_back({Item(static_cast<int>(i)), m_items[i].Output, "not done"});
     m_loudness.assign(m_items.size(), nullptr);
@@ -206,14 +266,17 @@ void TRipJob::StartJob()
             // A picture in the output folder is every track's front cover; one that is no
             // picture is said, and the rip goes on without it.
             std::string problem;
-            m_cover = FindCoverArt(Folder(), &problem);
+            m_cover = FindCoverArt(m_albumFolder, &problem);
             if (!problem.empty())
                 m_view.Notice(problem);
             // A release MusicBrainz named: its front cover from the archive, while the tracks rip.
             if (!m_cover && problem.empty() && m_settings.MusicBrainz.FetchCover &&
                 !m_settings.Disc.MusicBrainzRelease.empty()) {
+                // Into the album's own folder: it is that album's cover, never the next one's.
+                std::error_code ec;
+                std::filesystem::create_directories(m_albumFolder, ec);
                 m_coverFetch = std::make_unique<TCoverFetch>(m_settings.MusicBrainz, m_settings.Disc.MusicBrainzRelease,
-                                                             Folder() + "cover.jpg", Handle());
+                                                             m_albumFolder + "cover.jpg", Handle());
             }
             // The disc's track count and ISRCs for the tags.
             TTOC toc{};
@@ -256,8 +319,8 @@ void TRipJob::AddHiddenTrack()
     TJobItem hidden;
     hidden.Track = 0;
     hidden.Title = "Hidden track";
-    hidden.Wav = Folder() + "00 Hidden track.wav";
-    hidden.Output = Format().Encoded ? Folder() + "00 Hidden track" + std::string(Format().Extension) : hidden.Wav;
+    hidden.Wav = m_albumFolder + "00 Hidden track.wav";
+    hidden.Output = Format().Encoded ? m_albumFolder + "00 Hidden track" + std::string(Format().Extension) : hidden.Wav;
     m_items.insert(m_items.begin(), hidden);
     Items->insert(Items->begin(), TrackItemText(0, hidden.Title));
 }
@@ -265,14 +328,15 @@ void TRipJob::AddHiddenTrack()
 void TRipJob::StartExtraction(const TJobItem& item)
 {
     RipThread.reset();  // the previous track's thread has ended
-    // A title that gives no file name gets no path: the thread refuses it as it refuses a file it
-    // cannot create.
-    // A naming template's folders are made as the tracks need them.
-    if (item.Nameable && FolderOf(item.Wav) != Folder()) {
+    // A naming template's folders are made as the tracks need them; a folder that cannot be
+    // made is the cause the user is told when the track's file cannot be written.
+    m_folderError = {};
+    if (FolderOf(item.Wav) != Folder()) {
         std::error_code ec;
-        std::filesystem::create_directories(FolderOf(item.Wav), ec);
+        if (!std::filesystem::create_directories(FolderOf(item.Wav), ec) && ec)
+            m_folderError = {FirstMissingFolder(FolderOf(item.Wav)), ec.value()};
     }
-    RipThread = std::make_unique<TCDRipThread>(item.Track, item.Nameable ? item.Wav : std::string());
+    RipThread = std::make_unique<TCDRipThread>(item.Track, item.WavPart);
     RipThread->DriveHandle = CDHandle;
     RipThread->ReceivingWindow = Handle();
     const TCommonOptions& common = m_settings.Common;
@@ -284,28 +348,66 @@ void TRipJob::StartExtraction(const TJobItem& item)
     RipThread->Start();
 }
 
+bool TRipJob::WavIsOutput() const
+{
+    return !Format().Encoded || m_settings.Common.IsKeepWav;
+}
+
+const std::string& TRipJob::EncoderInput(const TJobItem& item) const
+{
+    return WavIsOutput() ? item.Wav : item.WavPart;
+}
+
+bool TRipJob::MayReplace(const std::string& path, int index)
+{
+    if (!Exists(path))
+        return true;
+    if (IsNoPlainFile(path)) {
+        Error(path + " exists and is not a file Sonvale wrote: it is kept, and nothing is written in its place.");
+        SetOutcome(index, "failed");
+        return false;
+    }
+    const QString question = QString::fromStdString(path) + QStringLiteral(" has existed,overite it?");
+    if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes) {
+        SetOutcome(index, "skipped");
+        return false;
+    }
+    if (IsFileLocked(path)) {
+        Error(path + "maybe be used,operate fail!");
+        SetOutcome(index, "failed");
+        return false;
+    }
+    return true;
+}
+
+bool TRipJob::Publish(const std::string& part, const std::string& path, int index)
+{
+    if (part == path)
+        return true;
+    // The user agreed to lose what was there; something that appeared meanwhile and is no
+    // plain file is still kept.
+    if (!IsNoPlainFile(path) && rename(part.c_str(), path.c_str()) == 0)
+        return true;
+    const int error = IsNoPlainFile(path) ? EEXIST : errno;
+    unlink(part.c_str());
+    Error("Cannot write " + path + ": " + std::strerror(error) + ".");
+    SetOutcome(index, "failed");
+    return false;
+}
+
 bool TRipJob::MayRipTrack(int index)
 {
     const TJobItem& item = m_items[static_cast<std::size_t>(index)];
-    if (!item.Nameable)
-        return true;  // nothing of it can exist; the extraction says why
-    std::vector<std::string> paths{item.Wav};
+    // A WAV that is only the encoder's input is written under a name of its own: a WAV kept
+    // from an earlier rip is not this rip's concern.
+    std::vector<std::string> paths;
+    if (WavIsOutput())
+        paths.push_back(item.Wav);
     if (item.Output != item.Wav)
         paths.push_back(item.Output);
-    for (const std::string& path : paths) {
-        if (GetFileSize64(path) < 0)
-            continue;
-        const QString question = QString::fromStdString(path) + QStringLiteral(" has existed,overite it?");
-        if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes) {
-            SetOutcome(index, "skipped");
+    for (const std::string& path : paths)
+        if (!MayReplace(path, index))
             return false;
-        }
-        if (IsFileLocked(path)) {
-            Error(path + "maybe be used,operate fail!");
-            SetOutcome(index, "failed");
-            return false;
-        }
-    }
     return true;
 }
 
@@ -422,7 +524,7 @@ void TRipJob::StartFileItem(int index, bool first, TEncodeSlot& slot)
         for (const std::string& source : *Items)
             if (!MayWrite(source, temp, index))
                 return void(slot.Item = -1);
-        if (!MayWrite(item, output, index))
+        if (!MayWrite(item, output, index) || !MayConvert(index))
             return void(slot.Item = -1);
         if (!SideBySide()) {
             m_display.Stage = "Resampling WAV";
@@ -433,13 +535,24 @@ void TRipJob::StartFileItem(int index, bool first, TEncodeSlot& slot)
     }
     if (!MayWrite(item, output, index))
         return void(slot.Item = -1);
+    if (!MayConvert(index))
+        return void(slot.Item = -1);
     if (!SideBySide()) {
         m_display.Stage = first ? job.FirstStage : job.NextStage;
         if (!first && slot.Encoder->Estimates())
             m_display.Estimated.clear();
         SetCaption(job.Prefix, n, item);
     }
-    StartEncoding(slot, *slot.Encoder, item, output);
+    StartEncoding(slot, *slot.Encoder, item, m_items[static_cast<std::size_t>(index)].OutputPart);
+}
+
+bool TRipJob::MayConvert(int index)
+{
+    // The recorder has asked about its MP3 copy itself.
+    if (JobKind == jkRecordToMp3 || MayReplace(m_items[static_cast<std::size_t>(index)].Output, index))
+        return true;
+    Skip(index);
+    return false;
 }
 
 void TRipJob::StartEncoding(TEncodeSlot& slot, TEncoder& encoder, const std::string& input, const std::string& output)
@@ -468,7 +581,7 @@ void TRipJob::StartReady()
         const TJobItem& item = m_items[static_cast<std::size_t>(index)];
         slot.Item = index;
         slot.Resampled = false;
-        StartEncoding(slot, *slot.Encoder, item.Wav, item.Output);
+        StartEncoding(slot, *slot.Encoder, EncoderInput(item), item.OutputPart);
     }
 }
 
@@ -596,16 +709,20 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
         Error("Error while reading CD information!");
         break;
     case esCannotCreate: {
-        const int error = RipThread ? RipThread->WriteError() : 0;
+        int error = RipThread ? RipThread->WriteError() : 0;
         // What was written of it is no track: a header alone, or a part of one.
         if (RipThread && RipThread->FileMade())
-            unlink(wav.c_str());
-        if (error == 0)
-            Error(wav + " is not a valid file name.Please rename the Title in the CD tracks list.");
-        else if (error == EBUSY)
+            unlink(item.WavPart.c_str());
+        // The cause is the folder that could not be made, when one could not.
+        std::string path = wav;
+        if (m_folderError.Error != 0) {
+            path = m_folderError.Folder;
+            error = m_folderError.Error;
+        }
+        if (error == EBUSY)
             Error(wav + "maybe be used,operate fail!");
-        else if (!(stop = StopForFolderProblem(wav, error)))
-            Error("Cannot write " + wav + ": " + std::strerror(error) + ".");
+        else if (!(stop = StopForFolderProblem(path, error, path != wav)))
+            Error((path != wav ? "Cannot make the folder " : "Cannot write ") + path + ": " + std::strerror(error) + ".");
         break;
     }
     case esNormalizeFailed:
@@ -628,13 +745,20 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     // Audio hidden before the first track that is silence, all of it, is no track: its file goes.
     const bool silent = item.Track == 0 && r->Status == esDone && RipThread && RipThread->Result().Peak == 0;
     if (silent)
-        unlink(wav.c_str());
+        unlink(item.WavPart.c_str());
     else
         RecordTrack(r->Status);
     if (RipThread)
         m_loudness[static_cast<std::size_t>(i)] = RipThread->Result().Loudness;
     // A track that could not be normalised is encoded as it was extracted.
-    const bool extracted = !silent && (r->Status == esDone || r->Status == esNormalizeFailed);
+    bool extracted = !silent && (r->Status == esDone || r->Status == esNormalizeFailed);
+    if (!extracted)
+        unlink(item.WavPart.c_str());  // a refused damaged track, a read that failed: no whole track
+    // A WAV the user keeps is whole now: under its own name (the encoder reads it there).
+    else if (WavIsOutput() && !Publish(item.WavPart, wav, i))
+        extracted = false;
+    else if (!WavIsOutput())
+        m_wholeWavs.push_back(i);
     TrackIndex += 1;
 
     const TOutputFormat& format = Format();
@@ -665,17 +789,18 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     }
     m_display.Stage = "Encoding";
     SetCaption(Encoding, TrackIndex, title);
-    StartEncoding(m_slots.front(), *m_slots.front().Encoder, wav, item.Output);
+    StartEncoding(m_slots.front(), *m_slots.front().Encoder, EncoderInput(item), item.OutputPart);
 }
 
-bool TRipJob::StopForFolderProblem(const std::string& path, int error)
+bool TRipJob::StopForFolderProblem(const std::string& path, int error, bool isFolder)
 {
     if (error == 0 || !IsFolderError(error))
-        error = FolderWriteProblem(FolderOf(path));
+        error = FolderWriteProblem(isFolder ? FolderOf(path.substr(0, path.size() - 1)) : FolderOf(path));
     if (error == 0 || !IsFolderError(error))
         return false;
     if (!m_folderFailed)  // said once
-        Error("Cannot write " + path + ": " + std::strerror(error) + ". The job is stopped.");
+        Error((isFolder ? "Cannot make the folder " : "Cannot write ") + path + ": " + std::strerror(error) +
+              ". The job is stopped.");
     m_folderFailed = true;
     const bool busy = std::any_of(m_slots.begin(), m_slots.end(), [](const TEncodeSlot& s) { return s.Running; });
     if (SideBySide() && (busy || !m_ready.empty())) {
@@ -712,13 +837,18 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
     }
     const int i = SideBySide() ? slot->Item : EncodeIndex;
     const std::string output = ended ? ended->Output() : std::string();
+    const TJobItem& item = m_items[static_cast<std::size_t>(i)];
+    // The error messages name the file the user will look for, not the name it was made under.
+    const std::string shown = output == item.OutputPart ? item.Output : output;
     if (end.End != TEncoderEnd::Skipped)  // a skipped item's outcome was set where it was skipped
         SetOutcome(i, end.End == TEncoderEnd::Done ? "done" : end.End == TEncoderEnd::Declined ? "skipped" : "failed");
     // A full or read-only folder is the cause to tell, and it ends the job; what the encoder
     // wrote of the file goes (the cause is asked first: removing it frees space).
     const bool failed = end.End == TEncoderEnd::Failed || end.End == TEncoderEnd::ErrorLine;
-    if (failed && StopForFolderProblem(output, 0)) {
+    if (failed && StopForFolderProblem(shown, 0)) {
         RemoveIfFree(output);
+        if (JobKind == jkRipTracks && !WavIsOutput())
+            KeepOrRemoveWav(i, false);  // the space is what the folder lacks
         if (m_draining) {
             slot->Item = -1;
             ItemOver(i);
@@ -730,13 +860,18 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
         Error(Item(i) + "maybe be used,operate fail!");
     else if (!end.Text.empty())
         Error(end.Text);
-    if (end.Partial)
-        RemoveIfFree(output);
+    if (end.Partial || (end.End != TEncoderEnd::Done && output == item.OutputPart))
+        RemoveIfFree(output);  // under its own name, what a failed run wrote is of no use
     if (end.End == TEncoderEnd::Done) {
-        if (JobKind == jkRipTracks)
-            m_doneWavs.push_back(ended->Input());
-        TagItem(i);
+        // Tagged first, then under its name: a file there is whole and tagged.
+        TagItem(i, item.OutputPart);
+        Publish(item.OutputPart, item.Output, i);
     }
+    // The track's WAV that was only the encoder's input goes as soon as the output is made (a
+    // whole album to FLAC never needs all its WAVs at once); when it could not be made, the
+    // track as read stays for the user.
+    if (JobKind == jkRipTracks && !WavIsOutput())
+        KeepOrRemoveWav(i, end.End != TEncoderEnd::Done);
     if (SideBySide()) {
         slot->Item = -1;
         ItemOver(i);
@@ -789,7 +924,7 @@ void TRipJob::NextItem(int finished)
 void TRipJob::Resampled(TEncodeSlot& slot)
 {
     slot.Resampled = true;
-    const std::string& output = m_items[static_cast<std::size_t>(slot.Item)].Output;
+    const std::string& output = m_items[static_cast<std::size_t>(slot.Item)].OutputPart;
     if (SideBySide()) {
         StartEncoding(slot, *slot.Encoder, slot.ResampleFile, output);
         ShowSideBySide();
@@ -924,13 +1059,13 @@ bool TRipJob::Tagged() const
            (family != TTagFamily::Id3v2 || (JobKind == jkRipTracks && m_settings.UseID3));
 }
 
-void TRipJob::TagItem(int index)
+void TRipJob::TagItem(int index, const std::string& path)
 {
     if (!Tagged())
         return;
     if (ItemFormat().Tags == TTagFamily::Id3v2)
-        TagId3v1(m_items[static_cast<std::size_t>(index)]);
-    const std::string error = WriteTags(m_items[static_cast<std::size_t>(index)].Output, ItemFormat().Tags, TagsOf(index));
+        TagId3v1(m_items[static_cast<std::size_t>(index)], path);
+    const std::string error = WriteTags(path, ItemFormat().Tags, TagsOf(index));
     if (!error.empty())
         Error(error);
 }
@@ -966,7 +1101,7 @@ void TRipJob::TagAlbumGain()
     }
 }
 
-void TRipJob::TagId3v1(const TJobItem& item)
+void TRipJob::TagId3v1(const TJobItem& item, const std::string& path)
 {
     const TCDInfo& info = m_settings.Disc;
     Tid3tag tag;
@@ -977,7 +1112,7 @@ void TRipJob::TagId3v1(const TJobItem& item)
     tag.Genre = GenreToID3(static_cast<uint8_t>(info.Genre));  // -1 (none chosen) is 255
     tag.SetComment(info.Comment);
     tag.SetTrack(static_cast<uint8_t>(item.Track));
-    const uint16_t result = tag.SaveToFile(item.Output);
+    const uint16_t result = tag.SaveToFile(path);
     if (result > 255)
         m_dialogs.MessageBox(QStringLiteral("Error #%1! Could not save Tag!").arg(result), Dialogs::Icon::None);
 }
@@ -1024,17 +1159,14 @@ void TRipJob::FinishJob()
     else
         WriteRipLog();
     RemovePartialOutputs();
-    const TCommonOptions& common = m_settings.Common;
-    const bool encoded = Format().Encoded;
-    // Only the WAVs this job wrote and encoded go: a track whose encoding failed or was cut
-    // short keeps its WAV, and no other file is ever touched.
-    // A job ended by a folder that takes no more files removes them as well: they are its own
-    // intermediates, and the space is what the user lacks.
-    if (JobKind == jkRipTracks && (Count() == TrackIndex || m_folderFailed) && encoded && !common.IsKeepWav) {
-        for (const std::string& wav : m_doneWavs)
-            RemoveIfFree(wav);
+    // Tracks read whose encoding did not finish: the track as read stays for the user, under its
+    // own name when that is free. Then no name of the job's own stays behind.
+    while (!m_wholeWavs.empty())
+        KeepOrRemoveWav(m_wholeWavs.back(), true);
+    for (const TJobItem& item : m_items) {
+        unlink(item.WavPart.c_str());
+        unlink(item.OutputPart.c_str());
     }
-    m_doneWavs.clear();
     // The temporary files go, unless the user chose one as a file to convert.
     std::vector<std::string> temps;
     for (const TEncodeSlot& slot : m_slots) {
@@ -1052,7 +1184,7 @@ void TRipJob::CoverFetched(const TCoverFetched& fetched)
     m_coverFetch.reset();
     m_view.Notice(fetched.Message);
     std::string problem;
-    if (fetched.Written && (m_cover = FindCoverArt(Folder(), &problem)) && Tagged()) {
+    if (fetched.Written && (m_cover = FindCoverArt(m_albumFolder, &problem)) && Tagged()) {
         // The tracks tagged before it came get it now.
         for (int i = 0; i < static_cast<int>(m_items.size()); ++i) {
             if (m_outcomes[static_cast<std::size_t>(i)].Result != "done")
@@ -1164,17 +1296,28 @@ void TRipJob::RecordTrack(int32_t status)
     if (!RipThread)
         return;
     const TJobItem& item = m_items[static_cast<std::size_t>(TrackIndex)];
-    // Its file from the output folder (a naming template may put it in a folder of its own).
+    // Its file from the album's folder, where the log and the cue sheet go.
     std::string file = item.Output;
-    if (file.rfind(Folder(), 0) == 0)
-        file.erase(0, Folder().size());
+    if (file.rfind(m_albumFolder, 0) == 0)
+        file.erase(0, m_albumFolder.size());
     m_record.AddTrack(item.Track, file, item.Title, status, RipThread->Result());
+}
+
+void TRipJob::KeepOrRemoveWav(int index, bool keep)
+{
+    const auto at = std::find(m_wholeWavs.begin(), m_wholeWavs.end(), index);
+    if (at == m_wholeWavs.end())
+        return;
+    m_wholeWavs.erase(at);
+    const TJobItem& item = m_items[static_cast<std::size_t>(index)];
+    if (!keep || Exists(item.Wav) || rename(item.WavPart.c_str(), item.Wav.c_str()) != 0)
+        unlink(item.WavPart.c_str());
 }
 
 void TRipJob::WriteRipLog()
 {
     // A folder that refused a track takes no log either (the user has been told).
     std::string error;
-    if (!m_record.Write(Folder(), m_settings.Secure.WriteLog && !m_folderFailed, m_waitStopped, error))
+    if (!m_record.Write(m_albumFolder, m_settings.Secure.WriteLog && !m_folderFailed, m_waitStopped, error))
         Error(error);
 }

@@ -194,12 +194,26 @@ private:
     // Whether the track at index may write its files: each that exists was asked about, and is
     // free. A file this track writes is never one the user did not agree to lose.
     bool MayRipTrack(int index);
+    // Whether the job may write path for item index: nothing is there, or the user agreed to
+    // lose the file that is (the window asks; the command line answers as told). A folder, a
+    // FIFO or a link there is never replaced. False: the item's outcome is set.
+    bool MayReplace(const std::string& path, int index);
+    // A file job's item index: whether its output may be written; if not, the item is skipped.
+    bool MayConvert(int index);
+    // Renames a whole file part to its name path; false (said, the part removed, the item
+    // failed) when it cannot be.
+    bool Publish(const std::string& part, const std::string& path, int index);
+    // Whether a rip's WAVs are files the user keeps (WAV output, Keep WAV), not only the
+    // encoder's input; and the file the encoder reads for item.
+    bool WavIsOutput() const;
+    const std::string& EncoderInput(const TJobItem& item) const;
     // The format the rip writes.
     const TOutputFormat& Format() const;
     // After a stage's output could not be written: when the folder itself takes no more files
     // (full, read-only, gone), the user is told once with the system's reason and the job ends.
     // False otherwise.
-    bool StopForFolderProblem(const std::string& path, int error);
+    // isFolder: path is a folder that could not be made.
+    bool StopForFolderProblem(const std::string& path, int error, bool isFolder = false);
     // After an item's last stage (finished items so far): the next item, or the job's end.
     void NextItem(int finished);
     void StartFileItem(int index, bool first, TEncodeSlot& slot);
@@ -212,7 +226,7 @@ private:
     bool MayWrite(const std::string& input, const std::string& output, int index);
 
     // Tags item index's finished file as its format and the job say.
-    void TagItem(int index);
+    void TagItem(int index, const std::string& path);
     // Whether the job's files get tags; what item index's say.
     bool Tagged() const;
     TTrackTags TagsOf(int index) const;
@@ -220,7 +234,7 @@ private:
     void TagAlbumGain();
     // The cover fetch is over: said, and when a picture came, in the finished tracks' tags.
     void CoverFetched(const TCoverFetched& fetched);
-    void TagId3v1(const TJobItem& item);
+    void TagId3v1(const TJobItem& item, const std::string& path);
     // The format of the job's items: the rip's, or the conversion's output.
     const TOutputFormat& ItemFormat() const;
     // Records what became of item index.
@@ -268,9 +282,16 @@ private:
     std::string m_albumGain, m_albumPeak;  // once the last track is done, with ReplayGain
     std::unique_ptr<TCoverFetch> m_coverFetch;  // the release's cover on its way
     bool m_closeWaits = false;      // the job is over and waits for the cover  // each extracted track's, with ReplayGain
-    // WAVs of tracks whose output was made (or kept by the user's choice): removed when the whole
-    // rip is over. Only files this job wrote in this run are ever removed.
-    std::vector<std::string> m_doneWavs;
+    std::string m_albumFolder;   // a rip's: the folder that holds all its tracks (and the log, the
+                                 // cue sheet, the cover), with its trailing "/"
+    std::vector<int> m_wholeWavs;  // items whose WAV, only the encoder's input, is whole and unencoded
+    // The WAV of item index, whole and not encoded: kept under its name (when keep, and the name is
+    // free) or removed.
+    void KeepOrRemoveWav(int index, bool keep);
+    struct TFolderError {
+        std::string Folder;      // the folder that could not be made
+        int Error = 0;
+    } m_folderError;             // ... for the track being extracted
     bool m_folderFailed = false; // the output folder refused a file: the job ended for it
     bool m_draining = false;     // ... side by side: it ends when the items under way are over
     TSecureRipRecord m_record;  // a secure rip's results, AccurateRip lookup and log

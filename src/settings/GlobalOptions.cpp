@@ -86,6 +86,7 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     num("OpusOptions", "BitRate", o.OpusOptions.BitRate, 160);
     flag("Tags", "ReplayGain", o.Tags.ReplayGain, false);
     str("Naming", "Template", o.Naming.Template, "%title%");
+    flag("Naming", "PortableNames", o.Naming.PortableNames, true);
     auto& mb = o.MusicBrainz;
     str("MusicBrainz", "Server", mb.Server, "https://musicbrainz.org");
     str("MusicBrainz", "CoverArtServer", mb.CoverArtServer, "https://coverartarchive.org");

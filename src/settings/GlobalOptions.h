@@ -57,6 +57,9 @@ struct TTagOptions {
 // How a rip names its files: fields in %...% ("%track%" two digits), "/" between folders.
 struct TNamingOptions {
     std::string Template = "%title%";
+    // Names that FAT and exFAT (phones, USB sticks) and other systems take too: without
+    // " * : < > ? \ |. Control characters never reach a name, whatever this says.
+    bool PortableNames = true;
 };
 
 // The MusicBrainz web service and the Cover Art Archive.

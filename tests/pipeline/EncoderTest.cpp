@@ -341,42 +341,6 @@ TEST_F(EncoderTest, NoEncoderToRunRaisesAndLeavesNoPipe)
     EXPECT_TRUE(window.Records().empty());
 }
 
-TEST_F(EncoderTest, TheOverwriteQuestion)
-{
-    FakeProgram("lame", "true");
-    WriteFile("out.mp3", "old");
-    TMp3EncodeProcess mp3(dialogs);
-    mp3.NotifyWindow = window.Handle();
-    mp3.OutputFile = Path("out.mp3");
-    mp3.JobKind = jkWavToMp3;
-    mp3.Engaged = true;
-
-    dialogs.answers = {Dialogs::Answer::No};
-    mp3.StartProcess();
-    window.Drain();
-    EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(Path("out.mp3") + " has existed,overite it?")});
-    ASSERT_EQ(window.Codes(), std::vector<int32_t>{2000});
-    EXPECT_EQ(window.Last().Status, 0);
-    EXPECT_FALSE(mp3.Busy());
-
-    // Yes, but another writer holds the file.
-    const int other = open(Path("out.mp3").c_str(), O_RDWR);
-    ASSERT_EQ(flock(other, LOCK_EX), 0);
-    dialogs.answers = {Dialogs::Answer::Yes};
-    mp3.StartProcess();
-    window.Drain();
-    EXPECT_EQ(window.Last().Status, 1);
-    close(other);
-
-    // Ripping overwrites without asking.
-    mp3.JobKind = jkRipTracks;
-    dialogs.shown.clear();
-    mp3.StartProcess();
-    ASSERT_TRUE(window.WaitUntil([](const auto& r) { return r.size() == 3; }));
-    EXPECT_TRUE(dialogs.shown.empty());
-    EXPECT_EQ(window.Last().Status, 2);
-}
-
 // Run from its build folder the encoder sits beside the program (or in the folder
 // SONVALE_SYSTEM_DIR names); installed, in the program's libexec folder.
 TEST_F(EncoderTest, TheWmaEncoderIsFoundBesideTheProgramOrWhereItIsInstalled)

@@ -4,45 +4,78 @@
 
 namespace {
 
-// A rip's files come from its title: "/" and NUL become "-" in the name only (the title stays as
-// typed); a title that gives no file name ("", ".", "..", too long) is marked so, and the job
-// writes nothing for it. Names stay in the output folder whatever the title says.
+// A rip's files come from its title, made a name any file system takes (the title stays as
+// typed): "/" and NUL become "-", '"' "'", control characters and the characters FAT refuses a
+// space, spaces and dots at the ends go, a long name is cut to 255 bytes with its extension at a
+// UTF-8 character's edge, a title that gives no name at all is "Track NN". Names stay in the
+// output folder whatever the title says.
 TEST(JobItemsTest, ARipNamesItsFilesFromTheTitles)
 {
     const std::string folder = "/music/Out/";
-    const TOutputFormat& mp3 = *FormatOfKey("mp3");
+    const std::string japanese = [] {
+        std::string s;
+        for (int i = 0; i < 111; ++i)
+            s += "\xE6\x97\xA5";  // three bytes
+        return s;
+    }();
     const struct {
         std::string text;
-        int track;
         std::string title;
-        std::string wav;
-        bool nameable;
+        std::string name;  // without extension
     } cases[] = {
-        {"01Intro", 1, "Intro", "/music/Out/Intro.wav", true},
-        {"12AC/DC", 12, "AC/DC", "/music/Out/AC-DC.wav", true},
-        {"03../escape", 3, "../escape", "/music/Out/..-escape.wav", true},
-        {std::string("04nul\0inside", 12), 4, std::string("nul\0inside", 10), "/music/Out/nul-inside.wav", true},
-        {"05", 5, "", "/music/Out/.wav", false},
-        {"06.", 6, ".", "/music/Out/..wav", false},
-        {"07..", 7, "..", "/music/Out/...wav", false},
-        {"08" + std::string(252, 'x'), 8, std::string(252, 'x'), "/music/Out/" + std::string(252, 'x') + ".wav", false},
-        {"09" + std::string(251, 'y'), 9, std::string(251, 'y'), "/music/Out/" + std::string(251, 'y') + ".wav", true},
+        {"01Intro", "Intro", "Intro"},
+        {"12AC/DC", "AC/DC", "AC-DC"},
+        {"03../escape", "../escape", "-escape"},
+        {std::string("04nul\0inside", 12), std::string("nul\0inside", 10), "nul-inside"},
+        {"05", "", "Track 05"},
+        {"06.", ".", "Track 06"},
+        {"07..", "..", "Track 07"},
+        {"08Say \"Hi\"\tnow\n", "Say \"Hi\"\tnow\n", "Say 'Hi' now"},
+        {"09Live: 1999?", "Live: 1999?", "Live 1999"},
+        {"10a*b<c>d\\e|f", "a*b<c>d\\e|f", "a b c d e f"},
+        {"11 .hidden. ", " .hidden. ", "hidden"},
+        {"13line\r\nbreak", "line\r\nbreak", "line break"},
+        {"14" + std::string(300, 'x'), std::string(300, 'x'), std::string(250, 'x')},
+        {"15" + std::string(250, 'y'), std::string(250, 'y'), std::string(250, 'y')},
+        {"16" + std::string(251, 'z'), std::string(251, 'z'), std::string(250, 'z')},
+        // 333 bytes: cut to 249 (83 characters), never inside one.
+        {"17" + japanese, japanese, japanese.substr(0, 249)},
     };
     std::vector<std::string> texts;
     for (const auto& c : cases)
         texts.push_back(c.text);
-    const std::vector<TJobItem> items = NameJobItems(jkRipTracks, texts, folder, mp3);
+    const std::vector<TJobItem> items = NameJobItems(jkRipTracks, texts, folder, *FormatOfKey("flac"));
     ASSERT_EQ(items.size(), std::size(cases));
     for (std::size_t i = 0; i < items.size(); ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(items[i].Track, cases[i].track);
         EXPECT_EQ(items[i].Title, cases[i].title);
-        EXPECT_EQ(items[i].Wav, cases[i].wav);
-        EXPECT_EQ(items[i].Output, cases[i].wav.substr(0, cases[i].wav.size() - 4) + ".mp3");
-        EXPECT_EQ(items[i].Nameable, cases[i].nameable);
+        EXPECT_EQ(items[i].Wav, folder + cases[i].name + ".wav");
+        EXPECT_EQ(items[i].Output, folder + cases[i].name + ".flac");
+        EXPECT_LE(cases[i].name.size() + 5, MaxNameBytes);
     }
+    EXPECT_EQ(items[0].Track, 1);
+    EXPECT_EQ(items[1].Track, 12);
     EXPECT_EQ(NameJobItems(jkRipTracks, {"02Song"}, folder, *FormatOfKey("wav"))[0].Output, "/music/Out/Song.wav");
     EXPECT_EQ(TrackItemText(7, "AC/DC"), "07AC/DC");
+    // Names for systems that take them: only "/", NUL, '"' and control characters are changed.
+    EXPECT_EQ(NamedTrackPath(TNaming{"%title%", "", "", "", false}, 1, "Who? Me: \"x\"|y\tz"), "Who? Me: 'x'|y z");
+}
+
+// Two tracks whose names come out the same stay two files: two long titles cut to the same
+// bytes, two of one title; a third gets " (3)"; the WAV and the output move together.
+TEST(JobItemsTest, TracksThatNameTheSameFileStayApart)
+{
+    const std::string a = std::string(260, 'a') + "1", b = std::string(260, 'a') + "2";
+    const std::vector<TJobItem> items =
+        NameJobItems(jkRipTracks, {"01" + a, "02" + b, "03" + a, "04Song", "05Song"}, "/o/", *FormatOfKey("opus"),
+                     TNaming{"%artist%/%title%", "X", "", ""});
+    const std::string cut = std::string(250, 'a');
+    EXPECT_EQ(items[0].Output, "/o/X/" + cut + ".opus");
+    EXPECT_EQ(items[1].Output, "/o/X/" + std::string(246, 'a') + " (2).opus");
+    EXPECT_EQ(items[1].Wav, "/o/X/" + std::string(246, 'a') + " (2).wav");
+    EXPECT_EQ(items[2].Output, "/o/X/" + std::string(246, 'a') + " (3).opus");
+    EXPECT_EQ(items[3].Output, "/o/X/Song.opus");
+    EXPECT_EQ(items[4].Output, "/o/X/Song (2).opus");
 }
 
 // A conversion's output takes its source's name in the output folder; the recorder's MP3 copy
@@ -63,11 +96,14 @@ TEST(JobItemsTest, FileJobsNameTheirOutputsAfterTheirSources)
     }
 }
 
-// A naming template: fields filled in, a field's "/" written as "-" so only the template's own
-// "/" make folders, %track% in two digits, a missing artist or album named "Unknown ...".
+// A template: fields filled in, a field's "/" written as "-" so only the template's own "/" make
+// folders, %track% in two digits, a missing artist or album named "Unknown ...". An empty field
+// leaves out its folder, or takes its separators and brackets along; the template's own text
+// around a field that is there stays.
 TEST(JobItemsTest, ATemplateNamesFilesAndFolders)
 {
     const TNaming disc{"%artist%/%album% (%year%)/%track% %title%", "AC/DC", "Back in Black", "1980"};
+    const auto noYear = [](const char* tmpl) { return TNaming{tmpl, "Test Artist", "Test Album", ""}; };
     const struct {
         TNaming naming;
         int track;
@@ -78,23 +114,30 @@ TEST(JobItemsTest, ATemplateNamesFilesAndFolders)
         {disc, 1, "Hells Bells", "AC-DC/Back in Black (1980)/01 Hells Bells"},
         {disc, 10, "Shake/A Leg", "AC-DC/Back in Black (1980)/10 Shake-A Leg"},
         {TNaming{"%artist%/%album%/%title%", "", "", ""}, 2, "x", "Unknown Artist/Unknown Album/x"},
+        {TNaming{"%artist%/%album%/%title%", "..", "\n", ""}, 2, "x", "Unknown Artist/Unknown Album/x"},
         {TNaming{"%track%-%TITLE%-100%", "", "", ""}, 7, "t", "07-%TITLE%-100%"},
         {TNaming{"%title%%title%", "", "", ""}, 7, "ab", "abab"},
+        {noYear("%year%/%track% %title%"), 1, "First Song", "01 First Song"},
+        {noYear("%artist%/%year% %album%"), 1, "x", "Test Artist/Test Album"},
+        {noYear("%artist% - %year% - %album%/%title%"), 1, "x", "Test Artist - Test Album/x"},
+        {noYear("%album% (%year%)/%title%"), 1, "x", "Test Album/x"},
+        {noYear("%album% [%year%] %track%/%title%"), 4, "x", "Test Album 04/x"},
+        {noYear("%year%-%album%/%title%"), 1, "x", "Test Album/x"},
+        {noYear("%artist%/%year%/%title%"), 1, "x", "Test Artist/x"},
+        {noYear("%track% - %title%"), 3, "", "03"},
+        {noYear("%track%. %title%"), 3, "", "03"},
+        {noYear("%year%"), 3, "x", "Track 03"},
+        {noYear("%artist%/Disc: %album%?/%title%"), 1, "x", "Test Artist/Disc Test Album/x"},
+        {TNaming{"%album% (%year%)", "", "A", "1999"}, 1, "x", "A (1999)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.naming.Template);
         EXPECT_EQ(NamedTrackPath(c.naming, c.track, c.title), c.path);
     }
-    const std::vector<TJobItem> items = NameJobItems(jkRipTracks, {"02Song", "03", "04.."}, "/out/", *FormatOfKey("flac"), disc);
+    const std::vector<TJobItem> items = NameJobItems(jkRipTracks, {"02Song", "03"}, "/out/", *FormatOfKey("flac"), disc);
     EXPECT_EQ(items[0].Wav, "/out/AC-DC/Back in Black (1980)/02 Song.wav");
     EXPECT_EQ(items[0].Output, "/out/AC-DC/Back in Black (1980)/02 Song.flac");
-    EXPECT_TRUE(items[0].Nameable);
-    // With other text around it, an empty or ".." title is a name; alone it is none.
-    EXPECT_TRUE(items[1].Nameable);
-    const std::vector<TJobItem> bare = NameJobItems(jkRipTracks, {"03", "04.."}, "/out/", *FormatOfKey("flac"),
-                                                    TNaming{"%artist%/%title%", "A", "", ""});
-    EXPECT_FALSE(bare[0].Nameable);
-    EXPECT_FALSE(bare[1].Nameable);
+    EXPECT_EQ(items[1].Output, "/out/AC-DC/Back in Black (1980)/03.flac");
 }
 
 // A template is refused when it is stored if it can name no file, or a file outside the output
@@ -109,6 +152,7 @@ TEST(JobItemsTest, TemplatesThatCannotNameFilesAreRefused)
         {"%artist%/%album%/%track% %title%", nullptr},
         {"%year%%track%", nullptr},
         {"", "gives a file or folder name \"\""},
+        {"%artist%/%year%", nullptr},
         {"%artist%//%title%", "gives a file or folder name \"\""},
         {"%artist%/", "gives a file or folder name \"\""},
         {"../%title%", "gives a file or folder name \"..\""},

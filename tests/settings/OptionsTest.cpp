@@ -75,6 +75,7 @@ std::string DefaultFile(const std::string& folder)
            "ReplayGain=0\n"
            "[Naming]\n"
            "Template=%title%\n"
+           "PortableNames=1\n"
            "[MusicBrainz]\n"
            "Server=https://musicbrainz.org\n"
            "CoverArtServer=https://coverartarchive.org\n"
