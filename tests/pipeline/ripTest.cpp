@@ -74,6 +74,15 @@ private:
 };
 
 // A lame that writes "mp3" into its output, reports 5 % and ends.
+// path as one word of a shell command line, whatever it holds.
+std::string ShellQuoted(const std::string& path)
+{
+    std::string quoted = "'";
+    for (const char c : path)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 const std::string FakeLameBody =
     "for a; do out=$a; done\n"
     "printf 'mp3' > \"$out\"\n"
@@ -550,6 +559,65 @@ TEST_F(RipJobTest, ExtractionErrorsWaitForStop)
     }
 }
 
+// Every conversion asks before it replaces a file, whatever makes the output (lame, WM8EUTIL,
+// the in-process encoders and decoders): No keeps the file byte for byte and skips the item; Yes
+// replaces it. Something that is no plain file (a folder, a FIFO, a link) is never replaced.
+TEST_F(RipJobTest, EveryConversionAsksBeforeReplacingAFile)
+{
+    FakeProgram("lame", FakeLameBody);
+    FakeWmaEncoder("");
+    const std::string wav = SoxWav("s16.wav", 44100, 0.2);
+    ASSERT_EQ(std::system(("flac -s -f -o '" + Path("song.flac") + "' '" + wav + "'").c_str()), 0);
+    const struct {
+        TJobKind kind;
+        std::string source, output;
+    } cases[] = {{jkWavToFlac, wav, "s16.flac"}, {jkWavToOpus, wav, "s16.opus"}, {jkWavToOgg, wav, "s16.ogg"},
+                 {jkWavToMp3, wav, "s16.mp3"},   {jkWavToWma, wav, "s16.wma"},   {jkFlacToWav, Path("song.flac"), "song.wav"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        for (const Dialogs::Answer answer : {Dialogs::Answer::No, Dialogs::Answer::Yes}) {
+            WriteFile("Output/" + c.output, "precious");
+            dialogs.shown.clear();
+            dialogs.answers = {answer};
+            view = TRecordingView{};
+            Start(c.kind, {c.source});
+            ASSERT_TRUE(WaitForClose());
+            EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(Out(c.output)) + " has existed,overite it?"});
+            EXPECT_EQ(job->Outcomes().front().Result, answer == Dialogs::Answer::No ? "skipped" : "done");
+            if (answer == Dialogs::Answer::No)
+                EXPECT_EQ(ReadFile("Output/" + c.output), "precious");
+            else
+                EXPECT_NE(ReadFile("Output/" + c.output), "precious");
+            EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+            job.reset();
+        }
+    }
+    // A folder, a FIFO and a link where the output goes: kept, said, the item failed.
+    fs::remove_all(Out(""));
+    fs::create_directory(Out(""));
+    fs::create_directory(Out("s16.flac"));
+    ASSERT_EQ(mkfifo(Out("s16.opus").c_str(), 0644), 0);
+    WriteFile("target", "not mine");
+    fs::create_symlink(Path("target"), Out("s16.ogg"));
+    for (const auto& [kind, name] : {std::pair{jkWavToFlac, "s16.flac"}, {jkWavToOpus, "s16.opus"}, {jkWavToOgg, "s16.ogg"}}) {
+        SCOPED_TRACE(name);
+        dialogs.shown.clear();
+        dialogs.answers = {Dialogs::Answer::Yes};
+        Start(kind, {wav});
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_EQ(dialogs.Texts(), QStringList{QString::fromStdString(Out(name)) +
+                                               " exists and is not a file Sonvale wrote: it is kept, and nothing is "
+                                               "written in its place."});
+        EXPECT_EQ(job->Outcomes().front().Result, "failed");
+        job.reset();
+    }
+    EXPECT_TRUE(fs::is_directory(Out("s16.flac")));
+    EXPECT_TRUE(fs::is_fifo(Out("s16.opus")));
+    EXPECT_TRUE(fs::is_symlink(Out("s16.ogg")));
+    EXPECT_EQ(ReadFile("target"), "not mine");
+    EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+}
+
 // Files to MP3: the second output exists and the user keeps it (no message, next file); an
 // output another writer holds; a run that ends without any progress.
 TEST_F(RipJobTest, FileConversionsToMp3AndTheirRunEnds)
@@ -930,6 +998,61 @@ std::string JoinedCueSheet(const std::string& cue, const std::string& folder, co
         out += line + "\n";
     }
     return out;
+}
+
+// A template with folders and hostile names from a lookup: every file of the album (the tracks,
+// the log, the cue sheet) in the album's folder, named without quotes and control characters; the
+// cue sheet's FILE lines name exactly the files written; a cover in the output folder's root
+// belongs to no album in a folder of its own, and the album's own cover is embedded once, also
+// when the file is tagged a second time.
+TEST_F(RipJobTest, AnAlbumsFilesStayInItsFolderNamedAsWritten)
+{
+    const HCDROM h = ImageDrive({75, 60, 90});
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "The \"Best\" Of\n";
+    Options.Naming.Template = "%artist%/%album%/%track% %title%";
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.AccurateRip = false;
+    Options.Tags.ReplayGain = true;  // the album's gain tags every track a second time
+    Options.CommonOptions.OutputFormat = FormatOfKey("flac")->Stored;
+    WriteFile("Output/cover.jpg", "\xFF\xD8\xFF\xE0 another album's cover");
+    const std::string album = Out("The Band/The 'Best' Of/");
+    const std::vector<std::string> titles = {"Say \"Hi\"", "tab\there", "line\nbreak: ok?"};
+    const std::vector<std::string> files = {"01 Say 'Hi'.flac", "02 tab here.flac", "03 line break ok.flac"};
+    for (const bool ownCover : {false, true}) {
+        SCOPED_TRACE(ownCover);
+        if (ownCover) {
+            WriteFile("Output/The Band/The 'Best' Of/cover.jpg", "\xFF\xD8\xFF\xE0 this album's cover");
+            dialogs.answers = {Dialogs::Answer::Yes, Dialogs::Answer::Yes, Dialogs::Answer::Yes};
+        }
+        dialogs.shown.clear();
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01" + titles[0], "02" + titles[1], "03" + titles[2]}, h);
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_EQ(dialogs.shown.size(), ownCover ? 3u : 0u) << dialogs.Texts().join("|").toStdString();
+        for (const std::string& file : files) {
+            SCOPED_TRACE(file);
+            ASSERT_TRUE(fs::exists(album + file));
+            const std::string pictures = CommandOutput("metaflac --list --block-type=PICTURE " + ShellQuoted(album + file));
+            std::size_t count = 0;
+            for (std::size_t at = pictures.find("METADATA block"); at != std::string::npos; at = pictures.find("METADATA block", at + 1))
+                ++count;
+            EXPECT_EQ(count, ownCover ? 1u : 0u) << pictures;
+        }
+        const std::string cue = ReadFile("Output/The Band/The 'Best' Of/The Band - The 'Best' Of.cue");
+        std::vector<std::string> named;
+        std::istringstream lines(cue);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("FILE \"", 0) == 0)
+                named.push_back(line.substr(6, line.rfind("\" WAVE") - 6));
+        EXPECT_EQ(named, files) << cue;
+        EXPECT_TRUE(fs::exists(album + "The Band - The 'Best' Of.log"));
+        EXPECT_FALSE(fs::exists(Out("The Band - The 'Best' Of.log")));
+        EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+        job.reset();
+    }
+    // The titles stay as typed in the tags.
+    EXPECT_EQ(CommandOutput("metaflac --show-tag=TITLE " + ShellQuoted(album + files[1])), "TITLE=tab\there\n");
 }
 
 // A secure rip of a whole disc with gaps, a pre-emphasised track, ISRCs and a catalogue number:
