@@ -51,6 +51,23 @@ private:
     bool m_seen = false;
 };
 
+// While the window system is opened: a failure to open it is said in a line, and the program
+// ends with status 1, instead of Qt's abort and a core dump.
+void NoDisplay(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        return;
+    }
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::fprintf(stderr,
+                 "sonvale: no display could be opened (DISPLAY=%s, WAYLAND_DISPLAY=%s): %s\n"
+                 "sonvale: sonvale-cli does the same work without a window.\n",
+                 display ? display : "", wayland ? wayland : "", message.section(QLatin1Char('\n'), 0, 0).toLocal8Bit().constData());
+    std::_Exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -62,14 +79,17 @@ int main(int argc, char** argv)
     }
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
         std::fputs("Usage: sonvale [--help] [--version]\n"
-                   "Starts Sonvale's window: rip audio CDs to WAV, MP3, Ogg Vorbis or WMA, convert files,\n"
-                   "record and edit tags. The same work without a window: sonvale-cli --help.\n"
+                   "Starts Sonvale's window: rip audio CDs to WAV, MP3, Ogg Vorbis, WMA, FLAC or Opus\n"
+                   "(securely, verified with AccurateRip), convert files, record and edit tags.\n"
+                   "The same work without a window: sonvale-cli --help.\n"
                    "Environment: SONVALE_DISC_IMAGES=a.cue:b.toc shows disc images as drives;\n"
                    "SONVALE_AUDIO=null plays and records without a sound device.\n",
                    stdout);
         return 0;
     }
+    const QtMessageHandler previous = qInstallMessageHandler(NoDisplay);
     TApplication app(argc, argv);
+    qInstallMessageHandler(previous);
     // "--write-icon FILE [SIZE]": the program's icon as a PNG (128 pixels unless told), for the
     // desktop's menu entry and the icon theme.
     if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--write-icon") {

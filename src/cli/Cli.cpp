@@ -14,6 +14,7 @@
 #include "akrip32CddbParse.h"
 #include "akrip32Drives.h"
 #include "id3.h"
+#include "Tagging.h"
 #include "rip.h"
 
 #include <QCoreApplication>
@@ -959,9 +960,10 @@ int CommandTag(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
         PrintError("Could not find " + file);
         return cliFailed;
     }
-    // A tag appended to a WAV or a text file would spoil it: only MP3 files get one.
-    if (action == "set" && !IsMp3File(file)) {
-        PrintError(file + " is not an MP3 file: no tag written");
+    // A tag appended to a WAV or a text file would spoil it, and a FLAC's own tags are no ID3
+    // tag: only MP3 files are read or written.
+    if (!IsMp3File(file)) {
+        PrintError(file + (action == "set" ? " is not an MP3 file: no tag written" : " is not an MP3 file: it has no ID3 tag"));
         return cliFailed;
     }
     if (action == "set") {
@@ -1011,6 +1013,24 @@ int CommandTag(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
         const uint16_t saved = tag.SaveToFile(file);
         if (saved > 255) {
             PrintError("Error #" + std::to_string(saved) + "! Could not save Tag! (" + file + ")");
+            return cliFailed;
+        }
+        // Players read the ID3v2 tag a rip also wrote: the same fields there, whole.
+        TId3Edit edit;
+        const auto value = [&args](const char* name) -> std::optional<std::string> {
+            const auto it = args.Values.find(name);
+            return it == args.Values.end() ? std::nullopt : std::optional<std::string>(it->second);
+        };
+        edit.Title = value("title");
+        edit.Artist = value("artist");
+        edit.Album = value("album");
+        edit.Year = value("year");
+        edit.Comment = value("comment");
+        if (const auto genre = value("genre"))
+            edit.Genre = genre->empty() ? "" : GenreNames[static_cast<std::size_t>(GenreIndexIgnoringCase(*genre))].Name;
+        edit.Track = track;
+        if (const std::string error = EditId3v2(file, edit); !error.empty()) {
+            PrintError(error);
             return cliFailed;
         }
     } else if (action == "remove") {

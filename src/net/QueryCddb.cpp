@@ -47,6 +47,29 @@ void SplitDiscTitle(std::string_view value, std::string& artist, std::string& al
     album = std::string(Trim(value.substr(at + skip)));
 }
 
+namespace {
+
+// A value as the entry means it: \n a line break, \t a tab, \\ a backslash (the database's
+// escapes); any other backslash is kept as it stands.
+std::string CddbUnescaped(std::string_view value)
+{
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            const char next = value[i + 1];
+            if (next == 'n' || next == 't' || next == '\\') {
+                out += next == 'n' ? '\n' : next == 't' ? '\t' : '\\';
+                ++i;
+                continue;
+            }
+        }
+        out += value[i];
+    }
+    return out;
+}
+
+}  // namespace
+
 bool ParseCddbEntry(std::string_view entry, int firstTrack, int lastTrack, TCddbFields& fields)
 {
     const std::string firstTitle = "TTITLE" + std::to_string(firstTrack - 1);
@@ -80,11 +103,11 @@ bool ParseCddbEntry(std::string_view entry, int firstTrack, int lastTrack, TCddb
             discTitle = inDiscTitle ? discTitle + std::string(value) : std::string(value);
             inDiscTitle = true;
             std::string artist, album;
-            SplitDiscTitle(discTitle, artist, album);
+            SplitDiscTitle(CddbUnescaped(discTitle), artist, album);
             fields.Artist = artist;
             fields.Album = album;
         } else if (key == "DYEAR") {
-            fields.Year = std::string(Trim(value));
+            fields.Year = CddbUnescaped(Trim(value));
         } else if (key == "DGENRE") {
             const int index = GenreIndexOf(Trim(value));
             fields.Genre = index >= 0 ? index + 1 : -1;
@@ -107,7 +130,7 @@ bool ParseCddbEntry(std::string_view entry, int firstTrack, int lastTrack, TCddb
     if (titles.empty())
         return false;
     for (std::string& t : titles)
-        t = std::string(Trim(t));
+        t = std::string(Trim(CddbUnescaped(t)));
     fields.HasTitles = true;
     fields.Titles = std::move(titles);
     return true;

@@ -140,6 +140,44 @@ std::string WriteTags(const std::string& path, TTagFamily family, const TTrackTa
     return {};
 }
 
+std::string EditId3v2(const std::string& path, const TId3Edit& edit)
+{
+    if (edit.Empty())
+        return {};
+    TagLib::MPEG::File file(path.c_str(), false);
+    if (!file.isValid())
+        return Refused(path);
+    if (!file.hasID3v2Tag())
+        return {};
+    TagLib::ID3v2::Tag* id3 = file.ID3v2Tag(false);
+    TagLib::PropertyMap map = id3->properties();
+    const auto put = [&map](const char* key, const std::optional<std::string>& value) {
+        if (!value)
+            return;
+        if (value->empty())
+            map.erase(key);
+        else
+            map.replace(key, TagLib::StringList(U(*value)));
+    };
+    put("TITLE", edit.Title);
+    put("ARTIST", edit.Artist);
+    put("ALBUM", edit.Album);
+    put("DATE", edit.Year);
+    put("COMMENT", edit.Comment);
+    put("GENRE", edit.Genre);
+    if (edit.Track) {
+        // "3/12" keeps its total.
+        const std::string was = map.contains("TRACKNUMBER") ? map["TRACKNUMBER"].toString().to8Bit(true) : std::string();
+        const std::size_t slash = was.find('/');
+        put("TRACKNUMBER", *edit.Track == 0 ? std::string()
+                                            : std::to_string(*edit.Track) + (slash == std::string::npos ? "" : was.substr(slash)));
+    }
+    id3->setProperties(map);
+    if (!file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4, TagLib::File::DoNotDuplicate))
+        return Refused(path);
+    return {};
+}
+
 std::optional<TCoverArt> FindCoverArt(const std::string& folder, std::string* problem)
 {
     const std::string dir = folder.empty() || folder.back() == '/' ? folder : folder + "/";

@@ -38,6 +38,20 @@ enum class TTagFamily {
 // went wrong, for the user.
 std::string WriteTags(const std::string& path, TTagFamily family, const TTrackTags& tags);
 
+// The fields an edit of an MP3 file's ID3v1 tag changed, as the user typed them (not cut to the
+// 30 Latin-1 characters of ID3v1): absent fields are left as they are.
+struct TId3Edit {
+    std::optional<std::string> Title, Artist, Album, Year, Comment;
+    std::optional<std::string> Genre;  // a genre's name; "" removes it
+    std::optional<int> Track;          // 0 removes it
+    bool Empty() const { return !Title && !Artist && !Album && !Year && !Comment && !Genre && !Track; }
+};
+
+// Where the MP3 file path has an ID3v2 tag (the one players read first), changes the fields edit
+// names there too, so that a corrected title shows; a file without one is left alone. An empty
+// string when done, else what went wrong, for the user.
+std::string EditId3v2(const std::string& path, const TId3Edit& edit);
+
 // The first picture of cover.jpg, folder.jpg, front.jpg, cover.png, folder.png, front.png in
 // folder (a trailing "/" or not); nothing when there is none. A file of one of those names that is
 // not a JPEG or PNG image is passed over, and *problem (when empty) says so.

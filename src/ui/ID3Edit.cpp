@@ -139,7 +139,30 @@ void TfrmID3Edit::bLoadTagClick()
     } else {
         ClearFields();
     }
+    m_loaded = Fields();
     SetFile(path);
+}
+
+QStringList TfrmID3Edit::Fields() const
+{
+    return {ID3title->text(), ID3artist->text(), ID3album->text(), ID3year->text(), ID3comment->text(),
+            ID3genre->currentText(), ID3track->text()};
+}
+
+void TfrmID3Edit::SaveId3v2(const std::string& path, bool sameFile)
+{
+    const QStringList now = Fields();
+    TId3Edit edit;
+    std::optional<std::string>* texts[] = {&edit.Title, &edit.Artist, &edit.Album, &edit.Year, &edit.Comment, &edit.Genre};
+    for (int i = 0; i < 6; ++i)
+        if (!sameFile || m_loaded.size() != now.size() || now[i] != m_loaded[i])
+            *texts[i] = now[i].toStdString();
+    if (!sameFile || m_loaded.size() != now.size() || now[6] != m_loaded[6])
+        edit.Track = now[6].toInt();
+    if (const std::string error = EditId3v2(path, edit); !error.empty())
+        m_dialogs.MessageBox(QString::fromStdString(error), Dialogs::Icon::Information);
+    else if (sameFile)
+        m_loaded = now;
 }
 
 bool TfrmID3Edit::FillTag()
@@ -169,8 +192,11 @@ void TfrmID3Edit::aSaveTagExecute()
 {
     if (windowTitle() == Caption || !FillTag())
         return;
-    if (m_tag.SaveToFile("=") >= 256)
+    if (m_tag.SaveToFile("=") >= 256) {
         m_dialogs.MessageBox(QStringLiteral("Could not save Tag!"), Dialogs::Icon::Information);
+        return;
+    }
+    SaveId3v2(m_tag.TagFileName(), true);
 }
 
 void TfrmID3Edit::bSaveASClick()
@@ -185,6 +211,8 @@ void TfrmID3Edit::bSaveASClick()
         m_dialogs.MessageBox(QStringLiteral("Could not save Tag!"), Dialogs::Icon::Information);
         return;
     }
+    SaveId3v2(path.toStdString(), false);
+    m_loaded = Fields();
     SetFile(path);
 }
 

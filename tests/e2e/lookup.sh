@@ -14,6 +14,8 @@ server=$3
 work=$(mktemp -d)
 cleanup() {
   exec 7>&- 2>/dev/null || true
+  kill $(jobs -p) 2>/dev/null || true
+  wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -18,7 +18,14 @@ mkdir "$work/disc"
 export SONVALE_DISC_IMAGES=$work/disc/e2e.cue
 # --version and --help answer without a display, and leave no files.
 [ "$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$work/sonvale" --version)" = "Sonvale 2.1" ] || { echo "sonvale --version"; exit 1; }
-env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$work/sonvale" --help | grep -q "^Usage: sonvale" || { echo "sonvale --help"; exit 1; }
+env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$work/sonvale" --help > "$work/help"
+grep -q "^Usage: sonvale" "$work/help" && grep -q "FLAC or Opus" "$work/help" || { echo "sonvale --help"; exit 1; }
+# Without a display: said, status 1, no core dump.
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$work/sonvale" 2> "$work/nodisplay" || status=$?
+[ "$status" -eq 1 ] && grep -q "^sonvale: no display could be opened" "$work/nodisplay" \
+  || { echo "sonvale without a display ended with $status"; cat "$work/nodisplay"; exit 1; }
+rm -f "$work/help" "$work/nodisplay" "$work"/core*
 
 export WORK=$work
 export QT_QPA_PLATFORM=xcb
@@ -38,10 +45,10 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
 '
 keys=$(grep -c '=' "$work/options.ini")
 # The 29 keys of the options, the 6 of secure ripping, then the FLAC level, the Opus bit rate,
-# ReplayGain, the naming template, the 3 of MusicBrainz, burst-first and its confidence, and
+# ReplayGain, the naming template and its portable names, the 3 of MusicBrainz, burst-first and its confidence, and
 # the encoders at once, and the cue sheet's and the hidden track's switches.
-if [ "$keys" -ne 47 ]; then
-  echo "options.ini holds $keys keys, not 47:"; cat "$work/options.ini"; exit 1
+if [ "$keys" -ne 48 ]; then
+  echo "options.ini holds $keys keys, not 48:"; cat "$work/options.ini"; exit 1
 fi
 grep -q "^OutputFolder=$work/Output$" "$work/options.ini" || { echo "wrong output folder"; cat "$work/options.ini"; exit 1; }
 # The image is the only drive (this machine's drives may add more before it; the disc key is the

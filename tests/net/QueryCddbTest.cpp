@@ -145,6 +145,26 @@ TEST(CddbEntryTest, FieldsAndTitles)
     EXPECT_EQ(g.Album, "A very long album name");
     EXPECT_FALSE(g.HasTitles);
 
+    // The database's escapes mean what the protocol says, also split over two lines: \n a line
+    // break, \t a tab, \\ a backslash; another backslash stays.
+    const struct {
+        const char* entry;
+        const char* album;
+        const char* title;
+    } escapes[] = {
+        {"DTITLE=A / Live\\nin Rome\nTTITLE0=Say\\tHi\n", "Live\nin Rome", "Say\tHi"},
+        {"DTITLE=A / B\\\\C\nTTITLE0=x\\\\ny\n", "B\\C", "x\\ny"},
+        {"DTITLE=A / B\\q\nTTITLE0=one\\\nTTITLE0=ntwo\n", "B\\q", "one\ntwo"},
+        {"DTITLE=A / B\\\nTTITLE0=end\\\n", "B\\", "end\\"},
+    };
+    for (const auto& e : escapes) {
+        SCOPED_TRACE(e.entry);
+        TCddbFields f;
+        ASSERT_TRUE(ParseCddbEntry(e.entry, 1, 1, f));
+        EXPECT_EQ(f.Album, e.album);
+        EXPECT_EQ(f.Titles, std::vector<std::string>{e.title});
+    }
+
     // A 12-track disc whose entry has 10 title lines, then other keys: only ten titles.
     std::string ten;
     for (int i = 0; i < 10; ++i)

@@ -73,4 +73,49 @@ TEST_F(TaggingTest, SavingTheId3v1BlockLeavesTheId3v2TagInFront)
     EXPECT_EQ(read.substr(0, read.find('\n')), "Μια μέρα 一日");
 }
 
+// An edit of the ID3v1 fields reaches the ID3v2 tag players read: the fields named, whole (not cut
+// to ID3v1's 30 characters); the others, the cover and the ReplayGain frames stay; the track
+// keeps its total. A file without an ID3v2 tag gets none.
+TEST_F(TaggingTest, AnEditChangesTheSameFieldsOfTheId3v2Tag)
+{
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 -t wav - synth 0.5 sine 440 | lame --quiet - '" +
+                           Path("a.mp3") + "'").c_str()),
+              0);
+    ASSERT_EQ(std::system(("cp '" + Path("a.mp3") + "' '" + Path("plain.mp3") + "'").c_str()), 0);
+    TCoverArt cover{"", "image/jpeg", {'\xFF', '\xD8', '\xFF', '\xE0', 'j'}};
+    TTrackTags tags;
+    tags.Title = "Old title";
+    tags.Artist = "The Band";
+    tags.Album = "Album";
+    tags.Genre = "Rock";
+    tags.Track = 3;
+    tags.TrackTotal = 12;
+    tags.Cover = &cover;
+    tags.TrackGain = "-6.52 dB";
+    ASSERT_EQ(WriteTags(Path("a.mp3"), TTagFamily::Id3v2, tags), "");
+    TId3Edit edit;
+    edit.Title = "A corrected title longer than thirty characters, ü";
+    edit.Genre = "";
+    edit.Track = 4;
+    ASSERT_EQ(EditId3v2(Path("a.mp3"), edit), "");
+    const std::string read = CommandOutput("/usr/bin/python3 " TEST_DATA "/read_tags.py '" + Path("a.mp3") + "'");
+    std::vector<std::string> lines;
+    std::istringstream in(read);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_GE(lines.size(), 10u) << read;
+    EXPECT_EQ(lines[0], "A corrected title longer than thirty characters, ü");
+    EXPECT_EQ(lines[1], "The Band");
+    EXPECT_EQ(lines[2], "Album");
+    EXPECT_EQ(lines[4], "") << "the genre removed";
+    EXPECT_EQ(lines[5], "4");
+    EXPECT_EQ(lines[6], "12");
+    EXPECT_NE(lines[8], "-") << "the cover stays";
+    EXPECT_NE(read.find("-6.52 dB"), std::string::npos) << read;
+
+    const std::string plain = ReadFile("plain.mp3");
+    ASSERT_EQ(EditId3v2(Path("plain.mp3"), edit), "");
+    EXPECT_EQ(ReadFile("plain.mp3"), plain);
+}
+
 }  // namespace
