@@ -1155,10 +1155,14 @@ int RunCli(QCoreApplication&, const std::vector<std::string>& argv)
 
     try {
         LoadSaveOptions(true);
+        CheckLoadedNaming(Options);
     } catch (const std::exception& e) {
         PrintError(e.what());
         return cliFailed;
     }
+    // What the settings file said that could not be used: once, before the work.
+    for (const std::string& note : OptionsLoadNotes)
+        std::fprintf(stderr, "sonvale-cli: %s\n", note.c_str());
     TCliDialogs dialogs;
     dialogs.Overwrite = args.Has("overwrite");
     TCliOutput out(args.Has("json"));

@@ -1,5 +1,7 @@
 #include "JobSettings.h"
 
+#include "JobItems.h"
+
 #include "Global.h"
 
 #include <algorithm>
@@ -29,4 +31,13 @@ int EncodersAtOnce(int n)
     if (n <= 0)
         n = static_cast<int>(std::thread::hardware_concurrency());  // 0 when it cannot tell
     return std::clamp(n, 1, MaxEncoders);
+}
+
+void CheckLoadedNaming(TOptionsSetting& options)
+{
+    const std::string problem = NamingTemplateProblem(options.Naming.Template);
+    if (problem.empty())
+        return;
+    OptionsLoadNotes.push_back("options.ini: " + problem + " \"%title%\" is used.");
+    options.Naming.Template = "%title%";
 }

@@ -28,3 +28,7 @@ struct TJobSettings {
 // The encoders a job runs at once for the setting n: n itself (at most MaxEncoders), or for 0 one
 // per processor.
 int EncodersAtOnce(int n);
+
+// After the options are loaded: a naming template that cannot name files (hand-edited) is refused
+// with the reason the Options dialog gives, and "%title%" used; the line joins OptionsLoadNotes.
+void CheckLoadedNaming(TOptionsSetting& options);

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 TOptionsSetting Options;
+std::vector<std::string> OptionsLoadNotes;
 
 namespace {
 
@@ -19,9 +20,14 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
             ini.WriteString(section, key, field);
     };
     const auto num = [&](const char* section, const char* key, int32_t& field, int32_t def) {
-        if (load)
+        if (load) {
             field = ini.ReadInteger(section, key, def);
-        else
+            // A key that is there but holds no number: its default, said.
+            if (!ini.ReadString(section, key, "").empty() && ini.ReadInteger(section, key, def + 1) != field)
+                OptionsLoadNotes.push_back("options.ini: [" + std::string(section) + "] " + key + "=" +
+                                           ini.ReadString(section, key, "") + " is not a number: " +
+                                           std::to_string(def) + " is used.");
+        } else
             ini.WriteInteger(section, key, field);
     };
     const auto flag = [&](const char* section, const char* key, bool& field, bool def) {
@@ -99,16 +105,27 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
 void LoadSaveOptions(bool load)
 {
     TProfileFile ini(ConfigFolder() + "options.ini");
+    if (load)
+        OptionsLoadNotes.clear();
     Exchange(ini, Options, load);
     if (load) {
+        // Out of range: the nearest value in range, said.
+        const auto clamp = [](const char* section, const char* key, int32_t& field, int32_t low, int32_t high) {
+            const int32_t was = field;
+            field = std::clamp(field, low, high);
+            if (field != was)
+                OptionsLoadNotes.push_back("options.ini: [" + std::string(section) + "] " + key + "=" + std::to_string(was) +
+                                           " is out of range (" + std::to_string(low) + " to " + std::to_string(high) +
+                                           "): " + std::to_string(field) + " is used.");
+        };
         // The quality slider runs from 30 to 100.
-        Options.OggOptions.CompressPosition = std::clamp(Options.OggOptions.CompressPosition, 30, 100);
+        clamp("OggOptions", "CompressPosition", Options.OggOptions.CompressPosition, 30, 100);
         // Ten sectors either way is more than any drive's offset.
-        Options.SecureOptions.ReadOffset = std::clamp(Options.SecureOptions.ReadOffset, -5880, 5880);
-        Options.FlacOptions.Level = std::clamp(Options.FlacOptions.Level, 0, 8);
-        Options.OpusOptions.BitRate = std::clamp(Options.OpusOptions.BitRate, 6, 256);
-        Options.SecureOptions.MinConfidence = std::clamp(Options.SecureOptions.MinConfidence, 1, 1000);
-        Options.JobOptions.Encoders = std::clamp(Options.JobOptions.Encoders, 0, MaxEncoders);
+        clamp("SecureOptions", "ReadOffset", Options.SecureOptions.ReadOffset, -5880, 5880);
+        clamp("FlacOptions", "Level", Options.FlacOptions.Level, 0, 8);
+        clamp("OpusOptions", "BitRate", Options.OpusOptions.BitRate, 6, 256);
+        clamp("SecureOptions", "MinConfidence", Options.SecureOptions.MinConfidence, 1, 1000);
+        clamp("JobOptions", "Encoders", Options.JobOptions.Encoders, 0, MaxEncoders);
     } else {
         ini.UpdateFile();
     }

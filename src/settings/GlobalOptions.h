@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct TCommonOptions {
     std::string OutputFolder;     // receives WAV and encoded files
@@ -155,6 +156,10 @@ inline constexpr const char* DefaultCDDBServer = "gnudb.gnudb.org";
 // taking their defaults. load false: writes every setting into the file in one step, keeping the
 // file's other lines. Throws EProfileWriteError ("Unable to write to <path>") when refused.
 void LoadSaveOptions(bool load);
+// What the last load of the options changed in them, one line each for the user ("options.ini:
+// [OpusOptions] BitRate=-3 is out of range (6 to 256): 6 is used."): a value that is no number,
+// or out of its range.
+extern std::vector<std::string> OptionsLoadNotes;
 
 // load true: fills Options.CDInfo from the section of cdinfo.dat named key (defaults when there is
 // none). load false: writes Options.CDInfo there, when key is not empty. Throws

@@ -429,6 +429,15 @@ void TMainForm::UpdateActions()
 void TMainForm::FormCreate()
 {
     LoadSaveOptions(true);
+    CheckLoadedNaming(Options);
+    // What the settings file said that could not be used, shown a while over the drive's status.
+    QStringList notes;
+    for (const std::string& note : OptionsLoadNotes)
+        notes << QString::fromStdString(note);
+    if (!notes.isEmpty()) {
+        StatusBar1->showMessage(notes.join(QLatin1Char(' ')), 20000);
+        StatusBar1->setToolTip(notes.join(QLatin1Char('\n')));
+    }
     Mp3Encoder = std::make_unique<TMp3EncodeProcess>(m_dialogs);
     WMAEncoder = std::make_unique<TWMAEncodeProcess>(m_dialogs);
 }

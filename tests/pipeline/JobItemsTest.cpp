@@ -1,4 +1,5 @@
 #include "JobItems.h"
+#include "JobSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -168,6 +169,28 @@ TEST(JobItemsTest, TemplatesThatCannotNameFilesAreRefused)
             EXPECT_EQ(problem, "");
         else
             EXPECT_NE(problem.find(c.says), std::string::npos) << problem;
+    }
+}
+
+// A template edited into options.ini by hand that the Options dialog would refuse: refused on
+// loading, with that reason, and "%title%" used; a good one is kept without a word.
+TEST(JobItemsTest, ATemplateTheDialogWouldRefuseIsRefusedOnLoading)
+{
+    for (const auto& [stored, used] : std::vector<std::pair<std::string, std::string>>{
+             {"../%title%", "%title%"}, {"", "%title%"}, {"%name%", "%title%"},
+             {"%year%/%track% %title%", "%year%/%track% %title%"}}) {
+        SCOPED_TRACE(stored);
+        TOptionsSetting options;
+        options.Naming.Template = stored;
+        OptionsLoadNotes.clear();
+        CheckLoadedNaming(options);
+        EXPECT_EQ(options.Naming.Template, used);
+        if (stored == used) {
+            EXPECT_TRUE(OptionsLoadNotes.empty());
+        } else {
+            ASSERT_EQ(OptionsLoadNotes.size(), 1u);
+            EXPECT_EQ(OptionsLoadNotes[0], "options.ini: " + NamingTemplateProblem(stored) + " \"%title%\" is used.");
+        }
     }
 }
 

@@ -151,6 +151,32 @@ TEST_F(OptionsTest, StoredValuesAreReadByTheProfileRules)
     }
 }
 
+// A value the settings cannot use is still held to its range (or its default), and now said, once
+// a load: the value typed, the range, the value used. Values at the range's edges say nothing.
+TEST_F(OptionsTest, ValuesChangedOnLoadingAreSaid)
+{
+    const struct {
+        const char* file;
+        std::vector<std::string> notes;
+    } cases[] = {
+        {"[OpusOptions]\nBitRate=-3\n[FlacOptions]\nLevel=99\n",
+         {"options.ini: [FlacOptions] Level=99 is out of range (0 to 8): 8 is used.",
+          "options.ini: [OpusOptions] BitRate=-3 is out of range (6 to 256): 6 is used."}},
+        {"[JobOptions]\nEncoders=abc\n", {"options.ini: [JobOptions] Encoders=abc is not a number: 1 is used."}},
+        {"[OpusOptions]\nBitRate=6\n[FlacOptions]\nLevel=8\n[JobOptions]\nEncoders=16\n", {}},
+        {"[OpusOptions]\nBitRate=257\n", {"options.ini: [OpusOptions] BitRate=257 is out of range (6 to 256): 256 is used."}},
+        {"[JobOptions]\nEncoders=\n[SecureOptions]\nReadOffset=0x10\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        WriteFile("options.ini", c.file);
+        LoadSaveOptions(true);
+        EXPECT_EQ(OptionsLoadNotes, c.notes);
+    }
+    EXPECT_EQ(Options.SecureOptions.ReadOffset, 16);
+    EXPECT_EQ(Options.JobOptions.Encoders, 1);
+}
+
 TEST_F(OptionsTest, SavingUpdatesInPlaceAndKeepsForeignLines)
 {
     WriteFile("options.ini", "; kept\n[Mp3Options]\nBitRate=192\nMyOwnKey=kept too\n[Unknown]\nx=1\n");
