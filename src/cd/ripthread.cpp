@@ -205,7 +205,13 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
     m_result = TTrackResult{};
     // Burst-first only where the database has an entry for the disc to confirm against.
     int32_t status;
-    if (m_secure && m_burst && m_trackPosition > 0 && m_burst->HasEntry(m_cancel)) {
+    // While the answer is awaited the window says so, rather than "Initializing...".
+    const auto waiting = [this] {
+        auto info = std::make_unique<TProcessInfo>();
+        info->Code = piWaitingForDatabase;
+        Post(ReceivingWindow, std::move(info));
+    };
+    if (m_secure && m_burst && m_trackPosition > 0 && m_burst->HasEntry(m_cancel, waiting)) {
         status = ReadPass(start, length, firstAudio, lastAudio, discEnd, false);
         if (status < 0)
             return status;

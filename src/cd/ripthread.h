@@ -52,9 +52,9 @@ struct TTrackResult {
 // Burst-first secure mode: what the extraction asks of the AccurateRip database (from its own
 // thread; both calls are safe there).
 struct TBurstCheck {
-    // Waits a little for the database's answer (cancel ends the wait: false); whether it holds
-    // an entry for the disc to check tracks against.
-    std::function<bool(const std::atomic<bool>& cancel)> HasEntry;
+    // Waits a little for the database's answer (cancel ends the wait: false), calling waiting
+    // first when it has to wait; whether it holds an entry for the disc to check tracks against.
+    std::function<bool(const std::atomic<bool>& cancel, const std::function<void()>& waiting)> HasEntry;
     // Whether the entry confirms the track at position (1-based) with these checksums.
     std::function<bool(int position, uint32_t v1, uint32_t v2)> Confirms;
 };

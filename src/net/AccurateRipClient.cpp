@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -15,7 +16,16 @@ constexpr std::size_t MaxEntry = 1024 * 1024;  // an entry of 99 tracks and 900 
 struct Transfer {
     std::string Body;
     bool TooLong = false;
+    const std::atomic<bool>* Abandoned = nullptr;
 };
+
+// A lookup nobody waits for any more ends at once, rather than after the server's time-outs
+// (the program waits for its threads when it exits: Ctrl+C must not wait for a silent server).
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const auto* t = static_cast<const Transfer*>(user);
+    return t->Abandoned && t->Abandoned->load() ? 1 : 0;
+}
 
 size_t OnData(char* data, size_t size, size_t count, void* user)
 {
@@ -32,6 +42,7 @@ size_t OnData(char* data, size_t size, size_t count, void* user)
 }  // namespace
 
 struct TAccurateRipLookup::State {
+    std::atomic<bool> Abandoned{false};
     mutable std::mutex Mutex;
     mutable std::condition_variable Done;
     std::optional<TAccurateRipEntry> Entry;
@@ -43,7 +54,7 @@ TAccurateRipLookup::TAccurateRipLookup(std::string baseUrl, TAccurateRipDiscId i
 {
     RetiredThreads();  // made before any lookup thread, so it outlives them all
     m_state->Thread = std::thread([state = m_state, baseUrl = std::move(baseUrl), id] {
-        TAccurateRipEntry entry = FetchAccurateRip(baseUrl, id);
+        TAccurateRipEntry entry = FetchAccurateRip(baseUrl, id, &state->Abandoned);
         std::lock_guard lock(state->Mutex);
         state->Entry = std::move(entry);
         state->Done.notify_all();
@@ -52,6 +63,7 @@ TAccurateRipLookup::TAccurateRipLookup(std::string baseUrl, TAccurateRipDiscId i
 
 TAccurateRipLookup::~TAccurateRipLookup()
 {
+    m_state->Abandoned = true;
     RetiredThreads().Add(std::move(m_state->Thread));
 }
 
@@ -68,7 +80,8 @@ TAccurateRipEntry TAccurateRipLookup::Wait() const
     return *m_state->Entry;
 }
 
-TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id)
+TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id,
+                                   const std::atomic<bool>* abandoned)
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -83,7 +96,11 @@ TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRi
         return entry;
     }
     Transfer transfer;
+    transfer.Abandoned = abandoned;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);

@@ -4,13 +4,16 @@
 
 #include "AccurateRip.h"
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
 
 // GET <baseUrl>/accuraterip/<id.Path()> over HTTP (libcurl; 10 s to connect, 30 s in all, at
-// most 1 MiB). Never raises: a failure is an entry that was not checked.
-TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id);
+// most 1 MiB). Never raises: a failure is an entry that was not checked. abandoned, once true,
+// ends the transfer within a second.
+TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id,
+                                   const std::atomic<bool>* abandoned = nullptr);
 
 // A fetch on a thread of its own, started at once; the rip asks for the answer when it is over
 // and never waits for it. A lookup dropped before its answer ends on its own (the program

@@ -105,6 +105,8 @@ std::string RipLogText(const TRipLog& log)
         block(*log.Hidden);
     for (const TRipLogTrack& track : log.Tracks)
         block(track);
+    if (!log.Stopped.empty())
+        line("Rip stopped " + log.Stopped);
     line("Summary: " + RipLogSummary(log));
     // How the tracks were read, when burst-first read any once.
     int burst = 0, again = 0, secure = 0;

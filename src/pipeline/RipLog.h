@@ -40,6 +40,9 @@ struct TRipLog {
     std::vector<TRipLogTrack> Tracks;
     std::optional<TRipLogTrack> Hidden;  // the audio before the first track, when ripped (Number 0)
     std::string Path;              // where it was written; empty when it was not
+    // A rip ended early: why, and which tracks the log covers ("by the user (Stop or Ctrl+C):
+    // this log covers track 01 of the 3 chosen"); empty for a rip that ran to its end.
+    std::string Stopped;
 };
 
 // The log's text, its checksum line last.

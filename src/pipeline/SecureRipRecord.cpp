@@ -43,6 +43,7 @@ void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
     m_log.Album = settings.Disc.Album;
     m_log.Secure = secure;
     m_portable = settings.Naming.PortableNames;
+    m_waitedOut = std::make_shared<std::atomic<bool>>(false);
     m_log.Normalized = settings.Common.IsNormalize;
     // Beside the table: each track's pregap and pre-emphasis, the ISRCs and the catalogue number.
     m_isrc.clear();
@@ -97,14 +98,21 @@ std::shared_ptr<const TBurstCheck> TSecureRipRecord::BurstCheck(int minConfidenc
         return nullptr;
     auto check = std::make_shared<TBurstCheck>();
     std::shared_ptr<const TAccurateRipLookup> lookup = m_lookup;
-    check->HasEntry = [lookup](const std::atomic<bool>& cancel) {
-        // A database slower than 5 s is not waited for: the track is read securely, as without
-        // one (later tracks ask again). Stop ends the wait at once.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        std::optional<TAccurateRipEntry> entry;
-        while (!(entry = lookup->TryGet()) && !cancel.load(std::memory_order_acquire) &&
-               std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // A database slower than 5 s is waited for once a rip, not once a track: the tracks are then
+    // read securely, as without one, and each later track only looks whether the answer came.
+    // Stop ends the wait at once.
+    check->HasEntry = [lookup, waitedOut = m_waitedOut](const std::atomic<bool>& cancel, const std::function<void()>& waiting) {
+        std::optional<TAccurateRipEntry> entry = lookup->TryGet();
+        if (!entry && !waitedOut->load()) {
+            if (waiting)
+                waiting();
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!(entry = lookup->TryGet()) && !cancel.load(std::memory_order_acquire) &&
+                   std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!entry && !cancel.load(std::memory_order_acquire))
+                waitedOut->store(true);
+        }
         return entry && entry->Checked && !entry->Pressings.empty();
     };
     const TAccurateRipDiscId id = m_log.DiscId;

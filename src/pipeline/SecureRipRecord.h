@@ -11,6 +11,7 @@
 
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -38,6 +39,8 @@ public:
     // log could not be written.
     bool Write(const std::string& folder, bool writeFile, bool waitStopped, std::string& error);
     const TRipLog& Log() const { return m_log; }
+    // The rip was ended early (see TRipLog::Stopped).
+    void SetStopped(std::string why) { m_log.Stopped = std::move(why); }
     // Where the cue sheet was written; empty when it was not.
     const std::string& CuePath() const { return m_cuePath; }
     // Burst-first: the extraction's questions to the database this record asks (null when
@@ -52,6 +55,8 @@ private:
     std::string m_cuePath;
     bool m_checkAccurateRip = false;
     bool m_portable = true;  // the log's name: as the tracks' names
+    // Burst-first waited the whole 5 s for the database once: no track of this rip waits again.
+    std::shared_ptr<std::atomic<bool>> m_waitedOut = std::make_shared<std::atomic<bool>>(false);
     TRipLog m_log;
     std::vector<std::string> m_isrc;  // [position - 1]
     std::vector<bool> m_preEmphasis;

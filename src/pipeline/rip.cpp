@@ -670,10 +670,20 @@ void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
     case piNormalizing:
         SetCaption(Normalizing, TrackIndex + 1, m_items[static_cast<std::size_t>(TrackIndex)].Title);
         break;
+    case piWaitingForDatabase:
+        // Once a rip at most: what the bar waits for, over it.
+        m_display.Stage = "Waiting for AccurateRip\u2026";
+        Show();
+        m_waitShown = true;
+        break;
     case piExtracted:
         Extracted(std::move(r));
         break;
     default:
+        if (m_waitShown) {  // the answer came, or the wait is over: the track is read
+            m_waitShown = false;
+            m_display.Stage = "Extracting";
+        }
         if (SideBySide() && TrackIndex < Count()) {
             // The extraction's share of the whole job.
             double& read = m_read[static_cast<std::size_t>(TrackIndex)];
@@ -1316,6 +1326,19 @@ void TRipJob::KeepOrRemoveWav(int index, bool keep)
 
 void TRipJob::WriteRipLog()
 {
+    // A rip ended before its last track says so, and which tracks it covers.
+    if (m_stopPressed && JobKind == jkRipTracks && TrackIndex < Count() && m_record.Open()) {
+        std::string covered;
+        int chosen = 0;
+        for (const TJobItem& item : m_items) {
+            chosen += item.Track >= 1;
+            if (item.Track >= 1 && &item - m_items.data() < TrackIndex)
+                covered += (covered.empty() ? "" : ", ") + TwoDigits(item.Track);
+        }
+        m_record.SetStopped("by the user (Stop or Ctrl+C): this log covers " +
+                            (covered.empty() ? std::string("no track") : (covered.find(',') == std::string::npos ? "track " : "tracks ") + covered) +
+                            " of the " + std::to_string(chosen) + " chosen");
+    }
     // A folder that refused a track takes no log either (the user has been told).
     std::string error;
     if (!m_record.Write(m_albumFolder, m_settings.Secure.WriteLog && !m_folderFailed, m_waitStopped, error))

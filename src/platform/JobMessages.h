@@ -15,6 +15,7 @@ constexpr UINT WM_ENCODEREND = WM_USER + 0x67;
 
 // Control codes of TProcessInfo::Code; 0..100 are progress in percent.
 enum : int32_t {
+    piWaitingForDatabase = 998,  // the extraction thread waits for AccurateRip's answer (burst-first)
     piNormalizing = 999,      // the extraction thread begins normalising the track
     piExtracted = 1000,       // extraction ended (Status: 0 done, 3 read failed, 5 cannot create, 6 normalising failed)
     piMp3Ended = 2000,        // the end of a lame run, to the encoder that runs it (Status: a TEncodeEnd)

@@ -16,6 +16,9 @@
 #include "ProcessEncoders.h"
 
 #include <sys/file.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -1322,6 +1325,46 @@ private:
     int32_t m_sector;
     bool m_done = false;
 };
+
+// A database that takes the connection and never answers: burst-first waits for it once a rip,
+// saying so ("Waiting for AccurateRip…"), not once a track; Stop ends that wait at once.
+TEST_F(RipJobTest, ASilentDatabaseIsAwaitedOnceAndStopEndsTheWait)
+{
+    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(silent, 8), 0);  // the kernel takes the connection; nobody reads or answers
+    socklen_t size = sizeof address;
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    Options.CommonOptions.OutputFormat = 1;
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.BurstFirst = true;
+    const std::string waiting = "Waiting for AccurateRip\u2026";
+
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, ImageDrive({75, 60, 90}));
+    ASSERT_TRUE(WaitForClose());
+    const std::vector<std::string> stages = view.Stages();
+    EXPECT_EQ(std::count(stages.begin(), stages.end(), waiting), 1) << "one wait for the whole rip";
+    EXPECT_EQ(job->Outcomes().back().Result, "done");
+    job.reset();
+
+    // Stop during the wait: over at once, nothing left.
+    fs::remove_all(Out(""));
+    fs::create_directory(Out(""));
+    view = TRecordingView{};
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, ImageDrive({75, 60, 90}));
+    ASSERT_TRUE(WaitUntil([&] { return !view.shown.empty() && view.shown.back().Stage == waiting; }));
+    job->btStopClick();
+    EXPECT_TRUE(job->Finished());
+    EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+    job.reset();
+
+    close(silent);
+}
 
 // Burst-first: AccurateRip confirms tracks 1 to 3 of 4. Tracks 1 and 3 are read once; track 2,
 // whose first read of a sector comes back wrong, and track 4, which the entry does not confirm,
