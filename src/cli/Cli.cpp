@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -140,13 +141,55 @@ QString Q(const std::string& s)
 // SIGINT and SIGTERM reach the event loop through a socket pair: the handler only writes a byte.
 int g_signalPipe[2] = {-1, -1};
 
-extern "C" void OnSignal(int)
+std::atomic<bool> g_watching{false};       // a TSignalWatch turns signals into its event
+std::atomic<bool> g_holding{false};        // a file is being written: the signal waits for it
+std::atomic<int> g_heldSignal{0};
+
+extern "C" void OnSignal(int sig)
 {
     const int saved = errno;  // the interrupted code may be about to read it
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+    if (g_holding.load()) {
+        g_heldSignal = sig;
+    } else if (g_watching.load()) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+    } else {
+        signal(sig, SIG_DFL);
+        raise(sig);
+    }
     errno = saved;
 }
+
+void CatchSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// While cdinfo.dat and options.ini are written: Ctrl+C or SIGTERM then ends the program once the
+// file is whole, never half way with its temporary file left behind.
+class THoldSignals {
+public:
+    THoldSignals()
+    {
+        CatchSignals();
+        g_holding = true;
+    }
+    ~THoldSignals()
+    {
+        g_holding = false;
+        if (const int sig = g_heldSignal.exchange(0)) {
+            signal(sig, SIG_DFL);
+            raise(sig);
+        }
+    }
+    THoldSignals(const THoldSignals&) = delete;
+    THoldSignals& operator=(const THoldSignals&) = delete;
+};
 
 class TSignalWatch {
 public:
@@ -162,18 +205,11 @@ public:
             Interrupted = true;
             onSignal();
         });
-        struct sigaction action {};
-        action.sa_handler = OnSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+        g_watching = true;
+        CatchSignals();
     }
-    ~TSignalWatch()
-    {
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-    }
+    // Outside a watch a signal ends the program as by default (OnSignal).
+    ~TSignalWatch() { g_watching = false; }
     bool Interrupted = false;
 
 private:
@@ -593,6 +629,7 @@ int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     out.Result(document, [&] { PrintDiscInfo(disc); });
     if (args.Has("apply")) {
         try {
+            const THoldSignals hold;
             disc.FormClose();  // the titles and the disc's information into cdinfo.dat, as at the window's close
         } catch (const std::exception& e) {
             PrintError(e.what());
@@ -625,6 +662,10 @@ bool PrepareOutputFolder(const TCliArgs& args, std::string& folder)
                    "\" does not exist. Give one with --output DIR, or set it in Sonvale's options.");
         return false;
     }
+    // Files going to the folder of the settings, not one typed: said where, before they go.
+    if (!args.Values.count("output"))
+        std::fprintf(stderr, "sonvale-cli: writing into %s (the output folder of the settings; --output DIR for another)\n",
+                     folder.c_str());
     return true;
 }
 
@@ -807,6 +848,7 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     }
     // As at the window's close: the titles into cdinfo.dat, the settings into options.ini.
     try {
+        const THoldSignals hold;
         if (disc.CDHandle != 0 && !disc.Rows.empty())
             disc.FormClose();
         LoadSaveOptions(false);

@@ -858,7 +858,7 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
     if (failed && StopForFolderProblem(shown, 0)) {
         RemoveIfFree(output);
         if (JobKind == jkRipTracks && !WavIsOutput())
-            KeepOrRemoveWav(i, false);  // the space is what the folder lacks
+            KeepOrRemoveWav(i, true);  // the track as read, when its name is free
         if (m_draining) {
             slot->Item = -1;
             ItemOver(i);
@@ -1169,10 +1169,10 @@ void TRipJob::FinishJob()
     else
         WriteRipLog();
     RemovePartialOutputs();
-    // Tracks read whose encoding did not finish: the track as read stays for the user, under its
-    // own name when that is free. Then no name of the job's own stays behind.
+    // Tracks read whose encoding the job's end cut short: their WAVs were only the encoders'
+    // input, and go with the rest of the job's own names (a rerun reads them again).
     while (!m_wholeWavs.empty())
-        KeepOrRemoveWav(m_wholeWavs.back(), true);
+        KeepOrRemoveWav(m_wholeWavs.back(), false);
     for (const TJobItem& item : m_items) {
         unlink(item.WavPart.c_str());
         unlink(item.OutputPart.c_str());
