@@ -664,7 +664,8 @@ bool PrepareOutputFolder(const TCliArgs& args, std::string& folder)
     }
     // Files going to the folder of the settings, not one typed: said where, before they go.
     if (!args.Values.count("output"))
-        std::fprintf(stderr, "sonvale-cli: writing into %s (the output folder of the settings; --output DIR for another)\n",
+        std::fprintf(stderr,
+                     "sonvale-cli: writing into %s (the output folder of the settings; --output DIR for another)\n",
                      folder.c_str());
     return true;
 }
@@ -1005,7 +1006,7 @@ int CommandTag(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
     // A tag appended to a WAV or a text file would spoil it, and a FLAC's own tags are no ID3
     // tag: only MP3 files are read or written.
     if (!IsMp3File(file)) {
-        PrintError(file + (action == "set" ? " is not an MP3 file: no tag written" : " is not an MP3 file: it has no ID3 tag"));
+        PrintError(file + " is not an MP3 file: " + (action == "set" ? "no tag written" : "it has no ID3 tag"));
         return cliFailed;
     }
     if (action == "set") {

@@ -4,6 +4,7 @@
 #include "GlobalRoutines.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 std::string TrackItemText(int track, const std::string& title)
@@ -13,10 +14,10 @@ std::string TrackItemText(int track, const std::string& title)
 
 std::string TrackFileName(const std::string& text, bool portable)
 {
+    constexpr std::string_view FatRefuses = "*:<>?\\|";
     std::string name;
     bool putSpace = false;  // the last character is a space put in for a character refused
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
+    for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
         if (c == '/' || c == '\0') {
             name += '-';
@@ -24,7 +25,7 @@ std::string TrackFileName(const std::string& text, bool portable)
         } else if (c == '"') {  // a cue sheet's FILE line cannot hold it
             name += '\'';
             putSpace = false;
-        } else if (u < 0x20 || u == 0x7F || (portable && std::string_view("*:<>?\\|").find(c) != std::string_view::npos)) {
+        } else if (u < 0x20 || u == 0x7F || (portable && FatRefuses.find(c) != std::string_view::npos)) {
             if (name.empty() || name.back() != ' ')
                 name += ' ';
             putSpace = true;
@@ -62,30 +63,41 @@ bool IsSeparator(char c)
     return Separators.find(c) != std::string_view::npos;
 }
 
+// The names of a template between its "/" ("%artist%/%album%/%title%": three).
+std::vector<std::string_view> TemplateNames(std::string_view tmpl)
+{
+    std::vector<std::string_view> names;
+    for (std::size_t start = 0;;) {
+        const std::size_t slash = tmpl.find('/', start);
+        names.push_back(tmpl.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+        if (slash == std::string_view::npos)
+            return names;
+        start = slash + 1;
+    }
+}
+
 // One name of a template (between two "/") with its fields filled in; empty fields take their
 // separators (and a bracket pair around them) along. No trimming or cutting yet.
 std::string FillName(std::string_view part, const TNaming& naming, int track, const std::string& title)
 {
-    const auto valueOf = [&](std::string_view field, bool& known) -> std::string {
-        known = true;
+    // A field's value; nothing for text between "%" that names no field.
+    const auto valueOf = [&](std::string_view field) -> std::optional<std::string> {
+        const auto clean = [&](const std::string& v) {
+            return FitName(TrackFileName(v, naming.Portable), std::string::npos);
+        };
         // A disc with no artist or album still gets folders with names.
-        const auto clean = [&](const std::string& v) { return FitName(TrackFileName(v, naming.Portable), std::string::npos); };
+        const auto orUnknown = [](std::string v, const char* unknown) { return v.empty() ? std::string(unknown) : v; };
         if (field == "title")
             return clean(title);
-        if (field == "artist") {
-            const std::string v = clean(naming.Artist);
-            return v.empty() ? "Unknown Artist" : v;
-        }
-        if (field == "album") {
-            const std::string v = clean(naming.Album);
-            return v.empty() ? "Unknown Album" : v;
-        }
+        if (field == "artist")
+            return orUnknown(clean(naming.Artist), "Unknown Artist");
+        if (field == "album")
+            return orUnknown(clean(naming.Album), "Unknown Album");
         if (field == "year")
             return clean(naming.Year);
         if (field == "track")
             return TwoDigits(track);
-        known = false;
-        return {};
+        return std::nullopt;
     };
     std::string name;
     bool dropLeading = false;   // the literal after an empty field loses its leading separators
@@ -93,10 +105,9 @@ std::string FillName(std::string_view part, const TNaming& naming, int track, co
     char closing = 0;           // ... and its closing bracket, when one opened just before it
     for (std::size_t i = 0; i < part.size();) {
         const std::size_t end = part[i] == '%' ? part.find('%', i + 1) : std::string_view::npos;
-        bool known = false;
-        const std::string value =
-            end == std::string_view::npos ? std::string() : valueOf(part.substr(i + 1, end - i - 1), known);
-        if (known && value.empty()) {
+        const std::optional<std::string> value =
+            end == std::string_view::npos ? std::nullopt : valueOf(part.substr(i + 1, end - i - 1));
+        if (value && value->empty()) {
             // "(%year%)": the bracket goes with it.
             std::size_t back = name.find_last_not_of(' ');
             const char open = back == std::string::npos ? 0 : name[back];
@@ -108,8 +119,8 @@ std::string FillName(std::string_view part, const TNaming& naming, int track, co
             i = end + 1;
             continue;
         }
-        if (known) {
-            name += value;
+        if (value) {
+            name += *value;
             i = end + 1;
         } else {
             char c = part[i];
@@ -137,15 +148,7 @@ std::string FillName(std::string_view part, const TNaming& naming, int track, co
 
 std::string NamedTrackPath(const TNaming& naming, int track, const std::string& title, std::size_t reserve)
 {
-    std::vector<std::string_view> parts;
-    const std::string_view t = naming.Template;
-    for (std::size_t start = 0;;) {
-        const std::size_t slash = t.find('/', start);
-        parts.push_back(t.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
-        if (slash == std::string_view::npos)
-            break;
-        start = slash + 1;
-    }
+    const std::vector<std::string_view> parts = TemplateNames(naming.Template);
     std::string path;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const bool file = i + 1 == parts.size();
@@ -174,21 +177,23 @@ std::string NamingTemplateProblem(const std::string& tmpl)
     if (!tmpl.empty() && tmpl.front() == '/')
         return "The file name template \"" + tmpl + "\" starts at \"/\": files must stay in the output folder.";
     // Each name between "/" of the template as typed, with every field filled in.
-    std::size_t start = 0;
-    do {
-        const std::size_t slash = tmpl.find('/', start);
-        std::string part = tmpl.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-        const TNaming sample{part, "Artist", "Album", "2004", false};
+    const TNaming sample{tmpl, "Artist", "Album", "2004", false};
+    for (const std::string_view part : TemplateNames(tmpl)) {
         const std::string filled = FillName(part, sample, 1, "Title");
         if (filled.empty() || filled == "." || filled == "..")
             return "The file name template \"" + tmpl + "\" gives a file or folder name \"" + filled +
                    "\": every name between \"/\" must hold something, and \"..\" would leave the output folder.";
-        start = slash == std::string::npos ? std::string::npos : slash + 1;
-    } while (start != std::string::npos);
+    }
     return {};
 }
 
 namespace {
+
+// The bytes a track's name leaves for its longer extension: its WAV's or its output's (".flac").
+std::size_t ExtensionReserve(const TOutputFormat& format)
+{
+    return std::max<std::size_t>(4, format.Extension.size());
+}
 
 // "07Intro": the track's two digits, then its title.
 TJobItem TrackItem(const std::string& text, const std::string& folder, const TOutputFormat& format, const TNaming& naming)
@@ -197,8 +202,7 @@ TJobItem TrackItem(const std::string& text, const std::string& folder, const TOu
     for (std::size_t i = 0; i < 2 && i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
         item.Track = item.Track * 10 + (text[i] - '0');
     item.Title = text.size() > 2 ? text.substr(2) : std::string();
-    const std::size_t reserve = std::max<std::size_t>(4, format.Extension.size());  // ".wav", ".flac"
-    const std::string path = NamedTrackPath(naming, item.Track, item.Title, reserve);
+    const std::string path = NamedTrackPath(naming, item.Track, item.Title, ExtensionReserve(format));
     item.Wav = folder + path + ".wav";
     item.Output = format.Encoded ? folder + path + std::string(format.Extension) : item.Wav;
     return item;
@@ -207,7 +211,7 @@ TJobItem TrackItem(const std::string& text, const std::string& folder, const TOu
 // A second file of the same name gets " (2)" (cut to fit), a third " (3)"...
 void KeepApart(std::vector<TJobItem>& items, const TOutputFormat& format)
 {
-    const std::size_t reserve = std::max<std::size_t>(4, format.Extension.size());
+    const std::size_t reserve = ExtensionReserve(format);
     std::vector<std::string> taken;
     for (TJobItem& item : items) {
         const std::string stem = item.Wav.substr(0, item.Wav.size() - 4);

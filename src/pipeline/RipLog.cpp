@@ -35,7 +35,6 @@ std::string Msf(int32_t sectors)
     return s;
 }
 
-
 }  // namespace
 
 std::string RipLogText(const TRipLog& log)
@@ -149,7 +148,9 @@ std::string RipLogFileName(const std::string& artist, const std::string& album, 
                            bool portable)
 {
     constexpr std::size_t MaxBytes = MaxNameBytes - 4;  // with ".log"
-    std::string name = artist.empty() && album.empty() ? "" : FitName(TrackFileName(artist + " - " + album, portable), MaxBytes);
+    std::string name;
+    if (!artist.empty() || !album.empty())
+        name = FitName(TrackFileName(artist + " - " + album, portable), MaxBytes);
     if (name.empty() || name == "-")
         name = FitName(TrackFileName(discKey.empty() ? std::string("rip") : discKey, portable), MaxBytes);
     return (name.empty() ? std::string("rip") : name) + ".log";

@@ -43,7 +43,6 @@ void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
     m_log.Album = settings.Disc.Album;
     m_log.Secure = secure;
     m_portable = settings.Naming.PortableNames;
-    m_waitedOut = std::make_shared<std::atomic<bool>>(false);
     m_log.Normalized = settings.Common.IsNormalize;
     // Beside the table: each track's pregap and pre-emphasis, the ISRCs and the catalogue number.
     m_isrc.clear();
@@ -101,7 +100,8 @@ std::shared_ptr<const TBurstCheck> TSecureRipRecord::BurstCheck(int minConfidenc
     // A database slower than 5 s is waited for once a rip, not once a track: the tracks are then
     // read securely, as without one, and each later track only looks whether the answer came.
     // Stop ends the wait at once.
-    check->HasEntry = [lookup, waitedOut = m_waitedOut](const std::atomic<bool>& cancel, const std::function<void()>& waiting) {
+    check->HasEntry = [lookup, waitedOut = m_waitedOut](const std::atomic<bool>& cancel,
+                                                        const std::function<void()>& waiting) {
         std::optional<TAccurateRipEntry> entry = lookup->TryGet();
         if (!entry && !waitedOut->load()) {
             if (waiting)

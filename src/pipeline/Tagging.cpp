@@ -169,8 +169,8 @@ std::string EditId3v2(const std::string& path, const TId3Edit& edit)
         // "3/12" keeps its total.
         const std::string was = map.contains("TRACKNUMBER") ? map["TRACKNUMBER"].toString().to8Bit(true) : std::string();
         const std::size_t slash = was.find('/');
-        put("TRACKNUMBER", *edit.Track == 0 ? std::string()
-                                            : std::to_string(*edit.Track) + (slash == std::string::npos ? "" : was.substr(slash)));
+        const std::string total = slash == std::string::npos ? std::string() : was.substr(slash);
+        put("TRACKNUMBER", *edit.Track == 0 ? std::string() : std::to_string(*edit.Track) + total);
     }
     id3->setProperties(map);
     if (!file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4, TagLib::File::DoNotDuplicate))

@@ -22,6 +22,9 @@
 
 namespace {
 
+// The stage shown while the extraction waits for AccurateRip's answer.
+const std::string WaitingForAccurateRip = "Waiting for AccurateRip\u2026";
+
 // "Encoding(" and so on: the caption prefixes.
 const std::string Extracting = "Extracting(";
 const std::string Normalizing = "Normalizing(";
@@ -216,7 +219,8 @@ void TRipJob::StartJob()
 {
     const TCDInfo& disc = m_settings.Disc;
     m_items = NameJobItems(JobKind, Items ? *Items : std::vector<std::string>{}, Folder(), Format(),
-                           TNaming{m_settings.Naming.Template, disc.Artist, disc.Album, disc.Year, m_settings.Naming.PortableNames});
+                           TNaming{m_settings.Naming.Template, disc.Artist, disc.Album, disc.Year,
+                                   m_settings.Naming.PortableNames});
     m_outcomes.clear();
     if (JobKind == jkRipTracks) {
         std::vector<std::string> outputs;
@@ -234,11 +238,13 @@ void TRipJob::StartJob()
         const std::size_t dot = name.rfind('.');
         const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
         const std::string head = prefix + std::to_string(i) + "-";
-        return FolderOf(path) + head + FitName(name.substr(0, name.size() - ext.size()), MaxNameBytes - head.size() - ext.size()) + ext;
+        const std::string stem = name.substr(0, name.size() - ext.size());
+        return FolderOf(path) + head + FitName(stem, MaxNameBytes - head.size() - ext.size()) + ext;
     };
     for (std::size_t i = 0; i < m_items.size(); ++i) {
         TJobItem& item = m_items[i];
-        item.WavPart = partOf(item.Wav, i);
+        if (!item.Wav.empty())  // a conversion has none
+            item.WavPart = partOf(item.Wav, i);
         item.OutputPart = item.Output == item.Wav ? item.WavPart : partOf(item.Output, i);
     }
     for (std::size_t i = 0; i < m_items.size(); ++i)
@@ -386,9 +392,12 @@ bool TRipJob::Publish(const std::string& part, const std::string& path, int inde
         return true;
     // The user agreed to lose what was there; something that appeared meanwhile and is no
     // plain file is still kept.
-    if (!IsNoPlainFile(path) && rename(part.c_str(), path.c_str()) == 0)
-        return true;
-    const int error = IsNoPlainFile(path) ? EEXIST : errno;
+    int error = EEXIST;
+    if (!IsNoPlainFile(path)) {
+        if (rename(part.c_str(), path.c_str()) == 0)
+            return true;
+        error = errno;
+    }
     unlink(part.c_str());
     Error("Cannot write " + path + ": " + std::strerror(error) + ".");
     SetOutcome(index, "failed");
@@ -533,9 +542,7 @@ void TRipJob::StartFileItem(int index, bool first, TEncodeSlot& slot)
         StartEncoding(slot, *slot.Resampler, item, temp);
         return;
     }
-    if (!MayWrite(item, output, index))
-        return void(slot.Item = -1);
-    if (!MayConvert(index))
+    if (!MayWrite(item, output, index) || !MayConvert(index))
         return void(slot.Item = -1);
     if (!SideBySide()) {
         m_display.Stage = first ? job.FirstStage : job.NextStage;
@@ -672,18 +679,14 @@ void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
         break;
     case piWaitingForDatabase:
         // Once a rip at most: what the bar waits for, over it.
-        m_display.Stage = "Waiting for AccurateRip\u2026";
-        Show();
-        m_waitShown = true;
+        SetStage(WaitingForAccurateRip);
         break;
     case piExtracted:
         Extracted(std::move(r));
         break;
     default:
-        if (m_waitShown) {  // the answer came, or the wait is over: the track is read
-            m_waitShown = false;
+        if (m_display.Stage == WaitingForAccurateRip)  // the wait is over: the track is read
             m_display.Stage = "Extracting";
-        }
         if (SideBySide() && TrackIndex < Count()) {
             // The extraction's share of the whole job.
             double& read = m_read[static_cast<std::size_t>(TrackIndex)];
@@ -732,7 +735,8 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
         if (error == EBUSY)
             Error(wav + "maybe be used,operate fail!");
         else if (!(stop = StopForFolderProblem(path, error, path != wav)))
-            Error((path != wav ? "Cannot make the folder " : "Cannot write ") + path + ": " + std::strerror(error) + ".");
+            Error((path != wav ? "Cannot make the folder " : "Cannot write ") + path + ": " + std::strerror(error) +
+                  ".");
         break;
     }
     case esNormalizeFailed:
@@ -858,7 +862,7 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
     if (failed && StopForFolderProblem(shown, 0)) {
         RemoveIfFree(output);
         if (JobKind == jkRipTracks && !WavIsOutput())
-            KeepOrRemoveWav(i, true);  // the track as read, when its name is free
+            KeepOrRemoveWav(i, false);  // the space is what the folder lacks, as at the job's end
         if (m_draining) {
             slot->Item = -1;
             ItemOver(i);
@@ -1173,10 +1177,10 @@ void TRipJob::FinishJob()
     // input, and go with the rest of the job's own names (a rerun reads them again).
     while (!m_wholeWavs.empty())
         KeepOrRemoveWav(m_wholeWavs.back(), false);
-    for (const TJobItem& item : m_items) {
-        unlink(item.WavPart.c_str());
-        unlink(item.OutputPart.c_str());
-    }
+    for (const TJobItem& item : m_items)
+        for (const std::string* part : {&item.WavPart, &item.OutputPart})
+            if (!part->empty())
+                unlink(part->c_str());
     // The temporary files go, unless the user chose one as a file to convert.
     std::vector<std::string> temps;
     for (const TEncodeSlot& slot : m_slots) {
@@ -1330,14 +1334,18 @@ void TRipJob::WriteRipLog()
     if (m_stopPressed && JobKind == jkRipTracks && TrackIndex < Count() && m_record.Open()) {
         std::string covered;
         int chosen = 0;
-        for (const TJobItem& item : m_items) {
-            chosen += item.Track >= 1;
-            if (item.Track >= 1 && &item - m_items.data() < TrackIndex)
-                covered += (covered.empty() ? "" : ", ") + TwoDigits(item.Track);
+        for (int i = 0; i < Count(); ++i) {
+            const int track = m_items[static_cast<std::size_t>(i)].Track;
+            chosen += track >= 1;
+            if (track >= 1 && i < TrackIndex)
+                covered += (covered.empty() ? "" : ", ") + TwoDigits(track);
         }
-        m_record.SetStopped("by the user (Stop or Ctrl+C): this log covers " +
-                            (covered.empty() ? std::string("no track") : (covered.find(',') == std::string::npos ? "track " : "tracks ") + covered) +
-                            " of the " + std::to_string(chosen) + " chosen");
+        if (covered.empty())
+            covered = "no track";
+        else
+            covered.insert(0, covered.find(',') == std::string::npos ? "track " : "tracks ");
+        m_record.SetStopped("by the user (Stop or Ctrl+C): this log covers " + covered + " of the " +
+                            std::to_string(chosen) + " chosen");
     }
     // A folder that refused a track takes no log either (the user has been told).
     std::string error;

@@ -296,7 +296,6 @@ private:
     bool m_draining = false;     // ... side by side: it ends when the items under way are over
     TSecureRipRecord m_record;  // a secure rip's results, AccurateRip lookup and log
     bool m_stopPressed = false;
-    bool m_waitShown = false;   // the stage says the extraction waits for AccurateRip
     bool m_logPending = false;  // the job is over, the log waits for the database's answer
     bool m_waiting = false;     // ... and the window says so
     bool m_waitStopped = false; // Stop or the close box ended that wait

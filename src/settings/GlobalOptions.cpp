@@ -23,10 +23,10 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
         if (load) {
             field = ini.ReadInteger(section, key, def);
             // A key that is there but holds no number: its default, said.
-            if (!ini.ReadString(section, key, "").empty() && ini.ReadInteger(section, key, def + 1) != field)
-                OptionsLoadNotes.push_back("options.ini: [" + std::string(section) + "] " + key + "=" +
-                                           ini.ReadString(section, key, "") + " is not a number: " +
-                                           std::to_string(def) + " is used.");
+            if (const std::string stored = ini.ReadString(section, key, "");
+                !stored.empty() && ini.ReadInteger(section, key, def + 1) != field)
+                OptionsLoadNotes.push_back("options.ini: [" + std::string(section) + "] " + key + "=" + stored +
+                                           " is not a number: " + std::to_string(def) + " is used.");
         } else
             ini.WriteInteger(section, key, field);
     };

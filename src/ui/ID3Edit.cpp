@@ -152,12 +152,13 @@ QStringList TfrmID3Edit::Fields() const
 void TfrmID3Edit::SaveId3v2(const std::string& path, bool sameFile)
 {
     const QStringList now = Fields();
+    const auto changed = [&](int i) { return !sameFile || m_loaded.value(i) != now[i]; };
     TId3Edit edit;
     std::optional<std::string>* texts[] = {&edit.Title, &edit.Artist, &edit.Album, &edit.Year, &edit.Comment, &edit.Genre};
     for (int i = 0; i < 6; ++i)
-        if (!sameFile || m_loaded.size() != now.size() || now[i] != m_loaded[i])
+        if (changed(i))
             *texts[i] = now[i].toStdString();
-    if (!sameFile || m_loaded.size() != now.size() || now[6] != m_loaded[6])
+    if (changed(6))
         edit.Track = now[6].toInt();
     if (const std::string error = EditId3v2(path, edit); !error.empty())
         m_dialogs.MessageBox(QString::fromStdString(error), Dialogs::Icon::Information);

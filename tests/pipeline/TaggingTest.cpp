@@ -9,7 +9,15 @@
 
 namespace {
 
-using TaggingTest = TempDirTest;
+class TaggingTest : public TempDirTest {
+protected:
+    // Half a second of a tone, encoded by lame, untagged.
+    bool MakeMp3(const std::string& name) const
+    {
+        return std::system(("sox -n -r 44100 -c 2 -b 16 -t wav - synth 0.5 sine 440 | lame --quiet - '" + Path(name) + "'")
+                               .c_str()) == 0;
+    }
+};
 
 // The cover a rip embeds: the first picture among the names, by its bytes (not its name); a file
 // of one of the names that is no picture is passed over and said.
@@ -52,9 +60,7 @@ TEST_F(TaggingTest, TheCoverIsTheFirstPictureAmongItsNames)
 // for byte, and the other reader still finds it.
 TEST_F(TaggingTest, SavingTheId3v1BlockLeavesTheId3v2TagInFront)
 {
-    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 -t wav - synth 0.5 sine 440 | lame --quiet - '" +
-                           Path("a.mp3") + "'").c_str()),
-              0);
+    ASSERT_TRUE(MakeMp3("a.mp3"));
     TTrackTags tags;
     tags.Title = "Μια μέρα 一日";
     ASSERT_EQ(WriteTags(Path("a.mp3"), TTagFamily::Id3v2, tags), "");
@@ -78,9 +84,7 @@ TEST_F(TaggingTest, SavingTheId3v1BlockLeavesTheId3v2TagInFront)
 // keeps its total. A file without an ID3v2 tag gets none.
 TEST_F(TaggingTest, AnEditChangesTheSameFieldsOfTheId3v2Tag)
 {
-    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 -t wav - synth 0.5 sine 440 | lame --quiet - '" +
-                           Path("a.mp3") + "'").c_str()),
-              0);
+    ASSERT_TRUE(MakeMp3("a.mp3"));
     ASSERT_EQ(std::system(("cp '" + Path("a.mp3") + "' '" + Path("plain.mp3") + "'").c_str()), 0);
     TCoverArt cover{"", "image/jpeg", {'\xFF', '\xD8', '\xFF', '\xE0', 'j'}};
     TTrackTags tags;
