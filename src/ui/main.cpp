@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QTimer>
 #include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -430,13 +431,16 @@ void TMainForm::FormCreate()
 {
     LoadSaveOptions(true);
     CheckLoadedNaming(Options);
-    // What the settings file said that could not be used, shown a while over the drive's status.
+    // What the settings file said that could not be used, shown a while over the drive's status
+    // once the window is up (the first, and "(+1)" for each more; all of them in the tip).
     QStringList notes;
     for (const std::string& note : OptionsLoadNotes)
         notes << QString::fromStdString(note);
     if (!notes.isEmpty()) {
-        StatusBar1->showMessage(notes.join(QLatin1Char(' ')), 20000);
         StatusBar1->setToolTip(notes.join(QLatin1Char('\n')));
+        const QString first =
+            notes.size() == 1 ? notes.front() : notes.front() + QStringLiteral(" (+%1)").arg(notes.size() - 1);
+        QTimer::singleShot(0, this, [this, first] { StatusBar1->showMessage(first, 20000); });
     }
     Mp3Encoder = std::make_unique<TMp3EncodeProcess>(m_dialogs);
     WMAEncoder = std::make_unique<TWMAEncodeProcess>(m_dialogs);
