@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prints what another reader (mutagen) finds in a file's tags, one field a line:
 title, artist, album, date, genre, track number, track total, ISRC, the SHA-256 of the front
-cover (or "-"), the ID3v2 version ("-" for Vorbis comments), then the ReplayGain fields."""
+cover (or "-"), the ID3v2 version ("-" for Vorbis comments), the ReplayGain fields, then the number of pictures."""
 import base64
 import hashlib
 import sys
@@ -29,6 +29,12 @@ def txxx(name):
 
 
 cover = None
+if hasattr(f.tags, "getall"):
+    pictures = len(f.tags.getall("APIC"))
+elif getattr(f, "pictures", None) is not None:
+    pictures = len(f.pictures)
+else:
+    pictures = len(f.tags.get("metadata_block_picture") or [])
 if hasattr(f.tags, "getall") and f.tags.getall("APIC"):
     cover = f.tags.getall("APIC")[0].data
 elif getattr(f, "pictures", None):
@@ -49,5 +55,5 @@ else:
     version = "-"
     gains = [first(k) for k in ("replaygain_track_gain", "replaygain_track_peak", "replaygain_album_gain",
                                 "replaygain_album_peak")]
-for line in fields + [hashlib.sha256(cover).hexdigest() if cover else "-", version] + gains:
+for line in fields + [hashlib.sha256(cover).hexdigest() if cover else "-", version] + gains + [str(pictures)]:
     print(line)

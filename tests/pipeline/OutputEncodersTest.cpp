@@ -159,4 +159,43 @@ TEST_F(OutputEncodersTest, AFlacThatFailsItsDecodingIsSaidSo)
     }
 }
 
+// The length an Ogg Opus file plays, in 48 kHz samples: the last page's granule position less the
+// pre-skip the header declares. -1 when the file holds no such pages.
+int64_t OpusPlayedSamples(const std::string& file)
+{
+    const std::size_t head = file.find("OpusHead"), last = file.rfind("OggS");
+    if (head == std::string::npos || last == std::string::npos || last + 14 > file.size() || head + 12 > file.size())
+        return -1;
+    const auto byte = [&](std::size_t at) { return static_cast<uint64_t>(static_cast<unsigned char>(file[at])); };
+    uint64_t granule = 0;
+    for (int i = 7; i >= 0; --i)
+        granule = granule << 8 | byte(last + 6 + static_cast<std::size_t>(i));
+    const uint64_t preSkip = byte(head + 10) | byte(head + 11) << 8;
+    return static_cast<int64_t>(granule - preSkip);
+}
+
+// Opus plays exactly as long as the WAV it came from, whatever its channels and sample size:
+// 1.3 s at 44100 Hz is 62400 samples at 48 kHz (a frame count taken as if every file were stereo
+// would halve a mono file).
+TEST_F(OutputEncodersTest, OpusKeepsTheLengthOfEveryLayout)
+{
+    const struct {
+        int channels, bits;
+    } cases[] = {{1, 16}, {2, 16}, {1, 8}, {2, 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " channels, " + std::to_string(c.bits) + " bits");
+        const std::string in = Path("in.wav");
+        ASSERT_EQ(std::system(("sox -n -r 44100 -c " + std::to_string(c.channels) + " -b " + std::to_string(c.bits) +
+                               " -t wav '" + in + "' synth 1.3 sine 440 vol 0.5")
+                                  .c_str()),
+                  0);
+        TMessageRecorder job;
+        TOpusEncoder opus(TOpusOptions{});
+        opus.Start(in, Path("out.opus"), job.Handle());
+        ASSERT_TRUE(job.WaitUntil(Ended));
+        ASSERT_EQ(job.Last().End, TEncoderEnd::Done) << job.Last().EndText;
+        EXPECT_EQ(OpusPlayedSamples(ReadFile("out.opus")), 62400);
+    }
+}
+
 }  // namespace

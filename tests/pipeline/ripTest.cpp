@@ -29,6 +29,8 @@
 #include <QTimer>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <map>
 #include <fstream>
@@ -51,12 +53,18 @@ public:
         closed = true;
         Changed();
     }
+    void Notice(const std::string& text) override
+    {
+        notices.push_back(text);
+        Changed();
+    }
 
     // The captions and the group box texts, each change once, in order.
     std::vector<std::string> Captions() const { return Distinct(&TRipDisplay::Caption); }
     std::vector<std::string> Stages() const { return Distinct(&TRipDisplay::Stage); }
 
     std::vector<TRipDisplay> shown;
+    std::vector<std::string> notices;
     bool closed = false;
     std::function<void()> onChange;
 
@@ -350,6 +358,90 @@ TEST_F(RipJobTest, TagsKeepEveryCharacterAndTheCoverInEveryFormat)
     }
 }
 
+// A disc image whose reads from one sector on wait until the test opens the gate: the rip holds
+// there while something else (a cover on its way) comes first.
+class TGatedDrive : public TDriveLayer {
+public:
+    TGatedDrive(std::shared_ptr<TDriveBackend> inner, int32_t from)
+        : TDriveLayer(std::move(inner))
+        , m_from(from)
+    {
+    }
+    ~TGatedDrive() override { Let(); }
+    bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
+    {
+        if (lba + count > m_from) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_opened.wait(lock, [this] { return m_open; });
+        }
+        return TDriveLayer::ReadAudio(lba, count, out);
+    }
+    void Let()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = true;
+        m_opened.notify_all();
+    }
+    void Hold()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = false;
+    }
+
+private:
+    int32_t m_from;
+    std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_open = false;
+};
+
+// The fetched cover arrives while the last track is still to be read: the tracks already tagged
+// get it then, and the album's ReplayGain tags every track again with it. Each file holds exactly
+// one picture, the fetched one, in every format.
+TEST_F(RipJobTest, ACoverThatArrivesMidRipIsEmbeddedOnce)
+{
+    const std::string jpeg = "\xFF\xD8\xFF\xE0" + std::string(3000, 'c');
+    TTestHttpServer server([&](const std::string&) { return jpeg; });
+    MusicBrainzSetInterval(0);  // four fetches, one a format, without the public server's pause
+    const std::shared_ptr<void> interval(nullptr, [](void*) { MusicBrainzSetInterval(1000); });
+    Options.MusicBrainz.CoverArtServer = "http://127.0.0.1:" + std::to_string(server.Port());
+    Options.CDInfo.MusicBrainzRelease = "rel-1";
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "Late";
+    Options.Tags.ReplayGain = true;
+    Options.UseID3 = true;
+    ImageDrive({75, 60, 90});
+    const auto gated = std::make_shared<TGatedDrive>(OpenImageDrive(Path("disc.cue")), 75 + 60);
+    const HCDROM h = UseDrive(gated);
+    const std::string hash =
+        QCryptographicHash::hash(QByteArray::fromStdString(jpeg), QCryptographicHash::Sha256).toHex().toStdString();
+    for (const char* key : {"flac", "ogg", "opus", "mp3"}) {
+        SCOPED_TRACE(key);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        Options.CommonOptions.OutputFormat = FormatOfKey(key)->Stored;
+        view = TRecordingView{};
+        gated->Hold();
+        Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+        ASSERT_TRUE(WaitUntil([&] { return !view.notices.empty(); }));
+        gated->Let();
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_EQ(view.notices, std::vector<std::string>{"The cover was fetched into " + Out("cover.jpg") + "."});
+        for (const char* name : {"One", "Two", "Three"}) {
+            const std::string file = Out(std::string(name) + "." + key);
+            std::vector<std::string> fields;
+            std::istringstream lines(CommandOutput("/usr/bin/python3 " TEST_DATA "/read_tags.py " + ShellQuoted(file)));
+            for (std::string line; std::getline(lines, line);)
+                fields.push_back(line);
+            ASSERT_EQ(fields.size(), 15u) << file;
+            EXPECT_EQ(fields[8], hash) << file;
+            EXPECT_EQ(fields[14], "1") << file << ": pictures";
+            EXPECT_NE(fields[12], "") << file << ": the album's gain";
+        }
+        job.reset();
+    }
+}
+
 // ReplayGain measured as the tracks pass agrees with ffmpeg's EBU R128 meter within 0.1 dB, per
 // track and for the album (the tracks together); the peaks are the highest samples. FLAC keeps
 // them as Vorbis comments, MP3 as TXXX frames of its ID3v2 tag.
@@ -388,7 +480,7 @@ TEST_F(RipJobTest, ReplayGainAgreesWithAnotherMeter)
             std::vector<std::string> fields;
             for (std::string line; std::getline(lines, line);)
                 fields.push_back(line);
-            ASSERT_EQ(fields.size(), 14u) << file;
+            ASSERT_EQ(fields.size(), 15u) << file;
             SCOPED_TRACE(file);
             EXPECT_NEAR(std::stod(fields[10]), -18.0 - measured(*raw), 0.1) << fields[10];
             EXPECT_EQ(fields[10].substr(fields[10].size() - 3), " dB");
@@ -1301,21 +1393,22 @@ TEST_F(RipJobTest, ARipIsVerifiedAgainstItsLog)
     }
 }
 
-// A disc image under a fault layer: the first read of one sector comes back wrong, every later
-// one right.
-class TCorruptOnceDrive : public TDriveLayer {
+// A disc image under a fault layer: the first `times` reads of one sector come back wrong, every
+// later one right.
+class TCorruptingDrive : public TDriveLayer {
 public:
-    TCorruptOnceDrive(std::shared_ptr<TDriveBackend> inner, int32_t sector)
+    TCorruptingDrive(std::shared_ptr<TDriveBackend> inner, int32_t sector, int times)
         : TDriveLayer(std::move(inner))
         , m_sector(sector)
+        , m_left(times)
     {
     }
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
         if (!TDriveLayer::ReadAudio(lba, count, out))
             return false;
-        if (!m_done && m_sector >= lba && m_sector < lba + count) {
-            m_done = true;
+        if (m_left > 0 && m_sector >= lba && m_sector < lba + count) {
+            --m_left;
             out[std::size_t(m_sector - lba) * CDSectorSize + 100] ^= 0x5A;
         }
         return true;
@@ -1323,7 +1416,7 @@ public:
 
 private:
     int32_t m_sector;
-    bool m_done = false;
+    int m_left;
 };
 
 // A database that takes the connection and never answers: burst-first waits for it once a rip,
@@ -1367,14 +1460,16 @@ TEST_F(RipJobTest, ASilentDatabaseIsAwaitedOnceAndStopEndsTheWait)
 }
 
 // Burst-first: AccurateRip confirms tracks 1 to 3 of 4. Tracks 1 and 3 are read once; track 2,
-// whose first read of a sector comes back wrong, and track 4, which the entry does not confirm,
+// whose first two reads of a sector come back wrong, and track 4, which the entry does not confirm,
 // are read again through paranoia. Every WAV holds the disc's exact bytes, and the log says how
 // each track was read. A confidence below MinConfidence confirms nothing.
 TEST_F(RipJobTest, BurstFirstKeepsWhatAccurateRipConfirms)
 {
     const std::vector<int32_t> lengths = {75, 60, 90, 45};
     ImageDrive(lengths);
-    const HCDROM h = UseDrive(std::make_shared<TCorruptOnceDrive>(OpenImageDrive(Path("disc.cue")), 75 + 30));
+    // Track 2's sector comes back wrong on the burst read and on the next read too: only a secure
+    // re-read (reads compared, and repeated until they agree) gets it right.
+    const HCDROM h = UseDrive(std::make_shared<TCorruptingDrive>(OpenImageDrive(Path("disc.cue")), 75 + 30, 2));
     Options.CommonOptions.OutputFormat = 1;
     Options.SecureOptions.SecureMode = true;
     Options.SecureOptions.BurstFirst = true;
