@@ -81,6 +81,11 @@ std::string RipLogText(const TRipLog& log)
             const int32_t start = TrackSectors(log.Toc, static_cast<int>(position) + 1).Start;
             line("  Pregap: " + Msf(start - log.Pregaps[position]) + " (from sector " + std::to_string(log.Pregaps[position]) + ")");
         }
+        if (!track.NotCopied.empty()) {
+            line("  Result: not copied (" + track.NotCopied + ")");
+            line("");
+            return;
+        }
         char peak[32];
         std::snprintf(peak, sizeof peak, "%.1f %%", r.Peak * 100.0 / 32768.0);
         line(std::string("  Peak level: ") + peak);
@@ -122,15 +127,17 @@ std::string RipLogText(const TRipLog& log)
 
 std::string RipLogSummary(const TRipLog& log)
 {
-    int accurate = 0, damaged = 0, failed = 0;
+    int accurate = 0, damaged = 0, failed = 0, notCopied = 0;
     for (const TRipLogTrack& track : log.Tracks) {
         accurate += track.AccurateRip.rfind("accurately ripped", 0) == 0;
         damaged += !track.Result.Unreadable.empty();
-        failed += track.Status != 0;
+        notCopied += !track.NotCopied.empty();
+        failed += track.Status != 0 && track.NotCopied.empty();
     }
     const int n = static_cast<int>(log.Tracks.size());
     return std::to_string(n) + " track" + (n == 1 ? "" : "s") + ", " + std::to_string(accurate) + " accurately ripped, " +
-           std::to_string(damaged) + " with unreadable sectors, " + std::to_string(failed) + " failed";
+           std::to_string(damaged) + " with unreadable sectors, " + std::to_string(failed) + " failed" +
+           (notCopied > 0 ? ", " + std::to_string(notCopied) + " not copied" : std::string());
 }
 
 bool RipLogIntact(std::string_view text)

@@ -23,6 +23,9 @@ struct TRipLogTrack {
     std::string Isrc;              // the disc's ISRC for it; empty: none
     bool PreEmphasis = false;      // the disc marks it pre-emphasised (the audio is kept as read)
     int32_t Status = 0;            // the extraction's end status
+    // Not read at all, and why ("Track02.wav was already there and is kept"), with Status
+    // esNotRead.
+    std::string NotCopied;
     TTrackResult Result;
     std::string AccurateRip;       // the verdict's text
 };

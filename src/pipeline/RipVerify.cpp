@@ -153,8 +153,9 @@ bool TRipCheck::Ok() const
 
 std::string TRipCheck::Summary() const
 {
-    int match = 0, differ = 0, missing = 0, unverifiable = 0;
+    int match = 0, differ = 0, missing = 0, unverifiable = 0, notCopied = 0;
     for (const TTrackCheck& t : Tracks) {
+        notCopied += t.Result == TTrackCheck::TResult::NotCopied;
         match += t.Result == TTrackCheck::TResult::Match;
         differ += t.Result == TTrackCheck::TResult::Differs;
         missing += t.Result == TTrackCheck::TResult::Missing || t.Result == TTrackCheck::TResult::Unreadable;
@@ -164,7 +165,9 @@ std::string TRipCheck::Summary() const
     return std::to_string(n) + " track" + (n == 1 ? "" : "s") + ": " + std::to_string(match) +
            (match == 1 ? " matches, " : " match, ") + std::to_string(differ) + (differ == 1 ? " differs, " : " differ, ") +
            std::to_string(missing) + " missing or unreadable, " +
-           std::to_string(unverifiable) + " unverifiable" + (Intact ? "" : "; the log was edited or damaged");
+           std::to_string(unverifiable) + " unverifiable" +
+           (notCopied > 0 ? ", " + std::to_string(notCopied) + " not copied in the rip" : std::string()) +
+           (Intact ? "" : "; the log was edited or damaged");
 }
 
 TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::string& folder)

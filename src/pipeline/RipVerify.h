@@ -50,7 +50,8 @@ struct TRipCheck {
     std::vector<TTrackCheck> Tracks;
     // Everything matches: the log is intact and every copied track's file gives its checksums.
     bool Ok() const;
-    // "3 tracks: 2 match, 1 differs, 0 missing or unreadable, 0 unverifiable"
+    // "3 tracks: 2 match, 1 differs, 0 missing or unreadable, 0 unverifiable", then ", 1 not copied
+    // in the rip" when the rip left tracks out.
     std::string Summary() const;
 };
 

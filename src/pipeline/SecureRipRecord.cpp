@@ -91,6 +91,15 @@ void TSecureRipRecord::AddTrack(int number, std::string file, std::string title,
     m_log.Tracks.push_back(std::move(track));
 }
 
+void TSecureRipRecord::AddUncopied(int number, std::string file, std::string title, std::string why)
+{
+    AddTrack(number, std::move(file), std::move(title), esNotRead, TTrackResult{});
+    TRipLogTrack* track = number == 0 ? (m_log.Hidden ? &*m_log.Hidden : nullptr)
+                                      : (m_log.Tracks.empty() ? nullptr : &m_log.Tracks.back());
+    if (m_open && track)
+        track->NotCopied = std::move(why);
+}
+
 std::shared_ptr<const TBurstCheck> TSecureRipRecord::BurstCheck(int minConfidence) const
 {
     if (!m_lookup)
@@ -161,7 +170,7 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
                                          : "the database did not answer before the rip ended";
         if (entry && track.Status == esDone)
             verdict = JudgeTrack(*entry, m_log.DiscId, track.Number, track.Result.AccurateRipV1, track.Result.AccurateRipV2);
-        else if (entry)
+        else if (entry || !track.NotCopied.empty())
             verdict.Reason = "the track was not copied";
         track.AccurateRip = verdict.Text();
     }

@@ -27,6 +27,8 @@ public:
     // A track (its position on the disc) as it was extracted (ignored when no record is kept).
     // file: from the output folder.
     void AddTrack(int number, std::string file, std::string title, int32_t status, const TTrackResult& result);
+    // A chosen track the rip did not read, and why (see TRipLogTrack::NotCopied).
+    void AddUncopied(int number, std::string file, std::string title, std::string why);
     // Whether a record is kept and not written yet.
     bool Open() const { return m_open; }
     // Whether the database has yet to answer.

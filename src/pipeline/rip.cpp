@@ -415,8 +415,13 @@ bool TRipJob::MayRipTrack(int index)
     if (item.Output != item.Wav)
         paths.push_back(item.Output);
     for (const std::string& path : paths)
-        if (!MayReplace(path, index))
+        if (!MayReplace(path, index)) {
+            // Said in the log: a rip's log names every track chosen, read or not.
+            if (JobKind == jkRipTracks)
+                m_record.AddUncopied(item.Track, AlbumRelative(item.Output), item.Title,
+                                     AlbumRelative(path) + " was already there and is kept");
             return false;
+        }
     return true;
 }
 
@@ -1310,11 +1315,13 @@ void TRipJob::RecordTrack(int32_t status)
     if (!RipThread)
         return;
     const TJobItem& item = m_items[static_cast<std::size_t>(TrackIndex)];
-    // Its file from the album's folder, where the log and the cue sheet go.
-    std::string file = item.Output;
-    if (file.rfind(m_albumFolder, 0) == 0)
-        file.erase(0, m_albumFolder.size());
-    m_record.AddTrack(item.Track, file, item.Title, status, RipThread->Result());
+    m_record.AddTrack(item.Track, AlbumRelative(item.Output), item.Title, status, RipThread->Result());
+}
+
+std::string TRipJob::AlbumRelative(const std::string& path) const
+{
+    // From the album's folder, where the log and the cue sheet go.
+    return path.rfind(m_albumFolder, 0) == 0 ? path.substr(m_albumFolder.size()) : path;
 }
 
 void TRipJob::KeepOrRemoveWav(int index, bool keep)

@@ -234,6 +234,8 @@ private:
     void TagAlbumGain();
     // The cover fetch is over: said, and when a picture came, in the finished tracks' tags.
     void CoverFetched(const TCoverFetched& fetched);
+    // A path of the album's as the log names it: from the album's folder.
+    std::string AlbumRelative(const std::string& path) const;
     void TagId3v1(const TJobItem& item, const std::string& path);
     // The format of the job's items: the rip's, or the conversion's output.
     const TOutputFormat& ItemFormat() const;

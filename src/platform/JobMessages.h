@@ -29,6 +29,7 @@ enum : int32_t {
     esCannotCreate = 5,
     esNormalizeFailed = 6,    // the track is extracted but could not be normalised; the WAV is as read
     esDataTrack = 7,          // a data track: nothing to extract, no file made
+    esNotRead = 8,            // never read: the file at its path was kept (a rip's record only)
 };
 
 // How an encoder program's run ended: the Status of its end report (piMp3Ended, piWmaEnded).

@@ -1393,6 +1393,54 @@ TEST_F(RipJobTest, ARipIsVerifiedAgainstItsLog)
     }
 }
 
+// What is at a track's path and no file of ours (a FIFO, a link) is kept when the user says to
+// overwrite, and nothing is written through it. The rip's log names those tracks as failed, and
+// verify says they were not copied without failing the tracks that were.
+TEST_F(RipJobTest, WhatTheRipDidNotMakeIsKeptAndVerifyNamesWhatItDidNotCopy)
+{
+    const HCDROM h = ImageDrive({75, 60, 90});
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "Partly";
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.AccurateRip = false;
+    Options.CommonOptions.OutputFormat = FormatOfKey("wav")->Stored;
+    ASSERT_EQ(mkfifo(Out("Two.wav").c_str(), 0644), 0);
+    WriteFile("target", "not mine");
+    fs::create_symlink(Path("target"), Out("Three.wav"));
+    dialogs.answers = {Dialogs::Answer::Yes, Dialogs::Answer::Yes};
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+    ASSERT_TRUE(WaitForClose());
+    std::vector<std::string> results;
+    for (const TItemOutcome& o : job->Outcomes())
+        results.push_back(o.Result);
+    EXPECT_EQ(results, (std::vector<std::string>{"done", "failed", "failed"})) << dialogs.Texts().join("|").toStdString();
+    EXPECT_TRUE(fs::is_fifo(Out("Two.wav")));
+    EXPECT_TRUE(fs::is_symlink(Out("Three.wav")));
+    EXPECT_EQ(ReadFile("target"), "not mine");
+    EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+
+    const std::string text = ReadFile("Output/The Band - Partly.log");
+    EXPECT_NE(text.find("Track 02\n  File: Two.wav\n  Result: not copied (Two.wav was already there and is kept)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Summary: 3 tracks, 0 accurately ripped, 0 with unreadable sectors, 0 failed, 2 not copied\n"),
+              std::string::npos)
+        << text;
+    EXPECT_TRUE(RipLogIntact(text));
+    EXPECT_FALSE(fs::exists(Out("The Band - Partly.cue"))) << "a cue sheet describes the whole disc";
+    std::string why;
+    const std::optional<TLoggedRip> log = ParseRipLog(text, why);
+    ASSERT_TRUE(log) << why << text;
+    const TRipCheck check = CheckRip(*log, text, Out(""));
+    using R = TTrackCheck::TResult;
+    std::vector<R> checked;
+    for (const TTrackCheck& t : check.Tracks)
+        checked.push_back(t.Result);
+    EXPECT_EQ(checked, (std::vector<R>{R::Match, R::NotCopied, R::NotCopied})) << text;
+    EXPECT_TRUE(check.Ok()) << check.Summary();
+    EXPECT_EQ(check.Summary(), "3 tracks: 1 matches, 0 differ, 0 missing or unreadable, 0 unverifiable, 2 not copied in the rip");
+}
+
 // A disc image under a fault layer: the first `times` reads of one sector come back wrong, every
 // later one right.
 class TCorruptingDrive : public TDriveLayer {
