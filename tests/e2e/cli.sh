@@ -274,6 +274,11 @@ python3 -c "import json,sys; d=json.load(open(sys.argv[1])); assert [r['title'] 
 grep -q "Choose one with --release N" "$work/err" || { cat "$work/err"; fail "no word on --release"; }
 expect 1 lookup --source musicbrainz --release 3
 grep -q "There is no release 3" "$work/err" || { cat "$work/err"; fail "--release 3 of 2"; }
+for n in 1 2; do
+  expect 0 lookup --source musicbrainz --release $n --json
+  python3 -c "import json,sys; d=json.load(open(sys.argv[1])); n=int(sys.argv[2]); assert d['musicbrainz_release'] == d['releases'][n - 1]['id'], d" "$work/out" $n \
+    || fail "--release $n did not take the release listed as $n"
+done
 expect 2 lookup --release 2
 expect 2 lookup --source discogs
 expect 0 rip --lookup --source musicbrainz --release 2 --format flac --output "$work/mb"
