@@ -35,6 +35,7 @@
 #include <map>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -358,21 +359,27 @@ TEST_F(RipJobTest, TagsKeepEveryCharacterAndTheCoverInEveryFormat)
     }
 }
 
-// A disc image whose reads from one sector on wait until the test opens the gate: the rip holds
-// there while something else (a cover on its way) comes first.
+// A disc image whose reads wait until the test opens the gate once the first `free` tracks are
+// read (each track is read on a thread of its own; paranoia reads far ahead, so sector numbers
+// would not tell the tracks apart): the rip holds there while something else (a cover on its way,
+// Stop) comes first.
 class TGatedDrive : public TDriveLayer {
 public:
-    TGatedDrive(std::shared_ptr<TDriveBackend> inner, int32_t from)
+    TGatedDrive(std::shared_ptr<TDriveBackend> inner, std::size_t free)
         : TDriveLayer(std::move(inner))
-        , m_from(from)
+        , m_free(free)
     {
     }
     ~TGatedDrive() override { Let(); }
     bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
     {
-        if (lba + count > m_from) {
+        {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_opened.wait(lock, [this] { return m_open; });
+            if (std::find(m_readers.begin(), m_readers.end(), std::this_thread::get_id()) == m_readers.end())
+                m_readers.push_back(std::this_thread::get_id());
+            if (static_cast<std::size_t>(std::find(m_readers.begin(), m_readers.end(), std::this_thread::get_id()) -
+                                         m_readers.begin()) >= m_free)
+                m_opened.wait(lock, [this] { return m_open; });
         }
         return TDriveLayer::ReadAudio(lba, count, out);
     }
@@ -382,16 +389,19 @@ public:
         m_open = true;
         m_opened.notify_all();
     }
+    // Closed again, for a rip that starts afresh.
     void Hold()
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_open = false;
+        m_readers.clear();
     }
 
 private:
-    int32_t m_from;
+    std::size_t m_free;
     std::mutex m_mutex;
     std::condition_variable m_opened;
+    std::vector<std::thread::id> m_readers;
     bool m_open = false;
 };
 
@@ -411,8 +421,9 @@ TEST_F(RipJobTest, ACoverThatArrivesMidRipIsEmbeddedOnce)
     Options.Tags.ReplayGain = true;
     Options.UseID3 = true;
     ImageDrive({75, 60, 90});
-    const auto gated = std::make_shared<TGatedDrive>(OpenImageDrive(Path("disc.cue")), 75 + 60);
+    const auto gated = std::make_shared<TGatedDrive>(OpenImageDrive(Path("disc.cue")), 2);
     const HCDROM h = UseDrive(gated);
+    const std::shared_ptr<void> letGo(nullptr, [&](void*) { gated->Let(); });  // whatever fails
     const std::string hash =
         QCryptographicHash::hash(QByteArray::fromStdString(jpeg), QCryptographicHash::Sha256).toHex().toStdString();
     for (const char* key : {"flac", "ogg", "opus", "mp3"}) {
@@ -1439,6 +1450,38 @@ TEST_F(RipJobTest, WhatTheRipDidNotMakeIsKeptAndVerifyNamesWhatItDidNotCopy)
     EXPECT_EQ(checked, (std::vector<R>{R::Match, R::NotCopied, R::NotCopied})) << text;
     EXPECT_TRUE(check.Ok()) << check.Summary();
     EXPECT_EQ(check.Summary(), "3 tracks: 1 matches, 0 differ, 0 missing or unreadable, 0 unverifiable, 2 not copied in the rip");
+}
+
+// Stop while track 2 of 3 is read: the log covers track 1 and says the rest was not read because
+// the user stopped, not that the rip was a one-track rip.
+TEST_F(RipJobTest, AStoppedRipsLogSaysWhatItCovers)
+{
+    ImageDrive({75, 60, 90});
+    const auto gated = std::make_shared<TGatedDrive>(OpenImageDrive(Path("disc.cue")), 1);
+    const HCDROM h = UseDrive(gated);
+    const std::shared_ptr<void> letGo(nullptr, [&](void*) { gated->Let(); });  // whatever fails
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "Halted";
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.AccurateRip = false;
+    Options.CommonOptions.OutputFormat = FormatOfKey("wav")->Stored;
+    gated->Hold();
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+    ASSERT_TRUE(WaitForCaption("Extracting(02/03): Two"));
+    // The read held at track 2 goes on, but the job hears of no end before Stop.
+    gated->Let();
+    job->btStopClick();
+    ASSERT_TRUE(view.closed);
+    const std::string log = ReadFile("Output/The Band - Halted.log");
+    EXPECT_NE(log.find("Rip stopped by the user (Stop or Ctrl+C): this log covers track 01 of the 3 chosen\n"
+                       "Summary: 1 track,"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Track 02"), std::string::npos) << log;
+    EXPECT_TRUE(RipLogIntact(log));
+    EXPECT_TRUE(fs::exists(Out("One.wav")));
+    EXPECT_FALSE(fs::exists(Out("Two.wav")));
+    EXPECT_EQ(PartFiles(), std::vector<std::string>{});
 }
 
 // A disc image under a fault layer: the first `times` reads of one sector come back wrong, every
