@@ -165,6 +165,12 @@ void TRipForm::reject()
 
 void TRipForm::Notice(const std::string& text)
 {
-    if (auto* main = qobject_cast<QMainWindow*>(m_owner))
+    // The main window's own status line (its QMainWindow status bar would be a second one,
+    // made on first use under the first).
+    if (!m_owner)
+        return;
+    if (auto* line = m_owner->findChild<QStatusBar*>(QStringLiteral("StatusBar1")))
+        line->showMessage(QString::fromStdString(text), 20000);
+    else if (auto* main = qobject_cast<QMainWindow*>(m_owner))
         main->statusBar()->showMessage(QString::fromStdString(text));
 }

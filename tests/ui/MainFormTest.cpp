@@ -1,4 +1,5 @@
 #include "main.h"
+#include "ripForm.h"
 
 #include "Global.h"
 #include "ProfileFile.h"
@@ -160,6 +161,21 @@ TEST_F(MainFormTest, ARefusedSaveKeepsTheWindowOpen)
     chmod(m_dir.c_str(), 0700);
     EXPECT_TRUE(form.close());
     EXPECT_NE(ReadFile("options.ini").find("BitRate=64\n"), std::string::npos);
+}
+
+// A job's remark (a cover fetched) goes to the window's own status line, not to a second status
+// bar made below it.
+TEST_F(MainFormTest, AJobsNoticeShowsInTheStatusLine)
+{
+    TMainForm form(dialogs);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    TMp3EncodeProcess mp3(dialogs);
+    TWMAEncodeProcess wma(dialogs);
+    TRipForm rip(&form, dialogs, mp3, wma, jkWavToMp3, 0, {Path("a.wav")});
+    rip.Notice("The cover was fetched into /music/cover.jpg.");
+    EXPECT_EQ(form.StatusBar1->currentMessage(), "The cover was fetched into /music/cover.jpg.");
+    EXPECT_EQ(form.findChildren<QStatusBar*>().size(), 1);
 }
 
 TEST_F(MainFormTest, OpenOutputDirectoryOpensOnlyAnExistingFolder)
