@@ -91,7 +91,7 @@ QJsonArray g_errors;
 
 void PrintError(const std::string& text)
 {
-    std::fprintf(stderr, "sonvale-cli: %s\n", text.c_str());
+    std::fprintf(stderr, "sonvale-cli: %s\n", TerminalText(text).c_str());
     g_errors.append(QString::fromStdString(text));
 }
 
@@ -243,6 +243,7 @@ public:
             line += " / " + d.Estimated;
         if (!d.Encoding.empty())
             line += "  " + d.Encoding;
+        line = TerminalText(line);
         const bool newStage = d.Caption != m_caption;
         if (m_tty) {
             if (newStage && m_lineOpen)
@@ -259,7 +260,7 @@ public:
     void Notice(const std::string& text) override
     {
         EndLine();
-        std::fprintf(stderr, "sonvale-cli: %s\n", text.c_str());
+        std::fprintf(stderr, "sonvale-cli: %s\n", TerminalText(text).c_str());
         std::fflush(stderr);
     }
     void CloseJob() override
@@ -448,8 +449,8 @@ int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
         };
         std::printf("No.  %s  Length(min)  Size(MB)  Checked\n", padded("Title").c_str());
         for (const TTrackRow& row : disc.Rows)
-            std::printf("%-3d  %s  %-11s  %-8s  %s\n", row.TrackNumber, padded(row.Title).c_str(), row.LengthText.c_str(),
-                        row.SizeText.c_str(), row.Checked ? "yes" : "no");
+            std::printf("%-3d  %s  %-11s  %-8s  %s\n", row.TrackNumber, padded(TerminalText(row.Title)).c_str(),
+                        row.LengthText.c_str(), row.SizeText.c_str(), row.Checked ? "yes" : "no");
     });
     CloseDisc(disc);
     return cliOk;
@@ -538,7 +539,7 @@ bool LookupMusicBrainzRun(TDiscScan& disc, QEventLoop& loop, TLookupChoice& choi
             return choice.Release - 1;
         std::fprintf(stderr, "sonvale-cli: %zu releases hold this disc:\n", releases.size());
         for (std::size_t i = 0; i < releases.size(); ++i)
-            std::fprintf(stderr, "%3zu  %s\n", i + 1, ReleaseSummary(releases[i]).c_str());
+            std::fprintf(stderr, "%3zu  %s\n", i + 1, TerminalText(ReleaseSummary(releases[i])).c_str());
         PrintError(choice.Release > 0 ? "There is no release " + std::to_string(choice.Release) + " in the list."
                                       : "Choose one with --release N.");
         return -1;
@@ -585,10 +586,10 @@ QJsonArray ReleasesJson(const std::vector<TMbRelease>& releases)
 void PrintDiscInfo(const TDiscScan& disc)
 {
     const TCDInfo& info = Options.CDInfo;
-    std::printf("Artist: %s\nAlbum: %s\nYear: %s\nGenre: %s\n", info.Artist.c_str(), info.Album.c_str(), info.Year.c_str(),
-                GenreName(info.Genre).c_str());
+    std::printf("Artist: %s\nAlbum: %s\nYear: %s\nGenre: %s\n", TerminalText(info.Artist).c_str(),
+                TerminalText(info.Album).c_str(), TerminalText(info.Year).c_str(), GenreName(info.Genre).c_str());
     for (const TTrackRow& row : disc.Rows)
-        std::printf("%2d  %s\n", row.TrackNumber, row.Title.c_str());
+        std::printf("%2d  %s\n", row.TrackNumber, TerminalText(row.Title).c_str());
 }
 
 int CommandLookup(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
@@ -1100,9 +1101,10 @@ int CommandTag(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
         if (!hasTag)
             std::printf("%s: no ID3v1 tag\n", file.c_str());
         else
-            std::printf("Title: %s\nArtist: %s\nAlbum: %s\nYear: %s\nComment: %s\nTrack: %d\nGenre: %s\n", tag.Title().c_str(),
-                        tag.Artist().c_str(), tag.Album().c_str(), tag.Year().c_str(), tag.Comment().c_str(), tag.Track(),
-                        GenreOfCode(tag.Genre).c_str());
+            std::printf("Title: %s\nArtist: %s\nAlbum: %s\nYear: %s\nComment: %s\nTrack: %d\nGenre: %s\n",
+                        TerminalText(tag.Title()).c_str(), TerminalText(tag.Artist()).c_str(),
+                        TerminalText(tag.Album()).c_str(), TerminalText(tag.Year()).c_str(),
+                        TerminalText(tag.Comment()).c_str(), tag.Track(), GenreOfCode(tag.Genre).c_str());
     });
     return cliOk;
 }

@@ -29,3 +29,8 @@ std::optional<std::vector<int>> ParseTrackList(std::string_view text);
 
 // A whole decimal number within [low, high]; nothing otherwise ("", "+3", "3x", "08" is 8).
 std::optional<int> ParseNumber(std::string_view text, int low, int high);
+
+// Text from a disc or a lookup as a terminal line may show it: every control character (C0, DEL,
+// and C1 as UTF-8 encodes it, U+0080..U+009F) as a space, so that a title cannot move the cursor,
+// clear the line or set the terminal's title. Other UTF-8 is kept byte for byte.
+std::string TerminalText(std::string_view text);

@@ -46,6 +46,23 @@ TEST(CliArgsTest, Numbers)
     EXPECT_EQ(ParseNumber("12x", 0, 100), std::nullopt);
 }
 
+// Titles reach the terminal without the characters that would steer it; letters of every
+// script stay, and the ends of each range are pinned.
+TEST(CliArgsTest, TerminalText)
+{
+    const struct {
+        std::string in, out;
+    } cases[] = {{"Say \"Hi\"", "Say \"Hi\""},
+                 {"a\tb\nc\rd", "a b c d"},
+                 {"\x1b]0;pwned\x07x", " ]0;pwned x"},
+                 {std::string("\x00\x1f\x20\x7e\x7f", 5), "  \x20\x7e "},
+                 {"\xc2\x80|\xc2\x9b|\xc2\x9f|\xc2\xa0|\xc2\x7f", " | | |\xc2\xa0|\xc2 "},
+                 {"Καλημέρα こんにちは", "Καλημέρα こんにちは"},
+                 {"\xc2", "\xc2"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(TerminalText(c.in), c.out) << c.in;
+}
+
 // Options with values in both spellings, flags, plain arguments in order, "--" ending the options.
 TEST(CliArgsTest, CommandLines)
 {
