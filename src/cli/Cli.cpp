@@ -7,6 +7,7 @@
 #include "GlobalTables.h"
 #include "MusicBrainz.h"
 #include "OutputFormats.h"
+#include "ProgramFolder.h"
 #include "QueryCddb.h"
 #include "AccurateRipLookup.h"
 #include "RipLog.h"
@@ -656,7 +657,7 @@ bool PrepareOutputFolder(const TCliArgs& args, std::string& folder)
         folder = QFileInfo(Q(it->second)).absoluteFilePath().toStdString();
     }
     std::error_code ec;
-    if (!folder.empty() && !std::filesystem::exists(folder, ec) && std::filesystem::create_directory(folder, ec))
+    if (!folder.empty() && !std::filesystem::exists(folder, ec) && MakeOutputFolder(folder))
         std::fprintf(stderr, "sonvale-cli: created the output directory %s\n", folder.c_str());  // as the window offers
     if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
         PrintError("The output directory \"" + folder +

@@ -112,12 +112,12 @@ TProgramPlaces ChoosePlaces(const std::string& exeFolder, bool configuredForInst
     }
     places.Config = XdgFolder("XDG_CONFIG_HOME", ".config") + "sonvale/";
     places.Data = DataFolder();
-    // A folder of its own in the music folder; where there is no music folder yet, the music
-    // folder itself, which the program then makes (it makes one level, under the home folder).
+    // A folder of its own in the music folder, also where there is no music folder yet (it is
+    // made with it; see MakeOutputFolder), so that the default stays the same from run to run.
     const std::string music = MusicFolder();
     std::error_code ec;
     const bool hasMusic = std::filesystem::is_directory(music, ec);
-    places.Output = hasMusic ? music + "/Sonvale" : music;
+    places.Output = music + "/Sonvale";
     places.Browse = WithSlash(hasMusic ? music : Home());
     if (inPrefix) {
         const std::string prefix = exe.substr(0, exe.size() - bin.size() + 1);
@@ -212,6 +212,18 @@ const std::string& DocFolder()
     return docs.empty() ? ExecutableFolder() : docs;
 }
 const std::string& DefaultOutputFolder() { return Places().Output; }
+
+bool MakeOutputFolder(const std::string& folder, const std::string& defaultFolder)
+{
+    if (folder.empty())
+        return false;
+    std::error_code ec;
+    if (folder == defaultFolder)
+        std::filesystem::create_directories(folder, ec);
+    else
+        std::filesystem::create_directory(folder, ec);
+    return std::filesystem::is_directory(folder, ec);
+}
 const std::string& DialogStartFolder() { return Places().Browse; }
 
 const std::string& ConfigFolder()

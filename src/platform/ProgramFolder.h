@@ -43,6 +43,11 @@ const std::string& DocFolder();            // the help pages' folder, beside the
 const std::string& DefaultOutputFolder();
 const std::string& DialogStartFolder();
 
+// Makes a missing output folder: the program's own default with the folders above it (the music
+// folder of an account that has none yet), any other folder one level only (its parent must
+// exist, so that a mistyped path does not grow a tree). Whether it is a folder now.
+bool MakeOutputFolder(const std::string& folder, const std::string& defaultFolder = DefaultOutputFolder());
+
 // The folder of the running executable, with a trailing "/", writable or not.
 const std::string& ExecutableFolder();
 // Points ExecutableFolder() at another folder (tests). A trailing "/" is added when missing.

@@ -12,6 +12,7 @@
 #include "ripForm.h"
 #include "MediaMonitor.h"
 #include "ProfileFile.h"
+#include "ProgramFolder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -620,8 +621,7 @@ void TMainForm::ActionExtractExecute()
                                  QStringLiteral("\n") + QStringLiteral("creates a new directory?");
         if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes)
             return;
-        // One level only: the folder's parent must exist.
-        if (folder.isEmpty() || !QDir().mkdir(folder)) {
+        if (!MakeOutputFolder(folder.toStdString())) {
             m_dialogs.MessageBox(QStringLiteral("Cannot create ") + folder, Dialogs::Icon::Error);
             return;
         }

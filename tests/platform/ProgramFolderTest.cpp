@@ -81,11 +81,18 @@ TEST_F(ProgramFolderTest, InstalledProgramsUseTheUsersFoldersAndThePrefix)
     EXPECT_FALSE(std::filesystem::exists(Path("home/.config")));
     EXPECT_FALSE(std::filesystem::exists(Path("xdata")));
     EXPECT_FALSE(std::filesystem::exists(Path("home/Music/Sonvale")));
-    // No music folder yet (a new account without the desktop's folders): the music folder
-    // itself, one level under the home folder, so that the program can make it.
+    // No music folder yet (a new account without the desktop's folders): the same folder, made
+    // with the music folder when first needed, so that a second run does not write elsewhere.
     std::filesystem::remove(Path("home/Music"));
-    EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Output, Path("home/Music"));
+    const std::string output = ChoosePlaces(Path("usr/bin/"), false).Output;
+    EXPECT_EQ(output, Path("home/Music/Sonvale"));
     EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Browse, Path("home/"));
+    EXPECT_TRUE(MakeOutputFolder(output, output));
+    EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Output, output);
+    // A folder the user typed is made one level only: a mistyped path grows no tree.
+    EXPECT_FALSE(MakeOutputFolder(Path("typo/deep/Output"), output));
+    EXPECT_FALSE(std::filesystem::exists(Path("typo")));
+    EXPECT_TRUE(MakeOutputFolder(Path("home/Other"), output));
 
     const TScopedEnv absoluteConfig("XDG_CONFIG_HOME", Path("conf").c_str());
     EXPECT_EQ(ChoosePlaces(Path("usr/bin/"), false).Config, Path("conf/sonvale/"));
