@@ -30,10 +30,13 @@ grep -q "Morning Light" <<<"$tracks" || fail "sonvale-cli tracks does not list t
 grep -q '^BitRate=3' "$HOME/.config/sonvale/options.ini" || fail "the moved settings lost what they held"
 
 # WMA needs the encoder from libexec/sonvale. A new account has no music folder: the first rip
-# makes ~/Music and puts the files there.
+# makes ~/Music/Sonvale and puts the files there, and the next rip writes there too.
 sonvale-cli rip --tracks 1 --format wma --jobs 1 2>"$work/rip.err" || fail "rip to WMA: $(cat "$work/rip.err")"
-wma=("$HOME"/Music/*.wma)
-[ -f "${wma[0]}" ] || fail "no WMA file in ~/Music: $(cat "$work/rip.err")"
+wma=("$HOME"/Music/Sonvale/*.wma)
+[ -f "${wma[0]}" ] || fail "no WMA file in ~/Music/Sonvale: $(cat "$work/rip.err")"
+sonvale-cli rip --tracks 1 --format wav --jobs 1 2>"$work/rip.err" || fail "rip to WAV: $(cat "$work/rip.err")"
+wav=("$HOME"/Music/Sonvale/*.wav)
+[ -f "${wav[0]}" ] || fail "the second rip did not write into ~/Music/Sonvale: $(cat "$work/rip.err")"
 format=$(ffprobe -v error -show_entries format=format_name -of csv=p=0 "${wma[0]}")
 [ "$format" = asf ] || fail "the WMA file is not ASF: $format"
 
