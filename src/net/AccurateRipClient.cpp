@@ -15,6 +15,7 @@ constexpr std::size_t MaxEntry = 1024 * 1024;  // an entry of 99 tracks and 900 
 
 struct Transfer {
     std::string Body;
+    std::size_t Max = MaxEntry;
     bool TooLong = false;
     const std::atomic<bool>* Abandoned = nullptr;
 };
@@ -31,7 +32,7 @@ size_t OnData(char* data, size_t size, size_t count, void* user)
 {
     auto* t = static_cast<Transfer*>(user);
     const std::size_t n = size * count;
-    if (t->Body.size() + n > MaxEntry) {
+    if (t->Body.size() + n > t->Max) {
         t->TooLong = true;
         return 0;
     }
@@ -80,23 +81,19 @@ TAccurateRipEntry TAccurateRipLookup::Wait() const
     return *m_state->Entry;
 }
 
-TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id,
-                                   const std::atomic<bool>* abandoned)
+THttpBytes HttpGetBytes(const std::string& url, std::size_t maxBytes, const std::atomic<bool>* abandoned)
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    TAccurateRipEntry entry;
-    std::string url = baseUrl;
-    while (!url.empty() && url.back() == '/')
-        url.pop_back();
-    url += "/accuraterip/" + id.Path();
+    THttpBytes reply;
     CURL* curl = curl_easy_init();
     if (!curl) {
-        entry.Reason = "the network library could not start";
-        return entry;
+        reply.Failure = "the network library could not start";
+        return reply;
     }
     Transfer transfer;
     transfer.Abandoned = abandoned;
+    transfer.Max = maxBytes;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
@@ -112,18 +109,40 @@ TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRi
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Sonvale 2.1");
     const CURLcode rc = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.Status);
     curl_easy_cleanup(curl);
     if (rc != CURLE_OK) {
-        entry.Reason = transfer.TooLong ? "the entry is too long" : "no connection to " + baseUrl + " (" + curl_easy_strerror(rc) + ")";
+        reply.Failure = transfer.TooLong ? "the answer is longer than " + std::to_string(maxBytes) + " bytes"
+                                         : std::string(curl_easy_strerror(rc));
+        reply.Connected = transfer.TooLong;
+        return reply;
+    }
+    reply.Connected = true;
+    reply.Body = std::move(transfer.Body);
+    return reply;
+}
+
+TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id,
+                                   const std::atomic<bool>* abandoned)
+{
+    TAccurateRipEntry entry;
+    std::string url = baseUrl;
+    while (!url.empty() && url.back() == '/')
+        url.pop_back();
+    const THttpBytes reply = HttpGetBytes(url + "/accuraterip/" + id.Path(), MaxEntry, abandoned);
+    if (!reply.Connected) {
+        entry.Reason = "no connection to " + baseUrl + " (" + reply.Failure + ")";
         return entry;
     }
-    if (status != 200) {
-        entry.Reason = "HTTP " + std::to_string(status);
+    if (!reply.Failure.empty()) {
+        entry.Reason = "the entry is too long";
         return entry;
     }
-    auto pressings = ParseAccurateRipEntry(transfer.Body);
+    if (reply.Status != 200) {
+        entry.Reason = "HTTP " + std::to_string(reply.Status);
+        return entry;
+    }
+    auto pressings = ParseAccurateRipEntry(reply.Body);
     if (!pressings) {
         entry.Reason = "a malformed entry";
         return entry;

@@ -9,6 +9,16 @@
 #include <optional>
 #include <string>
 
+// A GET over HTTP (libcurl; 10 s to connect, 15 s without data, 30 s in all), at most maxBytes.
+// abandoned, once true, ends the transfer within a second. Never raises.
+struct THttpBytes {
+    bool Connected = false;  // an answer came (of any status)
+    long Status = 0;
+    std::string Body;
+    std::string Failure;     // why there is no whole answer (libcurl's words, or too long)
+};
+THttpBytes HttpGetBytes(const std::string& url, std::size_t maxBytes, const std::atomic<bool>* abandoned = nullptr);
+
 // GET <baseUrl>/accuraterip/<id.Path()> over HTTP (libcurl; 10 s to connect, 30 s in all, at
 // most 1 MiB). Never raises: a failure is an entry that was not checked. abandoned, once true,
 // ends the transfer within a second.

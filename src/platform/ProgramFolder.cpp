@@ -105,12 +105,13 @@ TProgramPlaces ChoosePlaces(const std::string& exeFolder, bool configuredForInst
     const bool inPrefix = exe.ends_with(bin);  // "/bin/" itself: the prefix "/"
     places.Installed = inPrefix || configuredForInstall;
     if (!places.Installed) {
-        places.Data = places.Config = ChooseProgramFolder(exe);
+        places.Data = places.Config = places.Cache = ChooseProgramFolder(exe);
         places.Output = places.Data + "Output";
         places.Browse = places.Data;
         return places;
     }
     places.Config = XdgFolder("XDG_CONFIG_HOME", ".config") + "sonvale/";
+    places.Cache = XdgFolder("XDG_CACHE_HOME", ".cache") + "sonvale/";
     places.Data = DataFolder();
     // A folder of its own in the music folder, also where there is no music folder yet (it is
     // made with it; see MakeOutputFolder), so that the default stays the same from run to run.
@@ -212,6 +213,7 @@ const std::string& DocFolder()
     return docs.empty() ? ExecutableFolder() : docs;
 }
 const std::string& DefaultOutputFolder() { return Places().Output; }
+const std::string& CacheFolder() { return Places().Cache; }
 
 bool MakeOutputFolder(const std::string& folder, const std::string& defaultFolder)
 {
@@ -239,7 +241,7 @@ const std::string& ConfigFolder()
 void SetProgramFolder(const std::string& folder)
 {
     TProgramPlaces places;
-    places.Data = places.Config = WithSlash(folder);
+    places.Data = places.Config = places.Cache = WithSlash(folder);
     places.Output = places.Data + "Output";
     places.Browse = places.Data;
     SetProgramPlaces(places);

@@ -15,6 +15,8 @@ struct TProgramPlaces {
     std::string Data;     // cdinfo.dat, the recorder's working files: "the program's folder"
     std::string Helpers;  // the programs shipped with this one (WM8EUTIL); "" when beside the executable
     std::string Docs;     // the help pages; "" when beside the executable
+    std::string Cache;    // what may be fetched again (the AccurateRip drive list): installed,
+                          // $XDG_CACHE_HOME/sonvale/; otherwise beside options.ini
     std::string Output;   // the output folder of a fresh options.ini (no trailing "/"): installed,
                           // <music folder>/Sonvale, or the music folder while there is none
     std::string Browse;   // where the folder and file dialogs start: the program's folder, or
@@ -41,6 +43,7 @@ const std::string& ConfigFolder();         // where options.ini is read and writ
 const std::string& HelperFolder();         // "" when the helpers sit beside the executable
 const std::string& DocFolder();            // the help pages' folder, beside the executable or installed
 const std::string& DefaultOutputFolder();
+const std::string& CacheFolder();          // not created here
 const std::string& DialogStartFolder();
 
 // Makes a missing output folder: the program's own default with the folders above it (the music

@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang's libFuzzer and AddressSanitizer and runs each in turn.
 #
 #   tests/fuzz/run.sh [SECONDS] [TARGET...]     (default 600 seconds each; wav profile id3 cddb accuraterip
-#                                                musicbrainz riplog)
+#                                                musicbrainz riplog driveoffsets)
 #
 # wav: the WAV header walk and the ADPCM decoders, from small WAV files of every kind made with
 # sox. profile: the profile-file reader and writer (options.ini, cdinfo.dat), from the program's
@@ -10,13 +10,14 @@
 # entry parsers, from replies in the protocol's form. accuraterip: the database entry and the verdicts,
 # from an entry of two pressings. musicbrainz: the service's JSON answer read into releases and
 # fields, from the answers the tests serve. riplog: the rip log reader of `sonvale-cli verify`, from a
-# log of a three-track rip. Findings land in build/fuzz/findings/.
+# log of a three-track rip. driveoffsets: the AccurateRip drive list, from three records and one cut
+short. Findings land in build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3 cddb accuraterip musicbrainz riplog)
+[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3 cddb accuraterip musicbrainz riplog driveoffsets)
 ./scripts/install-deps.sh
 command -v clang++ >/dev/null || { echo "clang++ is needed (apt-get install clang)"; exit 1; }
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_FUZZ=ON \
@@ -56,6 +57,14 @@ seed() {
       for f in tests/data/musicbrainz/*.json; do sed 's/@DISCID@/disc-id-/g' "$f" > "$corpus/$(basename "$f")"; done ;;
     riplog)
       cp tests/data/rip.log "$corpus/rip.log" ;;
+    driveoffsets)
+      # 69-byte records: offset (16-bit little-endian), "VENDOR - MODEL" NUL-padded to 32 bytes,
+      # one unused byte, the submissions, 33 unused bytes.
+      python3 -c "
+import struct, sys
+def rec(o, n, s): return struct.pack('<h', o) + n.encode().ljust(32, b'\\0') + bytes([0, s]) + bytes(33)
+sys.stdout.buffer.write(rec(667, 'PLEXTOR - PX-716A', 200) + rec(-1164, '- CDRW4012', 3) + rec(6, 'A - B', 9) + rec(6, 'C - D', 1)[:40])
+" > "$corpus/list.bin" ;;
   esac
 }
 

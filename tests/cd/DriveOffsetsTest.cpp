@@ -1,0 +1,162 @@
+#include "DriveOffsetList.h"
+#include "DriveOffsets.h"
+
+#include "TestHttpServer.h"
+#include "TestSupport.h"
+
+#include <filesystem>
+
+namespace {
+
+// One record of DriveOffsets.bin as the list lays it out.
+std::string Record(int offset, const std::string& name, int submissions)
+{
+    std::string r(DriveOffsetRecordSize, '\0');
+    const auto bits = static_cast<uint16_t>(static_cast<int16_t>(offset));
+    r[0] = static_cast<char>(bits & 0xFF);
+    r[1] = static_cast<char>(bits >> 8);
+    r.replace(2, std::min<std::size_t>(name.size(), 32), name.substr(0, 32));
+    r[34] = '\x7F';  // unused bytes hold anything
+    r[35] = static_cast<char>(submissions);
+    return r;
+}
+
+// A few models, one twice, one without a vendor, negative and large offsets, and a last record
+// cut short.
+std::string Fixture()
+{
+    return Record(667, "PLEXTOR - DVDR   PX-716A", 200) + Record(6, "HL-DT-ST - DVDRAM GH24NSD1", 90) +
+           Record(48, "hl-dt-st - dvdram gh24nsd1", 3) + Record(-1164, "- CDRW4012", 7) +
+           Record(102, "ASUS - DRW-24D5MT", 255) + Record(30, "TSSTcorp - CDDVDW SH-224DB", 1).substr(0, 40);
+}
+
+TEST(DriveOffsetsTest, TheListIsReadAsLaidOut)
+{
+    std::string why;
+    const auto list = ParseDriveOffsets(Fixture(), why);
+    ASSERT_TRUE(list) << why;
+    ASSERT_EQ(list->size(), 5u) << "the record cut short is left out";
+    EXPECT_EQ((*list)[0].Offset, 667);
+    EXPECT_EQ((*list)[0].Vendor, "PLEXTOR");
+    EXPECT_EQ((*list)[0].Model, "DVDR   PX-716A");
+    EXPECT_EQ((*list)[0].Submissions, 200);
+    EXPECT_EQ((*list)[3].Offset, -1164);
+    EXPECT_EQ((*list)[3].Vendor, "");
+    EXPECT_EQ((*list)[3].Name(), "- CDRW4012");
+    EXPECT_EQ((*list)[4].Submissions, 255) << "the count is unsigned";
+
+    // Matched without regard to case and outer spaces; of two entries, the most submissions first.
+    const auto lg = EntriesForDrive(*list, "HL-DT-ST ", "  DVDRAM GH24NSD1");
+    ASSERT_EQ(lg.size(), 2u);
+    EXPECT_EQ(lg[0].Offset, 6);
+    EXPECT_EQ(lg[1].Offset, 48);
+    EXPECT_EQ(EntriesForDrive(*list, "", "CDRW4012").front().Offset, -1164);
+    EXPECT_TRUE(EntriesForDrive(*list, "PLEXTOR", "DVDR PX-716A").empty()) << "inner spaces are the model's";
+    EXPECT_TRUE(EntriesForDrive(*list, "PLEXTOR", "DVDR   PX-716").empty());
+
+    // Files that are no list; records a list cannot mean.
+    for (const std::string& bad : {std::string(), std::string(68, 'x'), std::string(69 * 3, '\0'),
+                                   Record(5881, "A - B", 1), Record(-5881, "A - B", 1), Record(6, "A - ", 1),
+                                   Record(6, "no separator", 1), Record(6, "A - B\n[x]", 1)}) {
+        why.clear();
+        EXPECT_FALSE(ParseDriveOffsets(bad, why)) << bad.size();
+        EXPECT_FALSE(why.empty());
+    }
+    EXPECT_TRUE(ParseDriveOffsets(Record(5880, "A - B", 1) + Record(-5880, "A - C", 1), why));
+}
+
+TEST(DriveOffsetsTest, TheOffsetARipUsesAndWhereItComesFrom)
+{
+    const std::vector<TDriveOffsetEntry> listed = {{667, "PLEXTOR", "PX-716A", 200}};
+    const std::map<std::string, std::string> stored = {{"plextor - px-716a", "+30 found"}, {"ASUS - X", "-6 manual"},
+                                                       {"LITEON - Y", "bogus"}};
+    const struct {
+        std::optional<int> commandLine;
+        std::string key;
+        int setting;
+        std::vector<TDriveOffsetEntry> list;
+        std::string text;
+    } cases[] = {
+        {12, "PLEXTOR - PX-716A", 48, listed, "+12 (given with --offset)"},
+        {0, "PLEXTOR - PX-716A", 48, listed, "0 (given with --offset)"},
+        {{}, "PLEXTOR - PX-716A", 48, listed, "+30 (found on this drive)"},
+        {{}, "ASUS - X", 48, listed, "-6 (set by hand)"},
+        {{}, "LITEON - Y", 48, listed, "+48 (set by hand)"},
+        {{}, "LITEON - Y", 0, listed, "+667 (from the AccurateRip drive list)"},
+        {{}, "LITEON - Y", 0, {}, "0 (none known: 0)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(ChooseReadOffset(c.commandLine, stored, c.key, c.setting, c.list).Text(), c.text);
+    }
+    for (const char* value : {"+667 found", "30 list", "-6 manual", " +6   MANUAL "}) {
+        const auto parsed = ParseStoredOffset(value);
+        ASSERT_TRUE(parsed) << value;
+        EXPECT_EQ(ParseStoredOffset(StoredOffsetText(*parsed))->Samples, parsed->Samples);
+    }
+    for (const char* value : {"", "+667", "found", "+5881 found", "6x found", "+ found", "--6 manual", "+6 guessed"})
+        EXPECT_FALSE(ParseStoredOffset(value)) << value;
+    EXPECT_EQ(StoredOffsetText({667, TOffsetSource::Found}), "+667 found");
+    EXPECT_EQ(StoredOffsetText({-30, TOffsetSource::Listed}), "-30 list");
+    EXPECT_EQ(DriveModelKey(" PLEXTOR ", "PX-716A  "), "PLEXTOR - PX-716A");
+    EXPECT_EQ(DriveModelKey("", "CDRW4012"), "- CDRW4012");
+}
+
+class DriveOffsetListTest : public TempDirTest {};
+
+// Fetched once and kept; a copy under ten days old is read without the network; an older copy is
+// fetched again, and used when the server fails; without a copy and a server, no list, said.
+TEST_F(DriveOffsetListTest, FetchedKeptAndRefreshed)
+{
+    std::string body = Fixture();
+    TTestHttpServer server([&](const std::string&) { return body; });
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port());
+    const std::string folder = Path("cache/");
+
+    TDriveOffsetList list = LoadDriveOffsetList(url, folder, true);
+    EXPECT_EQ(list.Entries.size(), 5u);
+    EXPECT_EQ(list.Note, "");
+    EXPECT_EQ(server.Requests(), std::vector<std::string>{"GET /accuraterip/DriveOffsets.bin HTTP/1.1"});
+    EXPECT_EQ(ReadFile("cache/DriveOffsets.bin"), Fixture());
+
+    body = Record(1, "NEW - ONE", 1);
+    EXPECT_EQ(LoadDriveOffsetList(url, folder, true).Entries.size(), 5u) << "a fresh copy is not fetched again";
+    EXPECT_EQ(server.Requests().size(), 1u);
+
+    namespace fs = std::filesystem;
+    const auto age = [&](std::chrono::hours h) {
+        fs::last_write_time(Path("cache/DriveOffsets.bin"), fs::file_time_type::clock::now() - h);
+    };
+    age(DriveListMaxAge - std::chrono::hours(1));
+    EXPECT_EQ(LoadDriveOffsetList(url, folder, true).Entries.size(), 5u);
+    EXPECT_EQ(server.Requests().size(), 1u);
+    age(DriveListMaxAge + std::chrono::hours(1));
+    EXPECT_EQ(LoadDriveOffsetList(url, folder, false).Entries.size(), 5u) << "the window's rips do not fetch";
+    list = LoadDriveOffsetList(url, folder, true);
+    ASSERT_EQ(list.Entries.size(), 1u);
+    EXPECT_EQ(list.Entries[0].Name(), "NEW - ONE");
+    EXPECT_EQ(server.Requests().size(), 2u);
+
+    // Stale, and the server fails (an error, hostile bytes): the old copy, said.
+    age(std::chrono::hours(24 * 12));
+    server.Status = 500;
+    list = LoadDriveOffsetList(url, folder, true);
+    ASSERT_EQ(list.Entries.size(), 1u);
+    EXPECT_EQ(list.Note, "The AccurateRip drive list could not be fetched again (" + url +
+                             "/accuraterip/DriveOffsets.bin answered HTTP 500): the copy kept 12 days ago is used.");
+    server.Status = 200;
+    body = std::string(200, '\xFF');
+    list = LoadDriveOffsetList(url, folder, true);
+    EXPECT_EQ(list.Entries.size(), 1u);
+    EXPECT_NE(list.Note.find("is not a drive list"), std::string::npos) << list.Note;
+    EXPECT_EQ(ReadFile("cache/DriveOffsets.bin"), Record(1, "NEW - ONE", 1)) << "hostile bytes are not kept";
+
+    // No copy, no server.
+    list = LoadDriveOffsetList("http://127.0.0.1:1", Path("other/"), true);
+    EXPECT_TRUE(list.Entries.empty());
+    EXPECT_EQ(list.Note.rfind("No AccurateRip drive list: no connection to http://127.0.0.1:1 (", 0), 0u) << list.Note;
+    EXPECT_EQ(LoadDriveOffsetList(url, Path("none/"), false).Note,
+              "No AccurateRip drive list: it has not been fetched yet.");
+}
+
+}  // namespace
