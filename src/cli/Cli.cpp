@@ -2,6 +2,8 @@
 
 #include "CliArgs.h"
 #include "DiscScan.h"
+#include "DriveOffsetList.h"
+#include "OffsetSearch.h"
 #include "Global.h"
 #include "JobItems.h"
 #include "GlobalTables.h"
@@ -32,6 +34,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -688,6 +691,21 @@ QJsonObject SayVerdicts(const TRipLog& record)
     return {{"log", Q(record.Path)}, {"tracks", verdicts}, {"summary", Q(summary)}};
 }
 
+// Before a secure rip whose drive has no offset of its own: the AccurateRip drive list fetched
+// when the copy kept is missing or old (the job reads the copy); its note said.
+void RefreshDriveList(const TJobSettings& settings, HCDROM handle)
+{
+    const std::shared_ptr<TDriveBackend> drive = AkripDrive(handle);
+    if (!drive || settings.OffsetGiven || settings.Secure.ReadOffset != 0)
+        return;
+    const std::string key = DriveModelKey(drive->Vendor(), drive->Product());
+    if (ChooseReadOffset({}, settings.DriveOffsets, key, 0, {}).Source != TOffsetSource::None)
+        return;
+    const TDriveOffsetList list = LoadDriveOffsetList(settings.Secure.AccurateRipServer, CacheFolder(), true);
+    if (!list.Note.empty())
+        PrintError(list.Note);
+}
+
 // --jobs N: the encoders the job runs at once, 1..16; by default one per processor. False for
 // anything else.
 bool ParseJobs(const TCliArgs& args, TJobSettings& settings)
@@ -784,7 +802,7 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
         const auto samples = ParseNumber(std::string_view(it->second).substr(negative ? 1 : 0), 0, 5880);
         if (!samples)
             return UsageError("--offset takes a number of samples from -5880 to 5880", usage);
-        settings.Secure.ReadOffset = negative ? -*samples : *samples;
+        settings.OffsetGiven = negative ? -*samples : *samples;
         settings.Secure.SecureMode = true;  // the offset is applied by secure reads
     }
     if (const auto it = args.Values.find("format"); it != args.Values.end()) {
@@ -836,6 +854,8 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     }
     if (status == cliOk && !PrepareOutputFolder(args, settings.Common.OutputFolder))
         status = cliFailed;
+    if (status == cliOk && settings.Secure.SecureMode)
+        RefreshDriveList(settings, disc.CDHandle);
     if (status == cliOk) {
         settings.Disc = Options.CDInfo;  // as the lookup left it: the tags
         std::vector<std::string> items;
@@ -929,6 +949,245 @@ std::optional<TAccurateRipDiscId> DiscIdOfText(const std::string& text)
     id.Id2 = id2;
     id.CddbId = cddb;
     return id;
+}
+
+// --- offset ------------------------------------------------------------------------------------
+
+// The drive list for the offset commands: fetched when the copy is missing or old; its note said.
+std::vector<TDriveOffsetEntry> OffsetList()
+{
+    TDriveOffsetList list = LoadDriveOffsetList(Options.SecureOptions.AccurateRipServer, CacheFolder(), true);
+    if (!list.Note.empty())
+        PrintError(list.Note);
+    return std::move(list.Entries);
+}
+
+QJsonObject EntryJson(const TDriveOffsetEntry& e)
+{
+    return {{"name", Q(e.Name())}, {"offset", e.Offset}, {"submissions", e.Submissions}};
+}
+
+// The drive's offset as a secure rip would take it, and the list's other entries for the model.
+TReadOffset DriveReadOffset(const TDriveBackend& drive, const std::vector<TDriveOffsetEntry>& listed)
+{
+    return ChooseReadOffset({}, Options.DriveOffsets, DriveModelKey(drive.Vendor(), drive.Product()),
+                            Options.SecureOptions.ReadOffset, listed);
+}
+
+// Samples of the disc from sample `first` (of sector 0), count of them, read in one pass of plain
+// reads of `sectors` at a time; silence outside the disc. False when the drive fails a read.
+bool ReadDiscSamples(HCDROM handle, int64_t first, int64_t count, int32_t discEnd, std::vector<uint32_t>& out,
+                     const std::function<void(int)>& progress)
+{
+    out.assign(static_cast<std::size_t>(count), 0);
+    const int64_t firstSector = first >= 0 ? first / 588 : -((-first + 587) / 588);
+    const int64_t lastSector = (first + count + 587) / 588;  // exclusive
+    constexpr int32_t Chunk = 26;
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(Chunk) * CDSectorSize);
+    for (int64_t s = std::max<int64_t>(firstSector, 0); s < std::min<int64_t>(lastSector, discEnd); s += Chunk) {
+        const auto n = static_cast<int32_t>(std::min<int64_t>(Chunk, std::min<int64_t>(lastSector, discEnd) - s));
+        if (!AkripReadSectors(handle, static_cast<int32_t>(s), n, buffer.data()))
+            return false;
+        for (int64_t k = 0; k < int64_t{n} * 588; ++k) {
+            const int64_t at = s * 588 + k - first;
+            if (at >= 0 && at < count)
+                std::memcpy(&out[static_cast<std::size_t>(at)], buffer.data() + k * 4, 4);
+        }
+        if (progress)
+            progress(static_cast<int>((s + n - firstSector) * 100 / std::max<int64_t>(lastSector - firstSector, 1)));
+    }
+    return true;
+}
+
+int OffsetFind(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out, int position)
+{
+    const char* usage = Commands().at("offset").Usage;
+    std::optional<std::vector<int>> chosen;
+    if (const auto it = args.Values.find("tracks"); it != args.Values.end() && !(chosen = ParseTrackList(it->second)))
+        return UsageError("--tracks takes a list like 5,3", usage);
+    TDiscScan disc(dialogs);
+    if (const std::string error = OpenDisc(disc, position); !error.empty()) {
+        PrintError(error);
+        CloseDisc(disc);
+        return cliFailed;
+    }
+    const auto done = [&](int status) {
+        CloseDisc(disc);
+        return status;
+    };
+    TTOC toc{};
+    if (!ReadMsfToc(disc.CDHandle, toc))
+        return done((PrintError("Error while reading TOC information!"), cliFailed));
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
+    int firstAudio = 0, lastAudio = 0;
+    for (int p = 1; p <= count; ++p)
+        if (!TrackSectors(toc, p).Data) {
+            firstAudio = firstAudio ? firstAudio : p;
+            lastAudio = p;
+        }
+    // The tracks to read: those asked for, else the longest two away from the disc's first track.
+    std::vector<int> tracks;
+    if (chosen) {
+        for (const int t : *chosen) {
+            const int p = t - toc.FirstTrack + 1;
+            if (p < 1 || p > count || TrackSectors(toc, p).Data)
+                return done(UsageError("track " + std::to_string(t) + " is no audio track of the disc", usage));
+            tracks.push_back(p);
+        }
+    } else {
+        for (int p = 1; p <= count; ++p)
+            if (!TrackSectors(toc, p).Data && (p != firstAudio || firstAudio == lastAudio))
+                tracks.push_back(p);
+        std::stable_sort(tracks.begin(), tracks.end(),
+                         [&](int a, int b) { return TrackSectors(toc, a).Length > TrackSectors(toc, b).Length; });
+        if (tracks.size() > 2)
+            tracks.resize(2);
+    }
+    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
+    const TAccurateRipEntry entry = FetchAccurateRip(Options.SecureOptions.AccurateRipServer, id);
+    const auto result = [&](const std::optional<int>& offset, const QJsonArray& confirmed, const std::string& why) {
+        QJsonObject document{{"offset", offset ? QJsonValue(*offset) : QJsonValue()},
+                             {"confirmed_on", confirmed},
+                             {"source", offset ? "found on this drive" : QString::fromStdString(why)}};
+        out.Result(document, [] {});
+    };
+    if (!entry.Checked) {
+        const std::string why = entry.Reason == "HTTP 404" ? "AccurateRip does not know this disc: the offset is found "
+                                                             "with a disc it knows"
+                                                           : "AccurateRip could not be asked: " + entry.Reason;
+        PrintError(why + ".");
+        result({}, {}, why);
+        return done(cliFailed);
+    }
+    const std::shared_ptr<TDriveBackend> drive = AkripDrive(disc.CDHandle);
+    std::vector<int> candidates = CommonDriveOffsets();
+    for (const TDriveOffsetEntry& e : LoadDriveOffsetList(Options.SecureOptions.AccurateRipServer, CacheFolder(), false).Entries)
+        candidates.push_back(e.Offset);
+    constexpr int Margin = 2940;
+    std::map<int, std::vector<std::pair<int, int>>> matchedOn;  // offset -> (track, confidence)
+    std::vector<int> read;
+    for (const int p : tracks) {
+        const TTrackSectors s = TrackSectors(toc, p);
+        TTrackRead track;
+        track.Length = int64_t{s.Length} * 588;
+        track.Margin = Margin;
+        track.First = p == firstAudio;
+        track.Last = p == lastAudio;
+        const std::string number = TwoDigits(toc.FirstTrack + p - 1);
+        const auto progress = [&](int percent) {
+            if (!out.Json())
+                std::fprintf(stderr, "\rReading track %s once, with 5 sectors beyond each end  %3d%%", number.c_str(),
+                             std::clamp(percent, 0, 100));
+        };
+        const bool ok = ReadDiscSamples(disc.CDHandle, int64_t{s.Start} * 588 - Margin, track.Length + 2 * Margin,
+                                        TrackSectors(toc, count).Start + TrackSectors(toc, count).Length, track.Samples,
+                                        progress);
+        if (!out.Json())
+            std::fputc('\n', stderr);
+        if (!ok)
+            return done((PrintError("Error while reading CD information!"), cliFailed));
+        read.push_back(toc.FirstTrack + p - 1);
+        for (const TOffsetMatch& m : MatchingOffsets(track, entry.Pressings, id, p - firstAudio + 1, candidates))
+            matchedOn[m.Offset].emplace_back(toc.FirstTrack + p - 1, m.Confidence);
+    }
+    // The offset that matches on every track read (on two when two were read).
+    std::optional<int> found;
+    for (const auto& [offset, on] : matchedOn)
+        if (on.size() == read.size() && (!found || std::abs(offset) < std::abs(*found)))
+            found = offset;
+    if (!found) {
+        std::string list;
+        for (const int t : read)
+            list += (list.empty() ? "" : " and ") + TwoDigits(t);
+        const std::string why = "no offset from -" + std::to_string(Margin) + " to +" + std::to_string(Margin) +
+                                " makes track" + (read.size() == 1 ? " " : "s ") + list +
+                                " match AccurateRip's entry for this disc";
+        PrintError("No read offset found: " + why + ".");
+        result({}, {}, why);
+        return done(cliFailed);
+    }
+    QJsonArray confirmed;
+    std::string said;
+    for (const auto& [track, confidence] : matchedOn[*found]) {
+        confirmed.append(track);
+        said += std::string(said.empty() ? "" : ", ") + "track " + TwoDigits(track) + " (confidence " +
+                std::to_string(confidence) + ")";
+    }
+    const std::string key = drive ? DriveModelKey(drive->Vendor(), drive->Product()) : std::string();
+    result(found, confirmed, {});
+    if (!out.Json())
+        std::printf("Read offset %s: AccurateRip matches %s.\n", SignedSamples(*found).c_str(), said.c_str());
+    if (read.size() == 1 && !out.Json())
+        std::fprintf(stderr, "sonvale-cli: found on one track only: give --tracks with two to confirm it.\n");
+    if (args.Has("apply") && !key.empty()) {
+        Options.DriveOffsets[key] = StoredOffsetText({*found, TOffsetSource::Found});
+        try {
+            const THoldSignals hold;
+            LoadSaveOptions(false);
+        } catch (const std::exception& e) {
+            return done((PrintError(e.what()), cliFailed));
+        }
+        if (!out.Json())
+            std::printf("Stored for %s in [DriveOffsets].\n", key.c_str());
+    }
+    return done(cliOk);
+}
+
+int CommandOffset(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
+{
+    const char* usage = Commands().at("offset").Usage;
+    const std::string action = args.Plain.empty() ? std::string() : args.Plain[0];
+    int position;
+    if (!DrivePosition(args, position))
+        return UsageError("--drive takes a drive number from 1 (see: sonvale-cli drives)", usage);
+    if (action == "search") {
+        if (args.Plain.size() != 2)
+            return UsageError("offset search takes one TEXT", usage);
+        const QString text = Q(args.Plain[1]).trimmed();
+        QJsonArray found;
+        std::string lines;
+        for (const TDriveOffsetEntry& e : OffsetList())
+            if (Q(e.Name()).contains(text, Qt::CaseInsensitive)) {
+                found.append(EntryJson(e));
+                char line[96];
+                std::snprintf(line, sizeof line, "%6s  %-34s  %d submission%s\n", SignedSamples(e.Offset).c_str(),
+                              TerminalText(e.Name()).c_str(), e.Submissions, e.Submissions == 1 ? "" : "s");
+                lines += line;
+            }
+        out.Result({{"entries", found}}, [&] { std::fputs(lines.c_str(), stdout); });
+        if (found.isEmpty())
+            PrintError("The AccurateRip drive list has no drive named like \"" + args.Plain[1] + "\".");
+        return found.isEmpty() ? cliFailed : cliOk;
+    }
+    if (action == "show" && args.Plain.size() == 1) {
+        TDiscScan disc(dialogs);
+        disc.CDHandle = disc.OpenDrive(std::max(position, 0));
+        const std::shared_ptr<TDriveBackend> drive = disc.CDHandle != 0 ? AkripDrive(disc.CDHandle) : nullptr;
+        if (!drive) {
+            PrintError(disc.CDHandle == 0 ? disc.StatusText() : "No such drive.");
+            CloseDisc(disc);
+            return cliFailed;
+        }
+        const std::string key = DriveModelKey(drive->Vendor(), drive->Product());
+        const std::vector<TDriveOffsetEntry> listed = EntriesForDrive(OffsetList(), drive->Vendor(), drive->Product());
+        const TReadOffset offset = DriveReadOffset(*drive, listed);
+        QJsonArray others;
+        for (std::size_t i = 0; i < listed.size(); ++i)
+            others.append(EntryJson(listed[i]));
+        out.Result({{"drive", Q(key)}, {"offset", offset.Samples}, {"source", Q(offset.SourceText())}, {"listed", others}},
+                   [&] {
+                       std::printf("Drive: %s\nRead offset: %s\n", TerminalText(key).c_str(), offset.Text().c_str());
+                       for (std::size_t i = 0; i < listed.size(); ++i)
+                           std::printf("%s: %s (%d submission%s)\n", i == 0 ? "AccurateRip drive list" : "  also listed",
+                                       SignedSamples(listed[i].Offset).c_str(), listed[i].Submissions,
+                                       listed[i].Submissions == 1 ? "" : "s");
+                   });
+        CloseDisc(disc);
+        return cliOk;
+    }
+    if (action == "find" && args.Plain.size() == 1)
+        return OffsetFind(args, dialogs, out, position);
+    return UsageError("offset takes show, search TEXT or find", usage);
 }
 
 int CommandVerify(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
@@ -1150,6 +1409,16 @@ const std::map<std::string, TCommandSyntax>& Commands()
                      "(--to wav; one kind per run), in the order given, into the output folder; --jobs N\n"
                      "converts up to N files at once (default: one per processor).\n",
                      {"to", "output", "jobs"}, {"overwrite", "no-overwrite"}, CommandConvert}},
+        {"offset", {"Usage: sonvale-cli offset show [--drive N] [--json]\n"
+                    "       sonvale-cli offset search TEXT [--json]\n"
+                    "       sonvale-cli offset find [--drive N] [--tracks LIST] [--apply] [--json]\n"
+                    "The drive's read offset: show says the offset a secure rip uses and where it comes from\n"
+                    "(--offset, found on this drive, set by hand, the AccurateRip drive list, or none); search\n"
+                    "lists the drive list's models whose name holds TEXT. find reads two tracks of a disc\n"
+                    "AccurateRip knows once each (the first of LIST, else the longest) and tests every offset\n"
+                    "from -2940 to +2940 on that one read; --apply stores the offset found for the drive.\n"
+                    "Exit status 1 when nothing matches.\n",
+                    {"drive", "tracks"}, {"apply"}, CommandOffset}},
         {"verify", {"Usage: sonvale-cli verify LOG [--accuraterip] [--json]\n"
                     "Checks a secure rip against its log: the log's own checksum, then each track's file\n"
                     "(WAV or FLAC) decoded and its CRC32 and AccurateRip checksums computed again; with\n"
@@ -1196,7 +1465,7 @@ int RunCli(QCoreApplication&, const std::vector<std::string>& argv)
     if (args.Has("overwrite") && args.Has("no-overwrite"))
         return UsageError("--overwrite and --no-overwrite together", syntax.Usage);
     const std::string& name = command->first;
-    if (!args.Plain.empty() && name != "convert" && name != "tag" && name != "verify")
+    if (!args.Plain.empty() && name != "convert" && name != "tag" && name != "verify" && name != "offset")
         return UsageError("unexpected argument \"" + args.Plain[0] + "\"", syntax.Usage);
 
     try {

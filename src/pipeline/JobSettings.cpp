@@ -23,6 +23,7 @@ TJobSettings TJobSettings::FromOptions()
     s.Disc = Options.CDInfo;
     s.Secure = Options.SecureOptions;
     s.Encoders = EncodersAtOnce(Options.JobOptions.Encoders);
+    s.DriveOffsets = Options.DriveOffsets;
     return s;
 }
 

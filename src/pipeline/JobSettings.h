@@ -4,7 +4,11 @@
 // extraction thread and its encoders read these and never the global options, so a job cannot
 // change under its own feet and the command line never has to write the options for a run.
 
+#include "DriveOffsets.h"
 #include "GlobalOptions.h"
+
+#include <map>
+#include <optional>
 
 struct TJobSettings {
     TCommonOptions Common;    // output folder, format, keep WAV, normalising
@@ -20,6 +24,10 @@ struct TJobSettings {
     TCDInfo Disc;             // the disc's artist, album, year, genre and comment for the tags
     TSecureOptions Secure;
     int Encoders = 1;         // items encoded at once, 1..MaxEncoders (1: read, encode, read...)
+    std::map<std::string, std::string> DriveOffsets;  // [DriveOffsets]
+    // --offset N: the read offset of a secure rip whatever the drive (otherwise the job chooses
+    // one when it starts; see ChooseReadOffset).
+    std::optional<int> OffsetGiven;
 
     // The global options as they are now.
     static TJobSettings FromOptions();

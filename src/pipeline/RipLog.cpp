@@ -48,7 +48,8 @@ std::string RipLogText(const TRipLog& log)
     if (!log.Catalog.empty())
         line("Catalog: " + log.Catalog);
     line(std::string("Read mode: ") + (log.Secure.SecureMode ? "secure (libcdio-paranoia: every sector verified by overlapping reads, read again where they differ)" : "plain (every sector read once)"));
-    line("Read offset: " + std::to_string(log.Secure.SecureMode ? log.Secure.ReadOffset : 0) + " samples");
+    // "Read offset: +667 (found on this drive)": the samples, and how the program knew them.
+    line("Read offset: " + log.Offset.Text());
     line(std::string("Damaged tracks: ") + (log.Secure.RefuseDamaged ? "refused" : "kept"));
     line(std::string("Normalized: ") + (log.Normalized ? "yes (the checksums are of the audio as read)" : "no"));
     line("");

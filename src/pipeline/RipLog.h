@@ -8,6 +8,7 @@
 // signature: whoever edits a log can compute it again.
 
 #include "AccurateRip.h"
+#include "DriveOffsets.h"
 #include "GlobalOptions.h"
 #include "ripthread.h"
 
@@ -35,6 +36,7 @@ struct TRipLog {
     std::string Drive;
     std::string Artist, Album;
     TSecureOptions Secure;
+    TReadOffset Offset;            // the read offset used, and where it came from
     bool Normalized = false;
     TTOC Toc{};                    // in MSF mode
     std::vector<int32_t> Pregaps;  // [position - 1]: where the track's INDEX 00 begins; -1: none

@@ -28,7 +28,7 @@ TSecureRipRecord::TSecureRipRecord()
     });
 }
 
-void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
+void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle, const TReadOffset& offset)
 {
     const TSecureOptions& secure = settings.Secure;
     m_open = secure.SecureMode && (secure.WriteLog || secure.AccurateRip);
@@ -42,6 +42,8 @@ void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle)
     m_log.Artist = settings.Disc.Artist;
     m_log.Album = settings.Disc.Album;
     m_log.Secure = secure;
+    m_log.Offset = offset;
+    m_log.Secure.ReadOffset = offset.Samples;
     m_portable = settings.Naming.PortableNames;
     m_log.Normalized = settings.Common.IsNormalize;
     // Beside the table: each track's pregap and pre-emphasis, the ISRCs and the catalogue number.

@@ -21,9 +21,9 @@ class TSecureRipRecord {
 public:
     TSecureRipRecord();
 
-    // Begins the record of a rip from the drive of handle: nothing is kept unless secure mode
-    // writes a log or asks AccurateRip.
-    void Begin(const TJobSettings& settings, HCDROM handle);
+    // Begins the record of a rip from the drive of handle at the read offset: nothing is kept
+    // unless secure mode writes a log or asks AccurateRip.
+    void Begin(const TJobSettings& settings, HCDROM handle, const TReadOffset& offset);
     // A track (its position on the disc) as it was extracted (ignored when no record is kept).
     // file: from the output folder.
     void AddTrack(int number, std::string file, std::string title, int32_t status, const TTrackResult& result);

@@ -2,11 +2,13 @@
 
 #include "DiscScan.h"
 #include "akrip32Drives.h"
+#include "DriveOffsetList.h"
 #include "FileSystem.h"
 #include "Global.h"
 #include "JobItems.h"
 #include "OutputEncoders.h"
 #include "OutputFormats.h"
+#include "ProgramFolder.h"
 #include "id3.h"
 #include "ripthread.h"
 
@@ -294,7 +296,9 @@ void TRipJob::StartJob()
                                                     : TrackSectors(toc, 1).Start;
             if (!AkripReadDiscText(CDHandle, m_discText))
                 m_discText = TDiscText{};
-            m_record.Begin(m_settings, CDHandle);
+            if (m_settings.Secure.SecureMode)
+                ChooseOffset();
+            m_record.Begin(m_settings, CDHandle, m_offset);
             TrackIndex = 0;
             StartTrack(false);
         } else if (SideBySide()) {
@@ -347,7 +351,7 @@ void TRipJob::StartExtraction(const TJobItem& item)
     RipThread->ReceivingWindow = Handle();
     const TCommonOptions& common = m_settings.Common;
     const TSecureOptions& secure = m_settings.Secure;
-    RipThread->Settings = {common.IsNormalize, common.NormalizePercent, secure.SecureMode, secure.ReadOffset,
+    RipThread->Settings = {common.IsNormalize, common.NormalizePercent, secure.SecureMode, m_offset.Samples,
                            secure.RefuseDamaged, m_settings.Tags.ReplayGain,
                            secure.SecureMode && secure.BurstFirst ? m_record.BurstCheck(secure.MinConfidence) : nullptr};
     m_extracting = true;
@@ -1309,6 +1313,20 @@ void TRipJob::FormClose()
 }
 
 // --- the secure rip's record -----------------------------------------------------------------
+
+void TRipJob::ChooseOffset()
+{
+    // The drive list is read as it was last fetched: a rip does not wait for the network (the
+    // command line and the Options dialog fetch it).
+    const std::shared_ptr<TDriveBackend> drive = AkripDrive(CDHandle);
+    const std::string vendor = drive ? drive->Vendor() : std::string(), product = drive ? drive->Product() : std::string();
+    std::vector<TDriveOffsetEntry> listed;
+    if (drive && !m_settings.OffsetGiven && m_settings.Secure.ReadOffset == 0)
+        listed = EntriesForDrive(LoadDriveOffsetList(m_settings.Secure.AccurateRipServer, CacheFolder(), false).Entries,
+                                 vendor, product);
+    m_offset = ChooseReadOffset(m_settings.OffsetGiven, m_settings.DriveOffsets, DriveModelKey(vendor, product),
+                                m_settings.Secure.ReadOffset, listed);
+}
 
 void TRipJob::RecordTrack(int32_t status)
 {

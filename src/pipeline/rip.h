@@ -234,6 +234,8 @@ private:
     void TagAlbumGain();
     // The cover fetch is over: said, and when a picture came, in the finished tracks' tags.
     void CoverFetched(const TCoverFetched& fetched);
+    // The read offset of a secure rip (m_offset), from the drive's model.
+    void ChooseOffset();
     // A path of the album's as the log names it: from the album's folder.
     std::string AlbumRelative(const std::string& path) const;
     void TagId3v1(const TJobItem& item, const std::string& path);
@@ -264,6 +266,7 @@ private:
     std::string Folder() const;
 
     const TJobSettings m_settings;
+    TReadOffset m_offset;  // a secure rip's, chosen when it starts
     TRipView& m_view;
     Dialogs& m_dialogs;
     std::unique_ptr<TCDRipThread> RipThread;

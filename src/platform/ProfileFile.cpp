@@ -12,6 +12,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace {
@@ -222,6 +223,21 @@ int32_t TProfileFile::ReadInteger(std::string_view section, std::string_view key
 bool TProfileFile::ReadBool(std::string_view section, std::string_view key, bool def) const
 {
     return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+std::vector<std::pair<std::string, std::string>> TProfileFile::ReadSection(std::string_view section) const
+{
+    std::vector<std::pair<std::string, std::string>> keys;
+    const auto found = m_sectionIndex.find(Lower(Trim(section)));
+    if (found == m_sectionIndex.end())
+        return keys;
+    std::set<std::string> seen;
+    for (const std::size_t index : found->second)
+        for (const Line& line : m_sections[index].lines)
+            if (!line.key.empty() && seen.insert(line.key).second)
+                keys.emplace_back(std::string(Trim(std::string_view(line.text).substr(0, line.text.find('=')))),
+                                  ReadString(section, line.key, ""));
+    return keys;
 }
 
 void TProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value)

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // A write the system refused. The text is "Unable to write to " followed by the file's path.
@@ -45,6 +46,9 @@ public:
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t def) const;
     // An integer whose default is 1 or 0; any value other than 0 is true.
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+    // Every key of a section (of every section of that name), as spelt in the file, with its value
+    // as ReadString gives it; a key met twice is given once, its first value.
+    std::vector<std::pair<std::string, std::string>> ReadSection(std::string_view section) const;
 
     // Replaces the value of the key in place, or appends the key at the end of its section, or
     // appends the section at the end of the file. Line breaks in the value become spaces, and a

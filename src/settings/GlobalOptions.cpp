@@ -98,6 +98,15 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     str("MusicBrainz", "CoverArtServer", mb.CoverArtServer, "https://coverartarchive.org");
     flag("MusicBrainz", "FetchCover", mb.FetchCover, true);
     num("JobOptions", "Encoders", o.JobOptions.Encoders, 1);
+    // One key a drive model, after every other section: "PLEXTOR - DVDR PX-716A=+30 found".
+    if (load) {
+        o.DriveOffsets.clear();
+        for (auto& [key, value] : ini.ReadSection("DriveOffsets"))
+            o.DriveOffsets.emplace(std::move(key), std::move(value));
+    } else {
+        for (const auto& [key, value] : o.DriveOffsets)
+            ini.WriteString("DriveOffsets", key, value);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -144,6 +145,9 @@ struct TOptionsSetting {
     TNamingOptions Naming;
     TMusicBrainzOptions MusicBrainz;
     TJobOptions JobOptions;
+    // [DriveOffsets]: each drive model's read offset and how it was known ("VENDOR - MODEL" ->
+    // "+667 found", "+30 list", "+6 manual"; see DriveOffsets.h).
+    std::map<std::string, std::string> DriveOffsets;
 };
 
 // The program's one settings record; empty until loaded.

@@ -1,5 +1,6 @@
 #include "DriveOffsetList.h"
 #include "DriveOffsets.h"
+#include "OffsetSearch.h"
 
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -157,6 +158,83 @@ TEST_F(DriveOffsetListTest, FetchedKeptAndRefreshed)
     EXPECT_EQ(list.Note.rfind("No AccurateRip drive list: no connection to http://127.0.0.1:1 (", 0), 0u) << list.Note;
     EXPECT_EQ(LoadDriveOffsetList(url, Path("none/"), false).Note,
               "No AccurateRip drive list: it has not been fetched yet.");
+}
+
+}  // namespace
+
+namespace {
+
+// The sliding v1 agrees with the rip's own checksums (TTrackChecksums over the samples a rip at
+// that offset writes) at the ends of the range and across it, for a track in the middle, the
+// disc's first and its last; v2 at one offset too.
+TEST(OffsetSearchTest, EveryOffsetsV1IsTheRipsOwn)
+{
+    uint32_t seed = 12345;
+    const auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (const auto& [first, last] : {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+        SCOPED_TRACE(std::to_string(first) + std::to_string(last));
+        TTrackRead read;
+        read.Length = 9000;
+        read.Margin = 2940;
+        read.First = first;
+        read.Last = last;
+        for (int64_t i = 0; i < read.Length + 2 * read.Margin; ++i)
+            read.Samples.push_back(next());
+        const std::vector<uint32_t> all = V1AtEveryOffset(read);
+        ASSERT_EQ(all.size(), 5881u);
+        for (const int n : {-2940, -2939, -1164, -1, 0, 1, 6, 667, 2939, 2940}) {
+            SCOPED_TRACE(n);
+            TTrackChecksums sums(read.Length, first, last);
+            sums.Add(reinterpret_cast<const uint8_t*>(read.Samples.data() + read.Margin + n),
+                     static_cast<std::size_t>(read.Length) * 4);
+            EXPECT_EQ(all[static_cast<std::size_t>(n + 2940)], sums.V1());
+            uint32_t v1 = 0, v2 = 0;
+            ChecksumsAtOffset(read, n, v1, v2);
+            EXPECT_EQ(v1, sums.V1());
+            EXPECT_EQ(v2, sums.V2());
+        }
+    }
+}
+
+// The entry's CRCs are found at the offsets that give them: a v1 pressing at +667 (any offset), a
+// v2 pressing at +6 only when +6 is a candidate, both confidences where both match.
+TEST(OffsetSearchTest, TheOffsetsThatMatchTheEntry)
+{
+    TTrackRead read;
+    read.Length = 6000;
+    read.Margin = 2940;
+    for (int64_t i = 0; i < read.Length + 2 * read.Margin; ++i)
+        read.Samples.push_back(static_cast<uint32_t>(i * 2654435761u));
+    uint32_t v1At667 = 0, v2At6 = 0, v1At6 = 0, v2At667 = 0;
+    ChecksumsAtOffset(read, 667, v1At667, v2At667);
+    ChecksumsAtOffset(read, 6, v1At6, v2At6);
+    TAccurateRipDiscId id;
+    id.AudioTracks = 3;
+    id.Id1 = 1;
+    id.Id2 = 2;
+    const auto pressing = [&](uint32_t crc, int confidence) {
+        TAccurateRipPressing p;
+        p.Tracks = 3;
+        p.Id1 = 1;
+        p.Id2 = 2;
+        p.Checksums = {{}, {confidence, crc, 0}, {}};
+        return p;
+    };
+    const std::vector<TAccurateRipPressing> pressings = {pressing(v1At667, 4), pressing(v2At6, 9), pressing(v2At667, 2)};
+    std::vector<TOffsetMatch> found = MatchingOffsets(read, pressings, id, 2, {});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].Offset, 667);
+    EXPECT_EQ(found[0].Confidence, 4);
+    found = MatchingOffsets(read, pressings, id, 2, {6, 667});
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].Offset, 6);
+    EXPECT_EQ(found[0].Confidence, 9);
+    EXPECT_TRUE(found[0].V2);
+    EXPECT_EQ(found[1].Offset, 667);
+    EXPECT_EQ(found[1].Confidence, 6);
+    EXPECT_TRUE(MatchingOffsets(read, pressings, id, 1, CommonDriveOffsets()).empty()) << "track 1 has no sums";
+    id.Id1 = 7;
+    EXPECT_TRUE(MatchingOffsets(read, pressings, id, 2, CommonDriveOffsets()).empty()) << "another disc's pressings";
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ check_round() {
     log="$out/E2E Band - E2E Album.log"
     [ "$(tail -n 1 "$log")" = "Log checksum: $(head -n -1 "$log" | sha256sum | cut -c1-64)" ] \
       || { echo "the log does not verify:"; cat "$log"; return 1; }
-    for want in "Read offset: 6 samples" "AccurateRip: not checked (no connection" \
+    for want in "Read offset: +6 (set by hand)" "AccurateRip: not checked (no connection" \
                 "Summary: 3 tracks, 0 accurately ripped, 0 with unreadable sectors, 0 failed"; do
       grep -qF "$want" "$log" || { echo "the log lacks \"$want\":"; cat "$log"; return 1; }
     done

@@ -1058,7 +1058,7 @@ TEST_F(RipJobTest, SecureRipWritesAVerifiedLog)
     ASSERT_TRUE(WaitForClose());
     EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
     const std::string log = ReadFile("Output/The Band - A-B.log");
-    for (const char* want : {"Read mode: secure", "Read offset: 0 samples", "Track 01\n  File: One.wav",
+    for (const char* want : {"Read mode: secure", "Read offset: 0 (none known: 0)", "Track 01\n  File: One.wav",
                              "AccurateRip: accurately ripped (confidence 7, v2)", "Track 02\n  File: Two.wav",
                              "AccurateRip: not accurate", "Track 03", "AccurateRip: not in database",
                              "Unreadable sectors: none", "Summary: 3 tracks, 1 accurately ripped, 0 with unreadable sectors, 0 failed",
@@ -1482,6 +1482,62 @@ TEST_F(RipJobTest, AStoppedRipsLogSaysWhatItCovers)
     EXPECT_TRUE(fs::exists(Out("One.wav")));
     EXPECT_FALSE(fs::exists(Out("Two.wav")));
     EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+}
+
+// The read offset a secure rip uses, by precedence: the drive's own entry, then ReadOffset set by
+// hand, then the AccurateRip drive list's entry for the model (as kept in the cache folder),
+// then none. The log says which, and the WAV is shifted by it.
+TEST_F(RipJobTest, ASecureRipTakesTheDrivesOffsetAndSaysWhence)
+{
+    const HCDROM h = ImageDrive({75, 60});
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.AccurateRip = false;
+    Options.CommonOptions.OutputFormat = FormatOfKey("wav")->Stored;
+    std::string record(DriveOffsetRecordSize, '\0');
+    record[0] = 30;  // +30
+    record.replace(2, 27, "Sonvale - Image disc.cue\0\0\0", 27);
+    record[35] = 4;
+    WriteFile("DriveOffsets.bin", record);
+    const struct {
+        std::map<std::string, std::string> stored;
+        int setting;
+        int samples;
+        std::string line;
+    } cases[] = {
+        {{{"SONVALE - IMAGE DISC.CUE", "-12 found"}}, 48, -12, "Read offset: -12 (found on this drive)"},
+        {{{"Other - Drive", "-12 found"}}, 48, 48, "Read offset: +48 (set by hand)"},
+        {{}, 0, 30, "Read offset: +30 (from the AccurateRip drive list)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        Options.DriveOffsets = c.stored;
+        Options.SecureOptions.ReadOffset = c.setting;
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01One", "02Two"}, h);
+        ASSERT_TRUE(WaitForClose());
+        TTOC toc{};
+        ModifyCDParms(h, CDP_MSF, 1);
+        ASSERT_EQ(ReadTOC(h, &toc), 1);
+        const std::string log = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
+        EXPECT_NE(log.find("\n" + c.line + "\n"), std::string::npos) << log;
+        const std::string disc = ImageBytes(0, 135) + std::string(10 * 2352, '\0');  // silence beyond the disc
+        EXPECT_TRUE(ReadFile("Output/Two.wav").substr(44) == disc.substr(75 * 2352 + c.samples * 4, 60 * 2352));
+        job.reset();
+    }
+    fs::remove(Path("DriveOffsets.bin"));
+    fs::remove_all(Out(""));
+    fs::create_directory(Out(""));
+    Options.DriveOffsets.clear();
+    Options.SecureOptions.ReadOffset = 0;
+    view = TRecordingView{};
+    Start(jkRipTracks, {"01One"}, h);
+    ASSERT_TRUE(WaitForClose());
+    TTOC toc{};
+    ModifyCDParms(h, CDP_MSF, 1);
+    ASSERT_EQ(ReadTOC(h, &toc), 1);
+    EXPECT_NE(ReadFile("Output/" + DiscKeyOfToc(toc) + ".log").find("\nRead offset: 0 (none known: 0)\n"), std::string::npos);
 }
 
 // A disc image under a fault layer: the first `times` reads of one sector come back wrong, every

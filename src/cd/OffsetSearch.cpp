@@ -1,0 +1,119 @@
+#include "OffsetSearch.h"
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+// The counted range a..b of the track's samples (from 1), as AccurateRip skips them.
+void CountedRange(const TTrackRead& read, int64_t& a, int64_t& b)
+{
+    a = read.First ? 2940 : 1;
+    b = read.Last ? read.Length - 2940 : read.Length;
+}
+
+// The pressings' CRCs of the track, each with its confidence (a CRC twice: confidences added).
+std::map<uint32_t, int> TrackCrcs(const std::vector<TAccurateRipPressing>& pressings, const TAccurateRipDiscId& id,
+                                  int track)
+{
+    std::map<uint32_t, int> crcs;
+    for (const TAccurateRipPressing& p : pressings) {
+        if (p.Tracks != id.AudioTracks || p.Id1 != id.Id1 || p.Id2 != id.Id2 || track < 1 || track > p.Tracks)
+            continue;
+        const TAccurateRipTrack& sum = p.Checksums[static_cast<std::size_t>(track - 1)];
+        if (sum.Confidence == 0 && sum.Crc == 0)
+            continue;
+        crcs[sum.Crc] += sum.Confidence;
+    }
+    return crcs;
+}
+
+}  // namespace
+
+std::vector<uint32_t> V1AtEveryOffset(const TTrackRead& read)
+{
+    int64_t a, b;
+    CountedRange(read, a, b);
+    const int m = read.Margin;
+    std::vector<uint32_t> v1(static_cast<std::size_t>(2 * m + 1), 0);
+    if (b < a || read.Samples.size() < static_cast<std::size_t>(read.Length + 2 * m))
+        return v1;
+    // y(k), k from 1: the sample a rip at offset 0 writes k-th; y(k + N) at offset N.
+    const uint32_t* y = read.Samples.data() + m - 1;
+    uint32_t s = 0, p = 0;
+    for (int64_t i = a; i <= b; ++i) {
+        s += static_cast<uint32_t>(i) * y[i - m];
+        p += y[i - m];
+    }
+    v1[0] = s;
+    for (int64_t n = -m; n < m; ++n) {
+        // From offset n to n + 1: the window loses y(a + n) and gains y(b + 1 + n).
+        const uint32_t out = y[a + n], in = y[b + 1 + n];
+        p = p - out + in;
+        s = s - static_cast<uint32_t>(a) * out + static_cast<uint32_t>(b + 1) * in - p;
+        v1[static_cast<std::size_t>(n + 1 + m)] = s;
+    }
+    return v1;
+}
+
+void ChecksumsAtOffset(const TTrackRead& read, int offset, uint32_t& v1, uint32_t& v2)
+{
+    int64_t a, b;
+    CountedRange(read, a, b);
+    const uint32_t* y = read.Samples.data() + read.Margin - 1 + offset;
+    uint32_t lo = 0, hi = 0;
+    for (int64_t i = a; i <= b; ++i) {
+        const uint64_t product = static_cast<uint64_t>(i) * y[i];
+        lo += static_cast<uint32_t>(product);
+        hi += static_cast<uint32_t>(product >> 32);
+    }
+    v1 = lo;
+    v2 = lo + hi;
+}
+
+std::vector<TOffsetMatch> MatchingOffsets(const TTrackRead& read, const std::vector<TAccurateRipPressing>& pressings,
+                                          const TAccurateRipDiscId& id, int track, const std::vector<int>& candidates)
+{
+    const std::map<uint32_t, int> crcs = TrackCrcs(pressings, id, track);
+    std::map<int, TOffsetMatch> found;
+    if (crcs.empty())
+        return {};
+    const std::vector<uint32_t> v1 = V1AtEveryOffset(read);
+    for (int n = -read.Margin; n <= read.Margin; ++n)
+        if (const auto it = crcs.find(v1[static_cast<std::size_t>(n + read.Margin)]); it != crcs.end())
+            found[n] = {n, it->second, false};
+    std::vector<int> tried = candidates;
+    tried.push_back(0);
+    std::sort(tried.begin(), tried.end());
+    tried.erase(std::unique(tried.begin(), tried.end()), tried.end());
+    for (const int n : tried) {
+        if (n < -read.Margin || n > read.Margin)
+            continue;
+        uint32_t one, two;
+        ChecksumsAtOffset(read, n, one, two);
+        if (const auto it = crcs.find(two); it != crcs.end()) {
+            TOffsetMatch& m = found[n];
+            m.Offset = n;
+            // Pressings hold v1 or v2 sums: those matched by v2 add to those v1 matched (the same
+            // value twice is counted once).
+            if (two != one)
+                m.Confidence += it->second;
+            else
+                m.Confidence = it->second;
+            m.V2 = true;
+        }
+    }
+    std::vector<TOffsetMatch> matches;
+    for (const auto& [n, m] : found)
+        matches.push_back(m);
+    return matches;
+}
+
+const std::vector<int>& CommonDriveOffsets()
+{
+    // Offsets many drive models share (the AccurateRip drive list's most frequent).
+    static const std::vector<int> offsets = {-1164, -582, -472, -6,  0,   6,   12,  18,  30,  48,  91,  97,  98,
+                                             99,    102,  103,  108, 116, 120, 355, 594, 667, 679, 685, 691, 702,
+                                             704,   733,  738,  1164, 1858};
+    return offsets;
+}
