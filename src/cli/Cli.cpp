@@ -392,11 +392,22 @@ int CommandDrives(const TCliArgs&, TCliDialogs&, TCliOutput& out)
         PrintError(problem);
     const TCDList list = DriveList();
     QJsonArray drives;
+    // The offsets as a secure rip would take them (the drive list as kept: this asks no server).
+    const std::vector<TDriveOffsetEntry> offsets =
+        list.Num > 0 ? LoadDriveOffsetList(Options.SecureOptions.AccurateRipServer, CacheFolder(), false).Entries
+                     : std::vector<TDriveOffsetEntry>{};
     for (int i = 0; i < list.Num; ++i) {
         TTOC toc;
         const bool audio = ReadDriveToc(list, i, toc) && IsAudioDisc(toc);
         const std::string name = DriveFullName(list, i);
-        drives.append(QJsonObject{{"number", i + 1}, {"name", Q(name)}, {"audio_disc", audio}});
+        const std::string vendor(list.Cd[i].Vendor, strnlen(list.Cd[i].Vendor, sizeof list.Cd[i].Vendor));
+        const std::string model(list.Cd[i].ProductId, strnlen(list.Cd[i].ProductId, sizeof list.Cd[i].ProductId));
+        const TReadOffset offset = ChooseReadOffset({}, Options.DriveOffsets, DriveModelKey(vendor, model),
+                                                    Options.SecureOptions.ReadOffset, EntriesForDrive(offsets, vendor, model));
+        drives.append(QJsonObject{{"number", i + 1}, {"name", Q(name)}, {"audio_disc", audio},
+                                  {"vendor", Q(QString::fromStdString(vendor).trimmed().toStdString())},
+                                  {"model", Q(QString::fromStdString(model).trimmed().toStdString())},
+                                  {"read_offset", offset.Samples}, {"read_offset_source", Q(offset.SourceText())}});
         if (!out.Json())
             std::printf("%d  %-26s  %s\n", i + 1, name.c_str(), audio ? "audio disc" : "no audio disc");
     }

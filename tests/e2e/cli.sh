@@ -53,6 +53,29 @@ assert d["cddb_id"] == "10000c03", d["cddb_id"]
 EOF
 expect 0 drives
 grep -q "^1  Sonvale Image cli.cue *audio disc$" "$work/out" || { cat "$work/out"; fail "drives"; }
+# The drive's model and the read offset a secure rip would use: none known, then the drive list
+# kept in the cache (beside options.ini here), then the drive's own entry; offset show says the
+# same, offset search finds models in the list.
+expect 0 drives --json
+python3 -c "import json,sys; d=json.load(open(sys.argv[1]))['drives'][0]; assert (d['vendor'], d['model'], d['read_offset'], d['read_offset_source']) == ('Sonvale', 'Image cli.cue', 0, 'none known'), d" "$work/out" \
+  || fail "drives --json: $(cat "$work/out")"
+python3 -c "
+import struct, sys
+def rec(o, n, s): return struct.pack('<h', o) + n.encode().ljust(32, b'\\0') + bytes([0, s]) + bytes(33)
+sys.stdout.buffer.write(rec(667, 'PLEXTOR - DVDR PX-716A', 200) + rec(30, 'Sonvale - Image cli.cue', 5) + rec(48, 'SONVALE - IMAGE CLI.CUE', 9))
+" > "$work/DriveOffsets.bin"
+expect 0 offset show
+grep -qx "Read offset: +48 (from the AccurateRip drive list)" "$work/out" && grep -q "also listed: +30 (5 submissions)" "$work/out" \
+  || { cat "$work/out" "$work/err"; fail "offset show from the list"; }
+expect 0 offset search px-716
+grep -q "^  +667  PLEXTOR - DVDR PX-716A  *200 submissions$" "$work/out" || { cat "$work/out"; fail "offset search"; }
+expect 1 offset search nosuchdrive
+printf '[DriveOffsets]\nSonvale - Image cli.cue=-6 manual\n' > "$work/options.ini"
+expect 0 offset show --json
+python3 -c "import json,sys; d=json.load(open(sys.argv[1])); assert (d['drive'], d['offset'], d['source']) == ('Sonvale - Image cli.cue', -6, 'set by hand'), d" "$work/out" \
+  || fail "offset show of the drive's own entry: $(cat "$work/out")"
+rm "$work/options.ini" "$work/DriveOffsets.bin"
+expect 2 offset
 expect 0 --version
 [ "$(cat "$work/out")" = "sonvale-cli 2.1" ] || fail "--version"
 expect 0 --help
