@@ -276,8 +276,42 @@ TTrackChecksums::TTrackChecksums(int64_t samples, bool first, bool last)
 {
 }
 
+void TTrackChecksums::KeepEdges(const uint8_t* p, std::size_t n, int64_t firstIndex)
+{
+    for (std::size_t k = 0; k < n && firstIndex + static_cast<int64_t>(k) <= TTrackEdges::Samples; ++k)
+        m_head.push_back(Le32(p + 4 * k));
+    const auto edge = static_cast<std::size_t>(TTrackEdges::Samples);
+    for (std::size_t k = n > edge ? n - edge : 0; k < n; ++k)
+        m_tail.push_back(Le32(p + 4 * k));
+    if (m_tail.size() > 2 * edge)
+        m_tail.erase(m_tail.begin(), m_tail.end() - static_cast<std::ptrdiff_t>(edge));
+    const int64_t from = std::max(firstIndex, m_from), to = std::min(firstIndex + static_cast<int64_t>(n) - 1, m_to);
+    uint32_t sum = 0;
+    for (int64_t i = from; i <= to; ++i)
+        sum += Le32(p + 4 * (i - firstIndex));
+    m_sum += sum;
+}
+
+TTrackEdges TTrackChecksums::Edges() const
+{
+    TTrackEdges e;
+    e.Head = m_head;
+    const auto edge = static_cast<std::ptrdiff_t>(std::min<std::size_t>(m_tail.size(), TTrackEdges::Samples));
+    e.Tail.assign(m_tail.end() - edge, m_tail.end());
+    e.Length = m_index;
+    e.From = m_from;
+    e.To = m_to;
+    e.V1 = V1();
+    e.Sum = m_sum;
+    return e;
+}
+
 void TTrackChecksums::AddSample(uint32_t sample)
 {
+    uint8_t bytes[4];
+    for (int k = 0; k < 4; ++k)
+        bytes[k] = static_cast<uint8_t>(sample >> (8 * k));
+    KeepEdges(bytes, 1, m_index + 1);
     const int64_t i = ++m_index;
     if (i >= m_from && i <= m_to) {
         const uint64_t product = static_cast<uint64_t>(sample) * static_cast<uint64_t>(i);
@@ -312,6 +346,7 @@ void TTrackChecksums::Add(const uint8_t* data, std::size_t size)
         if (from <= to)
             WeightedSums(p + 4 * (from - first), static_cast<std::size_t>(to - from + 1), static_cast<uint64_t>(from), m_v2lo, m_v2hi);
         m_peak = std::max(m_peak, SamplesPeak(p, whole));
+        KeepEdges(p, whole, first);
         m_index = last;
         at += 4 * whole;
     }

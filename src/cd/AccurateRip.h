@@ -23,6 +23,18 @@
 #include <string_view>
 #include <vector>
 
+// What a track's v1 at other read offsets needs, kept as the track is read (47 KB): its first and
+// last 5880 samples, the plain sum of its counted samples and its v1. With the neighbouring
+// tracks' edges (a rip's tracks follow one another on the disc) v1 slides to any offset within
+// 2940 samples (see OffsetSearch.h) without reading again.
+struct TTrackEdges {
+    static constexpr int64_t Samples = 5880;
+    std::vector<uint32_t> Head, Tail;  // up to Samples each
+    int64_t Length = 0;                // the track's samples
+    int64_t From = 1, To = 0;          // the counted range
+    uint32_t V1 = 0, Sum = 0;
+};
+
 class TTrackChecksums {
 public:
     // samples: the track's length in stereo samples (2352 bytes a sector hold 588); first and
@@ -37,14 +49,19 @@ public:
     // The highest absolute sample value, 0..32768.
     int Peak() const { return m_peak; }
     int64_t SamplesSeen() const { return m_index; }
+    TTrackEdges Edges() const;
 
 private:
     void AddSample(uint32_t sample);
+    // Whole samples from p (n of them, the first of index firstIndex) into the edges and the sum.
+    void KeepEdges(const uint8_t* p, std::size_t n, int64_t firstIndex);
 
     int64_t m_from, m_to;      // the counted range of i, inclusive
     int64_t m_index = 0;       // samples added
     uint32_t m_crc = 0xFFFFFFFFu;
     uint32_t m_v2lo = 0, m_v2hi = 0;
+    uint32_t m_sum = 0;  // of the counted samples
+    std::vector<uint32_t> m_head, m_tail;  // m_tail: the last samples, up to twice the edge
     int m_peak = 0;
     uint8_t m_partial[4] = {};
     std::size_t m_partialSize = 0;

@@ -109,6 +109,83 @@ std::vector<TOffsetMatch> MatchingOffsets(const TTrackRead& read, const std::vec
     return matches;
 }
 
+std::vector<std::optional<uint32_t>> V1AtShifts(const TTrackEdges& track, const TTrackEdges* before,
+                                                const TTrackEdges* after, int margin)
+{
+    std::vector<std::optional<uint32_t>> v1(static_cast<std::size_t>(2 * margin + 1));
+    const int64_t n = track.Length, a = track.From, b = track.To;
+    if (b < a)
+        return v1;
+    const auto head = static_cast<int64_t>(track.Head.size()), tail = static_cast<int64_t>(track.Tail.size());
+    // y(j): the track's j-th sample (from 1); before 1 the previous track's last, after n the next
+    // track's first.
+    const auto y = [&](int64_t j) -> std::optional<uint32_t> {
+        if (j >= 1 && j <= n) {
+            if (j <= head)
+                return track.Head[static_cast<std::size_t>(j - 1)];
+            if (j > n - tail)
+                return track.Tail[static_cast<std::size_t>(j - (n - tail) - 1)];
+            return std::nullopt;
+        }
+        if (j < 1) {
+            if (!before || 1 - j > static_cast<int64_t>(before->Tail.size()))
+                return std::nullopt;
+            return before->Tail[before->Tail.size() - static_cast<std::size_t>(1 - j)];
+        }
+        if (!after || j - n > static_cast<int64_t>(after->Head.size()))
+            return std::nullopt;
+        return after->Head[static_cast<std::size_t>(j - n - 1)];
+    };
+    v1[static_cast<std::size_t>(margin)] = track.V1;
+    // Later: v1(s + 1) = v1(s) - a y(a + s) + (b + 1) y(b + 1 + s) - P(s + 1).
+    uint32_t s1 = track.V1, p = track.Sum;
+    for (int64_t s = 0; s < margin; ++s) {
+        const auto out = y(a + s), in = y(b + 1 + s);
+        if (!out || !in)
+            break;
+        p = p - *out + *in;
+        s1 = s1 - static_cast<uint32_t>(a) * *out + static_cast<uint32_t>(b + 1) * *in - p;
+        v1[static_cast<std::size_t>(s + 1 + margin)] = s1;
+    }
+    // Earlier: v1(s - 1) = v1(s) + a y(a + s - 1) - (b + 1) y(b + s) + P(s).
+    s1 = track.V1;
+    p = track.Sum;
+    for (int64_t s = 0; s > -margin; --s) {
+        const auto in = y(a + s - 1), out = y(b + s);
+        if (!in || !out)
+            break;
+        s1 = s1 + static_cast<uint32_t>(a) * *in - static_cast<uint32_t>(b + 1) * *out + p;
+        p = p + *in - *out;
+        v1[static_cast<std::size_t>(s - 1 + margin)] = s1;
+    }
+    return v1;
+}
+
+std::optional<TOffsetHint> OffsetHint(const std::vector<int>& positions, const std::vector<const TTrackEdges*>& edges,
+                                      const std::vector<TAccurateRipPressing>& pressings, const TAccurateRipDiscId& id,
+                                      int margin)
+{
+    std::map<int, int> matched;  // shift -> tracks
+    for (std::size_t k = 0; k < edges.size(); ++k) {
+        if (!edges[k])
+            continue;
+        const std::map<uint32_t, int> crcs = TrackCrcs(pressings, id, positions[k]);
+        if (crcs.empty())
+            continue;
+        const TTrackEdges* before = k > 0 && positions[k - 1] == positions[k] - 1 ? edges[k - 1] : nullptr;
+        const TTrackEdges* after = k + 1 < edges.size() && positions[k + 1] == positions[k] + 1 ? edges[k + 1] : nullptr;
+        const std::vector<std::optional<uint32_t>> v1 = V1AtShifts(*edges[k], before, after, margin);
+        for (int s = -margin; s <= margin; ++s)
+            if (const auto& v = v1[static_cast<std::size_t>(s + margin)]; s != 0 && v && crcs.count(*v))
+                ++matched[s];
+    }
+    std::optional<TOffsetHint> best;
+    for (const auto& [shift, tracks] : matched)
+        if (tracks >= 2 && (!best || tracks > best->Tracks))
+            best = TOffsetHint{shift, tracks};
+    return best;
+}
+
 const std::vector<int>& CommonDriveOffsets()
 {
     // Offsets many drive models share (the AccurateRip drive list's most frequent).

@@ -14,6 +14,7 @@
 #include "AccurateRip.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // A track read with its margins: Samples holds Length + 2 * Margin stereo samples, each the 4
@@ -40,6 +41,23 @@ struct TOffsetMatch {
 // entry: every offset by v1, the candidates (and offset 0) by v2. In order of offset.
 std::vector<TOffsetMatch> MatchingOffsets(const TTrackRead& read, const std::vector<TAccurateRipPressing>& pressings,
                                           const TAccurateRipDiscId& id, int track, const std::vector<int>& candidates);
+
+// v1 of a ripped track at each shift -margin..+margin from the offset it was read at ([s + margin]),
+// from its edges and its neighbours' (null: not ripped, or not next to it on the disc); nothing
+// where a shift needs samples no track kept.
+std::vector<std::optional<uint32_t>> V1AtShifts(const TTrackEdges& track, const TTrackEdges* before,
+                                                const TTrackEdges* after, int margin);
+
+// A rip whose tracks AccurateRip did not confirm: the shift from the rip's offset at which the
+// entry matches the most tracks, two at least (v1, from the edges: no new reads). positions: each
+// track's position on the disc (from 1), in the order of edges.
+struct TOffsetHint {
+    int Shift = 0;
+    int Tracks = 0;
+};
+std::optional<TOffsetHint> OffsetHint(const std::vector<int>& positions, const std::vector<const TTrackEdges*>& edges,
+                                      const std::vector<TAccurateRipPressing>& pressings, const TAccurateRipDiscId& id,
+                                      int margin = 2940);
 
 // The read offsets common among drives, for v2 when there is no drive list to take them from.
 const std::vector<int>& CommonDriveOffsets();

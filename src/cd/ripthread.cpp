@@ -355,6 +355,7 @@ int32_t TCDRipThread::ReadPass(int32_t start, int32_t length, bool firstAudio, b
             m_result.AccurateRipV1 = sums.V1();
             m_result.AccurateRipV2 = sums.V2();
             m_result.Peak = sums.Peak();
+            m_result.Edges = std::make_shared<const TTrackEdges>(sums.Edges());
         }
         if (secure) {
             m_result.Rereads = secure->Rereads();

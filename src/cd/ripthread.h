@@ -14,6 +14,7 @@
 //
 // Made on the UI thread; its worker only reads the drive, writes the file and posts.
 
+#include "AccurateRip.h"
 #include "Messages.h"
 #include "Loudness.h"
 #include "akrip32.h"
@@ -47,6 +48,8 @@ struct TTrackResult {
     // With loudness measured: the track's, on the samples as written (after normalising).
     std::shared_ptr<const TLoudness> Loudness;
     TReadKind Read = TReadKind::Plain;
+    // Secure mode: what v1 at other read offsets needs (the key-disc hint).
+    std::shared_ptr<const TTrackEdges> Edges;
 };
 
 // Burst-first secure mode: what the extraction asks of the AccurateRip database (from its own

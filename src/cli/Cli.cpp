@@ -699,7 +699,10 @@ QJsonObject SayVerdicts(const TRipLog& record)
     std::fprintf(stderr, "Summary: %s\n", summary.c_str());
     if (!record.Path.empty())
         std::fprintf(stderr, "Log: %s\n", record.Path.c_str());
-    return {{"log", Q(record.Path)}, {"tracks", verdicts}, {"summary", Q(summary)}};
+    return {{"log", Q(record.Path)},
+            {"tracks", verdicts},
+            {"summary", Q(summary)},
+            {"offset_hint", record.OffsetHint.empty() ? QJsonValue() : QJsonValue(Q(record.OffsetHint))}};
 }
 
 // Before a secure rip whose drive has no offset of its own: the AccurateRip drive list fetched

@@ -113,6 +113,8 @@ std::string RipLogText(const TRipLog& log)
     if (!log.Stopped.empty())
         line("Rip stopped " + log.Stopped);
     line("Summary: " + RipLogSummary(log));
+    if (!log.OffsetHint.empty())
+        line(log.OffsetHint);
     // How the tracks were read, when burst-first read any once.
     int burst = 0, again = 0, secure = 0;
     for (const TRipLogTrack& track : log.Tracks) {

@@ -48,6 +48,10 @@ struct TRipLog {
     // A rip ended early: why, and which tracks the log covers ("by the user (Stop or Ctrl+C):
     // this log covers track 01 of the 3 chosen"); empty for a rip that ran to its end.
     std::string Stopped;
+    // The tracks AccurateRip did not confirm match it at another read offset: what the user is
+    // told ("AccurateRip matches this disc read with offset +667 (this rip used 0): ..."); empty
+    // when not.
+    std::string OffsetHint;
 };
 
 // The log's text, its checksum line last.

@@ -4,6 +4,7 @@
 #include "DiscScan.h"
 #include "FileSystem.h"
 #include "JobMessages.h"
+#include "OffsetSearch.h"
 #include "akrip32Drives.h"
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <thread>
@@ -177,6 +179,8 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
         track.AccurateRip = verdict.Text();
     }
     m_lookup.reset();
+    if (entry)
+        FindOffsetHint(*entry);
     if (!writeFile)
         return true;
     const std::string name = RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc), m_portable);
@@ -196,6 +200,28 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
         m_cuePath = cue;
     }
     return true;
+}
+
+void TSecureRipRecord::FindOffsetHint(const TAccurateRipEntry& entry)
+{
+    const bool doubted = std::any_of(m_log.Tracks.begin(), m_log.Tracks.end(), [](const TRipLogTrack& t) {
+        return t.AccurateRip.rfind("not accurate", 0) == 0;
+    });
+    if (!doubted || !entry.Checked)
+        return;
+    std::vector<int> positions;
+    std::vector<const TTrackEdges*> edges;
+    for (const TRipLogTrack& t : m_log.Tracks) {
+        positions.push_back(t.Number);
+        edges.push_back(t.Status == esDone ? t.Result.Edges.get() : nullptr);
+    }
+    const std::optional<TOffsetHint> hint = OffsetHint(positions, edges, entry.Pressings, m_log.DiscId);
+    if (!hint)
+        return;
+    const std::string offset = SignedSamples(m_log.Offset.Samples + hint->Shift);
+    m_log.OffsetHint = "AccurateRip matches this disc read with offset " + offset + " (this rip used " +
+                       SignedSamples(m_log.Offset.Samples) + "): your drive's read offset is probably " + offset +
+                       ". `sonvale-cli offset find --apply` or Options > Secure stores it.";
 }
 
 bool TSecureRipRecord::WriteWhole(const std::string& path, const std::string& text)

@@ -51,6 +51,8 @@ public:
 
 private:
     static bool WriteWhole(const std::string& path, const std::string& text);
+    // The tracks the entry did not confirm, tried at the other offsets: m_log.OffsetHint.
+    void FindOffsetHint(const TAccurateRipEntry& entry);
     bool WholeDisc() const;
 
     bool m_open = false;

@@ -1376,4 +1376,6 @@ void TRipJob::WriteRipLog()
     std::string error;
     if (!m_record.Write(m_albumFolder, m_settings.Secure.WriteLog && !m_folderFailed, m_waitStopped, error))
         Error(error);
+    if (!m_record.Log().OffsetHint.empty())
+        m_view.Notice(m_record.Log().OffsetHint);
 }

@@ -238,3 +238,53 @@ TEST(OffsetSearchTest, TheOffsetsThatMatchTheEntry)
 }
 
 }  // namespace
+
+namespace {
+
+// A rip's tracks, contiguous on the disc, give v1 at other offsets from their edges alone: the
+// same sums as reading the tracks again at those offsets, up to where no track kept samples.
+TEST(OffsetSearchTest, ARipsEdgesGiveV1AtOtherOffsets)
+{
+    const std::vector<int64_t> lengths = {15000, 12500, 14000};
+    std::vector<uint32_t> disc;
+    uint32_t seed = 99;
+    for (int64_t i = 0; i < 15000 + 12500 + 14000; ++i)
+        disc.push_back(seed = seed * 1103515245u + 12345u);
+    std::vector<TTrackEdges> edges;
+    std::vector<int64_t> starts;
+    int64_t start = 0;
+    for (std::size_t t = 0; t < 3; ++t) {
+        TTrackChecksums sums(lengths[t], t == 0, t == 2);
+        // In pieces that end inside samples, as the rip writes them.
+        const auto* bytes = reinterpret_cast<const uint8_t*>(disc.data() + start);
+        for (std::size_t at = 0; at < std::size_t(lengths[t]) * 4; at += 9999)
+            sums.Add(bytes + at, std::min<std::size_t>(9999, std::size_t(lengths[t]) * 4 - at));
+        edges.push_back(sums.Edges());
+        starts.push_back(start);
+        start += lengths[t];
+    }
+    for (std::size_t t = 0; t < 3; ++t) {
+        SCOPED_TRACE(t);
+        const auto v1 = V1AtShifts(edges[t], t > 0 ? &edges[t - 1] : nullptr, t < 2 ? &edges[t + 1] : nullptr, 2940);
+        for (const int s : {-2940, -2939, -667, -1, 1, 6, 667, 2939, 2940}) {
+            SCOPED_TRACE(s);
+            const int64_t from = starts[t] + s;
+            if (from < 0 || from + lengths[t] > start) {
+                // Beyond the disc's audio: the first track's earlier shifts need samples before
+                // it only when they reach its counted range, the last track's later ones too.
+                continue;
+            }
+            TTrackChecksums direct(lengths[t], t == 0, t == 2);
+            direct.Add(reinterpret_cast<const uint8_t*>(disc.data() + from), std::size_t(lengths[t]) * 4);
+            ASSERT_TRUE(v1[std::size_t(s + 2940)]);
+            EXPECT_EQ(*v1[std::size_t(s + 2940)], direct.V1());
+        }
+    }
+    // Without its neighbours a middle track has no later or earlier shift beyond its own samples.
+    const auto alone = V1AtShifts(edges[1], nullptr, nullptr, 2940);
+    EXPECT_FALSE(alone[2941]);
+    EXPECT_FALSE(alone[2939]);
+    EXPECT_EQ(*alone[2940], edges[1].V1);
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include "ripthread.h"
 #include "RipVerify.h"
 
+#include "OffsetDrive.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "DiscScan.h"
@@ -1538,6 +1539,56 @@ TEST_F(RipJobTest, ASecureRipTakesTheDrivesOffsetAndSaysWhence)
     ModifyCDParms(h, CDP_MSF, 1);
     ASSERT_EQ(ReadTOC(h, &toc), 1);
     EXPECT_NE(ReadFile("Output/" + DiscKeyOfToc(toc) + ".log").find("\nRead offset: 0 (none known: 0)\n"), std::string::npos);
+}
+
+// A whole secure rip at offset 0 of a drive whose offset is +48: AccurateRip confirms no track,
+// but matches them at +48 from the audio already read, and the log and the end of the job say so.
+// The files stay as ripped.
+TEST_F(RipJobTest, AKeyDiscTellsTheDrivesOffset)
+{
+    const std::vector<int32_t> lengths = {150, 120, 135};
+    ImageDrive(lengths);
+    const HCDROM h = UseDrive(std::make_shared<TOffsetDrive>(OpenImageDrive(Path("disc.cue")), 48));
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.BurstFirst = false;
+    Options.CommonOptions.OutputFormat = FormatOfKey("wav")->Stored;
+    TTOC toc{};
+    ModifyCDParms(h, CDP_MSF, 1);
+    ASSERT_EQ(ReadTOC(h, &toc), 1);
+    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
+    std::string entry = std::string(1, '\3') + Le32(id.Id1) + Le32(id.Id2) + Le32(id.CddbId);
+    int32_t start = 0;
+    for (const int32_t n : lengths) {
+        const std::string bytes = ImageBytes(start, n);
+        TTrackChecksums sums(int64_t{n} * 588, start == 0, start + n == 405);
+        sums.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        entry += std::string(1, '\5') + Le32(sums.V1()) + Le32(0);
+        start += n;
+    }
+    TTestHttpServer server([&](const std::string&) { return entry; });
+    Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:" + std::to_string(server.Port());
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+    ASSERT_TRUE(WaitForClose());
+    const std::string hint = "AccurateRip matches this disc read with offset +48 (this rip used 0): your drive's read "
+                             "offset is probably +48. `sonvale-cli offset find --apply` or Options > Secure stores it.";
+    const std::string log = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
+    EXPECT_NE(log.find("AccurateRip: not accurate"), std::string::npos) << log;
+    EXPECT_NE(log.find("\n" + hint + "\n"), std::string::npos) << log;
+    EXPECT_TRUE(RipLogIntact(log));
+    EXPECT_NE(std::find(view.notices.begin(), view.notices.end(), hint), view.notices.end());
+    EXPECT_FALSE(ReadFile("Output/Two.wav").substr(44) == ImageBytes(150, 120)) << "the files stay as read";
+
+    // Read at the drive's offset: confirmed, and no hint.
+    fs::remove_all(Out(""));
+    fs::create_directory(Out(""));
+    Options.DriveOffsets = {{"Sonvale - Image disc.cue", "+48 found"}};
+    view = TRecordingView{};
+    Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+    ASSERT_TRUE(WaitForClose());
+    const std::string right = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
+    EXPECT_EQ(right.find("not accurate"), std::string::npos) << right;
+    EXPECT_EQ(right.find("AccurateRip matches this disc read with offset"), std::string::npos) << right;
+    EXPECT_TRUE(ReadFile("Output/Two.wav").substr(44) == ImageBytes(150, 120));
 }
 
 // A disc image under a fault layer: the first `times` reads of one sector come back wrong, every
