@@ -14,7 +14,9 @@
 
 #include "AccurateRip.h"
 #include "Global.h"
+#include "DiscScan.h"
 #include "JobMessages.h"
+#include "OffsetSearch.h"
 #include "akrip32Drives.h"
 #include "ripthread.h"
 
@@ -113,6 +115,39 @@ int main(int argc, char** argv)
         if (status != esDone) {
             std::fprintf(stderr, "extraction failed (status %d)\n", status);
             return 1;
+        }
+    } else if (mode == "offset-find" && argc >= 4) {
+        // The offset search as `sonvale-cli offset find` does it: each track read once with five
+        // sectors beyond each end, every offset's v1 and the candidates' v2 tested against an
+        // entry that matches none (so that nothing ends the search early).
+        std::shared_ptr<TDriveBackend> drive = OpenImageDrive(argv[2]);
+        if (const char* speed = std::getenv("BENCH_DRIVE_SPEED"); speed && std::atof(speed) > 0)
+            drive = std::make_shared<TDriveSpeed>(drive, std::atof(speed));
+        AkripUseDrives({drive});
+        TGetCDHand request{};
+        request.Size = 12;
+        request.Ver = 1;
+        const HCDROM handle = GetCDHandle(&request);
+        TTOC toc{};
+        if (!ReadMsfToc(handle, toc))
+            return 1;
+        const TAccurateRipDiscId id = AccurateRipDiscId(toc);
+        TAccurateRipPressing pressing;
+        pressing.Tracks = id.AudioTracks;
+        pressing.Id1 = id.Id1;
+        pressing.Id2 = id.Id2;
+        pressing.Checksums.assign(static_cast<std::size_t>(id.AudioTracks), {5, 0x12345678u, 0});
+        // As many candidates as a drive list gives (some hundred distinct offsets).
+        std::vector<int> candidates = CommonDriveOffsets();
+        for (int n = -1500; n <= 1500; n += 20)
+            candidates.push_back(n);
+        for (int a = 3; a < argc; ++a) {
+            TTrackRead read;
+            read.Margin = 2940;
+            if (!ReadTrackWithMargins(handle, toc, std::atoi(argv[a]), read))
+                return 1;
+            if (!MatchingOffsets(read, {pressing}, id, std::atoi(argv[a]), candidates).empty())
+                return 1;
         }
     } else if (mode == "checksums" && data.size() > 44) {
         TTrackChecksums sums(static_cast<int64_t>((data.size() - 44) / 4), true, true);

@@ -255,9 +255,20 @@ HCDROM TDiscScan::OpenDrive(int position)
             }
         }
     }
-    if (handle == 0)
-        SetStatus("No CD devices found!");
+    if (handle == 0) {
+        // The system's reason where the drive gives one (no permission, busy).
+        const std::string problem = AkripLastOpenProblem();
+        SetStatus(problem.empty() ? "No CD devices found!" : problem);
+    }
     return handle;
+}
+
+std::string NoAudioDiscText(HCDROM handle)
+{
+    const std::string message = "Please check if have Audio CD in your CD device.";
+    if (TTOC toc{}; handle != 0 && ReadMsfToc(handle, toc) && !IsAudioDisc(toc))
+        return message + " The disc holds no audio tracks.";
+    return WithDriveProblem(message, handle);
 }
 
 bool TDiscScan::AudioCDPresent()
@@ -359,7 +370,7 @@ void TDiscScan::Refresh()
     if (AudioCDPresent())
         ScanDisc();
     else
-        m_dialogs.MessageBox(QStringLiteral("Please check if have Audio CD in your CD device."), Dialogs::Icon::Error);
+        m_dialogs.MessageBox(QString::fromStdString(NoAudioDiscText(CDHandle)), Dialogs::Icon::Error);
 }
 
 void TDiscScan::ChangeDrive(int position)

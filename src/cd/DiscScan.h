@@ -74,6 +74,9 @@ bool ReadDriveToc(const TCDList& list, int position, TTOC& toc);
 // The table of the disc a handle is open on, in MSF mode; false when it cannot be read or is of
 // no use (TocIsUsable).
 bool ReadMsfToc(HCDROM handle, TTOC& toc);
+// "Please check if have Audio CD in your CD device." and why, where the drive can tell: the tray
+// is open, there is no disc, the disc holds no audio tracks.
+std::string NoAudioDiscText(HCDROM handle);
 // An audio disc is one whose first track is audio.
 bool IsAudioDisc(const TTOC& toc);
 

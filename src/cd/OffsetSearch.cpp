@@ -1,6 +1,10 @@
 #include "OffsetSearch.h"
 
+#include "DiscScan.h"
+#include "akrip32Drives.h"
+
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -29,6 +33,42 @@ std::map<uint32_t, int> TrackCrcs(const std::vector<TAccurateRipPressing>& press
 }
 
 }  // namespace
+
+bool ReadTrackWithMargins(HCDROM handle, const TTOC& toc, int position, TTrackRead& read,
+                          const std::function<void(int)>& progress)
+{
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
+    int firstAudio = 0, lastAudio = 0;
+    for (int p = 1; p <= count; ++p)
+        if (!TrackSectors(toc, p).Data) {
+            firstAudio = firstAudio ? firstAudio : p;
+            lastAudio = p;
+        }
+    const TTrackSectors track = TrackSectors(toc, position);
+    const TTrackSectors last = TrackSectors(toc, count);
+    const int64_t discEnd = int64_t{last.Start} + last.Length;
+    read.Length = int64_t{track.Length} * 588;
+    read.First = position == firstAudio;
+    read.Last = position == lastAudio;
+    const int64_t first = int64_t{track.Start} * 588 - read.Margin, samples = read.Length + 2 * int64_t{read.Margin};
+    read.Samples.assign(static_cast<std::size_t>(samples), 0);
+    const int64_t firstSector = first >= 0 ? first / 588 : -((-first + 587) / 588);
+    const int64_t endSector = std::min<int64_t>((first + samples + 587) / 588, discEnd);
+    constexpr int32_t Chunk = 26;
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(Chunk) * 2352);
+    for (int64_t s = std::max<int64_t>(firstSector, 0); s < endSector; s += Chunk) {
+        const auto n = static_cast<int32_t>(std::min<int64_t>(Chunk, endSector - s));
+        if (!AkripReadSectors(handle, static_cast<int32_t>(s), n, buffer.data()))
+            return false;
+        // The samples of these sectors that fall within the read.
+        const int64_t from = std::max<int64_t>(0, first - s * 588), to = std::min<int64_t>(int64_t{n} * 588, first + samples - s * 588);
+        if (from < to)
+            std::memcpy(read.Samples.data() + (s * 588 + from - first), buffer.data() + from * 4, static_cast<std::size_t>(to - from) * 4);
+        if (progress)
+            progress(static_cast<int>((s + n - firstSector) * 100 / std::max<int64_t>(endSector - firstSector, 1)));
+    }
+    return true;
+}
 
 std::vector<uint32_t> V1AtEveryOffset(const TTrackRead& read)
 {

@@ -14,6 +14,7 @@
 #include "AccurateRip.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -25,6 +26,13 @@ struct TTrackRead {
     int Margin = 0;
     bool First = false, Last = false;  // the disc's first or last audio track (AccurateRip's skips)
 };
+
+// Track `position` of the disc (its table read in MSF mode) read once, in plain reads of 26
+// sectors, with read.Margin samples beyond each end (silence outside the disc) into read (its
+// Margin set; Length, First and Last are filled in). progress: percent of the read. False when
+// the drive fails a read.
+bool ReadTrackWithMargins(HCDROM handle, const TTOC& toc, int position, TTrackRead& read,
+                          const std::function<void(int)>& progress = {});
 
 // v1 at every offset -Margin..+Margin: [N + Margin].
 std::vector<uint32_t> V1AtEveryOffset(const TTrackRead& read);

@@ -36,7 +36,7 @@ struct TSecureReader::TParanoia {
     static long ReadAudio(cdrom_drive_t*, void* out, lsn_t begin, long sectors)
     {
         TSecureReader* reader = t_reading;
-        if (!reader || sectors <= 0 || begin < 0 || reader->Cancelled())
+        if (!reader || sectors <= 0 || begin < 0 || (reader->Cancelled() && !reader->m_vanished))
             return -1;  // cancelled: paranoia's retries fail at once and it gives up
         // Reads without a buffer move the drive away from where it read last, so that its cache
         // cannot answer the next read.
@@ -55,7 +55,16 @@ struct TSecureReader::TParanoia {
         auto& failed = reader->m_failed;
         const auto firstFailed = failed.lower_bound(static_cast<int32_t>(begin));
         const bool knownBad = firstFailed != failed.end() && *firstFailed < begin + audio;
-        if (audio > 0 && (knownBad || !AkripReadSectors(reader->m_handle, begin, static_cast<int32_t>(audio), bytes))) {
+        const bool readFailed =
+            audio > 0 && !knownBad && !AkripReadSectors(reader->m_handle, begin, static_cast<int32_t>(audio), bytes);
+        if (reader->m_vanished || (readFailed && AkripDriveVanished(reader->m_handle))) {
+            // Nothing more comes from it. Paranoia is handed silence, which it verifies at once
+            // (a failed read it would try again and again); the read as a whole fails.
+            reader->m_vanished = true;
+            std::memset(bytes, 0, static_cast<std::size_t>(sectors) * CDSectorSize);
+            return sectors;
+        }
+        if (audio > 0 && (knownBad || readFailed)) {
             // A drive fails a whole read for one bad sector. Read alone, the others come back,
             // and each sector that fails alone is handed to paranoia as noise that differs every
             // time: paranoia then gives up on that sector (and perhaps a neighbour it cannot
@@ -197,7 +206,7 @@ bool TSecureReader::Read(int32_t lba, int32_t count, uint8_t* out)
 {
     if (!Ready())
         return false;
-    for (int32_t k = 0; k < count; ++k) {
+    for (int32_t k = 0; k < count && !m_vanished; ++k) {
         uint8_t* sector = out + static_cast<std::size_t>(k) * CDSectorSize;
         const int32_t at = lba + k;
         if (at < 0 || at >= m_discEnd)
@@ -205,5 +214,5 @@ bool TSecureReader::Read(int32_t lba, int32_t count, uint8_t* out)
         else
             std::memcpy(sector, Sector(at), CDSectorSize);
     }
-    return true;
+    return !m_vanished;
 }

@@ -47,7 +47,9 @@ private:
     friend struct TParanoia;
 
     const uint8_t* Sector(int32_t lba);
-    bool Cancelled() const { return m_cancel && m_cancel->load(std::memory_order_acquire); }
+    // Stopped, or the drive is gone: paranoia's retries end at once.
+    bool Cancelled() const { return m_vanished || (m_cancel && m_cancel->load(std::memory_order_acquire)); }
+    bool m_vanished = false;  // the drive vanished mid-read (unplugged): the read fails
 
     HCDROM m_handle;
     int32_t m_discEnd;

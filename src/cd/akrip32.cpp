@@ -162,6 +162,10 @@ int32_t GetCDList(TCDList* list)
     return static_cast<int32_t>(n);
 }
 
+namespace {
+thread_local std::string t_openProblem;  // why this thread's last GetCDHandle failed to open
+}
+
 HCDROM GetCDHandle(const TGetCDHand* request)
 {
     Library& lib = Lib();
@@ -181,8 +185,11 @@ HCDROM GetCDHandle(const TGetCDHand* request)
         return Fail(ALERR_NOHANDLE);
     const bool alreadyOpen = std::any_of(lib.Handles.begin(), lib.Handles.end(),
                                          [&](const auto& h) { return h.second.Drive == drive; });
-    if (!alreadyOpen && !drives[drive]->Open())
+    t_openProblem.clear();
+    if (!alreadyOpen && !drives[drive]->Open()) {
+        t_openProblem = drives[drive]->Problem();
         return Fail(ALERR_NOHANDLE);
+    }
     lib.Handles[handle] = OpenHandle{drive};
     return handle;
 }
@@ -321,6 +328,29 @@ std::string AkripDriveName(HCDROM handle)
         return {};
     const TDriveBackend& drive = *(*lib.Drives)[open->Drive];
     return drive.Vendor().substr(0, 8) + drive.Product().substr(0, 16);  // as the drive list shows them
+}
+
+std::string AkripDriveProblem(int32_t handle)
+{
+    const std::shared_ptr<TDriveBackend> drive = AkripDrive(handle);
+    return drive ? drive->Problem() : std::string();
+}
+
+bool AkripDriveVanished(int32_t handle)
+{
+    const std::shared_ptr<TDriveBackend> drive = AkripDrive(handle);
+    return drive && drive->Vanished();
+}
+
+std::string AkripLastOpenProblem()
+{
+    return t_openProblem;
+}
+
+std::string WithDriveProblem(const std::string& message, int32_t handle)
+{
+    const std::string problem = AkripDriveProblem(handle);
+    return problem.empty() ? message : message + " " + problem;
 }
 
 int32_t AkripEject(HCDROM handle)

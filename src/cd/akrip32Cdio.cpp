@@ -8,6 +8,9 @@
 #include <cdio/mmc.h>
 #include <cdio/mmc_ll_cmds.h>
 
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +18,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <map>
+#include <mutex>
 #include <string_view>
 #include <cstring>
 #include <sstream>
@@ -218,7 +223,15 @@ public:
     {
         Close();
         m_cdio = cdio_open(m_source.c_str(), m_driver);
+        if (!m_cdio)
+            Diagnose();
         return m_cdio != nullptr;
+    }
+
+    std::string Problem() const override
+    {
+        const std::lock_guard<std::mutex> lock(m_problemMutex);
+        return m_problem;
     }
 
     void Close() override
@@ -239,8 +252,10 @@ public:
             return false;
         const track_t first = cdio_get_first_track_num(m_cdio);
         const track_t count = cdio_get_num_tracks(m_cdio);
-        if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0)
+        if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0) {
+            Diagnose();  // no disc, the tray open
             return false;
+        }
         toc = TDiscToc{};
         toc.FirstTrack = first;
         // A disc of two sessions (an Enhanced CD: the audio, then a data track) tells where its
@@ -355,8 +370,12 @@ public:
     {
         if (!m_cdio)
             return false;
-        if (m_driver == DRIVER_DEVICE)
-            return cdio_read_audio_sectors(m_cdio, out, lba, static_cast<uint32_t>(count)) == DRIVER_OP_SUCCESS;
+        if (m_driver == DRIVER_DEVICE) {
+            if (cdio_read_audio_sectors(m_cdio, out, lba, static_cast<uint32_t>(count)) == DRIVER_OP_SUCCESS)
+                return true;
+            Diagnose();  // a drive unplugged mid-rip, a disc taken out
+            return false;
+        }
         // An image is read ahead in large pieces: the program reads 10 sectors at a time, and a
         // file read per request would cost more than the copy itself.
         for (int32_t s = 0; s < count;) {
@@ -375,6 +394,27 @@ public:
 
 private:
     static constexpr int32_t ReadAhead = 448;  // sectors, about 1 MiB
+
+    // After a device's failure: what the system says of it, for the user.
+    void Diagnose()
+    {
+        if (m_driver != DRIVER_DEVICE)
+            return;
+        std::string detail;
+        const TDeviceState state = DiagnoseDevice(m_source, detail);
+        const std::lock_guard<std::mutex> lock(m_problemMutex);
+        m_problem = state == TDeviceState::Fine ? std::string() : DriveProblemText(m_source, state, detail);
+        m_gone = m_gone || state == TDeviceState::Gone;
+    }
+
+public:
+    bool Vanished() const override { return m_gone; }
+
+private:
+    std::atomic<bool> m_gone{false};
+
+    mutable std::mutex m_problemMutex;
+    std::string m_problem;
 
     // Reads up to ReadAhead sectors from lba, fewer at the disc's end.
     bool FillCache(int32_t lba)
@@ -431,6 +471,66 @@ std::shared_ptr<TDriveBackend> OpenDeviceDrive(const std::string& device)
 }
 
 }  // namespace
+
+std::string DriveProblemText(const std::string& device, TDeviceState state, const std::string& detail)
+{
+    switch (state) {
+    case TDeviceState::NoPermission:
+        return "Cannot open " + device + ": Permission denied. Add your account to the 'cdrom' group: "
+               "sudo adduser $USER cdrom, then log in again.";
+    case TDeviceState::Busy:
+        return "Cannot open " + device + ": it is busy" +
+               (detail.empty() ? std::string(" (another program holds it: close that program first).")
+                               : " (mounted at " + detail + ": unmount it first).");
+    case TDeviceState::TrayOpen:
+        return "The tray of " + device + " is open: close it with the disc in it.";
+    case TDeviceState::NoDisc:
+        return "There is no disc in " + device + ".";
+    case TDeviceState::Gone:
+        return "The drive " + device + " is gone (unplugged or switched off).";
+    case TDeviceState::Other:
+        return "Cannot read " + device + (detail.empty() ? std::string(".") : ": " + detail + ".");
+    case TDeviceState::Fine:
+        break;
+    }
+    return {};
+}
+
+TDeviceState DiagnoseDevice(const std::string& device, std::string& detail)
+{
+    detail.clear();
+    struct stat st {};
+    if (stat(device.c_str(), &st) != 0)
+        return TDeviceState::Gone;
+    const int fd = open(device.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM)
+            return TDeviceState::NoPermission;
+        if (error == ENODEV || error == ENXIO || error == ENOENT)
+            return TDeviceState::Gone;
+        if (error == EBUSY) {
+            // Mounted (its mount point from /proc/mounts), or opened exclusively by another program.
+            std::ifstream mounts("/proc/mounts");
+            for (std::string line; std::getline(mounts, line);) {
+                std::istringstream words(line);
+                std::string source, target;
+                if (words >> source >> target && source == device)
+                    detail = target;
+            }
+            return TDeviceState::Busy;
+        }
+        detail = std::strerror(error);
+        return TDeviceState::Other;
+    }
+    const int status = ioctl(fd, CDROM_DRIVE_STATUS, CDSL_CURRENT);
+    close(fd);
+    if (status == CDS_TRAY_OPEN)
+        return TDeviceState::TrayOpen;
+    if (status == CDS_NO_DISC)
+        return TDeviceState::NoDisc;
+    return TDeviceState::Fine;
+}
 
 std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path)
 {

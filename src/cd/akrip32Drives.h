@@ -2,6 +2,7 @@
 // The drives behind the drive library. A drive answers for one disc: its table of contents and
 // its raw audio sectors. The library owns the list and the handles.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -62,6 +63,12 @@ public:
         static_cast<void>(index);
         return false;
     }
+    // Why the last Open, ReadToc or ReadAudio failed, in the user's words ("Cannot open /dev/sr0:
+    // Permission denied. ..."); empty when the drive cannot tell (the caller's own message then
+    // stands alone).
+    virtual std::string Problem() const { return {}; }
+    // The drive is gone since it was opened (unplugged): nothing more can be read from it.
+    virtual bool Vanished() const { return false; }
     // Opens or closes the tray; false where there is none (an image).
     virtual bool Eject() { return false; }
     virtual bool CloseTray() { return false; }
@@ -84,6 +91,8 @@ public:
     {
     }
     std::string Vendor() const override { return m_inner->Vendor(); }
+    std::string Problem() const override { return m_inner->Problem(); }
+    bool Vanished() const override { return m_inner->Vanished(); }
     std::string Product() const override { return m_inner->Product(); }
     bool Open() override { return m_inner->Open(); }
     void Close() override { m_inner->Close(); }
@@ -109,6 +118,25 @@ std::vector<std::string> DiscImageProblems();
 // A disc image (CUE/BIN, cdrdao TOC or NRG) read through libcdio, shown as vendor "Sonvale",
 // product "Image <file name>".
 std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path);
+
+// What a device node's failure means to the user, from what the system says of it.
+enum class TDeviceState { Fine, NoPermission, Busy, TrayOpen, NoDisc, Gone, Other };
+// "Cannot open /dev/sr0: Permission denied. Add your account to the 'cdrom' group: ...".
+// detail: for Busy the mount point ("" when another program holds it), for Other the system's
+// words.
+std::string DriveProblemText(const std::string& device, TDeviceState state, const std::string& detail = {});
+// The state of a device node after a failure: its open()'s errno, its drive status, whether it
+// is mounted (the mount point into mountPoint).
+TDeviceState DiagnoseDevice(const std::string& device, std::string& detail);
+
+// Why the drive of an open handle last failed (see TDriveBackend::Problem); "" when unknown.
+std::string AkripDriveProblem(int32_t handle);
+bool AkripDriveVanished(int32_t handle);
+// Why the last GetCDHandle on this thread could not open its drive; "" when unknown.
+std::string AkripLastOpenProblem();
+// message, then the drive's reason when it gives one: "Error while reading CD information! The
+// drive /dev/sr0 is gone (...)".
+std::string WithDriveProblem(const std::string& message, int32_t handle);
 
 // The drive behind an open handle; null for a handle that is not open.
 std::shared_ptr<TDriveBackend> AkripDrive(int32_t handle);
@@ -168,6 +196,11 @@ public:
     bool RefuseAddressMode = false;
     bool TocUnreadable = false;
     int32_t FailReadAtSector = -1;  // a read that includes this sector fails
+    // What Problem() says (the system's reason a real drive would give for the fault injected).
+    std::string ProblemText;
+    std::string Problem() const override { return ProblemText; }
+    std::atomic<bool> Gone{false};  // every read fails from now on, and the drive says it vanished
+    bool Vanished() const override { return Gone; }
     // Reads fail, as on a real drive, for sectors outside every audio track: data tracks and
     // the gap between two sessions.
     // Runs at the start of every read, on the reading thread, with the read's first sector.

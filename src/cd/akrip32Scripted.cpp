@@ -81,7 +81,7 @@ bool TScriptedDrive::ReadAudio(int32_t lba, int32_t count, uint8_t* out)
     ++Reads;
     if (OnRead)
         OnRead(lba);
-    if (FailReadAtSector >= lba && FailReadAtSector < lba + count)
+    if (Gone || (FailReadAtSector >= lba && FailReadAtSector < lba + count))
         return false;
     if (lba < 0 || lba + count > Toc.LeadOutLba)
         return false;

@@ -329,7 +329,6 @@ private:
     }
 };
 
-const char* const NoAudioDisc = "Please check if have Audio CD in your CD device.";
 
 // Opens the drive (position from 0, or -1: as the main window does) and lists its disc; an
 // error text when there is no disc to work on.
@@ -347,7 +346,7 @@ std::string OpenDisc(TDiscScan& disc, int position)
     if (disc.CDHandle == 0)
         return disc.StatusText();
     if (disc.Rows.empty())
-        return NoAudioDisc;
+        return NoAudioDiscText(disc.CDHandle);
     return {};
 }
 
@@ -988,31 +987,6 @@ TReadOffset DriveReadOffset(const TDriveBackend& drive, const std::vector<TDrive
                             Options.SecureOptions.ReadOffset, listed);
 }
 
-// Samples of the disc from sample `first` (of sector 0), count of them, read in one pass of plain
-// reads of `sectors` at a time; silence outside the disc. False when the drive fails a read.
-bool ReadDiscSamples(HCDROM handle, int64_t first, int64_t count, int32_t discEnd, std::vector<uint32_t>& out,
-                     const std::function<void(int)>& progress)
-{
-    out.assign(static_cast<std::size_t>(count), 0);
-    const int64_t firstSector = first >= 0 ? first / 588 : -((-first + 587) / 588);
-    const int64_t lastSector = (first + count + 587) / 588;  // exclusive
-    constexpr int32_t Chunk = 26;
-    std::vector<uint8_t> buffer(static_cast<std::size_t>(Chunk) * CDSectorSize);
-    for (int64_t s = std::max<int64_t>(firstSector, 0); s < std::min<int64_t>(lastSector, discEnd); s += Chunk) {
-        const auto n = static_cast<int32_t>(std::min<int64_t>(Chunk, std::min<int64_t>(lastSector, discEnd) - s));
-        if (!AkripReadSectors(handle, static_cast<int32_t>(s), n, buffer.data()))
-            return false;
-        for (int64_t k = 0; k < int64_t{n} * 588; ++k) {
-            const int64_t at = s * 588 + k - first;
-            if (at >= 0 && at < count)
-                std::memcpy(&out[static_cast<std::size_t>(at)], buffer.data() + k * 4, 4);
-        }
-        if (progress)
-            progress(static_cast<int>((s + n - firstSector) * 100 / std::max<int64_t>(lastSector - firstSector, 1)));
-    }
-    return true;
-}
-
 int OffsetFind(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out, int position)
 {
     const char* usage = Commands().at("offset").Usage;
@@ -1081,25 +1055,19 @@ int OffsetFind(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out, int 
     std::map<int, std::vector<std::pair<int, int>>> matchedOn;  // offset -> (track, confidence)
     std::vector<int> read;
     for (const int p : tracks) {
-        const TTrackSectors s = TrackSectors(toc, p);
         TTrackRead track;
-        track.Length = int64_t{s.Length} * 588;
         track.Margin = Margin;
-        track.First = p == firstAudio;
-        track.Last = p == lastAudio;
         const std::string number = TwoDigits(toc.FirstTrack + p - 1);
         const auto progress = [&](int percent) {
             if (!out.Json())
                 std::fprintf(stderr, "\rReading track %s once, with 5 sectors beyond each end  %3d%%", number.c_str(),
                              std::clamp(percent, 0, 100));
         };
-        const bool ok = ReadDiscSamples(disc.CDHandle, int64_t{s.Start} * 588 - Margin, track.Length + 2 * Margin,
-                                        TrackSectors(toc, count).Start + TrackSectors(toc, count).Length, track.Samples,
-                                        progress);
+        const bool ok = ReadTrackWithMargins(disc.CDHandle, toc, p, track, progress);
         if (!out.Json())
             std::fputc('\n', stderr);
         if (!ok)
-            return done((PrintError("Error while reading CD information!"), cliFailed));
+            return done((PrintError(WithDriveProblem("Error while reading CD information!", disc.CDHandle)), cliFailed));
         read.push_back(toc.FirstTrack + p - 1);
         for (const TOffsetMatch& m : MatchingOffsets(track, entry.Pressings, id, p - firstAudio + 1, candidates))
             matchedOn[m.Offset].emplace_back(toc.FirstTrack + p - 1, m.Confidence);

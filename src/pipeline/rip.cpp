@@ -728,7 +728,17 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     bool stop = false;
     switch (r->Status) {
     case esReadFailed:
-        Error("Error while reading CD information!");
+        if (AkripDriveVanished(CDHandle)) {
+            // Unplugged mid-rip: said once, and nothing more is read; the tracks done stay.
+            Error(WithDriveProblem("Error while reading CD information!", CDHandle) + " The job is stopped.");
+            unlink(item.WavPart.c_str());
+            SetOutcome(i, "failed");
+            RecordTrack(r->Status);
+            m_driveGone = true;
+            EndEarly();
+            return;
+        }
+        Error(WithDriveProblem("Error while reading CD information!", CDHandle));
         break;
     case esCannotCreate: {
         int error = RipThread ? RipThread->WriteError() : 0;
@@ -825,6 +835,12 @@ bool TRipJob::StopForFolderProblem(const std::string& path, int error, bool isFo
         Error((isFolder ? "Cannot make the folder " : "Cannot write ") + path + ": " + std::strerror(error) +
               ". The job is stopped.");
     m_folderFailed = true;
+    EndEarly();
+    return true;
+}
+
+void TRipJob::EndEarly()
+{
     const bool busy = std::any_of(m_slots.begin(), m_slots.end(), [](const TEncodeSlot& s) { return s.Running; });
     if (SideBySide() && (busy || !m_ready.empty())) {
         // Nothing more is read or started, but the items under way (and the tracks read
@@ -832,11 +848,10 @@ bool TRipJob::StopForFolderProblem(const std::string& path, int error, bool isFo
         // their outputs are smaller than what failed. The job ends after the last.
         StopExtraction();
         m_draining = true;
-        return true;
+        return;
     }
     FinishJob();
     Close();
-    return true;
 }
 
 void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)

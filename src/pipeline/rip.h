@@ -236,6 +236,8 @@ private:
     void CoverFetched(const TCoverFetched& fetched);
     // The read offset of a secure rip (m_offset), from the drive's model.
     void ChooseOffset();
+    // Nothing more is read: the items under way are finished side by side, or the job ends now.
+    void EndEarly();
     // A path of the album's as the log names it: from the album's folder.
     std::string AlbumRelative(const std::string& path) const;
     void TagId3v1(const TJobItem& item, const std::string& path);
@@ -267,6 +269,7 @@ private:
 
     const TJobSettings m_settings;
     TReadOffset m_offset;  // a secure rip's, chosen when it starts
+    bool m_driveGone = false;  // the drive vanished mid-rip: the job ended early
     TRipView& m_view;
     Dialogs& m_dialogs;
     std::unique_ptr<TCDRipThread> RipThread;

@@ -501,3 +501,66 @@ TEST_F(DiscScanCdTextTest, CdTextIsTheStartOfADiscNeverNamed)
     EXPECT_EQ(again.Rows[2].Title, "Mine");
     EXPECT_EQ(Options.CDInfo.Artist, "Someone");
 }
+
+namespace {
+
+// A real drive's failures in the user's words: what the system says, turned into a message that
+// names the cause and what to do.
+TEST(DriveProblemTest, TheSystemsReasonSaidPlainly)
+{
+    const struct {
+        TDeviceState state;
+        std::string detail, text;
+    } cases[] = {
+        {TDeviceState::NoPermission, "",
+         "Cannot open /dev/sr0: Permission denied. Add your account to the 'cdrom' group: sudo adduser $USER cdrom, "
+         "then log in again."},
+        {TDeviceState::Busy, "/media/disc", "Cannot open /dev/sr0: it is busy (mounted at /media/disc: unmount it first)."},
+        {TDeviceState::Busy, "", "Cannot open /dev/sr0: it is busy (another program holds it: close that program first)."},
+        {TDeviceState::TrayOpen, "", "The tray of /dev/sr0 is open: close it with the disc in it."},
+        {TDeviceState::NoDisc, "", "There is no disc in /dev/sr0."},
+        {TDeviceState::Gone, "", "The drive /dev/sr0 is gone (unplugged or switched off)."},
+        {TDeviceState::Other, "Input/output error", "Cannot read /dev/sr0: Input/output error."},
+        {TDeviceState::Fine, "", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DriveProblemText("/dev/sr0", c.state, c.detail), c.text);
+    std::string detail;
+    EXPECT_EQ(DiagnoseDevice("/dev/no-such-drive-here", detail), TDeviceState::Gone);
+    EXPECT_EQ(DiagnoseDevice("/dev/null", detail), TDeviceState::Fine) << "no drive status: nothing to add";
+}
+
+// Through the fault layer: a drive that cannot be opened gives its reason as the status; a tray
+// open, no disc, or a disc without audio tracks is said after the usual message.
+TEST_F(DiscScanTest, ADrivesFailuresAreSaidWithTheirCause)
+{
+    auto refused = AudioDrive({100});
+    refused->RefuseHandle = true;
+    refused->ProblemText = DriveProblemText("/dev/sr0", TDeviceState::NoPermission);
+    AkripUseDrives({refused});
+    TDiscScan scan(dialogs);
+    EXPECT_EQ(scan.OpenDrive(0), 0);
+    EXPECT_EQ(scan.StatusText(), refused->ProblemText);
+
+    auto open = AudioDrive({100});
+    open->TocUnreadable = true;
+    open->ProblemText = DriveProblemText("/dev/sr0", TDeviceState::TrayOpen);
+    AkripUseDrives({open});
+    HCDROM h = scan.OpenDrive(0);
+    ASSERT_NE(h, 0);
+    EXPECT_EQ(NoAudioDiscText(h),
+              "Please check if have Audio CD in your CD device. The tray of /dev/sr0 is open: close it with the disc in it.");
+    CloseCDHandle(h);
+
+    auto data = std::make_shared<TScriptedDrive>(TScriptedDrive::EnhancedToc({}, 3000));
+    data->Toc.Tracks.erase(data->Toc.Tracks.begin(), data->Toc.Tracks.end() - 1);
+    data->Toc.Tracks[0].Lba = 0;
+    data->Toc.LeadOutLba = 3000;
+    AkripUseDrives({data});
+    h = scan.OpenDrive(0);
+    ASSERT_NE(h, 0);
+    EXPECT_EQ(NoAudioDiscText(h), "Please check if have Audio CD in your CD device. The disc holds no audio tracks.");
+    CloseCDHandle(h);
+}
+
+}  // namespace

@@ -360,6 +360,24 @@ TEST_F(RipJobTest, TagsKeepEveryCharacterAndTheCoverInEveryFormat)
     }
 }
 
+// Which reading thread of a drive this is, from 1 in the order they first read (each track is read
+// on a thread of its own; a thread's ID may be reused after it ends, its thread-local storage not).
+// drive: the drive's own number (NextDriveNumber), not its address, which a later drive may reuse.
+int ReaderNumber(int drive, int& count)
+{
+    thread_local std::map<int, int> number;
+    int& n = number[drive];
+    if (n == 0)
+        n = ++count;
+    return n;
+}
+
+int NextDriveNumber()
+{
+    static std::atomic<int> next{0};
+    return ++next;
+}
+
 // A disc image whose reads wait until the test opens the gate once the first `free` tracks are
 // read (each track is read on a thread of its own; paranoia reads far ahead, so sector numbers
 // would not tell the tracks apart): the rip holds there while something else (a cover on its way,
@@ -376,10 +394,7 @@ public:
     {
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            if (std::find(m_readers.begin(), m_readers.end(), std::this_thread::get_id()) == m_readers.end())
-                m_readers.push_back(std::this_thread::get_id());
-            if (static_cast<std::size_t>(std::find(m_readers.begin(), m_readers.end(), std::this_thread::get_id()) -
-                                         m_readers.begin()) >= m_free)
+            if (static_cast<std::size_t>(ReaderNumber(m_number, m_readers)) > m_free)
                 m_opened.wait(lock, [this] { return m_open; });
         }
         return TDriveLayer::ReadAudio(lba, count, out);
@@ -395,14 +410,15 @@ public:
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_open = false;
-        m_readers.clear();
+        m_readers = 0;
     }
 
 private:
     std::size_t m_free;
     std::mutex m_mutex;
     std::condition_variable m_opened;
-    std::vector<std::thread::id> m_readers;
+    const int m_number = NextDriveNumber();
+    int m_readers = 0;
     bool m_open = false;
 };
 
@@ -638,6 +654,72 @@ TEST_F(RipJobTest, FailedTracksAreToldAndSkipped)
     EXPECT_FALSE(fs::exists(Out("Scratched.mp3")));
     EXPECT_TRUE(fs::exists(Out("Loud.mp3"))) << "encoded as extracted";
     EXPECT_EQ(job->EncodeIndex, 5);
+}
+
+// A disc image whose drive is unplugged when the second track's reading begins (each track is read
+// on a thread of its own): every read from then on fails, and the drive says it is gone.
+class TVanishingDrive : public TDriveLayer {
+public:
+    using TDriveLayer::TDriveLayer;
+    bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_gone = m_gone || ReaderNumber(m_number, m_readers) > 1;
+            if (m_gone)
+                return false;
+        }
+        return TDriveLayer::ReadAudio(lba, count, out);
+    }
+    std::string Problem() const override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_gone ? "The drive /dev/sr0 is gone (unplugged or switched off)." : std::string();
+    }
+    bool Vanished() const override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_gone;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    const int m_number = NextDriveNumber();
+    int m_readers = 0;
+    bool m_gone = false;
+};
+
+// The drive is unplugged while track 2 is read: the job says so once and ends (no hang, nothing
+// more read), track 2's partial file goes, track 1 stays; plain and secure, MP3 and WAV.
+TEST_F(RipJobTest, ADriveThatVanishesMidRipEndsTheJob)
+{
+    FakeProgram("lame", FakeLameBody);
+    ImageDrive({75, 60, 90});
+    for (const bool secure : {false, true}) {
+        for (const char* format : {"wav", "mp3"}) {
+            SCOPED_TRACE(std::string(format) + (secure ? " secure" : ""));
+            fs::remove_all(Out(""));
+            fs::create_directory(Out(""));
+            const HCDROM h = UseDrive(std::make_shared<TVanishingDrive>(OpenImageDrive(Path("disc.cue"))));
+            Options.SecureOptions.SecureMode = secure;
+            Options.SecureOptions.AccurateRip = false;
+            Options.CommonOptions.OutputFormat = FormatOfKey(format)->Stored;
+            dialogs.shown.clear();
+            view = TRecordingView{};
+            Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
+            ASSERT_TRUE(WaitForClose());
+            EXPECT_EQ(dialogs.Texts(), QStringList{"Error while reading CD information! The drive /dev/sr0 is gone "
+                                                   "(unplugged or switched off). The job is stopped."});
+            std::vector<std::string> results;
+            for (const TItemOutcome& o : job->Outcomes())
+                results.push_back(o.Result);
+            EXPECT_EQ(results, (std::vector<std::string>{"done", "failed", "not done"}));
+            EXPECT_TRUE(fs::exists(Out(std::string("One.") + format)));
+            EXPECT_FALSE(fs::exists(Out(std::string("Two.") + format)));
+            EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+            job.reset();
+        }
+    }
 }
 
 // The drive refuses or the table cannot be read: the message, and the job waits for Stop.
