@@ -105,7 +105,7 @@ int main(int argc, char** argv)
         if (mode == "rip-burst") {
             // A database that confirms the whole disc: every track is read once.
             auto confirmsAll = std::make_shared<TBurstCheck>();
-            confirmsAll->HasEntry = [](const std::atomic<bool>&) { return true; };
+            confirmsAll->HasEntry = [](const std::atomic<bool>&, const std::function<void()>&) { return true; };
             confirmsAll->Confirms = [](int, uint32_t, uint32_t) { return true; };
             rip.Settings.Burst = confirmsAll;
         }
@@ -137,17 +137,24 @@ int main(int argc, char** argv)
         pressing.Id1 = id.Id1;
         pressing.Id2 = id.Id2;
         pressing.Checksums.assign(static_cast<std::size_t>(id.AudioTracks), {5, 0x12345678u, 0});
-        // As many candidates as a drive list gives (some hundred distinct offsets).
+        // The first track's entry is its v1 at offset 0, so that the second track is read to
+        // confirm it, as in a search that succeeds.
         std::vector<int> candidates = CommonDriveOffsets();
-        for (int n = -1500; n <= 1500; n += 20)
-            candidates.push_back(n);
         for (int a = 3; a < argc; ++a) {
+            const int track = std::atoi(argv[a]);
             TTrackRead read;
             read.Margin = 2940;
-            if (!ReadTrackWithMargins(handle, toc, std::atoi(argv[a]), read))
+            if (!ReadTrackWithMargins(handle, toc, track, read))
                 return 1;
-            if (!MatchingOffsets(read, {pressing}, id, std::atoi(argv[a]), candidates).empty())
-                return 1;
+            if (a == 3) {
+                uint32_t v1 = 0, v2 = 0;
+                ChecksumsAtOffset(read, 0, v1, v2);
+                pressing.Checksums[static_cast<std::size_t>(track - 1)].Crc = v1;
+            }
+            const std::vector<TOffsetMatch> matches = MatchingOffsets(read, {pressing}, id, track, candidates);
+            candidates.clear();
+            for (const TOffsetMatch& m : matches)
+                candidates.push_back(m.Offset);
         }
     } else if (mode == "checksums" && data.size() > 44) {
         TTrackChecksums sums(static_cast<int64_t>((data.size() - 44) / 4), true, true);

@@ -101,14 +101,18 @@ void ChecksumsAtOffset(const TTrackRead& read, int offset, uint32_t& v1, uint32_
     int64_t a, b;
     CountedRange(read, a, b);
     const uint32_t* y = read.Samples.data() + read.Margin - 1 + offset;
-    uint32_t lo = 0, hi = 0;
-    for (int64_t i = a; i <= b; ++i) {
+    // v2 adds each product's two halves: the low 32 bits of p + (p >> 32) are exactly that sum,
+    // so one 64-bit accumulator serves (its high bits are never used), and with 32-bit indices
+    // (a track holds far fewer than 2^32 samples) the compiler multiplies several at once.
+    uint64_t both = 0, low = 0;
+    const auto first = static_cast<uint32_t>(a), last = static_cast<uint32_t>(b);
+    for (uint32_t i = first; i <= last; ++i) {
         const uint64_t product = static_cast<uint64_t>(i) * y[i];
-        lo += static_cast<uint32_t>(product);
-        hi += static_cast<uint32_t>(product >> 32);
+        low += product;
+        both += product + (product >> 32);
     }
-    v1 = lo;
-    v2 = lo + hi;
+    v1 = static_cast<uint32_t>(low);
+    v2 = static_cast<uint32_t>(both);
 }
 
 std::vector<TOffsetMatch> MatchingOffsets(const TTrackRead& read, const std::vector<TAccurateRipPressing>& pressings,

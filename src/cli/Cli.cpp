@@ -1048,9 +1048,15 @@ int OffsetFind(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out, int 
         return done(cliFailed);
     }
     const std::shared_ptr<TDriveBackend> drive = AkripDrive(disc.CDHandle);
+    // v2 does not slide: it is tried at the offsets drives commonly have and at those the drive
+    // list gives this model (each costs a pass over the track). The second track tries only what
+    // matched on the first, which is all it has to confirm.
     std::vector<int> candidates = CommonDriveOffsets();
-    for (const TDriveOffsetEntry& e : LoadDriveOffsetList(Options.SecureOptions.AccurateRipServer, CacheFolder(), false).Entries)
-        candidates.push_back(e.Offset);
+    if (drive)
+        for (const TDriveOffsetEntry& e :
+             EntriesForDrive(LoadDriveOffsetList(Options.SecureOptions.AccurateRipServer, CacheFolder(), false).Entries,
+                             drive->Vendor(), drive->Product()))
+            candidates.push_back(e.Offset);
     constexpr int Margin = 2940;
     std::map<int, std::vector<std::pair<int, int>>> matchedOn;  // offset -> (track, confidence)
     std::vector<int> read;
@@ -1071,6 +1077,11 @@ int OffsetFind(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out, int 
         read.push_back(toc.FirstTrack + p - 1);
         for (const TOffsetMatch& m : MatchingOffsets(track, entry.Pressings, id, p - firstAudio + 1, candidates))
             matchedOn[m.Offset].emplace_back(toc.FirstTrack + p - 1, m.Confidence);
+        if (matchedOn.empty())
+            break;  // nothing for a second track to confirm
+        candidates.clear();
+        for (const auto& [offset, on] : matchedOn)
+            candidates.push_back(offset);
     }
     // The offset that matches on every track read (on two when two were read).
     std::optional<int> found;
