@@ -273,6 +273,7 @@ uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size, int wi
 TTrackChecksums::TTrackChecksums(int64_t samples, bool first, bool last)
     : m_from(first ? SkippedSamples : 1)
     , m_to(last ? samples - SkippedSamples : samples)
+    , m_length(samples)
 {
 }
 
@@ -280,9 +281,12 @@ void TTrackChecksums::KeepEdges(const uint8_t* p, std::size_t n, int64_t firstIn
 {
     for (std::size_t k = 0; k < n && firstIndex + static_cast<int64_t>(k) <= TTrackEdges::Samples; ++k)
         m_head.push_back(Le32(p + 4 * k));
-    const auto edge = static_cast<std::size_t>(TTrackEdges::Samples);
-    for (std::size_t k = n > edge ? n - edge : 0; k < n; ++k)
+    // The tail: the samples from the track's last 5880 on (a track read longer than it said
+    // keeps its last ones).
+    const int64_t tailFrom = m_length - TTrackEdges::Samples + 1;
+    for (int64_t k = std::max<int64_t>(0, tailFrom - firstIndex); k < static_cast<int64_t>(n); ++k)
         m_tail.push_back(Le32(p + 4 * k));
+    const auto edge = static_cast<std::size_t>(TTrackEdges::Samples);
     if (m_tail.size() > 2 * edge)
         m_tail.erase(m_tail.begin(), m_tail.end() - static_cast<std::ptrdiff_t>(edge));
     const int64_t from = std::max(firstIndex, m_from), to = std::min(firstIndex + static_cast<int64_t>(n) - 1, m_to);

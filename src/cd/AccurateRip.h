@@ -57,6 +57,7 @@ private:
     void KeepEdges(const uint8_t* p, std::size_t n, int64_t firstIndex);
 
     int64_t m_from, m_to;      // the counted range of i, inclusive
+    int64_t m_length;          // the samples the track holds
     int64_t m_index = 0;       // samples added
     uint32_t m_crc = 0xFFFFFFFFu;
     uint32_t m_v2lo = 0, m_v2hi = 0;
