@@ -5,7 +5,9 @@
 #include "JobItems.h"
 #include "OutputFormats.h"
 #include "ProgramFolder.h"
+#include "DriveOffsetList.h"
 #include "akrip32.h"
+#include "akrip32Drives.h"
 
 #include <unistd.h>
 
@@ -408,8 +410,17 @@ void TOptionSetForm::BuildSecurePage()
     seReadOffset->setSuffix(QStringLiteral(" samples"));
     row->addWidget(new QLabel(QStringLiteral("Drive read offset\uFF1A"), page));
     row->addWidget(seReadOffset);
+    btLookUpOffset = new QPushButton(QStringLiteral("Look up"), page);
+    btLookUpOffset->setObjectName(QStringLiteral("btLookUpOffset"));
+    btLookUpOffset->setToolTip(QStringLiteral("The offset of this drive's model in the AccurateRip drive list"));
+    row->addWidget(btLookUpOffset);
     row->addStretch();
     v->addLayout(row);
+    lbOffsetSource = new QLabel(page);
+    lbOffsetSource->setObjectName(QStringLiteral("lbOffsetSource"));
+    lbOffsetSource->setWordWrap(true);
+    v->addWidget(lbOffsetSource);
+    connect(btLookUpOffset, &QPushButton::clicked, this, [this] { LookUpOffset(); });
     ckRefuseDamaged = check("Fail a track with a sector that cannot be read", "ckRefuseDamaged");
     ckAccurateRip = check("Check the tracks with AccurateRip", "ckAccurateRip");
     auto* server = new QHBoxLayout;
@@ -428,6 +439,30 @@ void TOptionSetForm::BuildSecurePage()
     for (QCheckBox* box : {ckSecureMode, ckAccurateRip})
         connect(box, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
     PageControl1->addTab(page, QStringLiteral("Secure"));
+}
+
+void TOptionSetForm::ShowOffsetSource(const std::string& source)
+{
+    lbOffsetSource->setText(QString::fromStdString(m_driveKey + ": " + SignedSamples(seReadOffset->value()) + ", " + source));
+}
+
+void TOptionSetForm::LookUpOffset()
+{
+    const QString server = eAccurateRipServer->text().trimmed();
+    const TDriveOffsetList list = LoadDriveOffsetList(server.isEmpty() ? std::string(DefaultAccurateRipServer) : server.toStdString(),
+                                                      CacheFolder(), true);
+    const std::vector<TDriveOffsetEntry> listed = EntriesForDrive(list.Entries, m_driveVendor, m_driveProduct);
+    if (listed.empty()) {
+        m_dialogs.MessageBox(QString::fromStdString(
+                                 (list.Entries.empty() ? list.Note : "The AccurateRip drive list has no entry for " + m_driveKey + ".") +
+                                 " Find the offset with a disc AccurateRip knows: sonvale-cli offset find --apply."),
+                             Dialogs::Icon::Information);
+        return;
+    }
+    seReadOffset->setValue(listed.front().Offset);
+    m_shownOffset = {listed.front().Offset, TOffsetSource::Listed};
+    m_offsetSource = TOffsetSource::Listed;
+    ShowOffsetSource("from the AccurateRip drive list (" + std::to_string(listed.front().Submissions) + " submissions)");
 }
 
 void TOptionSetForm::Fill()
@@ -475,7 +510,24 @@ void TOptionSetForm::Fill()
     ckbCDDb->setChecked(o.CDOptions.CDDb);
 
     ckSecureMode->setChecked(o.SecureOptions.SecureMode);
-    seReadOffset->setValue(o.SecureOptions.ReadOffset);
+    // With a drive open, the box shows that drive's offset as a rip would take it, and whence;
+    // without one, the offset set by hand for every drive.
+    m_driveKey.clear();
+    m_offsetSource.reset();
+    const std::shared_ptr<TDriveBackend> drive = m_disc.CDHandle != 0 ? AkripDrive(m_disc.CDHandle) : nullptr;
+    if (drive) {
+        m_driveVendor = drive->Vendor();
+        m_driveProduct = drive->Product();
+        m_driveKey = DriveModelKey(m_driveVendor, m_driveProduct);
+        const std::vector<TDriveOffsetEntry> listed = EntriesForDrive(
+            LoadDriveOffsetList(o.SecureOptions.AccurateRipServer, CacheFolder(), false).Entries, m_driveVendor, m_driveProduct);
+        m_shownOffset = ChooseReadOffset({}, o.DriveOffsets, m_driveKey, o.SecureOptions.ReadOffset, listed);
+        seReadOffset->setValue(m_shownOffset.Samples);
+        ShowOffsetSource(m_shownOffset.SourceText());
+    } else {
+        seReadOffset->setValue(o.SecureOptions.ReadOffset);
+        lbOffsetSource->setText(QStringLiteral("No drive is open: the offset set here is every drive's."));
+    }
     ckRefuseDamaged->setChecked(o.SecureOptions.RefuseDamaged);
     ckAccurateRip->setChecked(o.SecureOptions.AccurateRip);
     eAccurateRipServer->setText(QString::fromStdString(o.SecureOptions.AccurateRipServer));
@@ -510,6 +562,7 @@ void TOptionSetForm::UpdateEnabling()
                                                       ckRipHiddenTrack})
         w->setEnabled(secure);
     eAccurateRipServer->setEnabled(secure && ckAccurateRip->isChecked());
+    btLookUpOffset->setEnabled(secure && !m_driveKey.empty());
     ckBurstFirst->setEnabled(secure && ckAccurateRip->isChecked());
 }
 
@@ -639,7 +692,15 @@ void TOptionSetForm::btOkClick()
     o.CDOptions.Index = cbCDList->currentIndex();
     o.CDOptions.CDDb = ckbCDDb->isChecked();
     o.SecureOptions.SecureMode = ckSecureMode->isChecked();
-    o.SecureOptions.ReadOffset = seReadOffset->value();
+    if (m_driveKey.empty()) {
+        o.SecureOptions.ReadOffset = seReadOffset->value();
+    } else if (m_offsetSource || seReadOffset->value() != m_shownOffset.Samples) {
+        // The open drive's own entry: as looked up, or as typed.
+        o.DriveOffsets[m_driveKey] =
+            StoredOffsetText({seReadOffset->value(), m_offsetSource && seReadOffset->value() == m_shownOffset.Samples
+                                                         ? *m_offsetSource
+                                                         : TOffsetSource::Manual});
+    }
     o.SecureOptions.RefuseDamaged = ckRefuseDamaged->isChecked();
     o.SecureOptions.AccurateRip = ckAccurateRip->isChecked();
     o.SecureOptions.AccurateRipServer = eAccurateRipServer->text().trimmed().isEmpty()

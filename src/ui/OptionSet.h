@@ -6,14 +6,18 @@
 
 #include "Dialogs.h"
 #include "DiscScan.h"
+#include "DriveOffsets.h"
 
 #include <QDialog>
+
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
+class QLabel;
 class QSlider;
 class QSpinBox;
 class QTabWidget;
@@ -83,6 +87,8 @@ public:
     QLineEdit* eCoverArtServer;
     QCheckBox* ckFetchCover;
 
+    QPushButton* btLookUpOffset;  // the drive's offset from the AccurateRip drive list
+    QLabel* lbOffsetSource;       // whose offset the box shows, and where it comes from
     QPushButton* btOk;
     QPushButton* btCancel;
 
@@ -118,6 +124,13 @@ private:
 
     Dialogs& m_dialogs;
     TDiscScan& m_disc;
+    // The open drive's model ("VENDOR - MODEL"; empty without one), the offset shown for it when
+    // the page was filled, and the source a look-up gave since.
+    std::string m_driveKey, m_driveVendor, m_driveProduct;
+    TReadOffset m_shownOffset;
+    std::optional<TOffsetSource> m_offsetSource;
+    void LookUpOffset();
+    void ShowOffsetSource(const std::string& source);
     int m_shownDrive = 0;
     bool m_shownCDDb = false;
     bool m_placed = false;

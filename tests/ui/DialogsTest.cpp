@@ -9,6 +9,7 @@
 #include "ProgramFolder.h"
 
 #include "Global.h"
+#include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "akrip32Drives.h"
 #include "id3.h"
@@ -30,7 +31,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <tuple>
 
 namespace {
@@ -152,6 +155,53 @@ TEST_F(DialogTest, OptionsSecurePage)
     EXPECT_EQ(Options.SecureOptions.ReadOffset, -5880);
     EXPECT_TRUE(Options.SecureOptions.RefuseDamaged);
     EXPECT_EQ(Options.SecureOptions.AccurateRipServer, DefaultAccurateRipServer);
+}
+
+// With a drive open the Secure page shows that drive's offset and whence: the AccurateRip drive
+// list's entry as kept in the cache; a value typed is stored as the drive's own ("manual"), a
+// look-up as "list"; the offset set for every drive is left as it was.
+TEST_F(DialogTest, TheSecurePageShowsTheOpenDrivesOffset)
+{
+    std::string record(69, '\0');
+    record[0] = 102;  // +102
+    record.replace(2, 16, "PLEXTOR - PX-760");
+    record[35] = 40;
+    std::string other = record;
+    other[0] = 30;
+    TTestHttpServer server([&](const std::string&) { return other; });
+    Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:" + std::to_string(server.Port());
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.ReadOffset = 0;
+    WriteFile("DriveOffsets.bin", record);
+    AkripUseDrives({std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({750}), "PLEXTOR ", "PX-760")});
+    TDiscScan disc(dialogs);
+    disc.CDHandle = disc.OpenDrive(0);
+    ASSERT_NE(disc.CDHandle, 0);
+    {
+        TOptionSetForm form(nullptr, dialogs, disc);
+        EXPECT_EQ(form.seReadOffset->value(), 102);
+        EXPECT_EQ(form.lbOffsetSource->text(), "PLEXTOR - PX-760: +102, from the AccurateRip drive list");
+        EXPECT_TRUE(form.btLookUpOffset->isEnabled());
+        form.seReadOffset->setValue(48);
+        form.btOk->click();
+    }
+    EXPECT_EQ(Options.DriveOffsets, (std::map<std::string, std::string>{{"PLEXTOR - PX-760", "+48 manual"}}));
+    EXPECT_EQ(Options.SecureOptions.ReadOffset, 0);
+    {
+        TOptionSetForm form(nullptr, dialogs, disc);
+        EXPECT_EQ(form.lbOffsetSource->text(), "PLEXTOR - PX-760: +48, set by hand");
+        // An old copy of the list: the look-up fetches it again.
+        std::filesystem::last_write_time(Path("DriveOffsets.bin"),
+                                         std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 11));
+        form.btLookUpOffset->click();
+        EXPECT_EQ(form.seReadOffset->value(), 30);
+        EXPECT_EQ(form.lbOffsetSource->text(),
+                  "PLEXTOR - PX-760: +30, from the AccurateRip drive list (40 submissions)");
+        form.btOk->click();
+    }
+    EXPECT_EQ(Options.DriveOffsets.at("PLEXTOR - PX-760"), "+30 list");
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    CloseCDHandle(disc.CDHandle);
 }
 
 // The choice of a release: every release a row with its title, artist, date, country, label,
