@@ -35,7 +35,7 @@ std::map<uint32_t, int> TrackCrcs(const std::vector<TAccurateRipPressing>& press
 }  // namespace
 
 bool ReadTrackWithMargins(HCDROM handle, const TTOC& toc, int position, TTrackRead& read,
-                          const std::function<void(int)>& progress)
+                          const std::function<bool(int)>& progress)
 {
     const int count = toc.LastTrack - toc.FirstTrack + 1;
     int firstAudio = 0, lastAudio = 0;
@@ -64,8 +64,8 @@ bool ReadTrackWithMargins(HCDROM handle, const TTOC& toc, int position, TTrackRe
         const int64_t from = std::max<int64_t>(0, first - s * 588), to = std::min<int64_t>(int64_t{n} * 588, first + samples - s * 588);
         if (from < to)
             std::memcpy(read.Samples.data() + (s * 588 + from - first), buffer.data() + from * 4, static_cast<std::size_t>(to - from) * 4);
-        if (progress)
-            progress(static_cast<int>((s + n - firstSector) * 100 / std::max<int64_t>(endSector - firstSector, 1)));
+        if (progress && !progress(static_cast<int>((s + n - firstSector) * 100 / std::max<int64_t>(endSector - firstSector, 1))))
+            return false;
     }
     return true;
 }

@@ -29,10 +29,10 @@ struct TTrackRead {
 
 // Track `position` of the disc (its table read in MSF mode) read once, in plain reads of 26
 // sectors, with read.Margin samples beyond each end (silence outside the disc) into read (its
-// Margin set; Length, First and Last are filled in). progress: percent of the read. False when
-// the drive fails a read.
+// Margin set; Length, First and Last are filled in). progress: percent of the read; it returns
+// false to stop the read. False when the drive fails a read, or the read was stopped.
 bool ReadTrackWithMargins(HCDROM handle, const TTOC& toc, int position, TTrackRead& read,
-                          const std::function<void(int)>& progress = {});
+                          const std::function<bool(int)>& progress = {});
 
 // v1 at every offset -Margin..+Margin: [N + Margin].
 std::vector<uint32_t> V1AtEveryOffset(const TTrackRead& read);

@@ -1006,16 +1006,10 @@ int OffsetFind(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out, int 
     TTOC toc{};
     if (!ReadMsfToc(disc.CDHandle, toc))
         return done((PrintError("Error while reading TOC information!"), cliFailed));
-    const int count = toc.LastTrack - toc.FirstTrack + 1;
-    int firstAudio = 0, lastAudio = 0;
-    for (int p = 1; p <= count; ++p)
-        if (!TrackSectors(toc, p).Data) {
-            firstAudio = firstAudio ? firstAudio : p;
-            lastAudio = p;
-        }
     // The tracks to read: those asked for, else the longest two away from the disc's first track.
     std::vector<int> tracks;
     if (chosen) {
+        const int count = toc.LastTrack - toc.FirstTrack + 1;
         for (const int t : *chosen) {
             const int p = t - toc.FirstTrack + 1;
             if (p < 1 || p > count || TrackSectors(toc, p).Data)
@@ -1023,97 +1017,50 @@ int OffsetFind(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out, int 
             tracks.push_back(p);
         }
     } else {
-        for (int p = 1; p <= count; ++p)
-            if (!TrackSectors(toc, p).Data && (p != firstAudio || firstAudio == lastAudio))
-                tracks.push_back(p);
-        std::stable_sort(tracks.begin(), tracks.end(),
-                         [&](int a, int b) { return TrackSectors(toc, a).Length > TrackSectors(toc, b).Length; });
-        if (tracks.size() > 2)
-            tracks.resize(2);
-    }
-    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
-    const TAccurateRipEntry entry = FetchAccurateRip(Options.SecureOptions.AccurateRipServer, id);
-    const auto result = [&](const std::optional<int>& offset, const QJsonArray& confirmed, const std::string& why) {
-        QJsonObject document{{"offset", offset ? QJsonValue(*offset) : QJsonValue()},
-                             {"confirmed_on", confirmed},
-                             {"source", offset ? "found on this drive" : QString::fromStdString(why)}};
-        out.Result(document, [] {});
-    };
-    if (!entry.Checked) {
-        const std::string why = entry.Reason == "HTTP 404" ? "AccurateRip does not know this disc: the offset is found "
-                                                             "with a disc it knows"
-                                                           : "AccurateRip could not be asked: " + entry.Reason;
-        PrintError(why + ".");
-        result({}, {}, why);
-        return done(cliFailed);
+        tracks = DefaultOffsetTracks(toc);
     }
     const std::shared_ptr<TDriveBackend> drive = AkripDrive(disc.CDHandle);
-    // v2 does not slide: it is tried at the offsets drives commonly have and at those the drive
-    // list gives this model (each costs a pass over the track). The second track tries only what
-    // matched on the first, which is all it has to confirm.
-    std::vector<int> candidates = CommonDriveOffsets();
+    std::vector<int> modelOffsets;
     if (drive)
         for (const TDriveOffsetEntry& e :
              EntriesForDrive(LoadDriveOffsetList(Options.SecureOptions.AccurateRipServer, CacheFolder(), false).Entries,
                              drive->Vendor(), drive->Product()))
-            candidates.push_back(e.Offset);
-    constexpr int Margin = 2940;
-    std::map<int, std::vector<std::pair<int, int>>> matchedOn;  // offset -> (track, confidence)
-    std::vector<int> read;
-    for (const int p : tracks) {
-        TTrackRead track;
-        track.Margin = Margin;
-        const std::string number = TwoDigits(toc.FirstTrack + p - 1);
-        const auto progress = [&](int percent) {
-            if (!out.Json())
-                std::fprintf(stderr, "\rReading track %s once, with 5 sectors beyond each end  %3d%%", number.c_str(),
-                             std::clamp(percent, 0, 100));
-        };
-        const bool ok = ReadTrackWithMargins(disc.CDHandle, toc, p, track, progress);
-        if (!out.Json())
-            std::fputc('\n', stderr);
-        if (!ok)
-            return done((PrintError(WithDriveProblem("Error while reading CD information!", disc.CDHandle)), cliFailed));
-        read.push_back(toc.FirstTrack + p - 1);
-        for (const TOffsetMatch& m : MatchingOffsets(track, entry.Pressings, id, p - firstAudio + 1, candidates))
-            matchedOn[m.Offset].emplace_back(toc.FirstTrack + p - 1, m.Confidence);
-        if (matchedOn.empty())
-            break;  // nothing for a second track to confirm
-        candidates.clear();
-        for (const auto& [offset, on] : matchedOn)
-            candidates.push_back(offset);
-    }
-    // The offset that matches on every track read (on two when two were read).
-    std::optional<int> found;
-    for (const auto& [offset, on] : matchedOn)
-        if (on.size() == read.size() && (!found || std::abs(offset) < std::abs(*found)))
-            found = offset;
-    if (!found) {
-        std::string list;
-        for (const int t : read)
-            list += (list.empty() ? "" : " and ") + TwoDigits(t);
-        const std::string why = "no offset from -" + std::to_string(Margin) + " to +" + std::to_string(Margin) +
-                                " makes track" + (read.size() == 1 ? " " : "s ") + list +
-                                " match AccurateRip's entry for this disc";
-        PrintError("No read offset found: " + why + ".");
-        result({}, {}, why);
-        return done(cliFailed);
-    }
+            modelOffsets.push_back(e.Offset);
+    int shown = 0;
+    const TOffsetFindResult found = FindDriveOffset(
+        disc.CDHandle, toc, tracks, Options.SecureOptions.AccurateRipServer, modelOffsets, [&](int track, int percent) {
+            if (out.Json())
+                return;
+            if (shown != 0 && shown != track)
+                std::fputc('\n', stderr);
+            shown = track;
+            std::fprintf(stderr, "\rReading track %s once, with 5 sectors beyond each end  %3d%%", TwoDigits(track).c_str(),
+                         std::clamp(percent, 0, 100));
+        });
+    if (shown != 0)
+        std::fputc('\n', stderr);
     QJsonArray confirmed;
     std::string said;
-    for (const auto& [track, confidence] : matchedOn[*found]) {
+    for (const auto& [track, confidence] : found.MatchedOn) {
         confirmed.append(track);
         said += std::string(said.empty() ? "" : ", ") + "track " + TwoDigits(track) + " (confidence " +
                 std::to_string(confidence) + ")";
     }
-    const std::string key = drive ? DriveModelKey(drive->Vendor(), drive->Product()) : std::string();
-    result(found, confirmed, {});
+    out.Result({{"offset", found.Offset ? QJsonValue(*found.Offset) : QJsonValue()},
+                {"confirmed_on", confirmed},
+                {"source", found.Offset ? "found on this drive" : QString::fromStdString(found.Failure)}},
+               [] {});
+    if (!found.Offset) {
+        PrintError((found.TracksRead.empty() ? found.Failure : "No read offset found: " + found.Failure) + ".");
+        return done(cliFailed);
+    }
     if (!out.Json())
-        std::printf("Read offset %s: AccurateRip matches %s.\n", SignedSamples(*found).c_str(), said.c_str());
-    if (read.size() == 1 && !out.Json())
+        std::printf("Read offset %s: AccurateRip matches %s.\n", SignedSamples(*found.Offset).c_str(), said.c_str());
+    if (found.TracksRead.size() == 1 && !out.Json())
         std::fprintf(stderr, "sonvale-cli: found on one track only: give --tracks with two to confirm it.\n");
+    const std::string key = drive ? DriveModelKey(drive->Vendor(), drive->Product()) : std::string();
     if (args.Has("apply") && !key.empty()) {
-        Options.DriveOffsets[key] = StoredOffsetText({*found, TOffsetSource::Found});
+        Options.DriveOffsets[key] = StoredOffsetText({*found.Offset, TOffsetSource::Found});
         try {
             const THoldSignals hold;
             LoadSaveOptions(false);

@@ -1,10 +1,16 @@
 #include "DriveOffsetList.h"
 
 #include "AccurateRipLookup.h"
+#include "DiscScan.h"
+#include "OffsetSearch.h"
+#include "akrip32Drives.h"
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -95,4 +101,91 @@ TDriveOffsetList LoadDriveOffsetList(const std::string& server, const std::strin
     }
     list.Note = "No AccurateRip drive list: " + failure + ".";
     return list;
+}
+
+std::vector<int> DefaultOffsetTracks(const TTOC& toc)
+{
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
+    std::vector<int> audio;
+    for (int p = 1; p <= count; ++p)
+        if (!TrackSectors(toc, p).Data)
+            audio.push_back(p);
+    std::vector<int> tracks(audio.size() > 1 ? audio.begin() + 1 : audio.begin(), audio.end());
+    std::stable_sort(tracks.begin(), tracks.end(),
+                     [&](int a, int b) { return TrackSectors(toc, a).Length > TrackSectors(toc, b).Length; });
+    if (tracks.size() > 2)
+        tracks.resize(2);
+    return tracks;
+}
+
+TOffsetFindResult FindDriveOffset(HCDROM handle, const TTOC& toc, const std::vector<int>& positions,
+                                  const std::string& server, const std::vector<int>& modelOffsets,
+                                  const std::function<void(int, int)>& progress, const std::atomic<bool>* cancel)
+{
+    TOffsetFindResult result;
+    const auto stopped = [&] { return cancel && cancel->load(); };
+    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
+    const TAccurateRipEntry entry = FetchAccurateRip(server, id, cancel);
+    if (stopped()) {
+        result.Failure = "stopped";
+        return result;
+    }
+    if (!entry.Checked) {
+        result.Failure = entry.Reason == "HTTP 404"
+                             ? "AccurateRip does not know this disc: the offset is found with a disc it knows"
+                             : "AccurateRip could not be asked: " + entry.Reason;
+        return result;
+    }
+    int firstAudio = 0;
+    for (int p = 1; p <= toc.LastTrack - toc.FirstTrack + 1 && !firstAudio; ++p)
+        firstAudio = TrackSectors(toc, p).Data ? 0 : p;
+    // v2 does not slide: it is tried at the offsets drives commonly have and at the model's (each
+    // costs a pass over the track). The second track tries only what matched on the first, which
+    // is all it has to confirm.
+    std::vector<int> candidates = CommonDriveOffsets();
+    candidates.insert(candidates.end(), modelOffsets.begin(), modelOffsets.end());
+    constexpr int Margin = 2940;
+    std::map<int, std::vector<std::pair<int, int>>> matchedOn;  // offset -> (track, confidence)
+    for (const int p : positions) {
+        const int number = toc.FirstTrack + p - 1;
+        TTrackRead track;
+        track.Margin = Margin;
+        bool halted = false;
+        const bool ok = ReadTrackWithMargins(handle, toc, p, track, [&](int percent) {
+            if (progress)
+                progress(number, percent);
+            halted = halted || stopped();
+            return !halted;
+        });
+        if (halted || stopped()) {
+            result.Failure = "stopped";
+            return result;
+        }
+        if (!ok) {
+            result.Failure = WithDriveProblem("Error while reading CD information!", handle);
+            result.Failure.pop_back();  // the closing period or mark is the caller's
+            return result;
+        }
+        result.TracksRead.push_back(number);
+        for (const TOffsetMatch& m : MatchingOffsets(track, entry.Pressings, id, p - firstAudio + 1, candidates))
+            matchedOn[m.Offset].emplace_back(number, m.Confidence);
+        if (matchedOn.empty())
+            break;  // nothing for a second track to confirm
+        candidates.clear();
+        for (const auto& [offset, on] : matchedOn)
+            candidates.push_back(offset);
+    }
+    for (const auto& [offset, on] : matchedOn)
+        if (on.size() == result.TracksRead.size() && (!result.Offset || std::abs(offset) < std::abs(*result.Offset))) {
+            result.Offset = offset;
+            result.MatchedOn = on;
+        }
+    if (!result.Offset) {
+        std::string list;
+        for (const int t : result.TracksRead)
+            list += (list.empty() ? "" : " and ") + std::string(t < 10 ? "0" : "") + std::to_string(t);
+        result.Failure = "no offset from -" + std::to_string(Margin) + " to +" + std::to_string(Margin) + " makes track" +
+                         (result.TracksRead.size() == 1 ? " " : "s ") + list + " match AccurateRip's entry for this disc";
+    }
+    return result;
 }
