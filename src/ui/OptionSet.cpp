@@ -11,9 +11,13 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -22,6 +26,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
@@ -410,6 +415,10 @@ void TOptionSetForm::BuildSecurePage()
     seReadOffset->setSuffix(QStringLiteral(" samples"));
     row->addWidget(new QLabel(QStringLiteral("Drive read offset\uFF1A"), page));
     row->addWidget(seReadOffset);
+    btFindOffset = new QPushButton(QStringLiteral("Find..."), page);
+    btFindOffset->setObjectName(QStringLiteral("btFindOffset"));
+    btFindOffset->setToolTip(QStringLiteral("Find this drive's offset with the disc in it, when AccurateRip knows the disc"));
+    row->addWidget(btFindOffset);
     btLookUpOffset = new QPushButton(QStringLiteral("Look up"), page);
     btLookUpOffset->setObjectName(QStringLiteral("btLookUpOffset"));
     btLookUpOffset->setToolTip(QStringLiteral("The offset of this drive's model in the AccurateRip drive list"));
@@ -421,6 +430,7 @@ void TOptionSetForm::BuildSecurePage()
     lbOffsetSource->setWordWrap(true);
     v->addWidget(lbOffsetSource);
     connect(btLookUpOffset, &QPushButton::clicked, this, [this] { LookUpOffset(); });
+    connect(btFindOffset, &QPushButton::clicked, this, [this] { FindOffset(); });
     ckRefuseDamaged = check("Fail a track with a sector that cannot be read", "ckRefuseDamaged");
     ckAccurateRip = check("Check the tracks with AccurateRip", "ckAccurateRip");
     auto* server = new QHBoxLayout;
@@ -463,6 +473,71 @@ void TOptionSetForm::LookUpOffset()
     m_shownOffset = {listed.front().Offset, TOffsetSource::Listed};
     m_offsetSource = TOffsetSource::Listed;
     ShowOffsetSource("from the AccurateRip drive list (" + std::to_string(listed.front().Submissions) + " submissions)");
+}
+
+void TOptionSetForm::FindOffset()
+{
+    TTOC toc{};
+    const HCDROM handle = m_disc.CDHandle;
+    if (handle == 0 || !ReadMsfToc(handle, toc) || !IsAudioDisc(toc)) {
+        m_dialogs.MessageBox(QString::fromStdString(NoAudioDiscText(handle)), Dialogs::Icon::Information);
+        return;
+    }
+    const QString typed = eAccurateRipServer->text().trimmed();
+    const std::string server = typed.isEmpty() ? std::string(DefaultAccurateRipServer) : typed.toStdString();
+    std::vector<int> modelOffsets;
+    for (const TDriveOffsetEntry& e :
+         EntriesForDrive(LoadDriveOffsetList(server, CacheFolder(), false).Entries, m_driveVendor, m_driveProduct))
+        modelOffsets.push_back(e.Offset);
+    // The search reads on a thread of its own; the window shows how far it is and Stop ends it.
+    QProgressDialog progress(QStringLiteral("Asking AccurateRip about the disc..."), QStringLiteral("Stop"), 0, 100, this);
+    progress.setObjectName(QStringLiteral("OffsetProgress"));
+    progress.setWindowTitle(QStringLiteral("Finding the read offset"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.show();
+    std::atomic<bool> cancel{false};
+    connect(&progress, &QProgressDialog::canceled, this, [&cancel] { cancel = true; });
+    QEventLoop loop;
+    TOffsetFindResult result;
+    std::thread worker([&] {
+        result = FindDriveOffset(handle, toc, DefaultOffsetTracks(toc), server, modelOffsets,
+                                 [&progress](int track, int percent) {
+                                     // Discarded once the window is gone (its context object).
+                                     QMetaObject::invokeMethod(&progress, [&progress, track, percent] {
+                                         progress.setLabelText(QStringLiteral("Reading track %1 once, with 5 sectors beyond each end")
+                                                                   .arg(track, 2, 10, QLatin1Char('0')));
+                                         progress.setValue(percent);
+                                     });
+                                 },
+                                 &cancel);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    progress.hide();
+    if (!result.Offset) {
+        if (result.Failure != "stopped")
+            m_dialogs.MessageBox(QString::fromStdString((result.TracksRead.empty() ? result.Failure
+                                                                                    : "No read offset found: " + result.Failure) +
+                                                        "."),
+                                 Dialogs::Icon::Information);
+        return;
+    }
+    std::string matched;
+    for (const auto& [track, confidence] : result.MatchedOn)
+        matched += std::string(matched.empty() ? "" : ", ") + "track " + TwoDigits(track) + " (confidence " +
+                   std::to_string(confidence) + ")";
+    const QString question = QString::fromStdString("AccurateRip matches " + matched + " read with offset " +
+                                                    SignedSamples(*result.Offset) + ". Use it for " + m_driveKey + "?");
+    if (m_dialogs.AskYesNo(question, Dialogs::Icon::Information, Dialogs::Answer::Yes) != Dialogs::Answer::Yes)
+        return;
+    seReadOffset->setValue(*result.Offset);
+    m_shownOffset = {*result.Offset, TOffsetSource::Found};
+    m_offsetSource = TOffsetSource::Found;
+    ShowOffsetSource("found on this drive");
 }
 
 void TOptionSetForm::Fill()
@@ -563,6 +638,7 @@ void TOptionSetForm::UpdateEnabling()
         w->setEnabled(secure);
     eAccurateRipServer->setEnabled(secure && ckAccurateRip->isChecked());
     btLookUpOffset->setEnabled(secure && !m_driveKey.empty());
+    btFindOffset->setEnabled(secure && !m_driveKey.empty());
     ckBurstFirst->setEnabled(secure && ckAccurateRip->isChecked());
 }
 

@@ -87,6 +87,7 @@ public:
     QLineEdit* eCoverArtServer;
     QCheckBox* ckFetchCover;
 
+    QPushButton* btFindOffset;    // the drive's offset found with a disc AccurateRip knows
     QPushButton* btLookUpOffset;  // the drive's offset from the AccurateRip drive list
     QLabel* lbOffsetSource;       // whose offset the box shows, and where it comes from
     QPushButton* btOk;
@@ -130,6 +131,7 @@ private:
     TReadOffset m_shownOffset;
     std::optional<TOffsetSource> m_offsetSource;
     void LookUpOffset();
+    void FindOffset();
     void ShowOffsetSource(const std::string& source);
     int m_shownDrive = 0;
     bool m_shownCDDb = false;

@@ -1,3 +1,4 @@
+#include "AccurateRip.h"
 #include "ID3Edit.h"
 #include "Mp3EncodeThread.h"
 #include "RecordWindow.h"
@@ -9,6 +10,7 @@
 #include "ProgramFolder.h"
 
 #include "Global.h"
+#include "OffsetDrive.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "akrip32Drives.h"
@@ -201,6 +203,64 @@ TEST_F(DialogTest, TheSecurePageShowsTheOpenDrivesOffset)
     }
     EXPECT_EQ(Options.DriveOffsets.at("PLEXTOR - PX-760"), "+30 list");
     EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+    CloseCDHandle(disc.CDHandle);
+}
+
+// Find...: with a disc AccurateRip knows in a drive whose offset is +48, the search reads two
+// tracks on a thread of its own, asks, and the offset goes in the box as found on this drive; OK
+// stores it. A disc the database does not know: said, the box as it was.
+TEST_F(DialogTest, FindingTheOpenDrivesOffset)
+{
+    ASSERT_EQ(std::system((std::string(MKDISC) + " '" + Path("disc.cue") + "' 4 8 6 > /dev/null").c_str()), 0);
+    const std::vector<int32_t> lengths = {300, 600, 450};
+    const std::string bin = ReadFile("disc.bin");
+    AkripUseDrives({OpenImageDrive(Path("disc.cue"))});
+    TDiscScan probe(dialogs);
+    probe.CDHandle = probe.OpenDrive(0);
+    TTOC toc{};
+    ASSERT_TRUE(ReadMsfToc(probe.CDHandle, toc));
+    CloseCDHandle(probe.CDHandle);
+    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
+    const auto le32 = [](uint32_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
+    std::string entry = std::string(1, '\3') + le32(id.Id1) + le32(id.Id2) + le32(id.CddbId);
+    int32_t start = 0;
+    for (std::size_t t = 0; t < lengths.size(); ++t) {
+        TTrackChecksums sums(int64_t{lengths[t]} * 588, t == 0, t + 1 == lengths.size());
+        sums.Add(reinterpret_cast<const uint8_t*>(bin.data()) + std::size_t(start) * 2352, std::size_t(lengths[t]) * 2352);
+        entry += std::string(1, '\6') + le32(sums.V1()) + le32(0);
+        start += lengths[t];
+    }
+    int status = 200;
+    TTestHttpServer server([&](const std::string&) { return entry; });
+    server.StatusFor = [&](const std::string&) { return status; };
+    Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:" + std::to_string(server.Port());
+    Options.SecureOptions.SecureMode = true;
+    AkripUseDrives({std::make_shared<TOffsetDrive>(OpenImageDrive(Path("disc.cue")), 48)});
+    TDiscScan disc(dialogs);
+    disc.CDHandle = disc.OpenDrive(0);
+    ASSERT_NE(disc.CDHandle, 0);
+    {
+        TOptionSetForm form(nullptr, dialogs, disc);
+        EXPECT_EQ(form.lbOffsetSource->text(), "Sonvale - Image disc.cue: 0, none known");
+        dialogs.answers = {Dialogs::Answer::Yes};
+        form.btFindOffset->click();
+        EXPECT_EQ(dialogs.Texts(), QStringList{"AccurateRip matches track 02 (confidence 6), track 03 (confidence 6) read "
+                                               "with offset +48. Use it for Sonvale - Image disc.cue?"});
+        EXPECT_EQ(form.seReadOffset->value(), 48);
+        EXPECT_EQ(form.lbOffsetSource->text(), "Sonvale - Image disc.cue: +48, found on this drive");
+        form.btOk->click();
+    }
+    EXPECT_EQ(Options.DriveOffsets.at("Sonvale - Image disc.cue"), "+48 found");
+    dialogs.shown.clear();
+    status = 404;
+    {
+        TOptionSetForm form(nullptr, dialogs, disc);
+        form.btFindOffset->click();
+        EXPECT_EQ(dialogs.Texts(), QStringList{"AccurateRip does not know this disc: the offset is found with a disc it knows."});
+        EXPECT_EQ(form.seReadOffset->value(), 48);
+    }
     CloseCDHandle(disc.CDHandle);
 }
 
