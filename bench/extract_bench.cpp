@@ -144,14 +144,19 @@ int main(int argc, char** argv)
             const int track = std::atoi(argv[a]);
             TTrackRead read;
             read.Margin = 2940;
+            const auto readStart = std::chrono::steady_clock::now();
             if (!ReadTrackWithMargins(handle, toc, track, read))
                 return 1;
+            const auto readEnd = std::chrono::steady_clock::now();
             if (a == 3) {
                 uint32_t v1 = 0, v2 = 0;
                 ChecksumsAtOffset(read, 0, v1, v2);
                 pressing.Checksums[static_cast<std::size_t>(track - 1)].Crc = v1;
             }
             const std::vector<TOffsetMatch> matches = MatchingOffsets(read, {pressing}, id, track, candidates);
+            std::fprintf(stderr, "track %d: read %.3f s, offsets tested %.3f s\n", track,
+                         std::chrono::duration<double>(readEnd - readStart).count(),
+                         std::chrono::duration<double>(std::chrono::steady_clock::now() - readEnd).count());
             candidates.clear();
             for (const TOffsetMatch& m : matches)
                 candidates.push_back(m.Offset);

@@ -126,8 +126,15 @@ std::vector<TOffsetMatch> MatchingOffsets(const TTrackRead& read, const std::vec
     for (int n = -read.Margin; n <= read.Margin; ++n)
         if (const auto it = crcs.find(v1[static_cast<std::size_t>(n + read.Margin)]); it != crcs.end())
             found[n] = {n, it->second, false};
-    std::vector<int> tried = candidates;
-    tried.push_back(0);
+    // v2 costs a pass an offset: where v1 found the offset, v2 only adds the confidence of the
+    // pressings that keep v2 sums there; otherwise the candidates (and 0) are tried.
+    std::vector<int> tried;
+    for (const auto& [n, m] : found)
+        tried.push_back(n);
+    if (tried.empty()) {
+        tried = candidates;
+        tried.push_back(0);
+    }
     std::sort(tried.begin(), tried.end());
     tried.erase(std::unique(tried.begin(), tried.end()), tried.end());
     for (const int n : tried) {

@@ -13,15 +13,48 @@
 
 #include "AccurateRip.h"
 
+#include <sys/mman.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <new>
 #include <optional>
 #include <vector>
+
+// Memory for a whole track's samples (tens of megabytes) in huge pages where the system gives
+// them: a page fault for every 4 KiB of a fresh buffer costs more than reading the track from
+// the page cache.
+template <class T>
+struct THugePageAllocator {
+    using value_type = T;
+    THugePageAllocator() = default;
+    template <class U>
+    THugePageAllocator(const THugePageAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(std::size_t n)
+    {
+        constexpr std::size_t huge = std::size_t{2} << 20;
+        const std::size_t bytes = (n * sizeof(T) + huge - 1) / huge * huge;
+        void* p = std::aligned_alloc(huge, bytes);
+        if (!p)
+            throw std::bad_alloc();
+        madvise(p, bytes, MADV_HUGEPAGE);  // a hint: without huge pages the memory is as usual
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+    template <class U>
+    bool operator==(const THugePageAllocator<U>&) const noexcept
+    {
+        return true;
+    }
+};
 
 // A track read with its margins: Samples holds Length + 2 * Margin stereo samples, each the 4
 // bytes of a frame as one little-endian word.
 struct TTrackRead {
-    std::vector<uint32_t> Samples;
+    std::vector<uint32_t, THugePageAllocator<uint32_t>> Samples;
     int64_t Length = 0;   // the track's samples
     int Margin = 0;
     bool First = false, Last = false;  // the disc's first or last audio track (AccurateRip's skips)
@@ -46,7 +79,8 @@ struct TOffsetMatch {
 };
 
 // The offsets at which the track (its position on the disc, from 1) matches the database's
-// entry: every offset by v1, the candidates (and offset 0) by v2. In order of offset.
+// entry: every offset by v1; by v2 the offsets v1 matched, or where it matched none the candidates
+// (and offset 0). In order of offset.
 std::vector<TOffsetMatch> MatchingOffsets(const TTrackRead& read, const std::vector<TAccurateRipPressing>& pressings,
                                           const TAccurateRipDiscId& id, int track, const std::vector<int>& candidates);
 

@@ -196,8 +196,9 @@ TEST(OffsetSearchTest, EveryOffsetsV1IsTheRipsOwn)
     }
 }
 
-// The entry's CRCs are found at the offsets that give them: a v1 pressing at +667 (any offset), a
-// v2 pressing at +6 only when +6 is a candidate, both confidences where both match.
+// The entry's CRCs are found at the offsets that give them: a v1 pressing at +667 (any offset),
+// with the confidence of a v2 pressing there too; where v1 matches nothing, v2 pressings at the
+// candidates only.
 TEST(OffsetSearchTest, TheOffsetsThatMatchTheEntry)
 {
     TTrackRead read;
@@ -221,17 +222,24 @@ TEST(OffsetSearchTest, TheOffsetsThatMatchTheEntry)
         return p;
     };
     const std::vector<TAccurateRipPressing> pressings = {pressing(v1At667, 4), pressing(v2At6, 9), pressing(v2At667, 2)};
-    std::vector<TOffsetMatch> found = MatchingOffsets(read, pressings, id, 2, {});
+    std::vector<TOffsetMatch> found = MatchingOffsets(read, {pressing(v1At667, 4)}, id, 2, {});
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].Offset, 667);
     EXPECT_EQ(found[0].Confidence, 4);
+    EXPECT_FALSE(found[0].V2);
     found = MatchingOffsets(read, pressings, id, 2, {6, 667});
+    ASSERT_EQ(found.size(), 1u) << "v1 found the offset: v2 is tried there alone";
+    EXPECT_EQ(found[0].Offset, 667);
+    EXPECT_EQ(found[0].Confidence, 6);
+    EXPECT_TRUE(found[0].V2);
+    const std::vector<TAccurateRipPressing> v2Only = {pressing(v2At6, 9), pressing(v2At667, 2)};
+    EXPECT_TRUE(MatchingOffsets(read, v2Only, id, 2, {}).empty()) << "no candidate, and 0 does not match";
+    found = MatchingOffsets(read, v2Only, id, 2, {6, 667});
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].Offset, 6);
     EXPECT_EQ(found[0].Confidence, 9);
-    EXPECT_TRUE(found[0].V2);
     EXPECT_EQ(found[1].Offset, 667);
-    EXPECT_EQ(found[1].Confidence, 6);
+    EXPECT_EQ(found[1].Confidence, 2);
     EXPECT_TRUE(MatchingOffsets(read, pressings, id, 1, CommonDriveOffsets()).empty()) << "track 1 has no sums";
     id.Id1 = 7;
     EXPECT_TRUE(MatchingOffsets(read, pressings, id, 2, CommonDriveOffsets()).empty()) << "another disc's pressings";
