@@ -732,11 +732,11 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
             // Unplugged mid-rip: said once, and nothing more is read; the tracks done stay.
             Error(WithDriveProblem("Error while reading CD information!", CDHandle) + " The job is stopped.");
             unlink(item.WavPart.c_str());
-            SetOutcome(i, "failed");
             RecordTrack(r->Status);
             m_driveGone = true;
             EndEarly();
-            return;
+            stop = true;
+            break;
         }
         Error(WithDriveProblem("Error while reading CD information!", CDHandle));
         break;
@@ -1371,21 +1371,23 @@ void TRipJob::KeepOrRemoveWav(int index, bool keep)
 void TRipJob::WriteRipLog()
 {
     // A rip ended before its last track says so, and which tracks it covers.
-    if (m_stopPressed && JobKind == jkRipTracks && TrackIndex < Count() && m_record.Open()) {
+    if ((m_stopPressed || m_driveGone) && JobKind == jkRipTracks && TrackIndex < Count() && m_record.Open()) {
         std::string covered;
         int chosen = 0;
+        // A vanished drive's job ends on the track it failed, which the log names as failed.
+        const int through = m_driveGone ? TrackIndex + 1 : TrackIndex;
         for (int i = 0; i < Count(); ++i) {
             const int track = m_items[static_cast<std::size_t>(i)].Track;
             chosen += track >= 1;
-            if (track >= 1 && i < TrackIndex)
+            if (track >= 1 && i < through)
                 covered += (covered.empty() ? "" : ", ") + TwoDigits(track);
         }
         if (covered.empty())
             covered = "no track";
         else
             covered.insert(0, covered.find(',') == std::string::npos ? "track " : "tracks ");
-        m_record.SetStopped("by the user (Stop or Ctrl+C): this log covers " + covered + " of the " +
-                            std::to_string(chosen) + " chosen");
+        m_record.SetStopped(std::string(m_driveGone ? "because the drive is gone: " : "by the user (Stop or Ctrl+C): ") +
+                            "this log covers " + covered + " of the " + std::to_string(chosen) + " chosen");
     }
     // A folder that refused a track takes no log either (the user has been told).
     std::string error;

@@ -690,7 +690,8 @@ private:
 };
 
 // The drive is unplugged while track 2 is read: the job says so once and ends (no hang, nothing
-// more read), track 2's partial file goes, track 1 stays; plain and secure, MP3 and WAV.
+// more read), track 2's partial file goes, track 1 stays; plain and secure, MP3 (two encoders at
+// once) and WAV.
 TEST_F(RipJobTest, ADriveThatVanishesMidRipEndsTheJob)
 {
     FakeProgram("lame", FakeLameBody);
@@ -704,6 +705,7 @@ TEST_F(RipJobTest, ADriveThatVanishesMidRipEndsTheJob)
             Options.SecureOptions.SecureMode = secure;
             Options.SecureOptions.AccurateRip = false;
             Options.CommonOptions.OutputFormat = FormatOfKey(format)->Stored;
+            Options.JobOptions.Encoders = std::string(format) == "mp3" ? 2 : 1;  // MP3 side by side
             dialogs.shown.clear();
             view = TRecordingView{};
             Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
@@ -717,6 +719,15 @@ TEST_F(RipJobTest, ADriveThatVanishesMidRipEndsTheJob)
             EXPECT_TRUE(fs::exists(Out(std::string("One.") + format)));
             EXPECT_FALSE(fs::exists(Out(std::string("Two.") + format)));
             EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+            if (secure) {
+                const std::string log = job->SecureRecord().Path.empty() ? std::string() : ReadFile(
+                    job->SecureRecord().Path.substr(m_dir.size()));
+                EXPECT_NE(log.find("Track 02\n"), std::string::npos) << log;
+                EXPECT_NE(log.find("Rip stopped because the drive is gone: this log covers tracks 01, 02 of the 3 "
+                                   "chosen\nSummary: 2 tracks, 0 accurately ripped, 0 with unreadable sectors, 1 failed\n"),
+                          std::string::npos)
+                    << log;
+            }
             job.reset();
         }
     }
