@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "CliArgs.h"
+#include "Ctdb.h"
 #include "DiscScan.h"
 #include "DriveOffsetList.h"
 #include "OffsetSearch.h"
@@ -451,8 +452,12 @@ int CommandTracks(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     }
     const std::string key = disc.ListedKey();
     const std::string id = CddbIdOf(disc.CDHandle);
-    out.Result(DiscJson(disc, key, id), [&] {
-        std::printf("Disc key %s, CDDB ID %s\n", key.c_str(), id.c_str());
+    TTOC toc{};
+    const std::string ctdb = ReadMsfToc(disc.CDHandle, toc) ? CtdbTocId(toc) : std::string();
+    QJsonObject document = DiscJson(disc, key, id);
+    document.insert("ctdb_id", Q(ctdb));
+    out.Result(document, [&] {
+        std::printf("Disc key %s, CDDB ID %s, CTDB TOC ID %s\n", key.c_str(), id.c_str(), ctdb.c_str());
         // The title column as wide as the longest title (in characters, not bytes), so the
         // columns after it stay in line.
         qsizetype width = 32;

@@ -50,6 +50,11 @@ assert rows == want, rows
 assert d["disc_key"] == "4096", d["disc_key"]          # 0x000200 + 0x000500 + 0x000900
 # Starts at 2, 5 and 9 s: digit sums 2 + 5 + 9 = 0x10; 14 - 2 = 12 s long (0x000c); 3 tracks.
 assert d["cddb_id"] == "10000c03", d["cddb_id"]
+# The CUETools database's TOC ID: SHA-1 of "000000E1" "0000020D" "00000384" (tracks 2, 3 and the
+# lead-out from track 1's start, in sectors) and 97 places of "00000000", in base64.
+import base64, hashlib
+want = base64.b64encode(hashlib.sha1(("000000E1" "0000020D" "00000384" + "0" * 8 * 97).encode()).digest()).decode()
+assert d["ctdb_id"] == want.replace("+", ".").replace("/", "_").replace("=", "-"), d["ctdb_id"]
 EOF
 expect 0 drives
 grep -q "^1  Sonvale Image cli.cue *audio disc$" "$work/out" || { cat "$work/out"; fail "drives"; }
