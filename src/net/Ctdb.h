@@ -9,7 +9,12 @@
 
 #include "akrip32.h"
 
+#include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // The TOC ID of a usable table read in MSF mode; "" for a table without audio.
 std::string CtdbTocId(const TTOC& toc);
@@ -17,3 +22,29 @@ std::string CtdbTocId(const TTOC& toc);
 // The lookup's toc parameter: each track's start (a data track's after "-"), then the lead-out,
 // in sectors from 00:02:00, joined by ":" ("0:11413:25024:45713:55220").
 std::string CtdbTocParameter(const TTOC& toc);
+
+// One entry of the database for a disc: the CRC32 of its audio (both ends left out), how many
+// rips agree, and each audio track's CRC32.
+struct TCtdbEntry {
+    uint32_t Crc32 = 0;
+    int Confidence = 0;
+    std::vector<uint32_t> TrackCrcs;
+    int Npar = 0, Stride = 0;
+    bool HasParity = false;
+    std::string Id;
+};
+
+// What the database says of a disc: its entries (none: "not in database"), or why it was not
+// asked (Checked false: "no connection to ...", "HTTP 500", "a malformed answer: ...").
+struct TCtdbAnswer {
+    bool Checked = false;
+    std::string Reason;
+    std::vector<TCtdbEntry> Entries;
+};
+
+// The lookup's XML answer: its <entry> elements, or nothing (and why) for a malformed one.
+std::optional<std::vector<TCtdbEntry>> ParseCtdbAnswer(std::string_view xml, std::string& why);
+
+// GET <server>/lookup2.php?version=3&ctdb=1&fuzzy=1&metadata=none&toc=... with the MusicBrainz
+// client's manners (User-Agent, time-outs, one request a second). A 404 is "not in database".
+TCtdbAnswer FetchCtdb(const std::string& server, const TTOC& toc, const std::atomic<bool>* cancel = nullptr);

@@ -198,6 +198,16 @@ std::string WithoutSlash(std::string server)
 
 }  // namespace
 
+TPoliteReply PoliteGet(const std::string& url, std::size_t limit, const std::atomic<bool>* cancel)
+{
+    const TReply reply = GetKindly(url, limit, false, cancel);
+    TPoliteReply polite;
+    polite.Status = reply.Status;
+    polite.Body = reply.Body;
+    polite.Failure = reply.Cut ? "the answer is longer than " + std::to_string(limit) + " bytes" : reply.Failure;
+    return polite;
+}
+
 std::string MusicBrainzUserAgent()
 {
     return "Sonvale/2.1 ( https://sonvale.org/ )";

@@ -118,6 +118,15 @@ private:
     std::thread m_thread;
 };
 
+// A GET with this client's manners, for the other public services (the CUETools database): its
+// User-Agent and time-outs, one request a second over all of them, a 503 tried again once.
+struct TPoliteReply {
+    long Status = 0;
+    std::string Body;
+    std::string Failure;  // the transfer failed: why
+};
+TPoliteReply PoliteGet(const std::string& url, std::size_t limit, const std::atomic<bool>* cancel = nullptr);
+
 // The "Sonvale/2.1 ( https://sonvale.org/ )" every request names itself with.
 std::string MusicBrainzUserAgent();
 

@@ -77,6 +77,13 @@ struct TJobOptions {
     int32_t Encoders = 1;         // 1..16; 0: one per processor. 1 alternates reading and encoding
 };
 
+// The CUETools database, a second opinion beside AccurateRip.
+inline constexpr const char* DefaultCtdbServer = "http://db.cuetools.net";
+struct TCtdbOptions {
+    std::string Server = DefaultCtdbServer;
+    bool Use = true;
+};
+
 struct TCDOptions {
     int32_t Index = 0;            // drive chosen in the options dialog, -1 none
     bool CDDb = false;            // "Get CD information from CD DB" (kept, not acted on)
@@ -145,6 +152,7 @@ struct TOptionsSetting {
     TNamingOptions Naming;
     TMusicBrainzOptions MusicBrainz;
     TJobOptions JobOptions;
+    TCtdbOptions Ctdb;
     // [DriveOffsets]: each drive model's read offset and how it was known ("VENDOR - MODEL" ->
     // "+667 found", "+30 list", "+6 manual"; see DriveOffsets.h).
     std::map<std::string, std::string> DriveOffsets;

@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang's libFuzzer and AddressSanitizer and runs each in turn.
 #
 #   tests/fuzz/run.sh [SECONDS] [TARGET...]     (default 600 seconds each; wav profile id3 cddb accuraterip
-#                                                musicbrainz riplog driveoffsets)
+#                                                musicbrainz riplog driveoffsets ctdb)
 #
 # wav: the WAV header walk and the ADPCM decoders, from small WAV files of every kind made with
 # sox. profile: the profile-file reader and writer (options.ini, cdinfo.dat), from the program's
@@ -11,13 +11,14 @@
 # from an entry of two pressings. musicbrainz: the service's JSON answer read into releases and
 # fields, from the answers the tests serve. riplog: the rip log reader of `sonvale-cli verify`, from a
 # log of a three-track rip. driveoffsets: the AccurateRip drive list, from three records and one cut
-short. Findings land in build/fuzz/findings/.
+# short. ctdb: the CUETools database's XML answer, from an answer of two entries. Findings land
+# in build/fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3 cddb accuraterip musicbrainz riplog driveoffsets)
+[ ${#targets[@]} -eq 0 ] && targets=(wav profile id3 cddb accuraterip musicbrainz riplog driveoffsets ctdb)
 ./scripts/install-deps.sh
 command -v clang++ >/dev/null || { echo "clang++ is needed (apt-get install clang)"; exit 1; }
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONVALE_FUZZ=ON \
@@ -65,6 +66,11 @@ import struct, sys
 def rec(o, n, s): return struct.pack('<h', o) + n.encode().ljust(32, b'\\0') + bytes([0, s]) + bytes(33)
 sys.stdout.buffer.write(rec(667, 'PLEXTOR - PX-716A', 200) + rec(-1164, '- CDRW4012', 3) + rec(6, 'A - B', 9) + rec(6, 'C - D', 1)[:40])
 " > "$corpus/list.bin" ;;
+    ctdb)
+      cat > "$corpus/two.xml" <<'XML'
+<?xml version="1.0"?><ctdb><entry confidence="12" crc32="a1b2c3d4" hasparity="p" id="7" npar="8" stride="5880" trackcrcs="0a0b0c0d ffffffff"/><entry confidence="1" crc32="1" trackcrcs="1 2"/></ctdb>
+XML
+      ;;
   esac
 }
 

@@ -1,8 +1,13 @@
 #include "Ctdb.h"
 
+#include "MusicBrainz.h"
 #include "akrip32Drives.h"
 
+#include "TestHttpServer.h"
+
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
@@ -44,6 +49,78 @@ TEST(CtdbTest, TocIdsOfThePublishedExamples)
     const std::string parameter = CtdbTocParameter(enhanced);
     EXPECT_EQ(parameter.substr(parameter.rfind(':', parameter.size() - 8) + 1),
               "-" + std::to_string(0x35D56 - 150) + ":" + std::to_string(0x514C8 - 150));
+}
+
+}  // namespace
+
+namespace {
+
+// The lookup's answer read: every entry with its CRCs; none is "not in database"; anything
+// malformed is refused with a reason.
+TEST(CtdbTest, AnswersAreReadOrRefused)
+{
+    const std::string good =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<ctdb xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\">"
+        "<entry confidence=\"12\" crc32=\"a1b2c3d4\" hasparity=\"http://x/p.bin\" id=\"77\" npar=\"8\" stride=\"5880\" "
+        "toc=\"0:100:200\" trackcrcs=\"0a0b0c0d ffffffff\" />"
+        "<entry confidence=\"1\" crc32=\"00000001\" id=\"78\" npar=\"16\" stride=\"5880\" trackcrcs=\"1 2\" />"
+        "</ctdb>";
+    std::string why;
+    const auto entries = ParseCtdbAnswer(good, why);
+    ASSERT_TRUE(entries) << why;
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_EQ((*entries)[0].Crc32, 0xa1b2c3d4u);
+    EXPECT_EQ((*entries)[0].Confidence, 12);
+    EXPECT_EQ((*entries)[0].TrackCrcs, (std::vector<uint32_t>{0x0a0b0c0du, 0xffffffffu}));
+    EXPECT_EQ((*entries)[0].Npar, 8);
+    EXPECT_EQ((*entries)[0].Stride, 5880);
+    EXPECT_TRUE((*entries)[0].HasParity);
+    EXPECT_FALSE((*entries)[1].HasParity);
+    EXPECT_EQ((*entries)[1].Id, "78");
+    const auto none = ParseCtdbAnswer("<ctdb xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\"/>", why);
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->empty());
+    for (const char* bad : {"", "not xml", "<html><body>error</body></html>", "<ctdb><entry crc32=\"zz\" confidence=\"1\" "
+                            "trackcrcs=\"1\"/></ctdb>", "<ctdb><entry crc32=\"1\" confidence=\"1\"/></ctdb>",
+                            "<ctdb><entry crc32=\"1\" confidence=\"-4\" trackcrcs=\"1\"/></ctdb>", "<ctdb><entry"}) {
+        why.clear();
+        EXPECT_FALSE(ParseCtdbAnswer(bad, why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+}
+
+// The lookup against a local stand-in: the request as the service documents it, an answer, a
+// disc it does not know (404), an error, and no server.
+TEST(CtdbTest, TheLookupOverHttp)
+{
+    MusicBrainzSetInterval(0);
+    const std::shared_ptr<void> interval(nullptr, [](void*) { MusicBrainzSetInterval(1000); });
+    int status = 200;
+    TTestHttpServer server([&](const std::string&) {
+        return std::string("<ctdb><entry confidence=\"3\" crc32=\"1\" trackcrcs=\"2 3 4 5\"/></ctdb>");
+    });
+    server.StatusFor = [&](const std::string&) { return status; };
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port());
+    const TTOC toc = TocOf({0, 11413, 25024, 45713}, 55220, 4);
+    TCtdbAnswer answer = FetchCtdb(url + "/", toc);
+    ASSERT_TRUE(answer.Checked) << answer.Reason;
+    ASSERT_EQ(answer.Entries.size(), 1u);
+    EXPECT_EQ(answer.Entries[0].Confidence, 3);
+    EXPECT_EQ(server.Requests().front(),
+              "GET /lookup2.php?version=3&ctdb=1&fuzzy=1&metadata=none&toc=0:11413:25024:45713:55220 HTTP/1.1");
+    EXPECT_NE(server.Heads().front().find("User-Agent: " + MusicBrainzUserAgent()), std::string::npos);
+    status = 404;
+    answer = FetchCtdb(url, toc);
+    EXPECT_TRUE(answer.Checked);
+    EXPECT_TRUE(answer.Entries.empty());
+    status = 500;
+    answer = FetchCtdb(url, toc);
+    EXPECT_FALSE(answer.Checked);
+    EXPECT_EQ(answer.Reason, "HTTP 500");
+    answer = FetchCtdb("http://127.0.0.1:1", toc);
+    EXPECT_FALSE(answer.Checked);
+    EXPECT_EQ(answer.Reason.rfind("no connection to http://127.0.0.1:1 (", 0), 0u) << answer.Reason;
 }
 
 }  // namespace

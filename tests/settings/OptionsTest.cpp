@@ -81,7 +81,10 @@ std::string DefaultFile(const std::string& folder)
            "CoverArtServer=https://coverartarchive.org\n"
            "FetchCover=1\n"
            "[JobOptions]\n"
-           "Encoders=1\n";
+           "Encoders=1\n"
+           "[CTDB]\n"
+           "Server=http://db.cuetools.net\n"
+           "Use=1\n";
 }
 
 TEST_F(OptionsTest, NoFileGivesDefaultsAndSavingWritesEveryKeyInOrder)
