@@ -81,6 +81,13 @@ TAccurateRipEntry TAccurateRipLookup::Wait() const
     return *m_state->Entry;
 }
 
+std::string WithoutSlash(std::string server)
+{
+    while (!server.empty() && server.back() == '/')
+        server.pop_back();
+    return server;
+}
+
 THttpBytes HttpGetBytes(const std::string& url, std::size_t maxBytes, const std::atomic<bool>* abandoned)
 {
     static std::once_flag once;
@@ -126,10 +133,7 @@ TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRi
                                    const std::atomic<bool>* abandoned)
 {
     TAccurateRipEntry entry;
-    std::string url = baseUrl;
-    while (!url.empty() && url.back() == '/')
-        url.pop_back();
-    const THttpBytes reply = HttpGetBytes(url + "/accuraterip/" + id.Path(), MaxEntry, abandoned);
+    const THttpBytes reply = HttpGetBytes(WithoutSlash(baseUrl) + "/accuraterip/" + id.Path(), MaxEntry, abandoned);
     if (!reply.Connected) {
         entry.Reason = "no connection to " + baseUrl + " (" + reply.Failure + ")";
         return entry;

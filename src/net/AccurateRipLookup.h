@@ -17,6 +17,9 @@ struct THttpBytes {
     std::string Body;
     std::string Failure;     // why there is no whole answer (libcurl's words, or too long)
 };
+// A server's address without the "/" it may end in, for a path to follow ("http://x/" -> "http://x").
+std::string WithoutSlash(std::string server);
+
 THttpBytes HttpGetBytes(const std::string& url, std::size_t maxBytes, const std::atomic<bool>* abandoned = nullptr);
 
 // GET <baseUrl>/accuraterip/<id.Path()> over HTTP (libcurl; 10 s to connect, 30 s in all, at

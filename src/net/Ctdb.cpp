@@ -1,5 +1,6 @@
 #include "Ctdb.h"
 
+#include "AccurateRipLookup.h"
 #include "DiscScan.h"
 #include "MusicBrainz.h"
 
@@ -102,10 +103,7 @@ std::optional<std::vector<TCtdbEntry>> ParseCtdbAnswer(std::string_view xml, std
 TCtdbAnswer FetchCtdb(const std::string& server, const TTOC& toc, const std::atomic<bool>* cancel)
 {
     TCtdbAnswer answer;
-    std::string base = server;
-    while (!base.empty() && base.back() == '/')
-        base.pop_back();
-    const TPoliteReply reply = PoliteGet(base + "/lookup2.php?version=3&ctdb=1&fuzzy=1&metadata=none&toc=" +
+    const TPoliteReply reply = PoliteGet(WithoutSlash(server) + "/lookup2.php?version=3&ctdb=1&fuzzy=1&metadata=none&toc=" +
                                              CtdbTocParameter(toc),
                                          1 << 20, cancel);
     if (!reply.Failure.empty()) {

@@ -1,7 +1,9 @@
 #include "DriveOffsetList.h"
 
 #include "AccurateRipLookup.h"
+#include "FileSystem.h"
 #include "DiscScan.h"
+#include "GlobalRoutines.h"
 #include "OffsetSearch.h"
 #include "akrip32Drives.h"
 
@@ -24,26 +26,6 @@ std::string ReadWhole(const std::string& path)
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
-}
-
-bool WriteWhole(const std::string& path, const std::string& bytes)
-{
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    const std::string temp = path + ".part" + std::to_string(getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
-    std::filesystem::rename(temp, path, ec);
-    if (ec)
-        std::filesystem::remove(temp, ec);
-    return !ec;
 }
 
 }  // namespace
@@ -71,10 +53,7 @@ TDriveOffsetList LoadDriveOffsetList(const std::string& server, const std::strin
     }
     std::string failure;
     if (mayFetch) {
-        std::string url = server;
-        while (!url.empty() && url.back() == '/')
-            url.pop_back();
-        url += "/accuraterip/" + std::string(DriveListFileName);
+        const std::string url = WithoutSlash(server) + "/accuraterip/" + std::string(DriveListFileName);
         const THttpBytes reply = HttpGetBytes(url, MaxList);
         if (!reply.Connected)
             failure = "no connection to " + server + " (" + reply.Failure + ")";
@@ -84,7 +63,9 @@ TDriveOffsetList LoadDriveOffsetList(const std::string& server, const std::strin
             failure = url + " answered HTTP " + std::to_string(reply.Status);
         else if (auto fetched = ParseDriveOffsets(reply.Body, why)) {
             list.Entries = std::move(*fetched);
-            if (!WriteWhole(path, reply.Body))
+            std::error_code made;
+            std::filesystem::create_directories(folder, made);
+            if (!WriteFileWhole(path, reply.Body))
                 list.Note = "The AccurateRip drive list could not be kept in " + folder + ": it is fetched again next time.";
             return list;
         } else {
@@ -183,7 +164,7 @@ TOffsetFindResult FindDriveOffset(HCDROM handle, const TTOC& toc, const std::vec
     if (!result.Offset) {
         std::string list;
         for (const int t : result.TracksRead)
-            list += (list.empty() ? "" : " and ") + std::string(t < 10 ? "0" : "") + std::to_string(t);
+            list += (list.empty() ? "" : " and ") + TwoDigits(t);
         result.Failure = "no offset from -" + std::to_string(Margin) + " to +" + std::to_string(Margin) + " makes track" +
                          (result.TracksRead.size() == 1 ? " " : "s ") + list + " match AccurateRip's entry for this disc";
     }

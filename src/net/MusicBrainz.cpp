@@ -1,5 +1,6 @@
 #include "MusicBrainz.h"
 
+#include "AccurateRipLookup.h"
 #include "DiscScan.h"
 #include "RetiredThreads.h"
 #include "akrip32CddbParse.h"
@@ -187,13 +188,6 @@ TReply GetKindly(const std::string& url, std::size_t limit, bool follow, const s
         reply = Get(url, limit, follow, cancel);
     }
     return reply;
-}
-
-std::string WithoutSlash(std::string server)
-{
-    while (!server.empty() && server.back() == '/')
-        server.pop_back();
-    return server;
 }
 
 }  // namespace

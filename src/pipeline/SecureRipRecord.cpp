@@ -185,7 +185,7 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
         return true;
     const std::string name = RipLogFileName(m_log.Artist, m_log.Album, DiscKeyOfToc(m_log.Toc), m_portable);
     const std::string path = folder + name;
-    if (!WriteWhole(path, RipLogText(m_log))) {
+    if (!WriteFileWhole(path, RipLogText(m_log))) {
         error = "Cannot write the rip log " + path + ".";
         return false;
     }
@@ -193,7 +193,7 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
     // The cue sheet describes a disc: it is written when every audio track was copied.
     if (m_log.Secure.WriteCue && WholeDisc()) {
         const std::string cue = folder + CueSheetFileName(name);
-        if (!WriteWhole(cue, CueSheetText(m_log))) {
+        if (!WriteFileWhole(cue, CueSheetText(m_log))) {
             error = "Cannot write the cue sheet " + cue + ".";
             return false;
         }
@@ -222,22 +222,6 @@ void TSecureRipRecord::FindOffsetHint(const TAccurateRipEntry& entry)
     m_log.OffsetHint = "AccurateRip matches this disc read with offset " + offset + " (this rip used " +
                        SignedSamples(m_log.Offset.Samples) + "): your drive's read offset is probably " + offset +
                        ". `sonvale-cli offset find --apply` or Options > Secure stores it.";
-}
-
-bool TSecureRipRecord::WriteWhole(const std::string& path, const std::string& text)
-{
-    // Under a temporary name first, so that a file of this name is never half written.
-    const std::string temp = path + ".part";
-    bool written = false;
-    {
-        const TFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-        written = fd.get() >= 0 && WriteFully(fd.get(), text.data(), text.size());
-    }
-    if (!written || rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
-    }
-    return true;
 }
 
 bool TSecureRipRecord::WholeDisc() const

@@ -50,7 +50,6 @@ public:
     std::shared_ptr<const TBurstCheck> BurstCheck(int minConfidence) const;
 
 private:
-    static bool WriteWhole(const std::string& path, const std::string& text);
     // The tracks the entry did not confirm, tried at the other offsets: m_log.OffsetHint.
     void FindOffsetHint(const TAccurateRipEntry& entry);
     bool WholeDisc() const;

@@ -1,5 +1,6 @@
 #include "FileSystem.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -64,6 +65,21 @@ int FolderWriteProblem(const std::string& folder)
     if (blocks * fs.f_frsize < Enough)
         return ENOSPC;
     return 0;
+}
+
+bool WriteFileWhole(const std::string& path, std::string_view bytes)
+{
+    const std::string temp = path + ".part" + std::to_string(getpid());
+    bool written = false;
+    {
+        const TFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+        written = fd.get() >= 0 && WriteFully(fd.get(), bytes.data(), bytes.size());
+    }
+    if (!written || rename(temp.c_str(), path.c_str()) != 0) {
+        unlink(temp.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool WriteFully(int fd, const void* data, std::size_t n, off_t offset)

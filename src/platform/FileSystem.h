@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // True when the file exists and the user may not change it: no write permission bit is set at
 // all (the Linux form of the read-only attribute; it holds even for root), or the system refuses
@@ -33,6 +34,11 @@ int FolderWriteProblem(const std::string& folder);
 // Writes all n bytes (at offset when it is not negative, else at the descriptor's position),
 // going on after interrupted or short writes. False when the system refuses.
 bool WriteFully(int fd, const void* data, std::size_t n, off_t offset = -1);
+
+// Writes bytes as the file path, never half written: under a temporary name beside it (this
+// process's own, "<path>.part<pid>"; not through a link), then renamed over it. False, and no
+// temporary file left, when the system refuses.
+bool WriteFileWhole(const std::string& path, std::string_view bytes);
 
 // A descriptor closed on every path out.
 class TFd {
