@@ -59,6 +59,19 @@ private:
     std::chrono::steady_clock::time_point m_free{};
 };
 
+// The image as the only drive, at BENCH_DRIVE_SPEED when set; a handle to it.
+HCDROM OpenBenchDrive(const char* image)
+{
+    std::shared_ptr<TDriveBackend> drive = OpenImageDrive(image);
+    if (const char* speed = std::getenv("BENCH_DRIVE_SPEED"); speed && std::atof(speed) > 0)
+        drive = std::make_shared<TDriveSpeed>(drive, std::atof(speed));
+    AkripUseDrives({drive});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    return GetCDHandle(&request);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -91,16 +104,9 @@ int main(int argc, char** argv)
     if ((mode == "rip" || mode == "rip-secure" || mode == "rip-burst") && argc == 5) {
         Options.SecureOptions.SecureMode = mode != "rip";
         Options.SecureOptions.AccurateRip = false;
-        std::shared_ptr<TDriveBackend> drive = OpenImageDrive(argv[2]);
-        if (const char* speed = std::getenv("BENCH_DRIVE_SPEED"); speed && std::atof(speed) > 0)
-            drive = std::make_shared<TDriveSpeed>(drive, std::atof(speed));
-        AkripUseDrives({drive});
-        TGetCDHand request{};
-        request.Size = 12;
-        request.Ver = 1;
         Options.CommonOptions.OutputFolder = argv[4];
         TCDRipThread rip(std::atoi(argv[3]), std::string(argv[4]) + "/bench.wav");
-        rip.DriveHandle = GetCDHandle(&request);
+        rip.DriveHandle = OpenBenchDrive(argv[2]);
         rip.ReceivingWindow = window.Handle();
         if (mode == "rip-burst") {
             // A database that confirms the whole disc: every track is read once.
@@ -118,16 +124,8 @@ int main(int argc, char** argv)
         }
     } else if (mode == "offset-find" && argc >= 4) {
         // The offset search as `sonvale-cli offset find` does it: each track read once with five
-        // sectors beyond each end, every offset's v1 and the candidates' v2 tested against an
-        // entry that matches none (so that nothing ends the search early).
-        std::shared_ptr<TDriveBackend> drive = OpenImageDrive(argv[2]);
-        if (const char* speed = std::getenv("BENCH_DRIVE_SPEED"); speed && std::atof(speed) > 0)
-            drive = std::make_shared<TDriveSpeed>(drive, std::atof(speed));
-        AkripUseDrives({drive});
-        TGetCDHand request{};
-        request.Size = 12;
-        request.Ver = 1;
-        const HCDROM handle = GetCDHandle(&request);
+        // sectors beyond each end, every offset's v1 tested, and v2 where it matched.
+        const HCDROM handle = OpenBenchDrive(argv[2]);
         TTOC toc{};
         if (!ReadMsfToc(handle, toc))
             return 1;
