@@ -1,6 +1,7 @@
 #include "AccurateRip.h"
 #include "AccurateRipLookup.h"
 
+#include "DriveTestSupport.h"
 #include "TestHttpServer.h"
 #include "akrip32Drives.h"
 
@@ -124,16 +125,8 @@ TEST(AccurateRipTest, CrcAndPeak)
 // id1 = 0 + 225 + 525 + 900 = 1650 = 0x672; id2 = 1*1 + 225*2 + 525*3 + 900*4 = 5626 = 0x15fa.
 TEST(AccurateRipTest, DiscIds)
 {
-    AkripUseDrives({std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({225, 300, 375}))});
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    const HCDROM h = GetCDHandle(&request);
-    TTOC toc{};
-    ModifyCDParms(h, CDP_MSF, 1);
-    ASSERT_EQ(ReadTOC(h, &toc), 1);
-    CloseCDHandle(h);
-    AkripUseDrives({});
+    const TTOC toc = MsfTocOf(std::make_shared<TScriptedDrive>(TScriptedDrive::AudioToc({225, 300, 375})));
+    ASSERT_EQ(toc.LastTrack, 3);
     const TAccurateRipDiscId id = AccurateRipDiscId(toc);
     EXPECT_EQ(id.AudioTracks, 3);
     EXPECT_EQ(id.Id1, 0x672u);

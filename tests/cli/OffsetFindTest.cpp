@@ -4,7 +4,7 @@
 #include "DiscScan.h"
 #include "akrip32Drives.h"
 
-#include "OffsetDrive.h"
+#include "DriveTestSupport.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 
@@ -54,16 +54,7 @@ protected:
     // it is on the disc.
     std::string Entry(const std::vector<int32_t>& lengths)
     {
-        const std::shared_ptr<TDriveBackend> image = OpenImageDrive(Path("disc.cue"));
-        AkripUseDrives({image});
-        TGetCDHand request{};
-        request.Size = 12;
-        request.Ver = 1;
-        const HCDROM h = GetCDHandle(&request);
-        TTOC toc{};
-        ModifyCDParms(h, CDP_MSF, 1);
-        EXPECT_EQ(ReadTOC(h, &toc), 1);
-        CloseCDHandle(h);
+        const TTOC toc = MsfTocOf(OpenImageDrive(Path("disc.cue")));
         const TAccurateRipDiscId id = AccurateRipDiscId(toc);
         const std::string bin = ReadFile("disc.bin");
         std::string v1s, v2s;

@@ -3,6 +3,7 @@
 #include "MusicBrainz.h"
 #include "akrip32Drives.h"
 
+#include "DriveTestSupport.h"
 #include "TestHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -19,17 +20,7 @@ TTOC TocOf(const std::vector<int32_t>& starts, int32_t leadOut, std::size_t audi
     for (std::size_t t = 0; t < starts.size(); ++t)
         disc.Tracks.push_back({starts[t], t < audio, t < audio ? 1 : 2});
     disc.LeadOutLba = leadOut;
-    AkripUseDrives({std::make_shared<TScriptedDrive>(disc)});
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    const HCDROM h = GetCDHandle(&request);
-    TTOC toc{};
-    ModifyCDParms(h, CDP_MSF, 1);
-    EXPECT_EQ(ReadTOC(h, &toc), 1);
-    CloseCDHandle(h);
-    AkripUseDrives({});
-    return toc;
+    return MsfTocOf(std::make_shared<TScriptedDrive>(disc));
 }
 
 // The published examples: a 4-track disc (4+96+2D2B+6256+B327+D84A) and an Enhanced CD whose 13

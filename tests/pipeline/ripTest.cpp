@@ -8,7 +8,7 @@
 #include "ripthread.h"
 #include "RipVerify.h"
 
-#include "OffsetDrive.h"
+#include "DriveTestSupport.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "DiscScan.h"

@@ -10,7 +10,7 @@
 #include "ProgramFolder.h"
 
 #include "Global.h"
-#include "OffsetDrive.h"
+#include "DriveTestSupport.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "akrip32Drives.h"

@@ -1,7 +1,11 @@
 #pragma once
-// A test drive that reads a disc image as a drive with a given read offset would.
+// Drives for tests: a disc image read as a drive with a given read offset would read it, and the
+// table of contents a drive gives.
 
+#include "akrip32.h"
 #include "akrip32Drives.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -55,3 +59,20 @@ private:
     std::mutex m_mutex;
     int64_t m_sectorsRead = 0;
 };
+
+// The table of contents of the disc in drive, read in MSF mode as the program reads it (the drive
+// made the only one for the while).
+inline TTOC MsfTocOf(std::shared_ptr<TDriveBackend> drive)
+{
+    AkripUseDrives({std::move(drive)});
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    const HCDROM h = GetCDHandle(&request);
+    TTOC toc{};
+    ModifyCDParms(h, CDP_MSF, 1);
+    EXPECT_EQ(ReadTOC(h, &toc), 1);
+    CloseCDHandle(h);
+    AkripUseDrives({});
+    return toc;
+}
