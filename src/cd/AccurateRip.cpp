@@ -270,11 +270,47 @@ uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size, int wi
     return crc;
 }
 
-TTrackChecksums::TTrackChecksums(int64_t samples, bool first, bool last)
+uint32_t Crc32Combine(uint32_t first, uint32_t second, int64_t secondBytes)
+{
+    return static_cast<uint32_t>(crc32_combine64(first, second, secondBytes));
+}
+
+uint32_t CtdbDiscCrc(const std::vector<TCtdbPart>& tracks)
+{
+    uint32_t crc = 0;
+    for (const TCtdbPart& t : tracks)
+        crc = Crc32Combine(crc, t.Crc, t.Bytes);
+    return crc;
+}
+
+int64_t CtdbTailSamples(int64_t discSamples)
+{
+    return CtdbHeadSamples + discSamples % CtdbHeadSamples;
+}
+
+TTrackChecksums::TTrackChecksums(int64_t samples, bool first, bool last, int64_t discSamples)
     : m_from(first ? SkippedSamples : 1)
     , m_to(last ? samples - SkippedSamples : samples)
     , m_length(samples)
+    , m_ctdbFrom(first ? 4 * CtdbHeadSamples : 0)
+    , m_ctdbTo(4 * (last ? samples - CtdbTailSamples(discSamples) : samples))
 {
+    m_ctdbTo = std::max(m_ctdbTo, m_ctdbFrom);  // a track shorter than what is left out counts nothing
+}
+
+int64_t TTrackChecksums::CtdbBytes() const
+{
+    return std::max<int64_t>(0, std::min(m_bytes, m_ctdbTo) - m_ctdbFrom);
+}
+
+uint32_t TTrackChecksums::CtdbCrc() const
+{
+    const int64_t bytes = CtdbBytes();
+    if (bytes == 0)
+        return 0;
+    const uint32_t to = m_bytes >= m_ctdbTo ? m_crcAtTo : m_crc;
+    // CRC(A B) = CRC(A) shifted over B's bytes, plus CRC(B): so CRC(B) = CRC(A B) - that shift.
+    return ~to ^ Crc32Combine(~m_crcAtFrom, 0, bytes);
 }
 
 void TTrackChecksums::KeepEdges(const uint8_t* p, std::size_t n, int64_t firstIndex)
@@ -329,7 +365,20 @@ void TTrackChecksums::AddSample(uint32_t sample)
 
 void TTrackChecksums::Add(const uint8_t* data, std::size_t size)
 {
-    m_crc = Crc32Update(m_crc, data, size);
+    // The CRC in pieces split where CTDB's range begins and ends, keeping the register there.
+    for (std::size_t done = 0; done < size;) {
+        int64_t piece = static_cast<int64_t>(size - done);
+        for (const int64_t edge : {m_ctdbFrom, m_ctdbTo})
+            if (m_bytes < edge)
+                piece = std::min(piece, edge - m_bytes);
+        m_crc = Crc32Update(m_crc, data + done, static_cast<std::size_t>(piece));
+        done += static_cast<std::size_t>(piece);
+        m_bytes += piece;
+        if (m_bytes == m_ctdbFrom)
+            m_crcAtFrom = m_crc;
+        if (m_bytes == m_ctdbTo)
+            m_crcAtTo = m_crc;
+    }
     std::size_t at = 0;
     if (m_partialSize > 0) {  // the rest of a sample the last piece began
         at = std::min(size, sizeof m_partial - m_partialSize);

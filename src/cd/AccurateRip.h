@@ -35,15 +35,29 @@ struct TTrackEdges {
     uint32_t V1 = 0, Sum = 0;
 };
 
+// The CUETools database (CTDB) counts a disc's audio as one run of bytes and leaves out its ends:
+// the first 5880 samples (10 sectors) and the last 5880 + N mod 5880 (10 sectors and the disc's
+// sectors modulo 10), where N is the audio's samples from track 1's start to the audio's end. A
+// track's CTDB CRC is the CRC32 of its bytes within that run (only the first and the last audio
+// track lose any), the disc's CRC that of the whole run. Example: a disc of 1234 sectors leaves
+// out its last 14 sectors (8232 samples).
+constexpr int64_t CtdbHeadSamples = 5880;
+int64_t CtdbTailSamples(int64_t discSamples);
+
 class TTrackChecksums {
 public:
     // samples: the track's length in stereo samples (2352 bytes a sector hold 588); first and
-    // last: its place on the disc (the audio tracks AccurateRip counts).
-    TTrackChecksums(int64_t samples, bool first, bool last);
+    // last: its place on the disc (the audio tracks AccurateRip counts); discSamples: the disc's
+    // audio (for the CTDB CRC of the last track).
+    TTrackChecksums(int64_t samples, bool first, bool last, int64_t discSamples = 0);
     // The track's bytes in order, in pieces of any size (a piece may end inside a sample).
     void Add(const uint8_t* data, std::size_t size);
 
     uint32_t Crc32() const { return ~m_crc; }
+    // The CRC32 of the bytes CTDB counts (those added so far, up to the counted range's end), and
+    // how many they are.
+    uint32_t CtdbCrc() const;
+    int64_t CtdbBytes() const;
     uint32_t V1() const { return m_v2lo; }  // v1 is the sum of the products' low halves
     uint32_t V2() const { return m_v2lo + m_v2hi; }
     // The highest absolute sample value, 0..32768.
@@ -60,6 +74,11 @@ private:
     int64_t m_length;          // the samples the track holds
     int64_t m_index = 0;       // samples added
     uint32_t m_crc = 0xFFFFFFFFu;
+    // CTDB's range in bytes from the track's start, and the register where it begins and ends
+    // (the CRC of the range follows from the two without a second pass).
+    int64_t m_ctdbFrom = 0, m_ctdbTo = 0;
+    int64_t m_bytes = 0;
+    uint32_t m_crcAtFrom = 0xFFFFFFFFu, m_crcAtTo = 0xFFFFFFFFu;
     uint32_t m_v2lo = 0, m_v2hi = 0;
     uint32_t m_sum = 0;  // of the counted samples
     std::vector<uint32_t> m_head, m_tail;  // m_tail: the last samples, up to twice the edge
@@ -72,6 +91,15 @@ private:
 // widest: the widest registers it may use for carry-less multiplication where the processor has
 // them (512 or 128 bits; 0: none, zlib's tables); the result is the same.
 uint32_t Crc32Update(uint32_t crc, const uint8_t* data, std::size_t size, int widest = 512);
+// The CRC32 of a run of bytes followed by another from the CRC32s of both (zlib's combine).
+uint32_t Crc32Combine(uint32_t first, uint32_t second, int64_t secondBytes);
+
+// The disc's CTDB CRC from its audio tracks' (each its CtdbCrc and CtdbBytes), in order.
+struct TCtdbPart {
+    uint32_t Crc = 0;
+    int64_t Bytes = 0;
+};
+uint32_t CtdbDiscCrc(const std::vector<TCtdbPart>& tracks);
 
 struct TAccurateRipDiscId {
     int AudioTracks = 0;

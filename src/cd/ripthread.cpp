@@ -190,6 +190,7 @@ void TCDRipThread::Execute()
         if (!TrackSectors(toc, p).Data)
             lastAudio = p;
     const TTrackSectors lastTrack = TrackSectors(toc, lastAudio);
+    m_discSamples = int64_t{lastTrack.Start + lastTrack.Length - TrackSectors(toc, 1).Start} * 588;
     // The hidden audio is no track AccurateRip counts: nothing of it is skipped.
     const int32_t status = ReadTrack(track.Start, track.Length, m_trackPosition == 1,
                                      m_trackPosition == lastAudio && m_trackPosition > 0, lastTrack.Start + lastTrack.Length);
@@ -246,7 +247,7 @@ int32_t TCDRipThread::ReadPass(int32_t start, int32_t length, bool firstAudio, b
     m_result.Read = kind;
     m_result.Secure = m_secure;
     m_result.ReadOffset = m_secure ? m_readOffset : 0;
-    TTrackChecksums sums(int64_t{length} * 588, firstAudio, lastAudio);
+    TTrackChecksums sums(int64_t{length} * 588, firstAudio, lastAudio, m_discSamples);
     // Loudness is measured on what the file ends up holding: as read, or after normalising.
     m_meter = m_loudness ? std::make_shared<TLoudness>() : nullptr;
     TLoudness* readMeter = m_normalize ? nullptr : m_meter.get();
@@ -354,6 +355,8 @@ int32_t TCDRipThread::ReadPass(int32_t start, int32_t length, bool firstAudio, b
             m_result.Crc32 = sums.Crc32();
             m_result.AccurateRipV1 = sums.V1();
             m_result.AccurateRipV2 = sums.V2();
+            m_result.CtdbCrc = sums.CtdbCrc();
+            m_result.CtdbBytes = sums.CtdbBytes();
             m_result.Peak = sums.Peak();
             m_result.Edges = std::make_shared<const TTrackEdges>(sums.Edges());
         }

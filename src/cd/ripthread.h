@@ -40,6 +40,8 @@ enum class TReadKind {
 struct TTrackResult {
     uint32_t Crc32 = 0;            // of the audio data
     uint32_t AccurateRipV1 = 0, AccurateRipV2 = 0;
+    uint32_t CtdbCrc = 0;          // of the bytes CTDB counts (AccurateRip.h), CtdbBytes of them
+    int64_t CtdbBytes = 0;
     int Peak = 0;                  // highest absolute sample, 0..32768
     bool Secure = false;           // read in secure mode
     int32_t ReadOffset = 0;        // samples, secure mode
@@ -124,6 +126,7 @@ private:
     int m_normalizePercent = 100;
     bool m_secure = false;
     int32_t m_readOffset = 0;
+    int64_t m_discSamples = 0;      // the disc's audio from track 1's start, for CTDB
     bool m_refuseDamaged = false;   // taken from Settings when the thread starts
     bool m_loudness = false;
     std::shared_ptr<const TBurstCheck> m_burst;

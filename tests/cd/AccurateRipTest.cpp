@@ -107,6 +107,50 @@ TEST(AccurateRipTest, TheSkippedSamplesAtTheDiscsEnds)
     EXPECT_EQ(h.V2(), 0xFFFFFFFDu + 2u);
 }
 
+// CTDB's CRCs written from the rules apart from the production code: the disc's audio as one run
+// of bytes without its first 5880 samples and its last 5880 + (samples mod 5880); zlib over each
+// track's share of that run and over the whole run. Discs of 1230 sectors (a multiple of 10: the
+// last 10 left out) and 1234 (the last 14), one track alone, and odd lengths, fed in pieces that
+// cut samples.
+TEST(AccurateRipTest, CtdbCrcsEqualZlibOverTheCountedBytes)
+{
+    const std::vector<std::vector<int64_t>> discs = {{300, 7, 923}, {301, 17, 916}, {40}, {31, 3, 29}};
+    for (const std::vector<int64_t>& sectors : discs) {
+        std::vector<std::vector<uint8_t>> tracks;
+        std::vector<uint8_t> disc;
+        for (const int64_t n : sectors) {
+            tracks.push_back(Noise(static_cast<std::size_t>(n * 588), static_cast<uint32_t>(n + tracks.size())));
+            disc.insert(disc.end(), tracks.back().begin(), tracks.back().end());
+        }
+        const int64_t samples = static_cast<int64_t>(disc.size() / 4);
+        const int64_t tail = 5880 + samples % 5880;
+        EXPECT_EQ(tail, 588 * (10 + samples / 588 % 10));
+        const int64_t runFrom = 4 * 5880, runTo = 4 * (samples - tail);
+        const auto zlibCrc = [&](int64_t from, int64_t to) {
+            return static_cast<uint32_t>(crc32(0, disc.data() + from, static_cast<uInt>(to - from)));
+        };
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{2352}}) {
+            std::vector<TCtdbPart> parts;
+            int64_t at = 0;
+            for (std::size_t t = 0; t < tracks.size(); ++t) {
+                const std::vector<uint8_t>& bytes = tracks[t];
+                TTrackChecksums sums(static_cast<int64_t>(bytes.size() / 4), t == 0, t + 1 == tracks.size(), samples);
+                for (std::size_t k = 0; k < bytes.size(); k += piece)
+                    sums.Add(bytes.data() + k, std::min(piece, bytes.size() - k));
+                const int64_t end = at + static_cast<int64_t>(bytes.size());
+                const int64_t from = std::max(at, runFrom), to = std::min(end, runTo);
+                EXPECT_EQ(sums.CtdbBytes(), to - from) << sectors.size() << " tracks, track " << t + 1;
+                EXPECT_EQ(sums.CtdbCrc(), zlibCrc(from, to)) << sectors.size() << " tracks, track " << t + 1 << " piece "
+                                                             << piece;
+                EXPECT_EQ(sums.Crc32(), zlibCrc(at, end));  // the track's own CRC32 is all of it
+                parts.push_back({sums.CtdbCrc(), sums.CtdbBytes()});
+                at = end;
+            }
+            EXPECT_EQ(CtdbDiscCrc(parts), zlibCrc(runFrom, runTo)) << sectors.size() << " tracks, piece " << piece;
+        }
+    }
+}
+
 TEST(AccurateRipTest, CrcAndPeak)
 {
     const std::string text = "123456789";
