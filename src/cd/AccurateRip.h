@@ -143,9 +143,9 @@ struct TAccurateRipVerdict {
 
 // The database's answer for a disc: its pressings, or why there is none to judge by.
 struct TAccurateRipEntry {
-    bool Checked = false;      // the entry was fetched and parsed
-    std::string Reason;        // when not: "no connection to ...", "HTTP 404", "a malformed entry"
-    std::vector<TAccurateRipPressing> Pressings;
+    bool Checked = false;      // the entry was fetched and parsed, or there is none (404)
+    std::string Reason;        // when not: "no connection to ...", "HTTP 500", "a malformed entry"
+    std::vector<TAccurateRipPressing> Pressings;  // none: the disc is not in the database
 };
 
 // Track number (from 1) of the disc judged against the entry (not checked when it was not).

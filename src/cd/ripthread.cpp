@@ -216,8 +216,12 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
         status = ReadPass(start, length, firstAudio, lastAudio, discEnd, false);
         if (status < 0)
             return status;
-        if (status == esDone && m_burst->Confirms(m_trackPosition, m_result.AccurateRipV1, m_result.AccurateRipV2)) {
+        const TBurstCheck::TConfirmation confirmed =
+            status == esDone ? m_burst->Confirms(m_trackPosition, m_result) : TBurstCheck::TConfirmation{};
+        if (confirmed.AccurateRip || confirmed.Ctdb) {
             m_result.Read = TReadKind::BurstConfirmed;
+            m_result.ConfirmedByAccurateRip = confirmed.AccurateRip;
+            m_result.ConfirmedByCtdb = confirmed.Ctdb;
         } else {
             status = ReadPass(start, length, firstAudio, lastAudio, discEnd, true);
             m_result.Read = TReadKind::SecureAfterBurst;

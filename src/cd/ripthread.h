@@ -33,8 +33,8 @@
 enum class TReadKind {
     Plain,              // one pass of plain reads (not secure mode)
     Secure,             // secure reads (paranoia)
-    BurstConfirmed,     // burst-first: plain reads that AccurateRip confirmed
-    SecureAfterBurst,   // burst-first: read again securely after AccurateRip did not confirm
+    BurstConfirmed,     // burst-first: plain reads that AccurateRip or CTDB confirmed
+    SecureAfterBurst,   // burst-first: read again securely after neither confirmed them
 };
 
 struct TTrackResult {
@@ -50,18 +50,24 @@ struct TTrackResult {
     // With loudness measured: the track's, on the samples as written (after normalising).
     std::shared_ptr<const TLoudness> Loudness;
     TReadKind Read = TReadKind::Plain;
+    // BurstConfirmed: which databases confirmed the read.
+    bool ConfirmedByAccurateRip = false, ConfirmedByCtdb = false;
     // Secure mode: what v1 at other read offsets needs (the key-disc hint).
     std::shared_ptr<const TTrackEdges> Edges;
 };
 
-// Burst-first secure mode: what the extraction asks of the AccurateRip database (from its own
-// thread; both calls are safe there).
+// Burst-first secure mode: what the extraction asks of the databases, AccurateRip and CTDB (from
+// its own thread; both calls are safe there).
 struct TBurstCheck {
-    // Waits a little for the database's answer (cancel ends the wait: false), calling waiting
-    // first when it has to wait; whether it holds an entry for the disc to check tracks against.
+    // Waits a little for the databases' answers (cancel ends the wait: false), calling waiting
+    // first when it has to wait; whether either holds an entry for the disc to check tracks
+    // against.
     std::function<bool(const std::atomic<bool>& cancel, const std::function<void()>& waiting)> HasEntry;
-    // Whether the entry confirms the track at position (1-based) with these checksums.
-    std::function<bool(int position, uint32_t v1, uint32_t v2)> Confirms;
+    // Which databases confirm the track at position (1-based) with the checksums of result.
+    struct TConfirmation {
+        bool AccurateRip = false, Ctdb = false;
+    };
+    std::function<TConfirmation(int position, const TTrackResult& result)> Confirms;
 };
 
 // How a track is read and what is done to it: normalising, and the secure reads.

@@ -69,7 +69,8 @@ const char* const ProgramUsage =
     "  tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
     "      [--comment C] [--track N] [--genre NAME]\n"
     "                              the ID3v1 tag of an MP3 file\n"
-    "  verify LOG [--accuraterip]  check a secure rip's files against its log\n"
+    "  verify LOG [--accuraterip] [--ctdb]\n"
+    "                              check a secure rip's files against its log\n"
     "\n"
     "Every command takes --json (one JSON document on standard output) and --help;\n"
     "sonvale-cli --version prints the version.\n"
@@ -690,22 +691,28 @@ bool PrepareOutputFolder(const TCliArgs& args, std::string& folder)
     return true;
 }
 
-// After a secure rip: each track's AccurateRip verdict, the summary and the log's path, said on
-// standard error with the progress, and given for the JSON document.
+// After a secure rip: each track's AccurateRip and CTDB verdicts, the summary, CTDB's word on the
+// disc and the log's path, said on standard error with the progress, and given for the JSON
+// document.
 QJsonObject SayVerdicts(const TRipLog& record)
 {
     QJsonArray verdicts;
     for (const TRipLogTrack& track : record.Tracks) {
-        std::fprintf(stderr, "Track %s: %s\n", TwoDigits(track.Number).c_str(), track.AccurateRip.c_str());
-        verdicts.append(QJsonObject{{"track", track.Number}, {"accuraterip", Q(track.AccurateRip)}});
+        std::fprintf(stderr, "Track %s: AccurateRip: %s; CTDB: %s\n", TwoDigits(track.Number).c_str(),
+                     TerminalText(track.AccurateRip).c_str(), TerminalText(track.Ctdb).c_str());
+        verdicts.append(QJsonObject{{"track", track.Number}, {"accuraterip", Q(track.AccurateRip)}, {"ctdb", Q(track.Ctdb)}});
     }
     const std::string summary = RipLogSummary(record);
     std::fprintf(stderr, "Summary: %s\n", summary.c_str());
+    if (!record.CtdbDisc.empty())
+        std::fprintf(stderr, "CTDB: %s\n", TerminalText(record.CtdbDisc).c_str());
     if (!record.Path.empty())
         std::fprintf(stderr, "Log: %s\n", record.Path.c_str());
     return {{"log", Q(record.Path)},
             {"tracks", verdicts},
             {"summary", Q(summary)},
+            {"ctdb", Q(record.CtdbDisc)},
+            {"ctdb_id", Q(record.CtdbId)},
             {"offset_hint", record.OffsetHint.empty() ? QJsonValue() : QJsonValue(Q(record.OffsetHint))}};
 }
 
@@ -1165,7 +1172,19 @@ int CommandVerify(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
         else
             entry = FetchAccurateRip(Options.SecureOptions.AccurateRipServer, *id);
     }
+    // With --ctdb, what CTDB says of them: the table of contents is the log's.
+    std::optional<TCtdbAnswer> ctdb;
+    std::vector<TTrackSectors> sectors;
+    int audioTracks = 0;
+    for (const TLoggedRip::TTocRow& row : log->Toc) {
+        sectors.push_back({row.Start, row.Length, row.Data});
+        audioTracks += !row.Data;
+    }
+    if (args.Has("ctdb"))
+        ctdb = FetchCtdb(Options.Ctdb.Server, CtdbTocParameter(sectors));
     bool contradicted = args.Has("accuraterip") && !id;
+    int ctdbAccurate = 0, ctdbJudged = 0;
+    std::vector<TCtdbPart> parts;
     QJsonArray tracks;
     std::string lines = std::string("Log: ") + (check.Intact ? "intact" : "its checksum does not match: it was edited or damaged") + "\n";
     const int first = log->Toc.front().Number;
@@ -1180,14 +1199,32 @@ int CommandVerify(const TCliArgs& args, TCliDialogs&, TCliOutput& out)
             row["accuraterip"] = Q(verdict.Text());
             contradicted = contradicted || verdict.Result == TAccurateRipVerdict::NotAccurate;
         }
+        if (ctdb && t.Number > 0 && (t.Result == TTrackCheck::TResult::Match || t.Result == TTrackCheck::TResult::Differs)) {
+            const TCtdbVerdict verdict = JudgeCtdbTrack(*ctdb, audioTracks, t.Number - first + 1, t.CtdbCrc);
+            line += "; CTDB: " + verdict.Text();
+            row["ctdb"] = Q(verdict.Text());
+            contradicted = contradicted || verdict.Result == TCtdbVerdict::Differs;
+            ctdbAccurate += verdict.Result == TCtdbVerdict::Accurate;
+            ++ctdbJudged;
+            parts.push_back({t.CtdbCrc, t.CtdbBytes});
+        }
         lines += line + "\n";
         tracks.append(row);
     }
     const std::string summary = check.Summary();
     lines += "Summary: " + summary + "\n";
+    QJsonObject result{{"log", Q(path)}, {"intact", check.Intact}, {"tracks", tracks}, {"summary", Q(summary)}};
+    if (ctdb) {
+        // The disc's CRC when every audio track's file was checked.
+        const std::optional<uint32_t> discCrc =
+            ctdbJudged == audioTracks && ctdbJudged > 0 ? std::optional<uint32_t>(CtdbDiscCrc(parts)) : std::nullopt;
+        const std::string disc = CtdbDiscText(*ctdb, audioTracks, ctdbAccurate, ctdbJudged, discCrc);
+        lines += "CTDB: " + disc + "\n";
+        result["ctdb"] = Q(disc);
+    }
     const bool ok = check.Ok() && !contradicted;
-    out.Result({{"log", Q(path)}, {"intact", check.Intact}, {"tracks", tracks}, {"summary", Q(summary)}, {"ok", ok}},
-               [&] { std::fputs(lines.c_str(), stdout); });
+    result["ok"] = ok;
+    out.Result(result, [&] { std::fputs(lines.c_str(), stdout); });
     return ok ? cliOk : cliFailed;
 }
 
@@ -1364,12 +1401,13 @@ const std::map<std::string, TCommandSyntax>& Commands()
                     "from -2940 to +2940 on that one read; --apply stores the offset found for the drive.\n"
                     "Exit status 1 when nothing matches.\n",
                     {"drive", "tracks"}, {"apply"}, CommandOffset}},
-        {"verify", {"Usage: sonvale-cli verify LOG [--accuraterip] [--json]\n"
+        {"verify", {"Usage: sonvale-cli verify LOG [--accuraterip] [--ctdb] [--json]\n"
                     "Checks a secure rip against its log: the log's own checksum, then each track's file\n"
                     "(WAV or FLAC) decoded and its CRC32 and AccurateRip checksums computed again; with\n"
-                    "--accuraterip also what the AccurateRip database says of them. Lossy files cannot be\n"
-                    "checked. Exit status 0 when everything matches, 1 when anything differs.\n",
-                    {}, {"accuraterip"}, CommandVerify}},
+                    "--accuraterip also what the AccurateRip database says of them, with --ctdb what the\n"
+                    "CUETools database (CTDB) says. Lossy files cannot be checked. Exit status 0 when\n"
+                    "everything matches, 1 when anything differs.\n",
+                    {}, {"accuraterip", "ctdb"}, CommandVerify}},
         {"tag", {"Usage: sonvale-cli tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
                  "                      [--comment C] [--track N] [--genre NAME] [--json]\n"
                  "Shows, sets (fields not given are kept) or removes the ID3v1 tag of an MP3 file.\n",

@@ -1,13 +1,8 @@
 #include "AccurateRipLookup.h"
 
-#include "RetiredThreads.h"
-
 #include <curl/curl.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -42,43 +37,11 @@ size_t OnData(char* data, size_t size, size_t count, void* user)
 
 }  // namespace
 
-struct TAccurateRipLookup::State {
-    std::atomic<bool> Abandoned{false};
-    mutable std::mutex Mutex;
-    mutable std::condition_variable Done;
-    std::optional<TAccurateRipEntry> Entry;
-    std::thread Thread;
-};
-
 TAccurateRipLookup::TAccurateRipLookup(std::string baseUrl, TAccurateRipDiscId id)
-    : m_state(std::make_shared<State>())
+    : TBackgroundFetch([baseUrl = std::move(baseUrl), id](const std::atomic<bool>* abandoned) {
+        return FetchAccurateRip(baseUrl, id, abandoned);
+    })
 {
-    RetiredThreads();  // made before any lookup thread, so it outlives them all
-    m_state->Thread = std::thread([state = m_state, baseUrl = std::move(baseUrl), id] {
-        TAccurateRipEntry entry = FetchAccurateRip(baseUrl, id, &state->Abandoned);
-        std::lock_guard lock(state->Mutex);
-        state->Entry = std::move(entry);
-        state->Done.notify_all();
-    });
-}
-
-TAccurateRipLookup::~TAccurateRipLookup()
-{
-    m_state->Abandoned = true;
-    RetiredThreads().Add(std::move(m_state->Thread));
-}
-
-std::optional<TAccurateRipEntry> TAccurateRipLookup::TryGet() const
-{
-    std::lock_guard lock(m_state->Mutex);
-    return m_state->Entry;
-}
-
-TAccurateRipEntry TAccurateRipLookup::Wait() const
-{
-    std::unique_lock lock(m_state->Mutex);
-    m_state->Done.wait(lock, [this] { return m_state->Entry.has_value(); });
-    return *m_state->Entry;
 }
 
 std::string WithoutSlash(std::string server)
@@ -140,6 +103,10 @@ TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRi
     }
     if (!reply.Failure.empty()) {
         entry.Reason = "the entry is too long";
+        return entry;
+    }
+    if (reply.Status == 404) {  // how the database says it has no entry for the disc
+        entry.Checked = true;
         return entry;
     }
     if (reply.Status != 200) {

@@ -3,6 +3,7 @@
 // the rip. The entry's format, the checksums and the verdicts are AccurateRip.h's.
 
 #include "AccurateRip.h"
+#include "BackgroundFetch.h"
 
 #include <atomic>
 #include <memory>
@@ -28,22 +29,8 @@ THttpBytes HttpGetBytes(const std::string& url, std::size_t maxBytes, const std:
 TAccurateRipEntry FetchAccurateRip(const std::string& baseUrl, const TAccurateRipDiscId& id,
                                    const std::atomic<bool>* abandoned = nullptr);
 
-// A fetch on a thread of its own, started at once; the rip asks for the answer when it is over
-// and never waits for it. A lookup dropped before its answer ends on its own (the program
-// waits for such threads when it exits).
-class TAccurateRipLookup {
+// The fetch on a thread of its own, started at once; the rip asks for the answer when it is over.
+class TAccurateRipLookup : public TBackgroundFetch<TAccurateRipEntry> {
 public:
     TAccurateRipLookup(std::string baseUrl, TAccurateRipDiscId id);
-    ~TAccurateRipLookup();
-    TAccurateRipLookup(const TAccurateRipLookup&) = delete;
-    TAccurateRipLookup& operator=(const TAccurateRipLookup&) = delete;
-    // The entry when the fetch is over; nothing while it runs.
-    std::optional<TAccurateRipEntry> TryGet() const;
-    // Waits for the answer (tests and the command line, which have nothing else to do).
-    TAccurateRipEntry Wait() const;
-
-private:
-    struct State;
-    std::shared_ptr<State> m_state;
 };
-

@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <cstdio>
 
 std::string CtdbTocId(const TTOC& toc)
@@ -42,15 +43,18 @@ std::string CtdbTocId(const TTOC& toc)
 
 std::string CtdbTocParameter(const TTOC& toc)
 {
-    const int count = toc.LastTrack - toc.FirstTrack + 1;
-    std::string toc_;
-    int32_t end = 0;
-    for (int p = 1; p <= count; ++p) {
-        const TTrackSectors t = TrackSectors(toc, p);
-        toc_ += (t.Data ? "-" : "") + std::to_string(t.Start) + ":";
-        end = t.Start + t.Length;
-    }
-    return count > 0 ? toc_ + std::to_string(end) : std::string();
+    std::vector<TTrackSectors> tracks;
+    for (int p = 1; p <= toc.LastTrack - toc.FirstTrack + 1; ++p)
+        tracks.push_back(TrackSectors(toc, p));
+    return CtdbTocParameter(tracks);
+}
+
+std::string CtdbTocParameter(const std::vector<TTrackSectors>& tracks)
+{
+    std::string toc;
+    for (const TTrackSectors& t : tracks)
+        toc += (t.Data ? "-" : "") + std::to_string(t.Start) + ":";
+    return tracks.empty() ? std::string() : toc + std::to_string(tracks.back().Start + tracks.back().Length);
 }
 
 std::optional<std::vector<TCtdbEntry>> ParseCtdbAnswer(std::string_view xml, std::string& why)
@@ -100,12 +104,11 @@ std::optional<std::vector<TCtdbEntry>> ParseCtdbAnswer(std::string_view xml, std
     return entries;
 }
 
-TCtdbAnswer FetchCtdb(const std::string& server, const TTOC& toc, const std::atomic<bool>* cancel)
+TCtdbAnswer FetchCtdb(const std::string& server, const std::string& tocParameter, const std::atomic<bool>* cancel)
 {
     TCtdbAnswer answer;
-    const TPoliteReply reply = PoliteGet(WithoutSlash(server) + "/lookup2.php?version=3&ctdb=1&fuzzy=1&metadata=none&toc=" +
-                                             CtdbTocParameter(toc),
-                                         1 << 20, cancel);
+    const TPoliteReply reply = PoliteGet(
+        WithoutSlash(server) + "/lookup2.php?version=3&ctdb=1&fuzzy=1&metadata=none&toc=" + tocParameter, 1 << 20, cancel);
     if (!reply.Failure.empty()) {
         answer.Reason = "no connection to " + server + " (" + reply.Failure + ")";
         return answer;
@@ -127,4 +130,73 @@ TCtdbAnswer FetchCtdb(const std::string& server, const TTOC& toc, const std::ato
     answer.Checked = true;
     answer.Entries = std::move(*entries);
     return answer;
+}
+
+TCtdbLookup::TCtdbLookup(std::string server, std::string tocParameter)
+    : TBackgroundFetch([server = std::move(server), toc = std::move(tocParameter)](const std::atomic<bool>* abandoned) {
+        return FetchCtdb(server, toc, abandoned);
+    })
+{
+}
+
+std::string TCtdbVerdict::Text() const
+{
+    switch (Result) {
+    case Accurate: return "accurately ripped (confidence " + std::to_string(Confidence) + ")";
+    case Differs: return "differs";
+    case NotInDatabase: return "not in database";
+    case NotChecked: break;
+    }
+    return "not checked (" + Reason + ")";
+}
+
+TCtdbVerdict JudgeCtdbTrack(const TCtdbAnswer& answer, int audioTracks, int position, uint32_t crc)
+{
+    TCtdbVerdict verdict;
+    if (!answer.Checked) {
+        verdict.Reason = answer.Reason;
+        return verdict;
+    }
+    verdict.Result = TCtdbVerdict::NotInDatabase;
+    bool listed = false, matched = false;
+    for (const TCtdbEntry& entry : answer.Entries) {
+        // An entry of another track count is another disc (the lookup is fuzzy).
+        if (static_cast<int>(entry.TrackCrcs.size()) != audioTracks || position < 1 || position > audioTracks)
+            continue;
+        listed = true;
+        if (entry.TrackCrcs[static_cast<std::size_t>(position - 1)] == crc) {
+            matched = true;
+            verdict.Confidence += entry.Confidence;
+        }
+    }
+    if (matched)
+        verdict.Result = TCtdbVerdict::Accurate;
+    else if (listed)
+        verdict.Result = TCtdbVerdict::Differs;
+    return verdict;
+}
+
+std::string CtdbDiscText(const TCtdbAnswer& answer, int audioTracks, int accurate, int judged,
+                         std::optional<uint32_t> discCrc)
+{
+    if (!answer.Checked)
+        return "not checked (" + answer.Reason + ")";
+    const bool listed = std::any_of(answer.Entries.begin(), answer.Entries.end(), [&](const TCtdbEntry& e) {
+        return static_cast<int>(e.TrackCrcs.size()) == audioTracks;
+    });
+    if (!listed)
+        return "not in database";
+    std::string text = std::to_string(accurate) + " of " + std::to_string(judged) + " track" + (judged == 1 ? "" : "s") +
+                       " accurate";
+    if (!discCrc)
+        return text;
+    int confidence = 0;
+    bool matched = false;
+    for (const TCtdbEntry& e : answer.Entries)
+        if (static_cast<int>(e.TrackCrcs.size()) == audioTracks && e.Crc32 == *discCrc) {
+            matched = true;
+            confidence += e.Confidence;
+        }
+    return text + (matched ? "; disc CRC matches (confidence " + std::to_string(confidence) + ")"
+                                  : std::string("; disc CRC differs"));
 }

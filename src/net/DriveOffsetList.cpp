@@ -111,10 +111,9 @@ TOffsetFindResult FindDriveOffset(HCDROM handle, const TTOC& toc, const std::vec
         result.Failure = "stopped";
         return result;
     }
-    if (!entry.Checked) {
-        result.Failure = entry.Reason == "HTTP 404"
-                             ? "AccurateRip does not know this disc: the offset is found with a disc it knows"
-                             : "AccurateRip could not be asked: " + entry.Reason;
+    if (!entry.Checked || entry.Pressings.empty()) {
+        result.Failure = entry.Checked ? "AccurateRip does not know this disc: the offset is found with a disc it knows"
+                                       : "AccurateRip could not be asked: " + entry.Reason;
         return result;
     }
     int firstAudio = 0;

@@ -22,6 +22,7 @@ TJobSettings TJobSettings::FromOptions()
     s.UseID3 = Options.UseID3;
     s.Disc = Options.CDInfo;
     s.Secure = Options.SecureOptions;
+    s.Ctdb = Options.Ctdb;
     s.Encoders = EncodersAtOnce(Options.JobOptions.Encoders);
     s.DriveOffsets = Options.DriveOffsets;
     return s;

@@ -23,6 +23,7 @@ struct TJobSettings {
     bool UseID3 = false;      // tags on ripped files (and the WMA author and description)
     TCDInfo Disc;             // the disc's artist, album, year, genre and comment for the tags
     TSecureOptions Secure;
+    TCtdbOptions Ctdb;
     int Encoders = 1;         // items encoded at once, 1..MaxEncoders (1: read, encode, read...)
     std::map<std::string, std::string> DriveOffsets;  // [DriveOffsets]
     // --offset N: the read offset of a secure rip whatever the drive (otherwise the job chooses

@@ -67,6 +67,8 @@ std::string RipLogText(const TRipLog& log)
     std::snprintf(ids, sizeof ids, "AccurateRip disc ID: %03d-%08x-%08x-%08x", log.DiscId.AudioTracks, log.DiscId.Id1,
                   log.DiscId.Id2, log.DiscId.CddbId);
     line(ids);
+    if (!log.CtdbId.empty())
+        line("CTDB TOC ID: " + log.CtdbId);
     line("");
     const auto block = [&](const TRipLogTrack& track) {
         const TTrackResult& r = track.Result;
@@ -92,10 +94,19 @@ std::string RipLogText(const TRipLog& log)
         line(std::string("  Peak level: ") + peak);
         line("  CRC32: " + Hex8(r.Crc32));
         line("  AccurateRip v1: " + Hex8(r.AccurateRipV1) + "  v2: " + Hex8(r.AccurateRipV2));
+        if (track.Number > 0)
+            line("  CTDB CRC: " + Hex8(r.CtdbCrc));
         if (r.Secure) {
-            line(std::string("  Read: ") + (r.Read == TReadKind::BurstConfirmed     ? "burst, confirmed by AccurateRip"
-                                            : r.Read == TReadKind::SecureAfterBurst ? "secure, after a burst read AccurateRip did not confirm"
-                                                                                    : "secure"));
+            std::string read = "secure";
+            if (r.Read == TReadKind::BurstConfirmed)
+                read = std::string("burst, confirmed by ") +
+                       (r.ConfirmedByAccurateRip && r.ConfirmedByCtdb ? "AccurateRip and CTDB"
+                        : r.ConfirmedByCtdb                          ? "CTDB"
+                                                                     : "AccurateRip");
+            else if (r.Read == TReadKind::SecureAfterBurst)
+                read = log.CtdbAsked ? "secure, after a burst read neither AccurateRip nor CTDB confirmed"
+                                     : "secure, after a burst read AccurateRip did not confirm";
+            line("  Read: " + read);
             line("  Re-reads: " + std::to_string(r.Rereads));
             std::string bad;
             for (const int32_t s : r.Unreadable)
@@ -103,6 +114,8 @@ std::string RipLogText(const TRipLog& log)
             line("  Unreadable sectors: " + (bad.empty() ? std::string("none") : bad));
         }
         line("  AccurateRip: " + track.AccurateRip);
+        if (!track.Ctdb.empty())
+            line("  CTDB: " + track.Ctdb);
         line(std::string("  Result: ") + (track.Status == 0 ? (r.Unreadable.empty() ? "copied" : "copied with damage") : "failed"));
         line("");
     };
@@ -113,6 +126,8 @@ std::string RipLogText(const TRipLog& log)
     if (!log.Stopped.empty())
         line("Rip stopped " + log.Stopped);
     line("Summary: " + RipLogSummary(log));
+    if (!log.CtdbDisc.empty())
+        line("CTDB: " + log.CtdbDisc);
     if (!log.OffsetHint.empty())
         line(log.OffsetHint);
     // How the tracks were read, when burst-first read any once.
@@ -123,7 +138,9 @@ std::string RipLogText(const TRipLog& log)
         secure += track.Result.Read == TReadKind::Secure;
     }
     if (burst + again > 0)
-        line("Reads: " + std::to_string(burst) + " burst (confirmed by AccurateRip), " + std::to_string(again) +
+        line("Reads: " + std::to_string(burst) + (log.CtdbAsked ? " burst (confirmed by AccurateRip or CTDB), "
+                                                                : " burst (confirmed by AccurateRip), ") +
+             std::to_string(again) +
              " secure after a burst read, " + std::to_string(secure) + " secure");
     return t + ChecksumPrefix + Sha256(t) + "\n";
 }
@@ -141,6 +158,11 @@ std::string RipLogSummary(const TRipLog& log)
     return std::to_string(n) + " track" + (n == 1 ? "" : "s") + ", " + std::to_string(accurate) + " accurately ripped, " +
            std::to_string(damaged) + " with unreadable sectors, " + std::to_string(failed) + " failed" +
            (notCopied > 0 ? ", " + std::to_string(notCopied) + " not copied" : std::string());
+}
+
+std::string RipLogEndText(const TRipLog& log)
+{
+    return "Secure rip: " + RipLogSummary(log) + "." + (log.CtdbAsked ? " CTDB: " + log.CtdbDisc + "." : std::string());
 }
 
 bool RipLogIntact(std::string_view text)

@@ -8,6 +8,7 @@
 // signature: whoever edits a log can compute it again.
 
 #include "AccurateRip.h"
+#include "Ctdb.h"
 #include "DriveOffsets.h"
 #include "GlobalOptions.h"
 #include "ripthread.h"
@@ -29,6 +30,7 @@ struct TRipLogTrack {
     std::string NotCopied;
     TTrackResult Result;
     std::string AccurateRip;       // the verdict's text
+    std::string Ctdb;              // CTDB's verdict's text
 };
 
 struct TRipLog {
@@ -42,6 +44,10 @@ struct TRipLog {
     std::vector<int32_t> Pregaps;  // [position - 1]: where the track's INDEX 00 begins; -1: none
     std::string Catalog;           // the disc's catalogue number (MCN); empty: none
     TAccurateRipDiscId DiscId;
+    std::string CtdbId;            // the CTDB TOC ID
+    bool CtdbAsked = false;        // the rip looked the disc up in CTDB
+    // What CTDB says of the disc: "3 of 4 tracks accurate; disc CRC matches (confidence 7)".
+    std::string CtdbDisc;
     std::vector<TRipLogTrack> Tracks;
     std::optional<TRipLogTrack> Hidden;  // the audio before the first track, when ripped (Number 0)
     std::string Path;              // where it was written; empty when it was not
@@ -58,6 +64,10 @@ struct TRipLog {
 std::string RipLogText(const TRipLog& log);
 // "3 tracks, 2 accurately ripped, 0 with unreadable sectors, 1 failed".
 std::string RipLogSummary(const TRipLog& log);
+// What the window says when a secure rip is over: "Secure rip: 3 tracks, 2 accurately ripped, 0
+// with unreadable sectors, 0 failed. CTDB: 3 of 3 tracks accurate; disc CRC matches (confidence
+// 4)." (without CTDB's part when it was not asked).
+std::string RipLogEndText(const TRipLog& log);
 // Whether the last line is the checksum of everything before it.
 bool RipLogIntact(std::string_view text);
 // "<artist> - <album>.log", or "<disc key>.log" without names, named by the rules of the

@@ -176,11 +176,15 @@ TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::s
     check.Intact = RipLogIntact(logText);
     // The audio tracks' range, for AccurateRip's skipped samples at the disc's two ends.
     int firstAudio = 0, lastAudio = 0;
+    int32_t audioFrom = 0, audioTo = 0;  // sectors: CTDB counts the audio from track 1's start
     for (const TLoggedRip::TTocRow& row : log.Toc)
         if (!row.Data) {
+            audioFrom = firstAudio ? audioFrom : row.Start;
             firstAudio = firstAudio ? firstAudio : row.Number;
             lastAudio = row.Number;
+            audioTo = row.Start + row.Length;
         }
+    const int64_t discSamples = int64_t{audioTo - audioFrom} * 588;
     for (const TLoggedTrack& logged : log.Tracks) {
         TTrackCheck t;
         t.Number = logged.Number;
@@ -232,7 +236,8 @@ TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::s
                     throw std::runtime_error("it is not CD audio (16-bit stereo at 44100 Hz)");
                 }
                 const int64_t expected = int64_t{row->Length} * 2352;
-                TTrackChecksums sums(int64_t{row->Length} * 588, logged.Number == firstAudio, logged.Number == lastAudio);
+                TTrackChecksums sums(int64_t{row->Length} * 588, logged.Number == firstAudio, logged.Number == lastAudio,
+                                     discSamples);
                 std::vector<uint8_t> buffer(1 << 16);
                 int64_t total = 0;
                 for (int32_t got; (got = input->ReadAudio(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
@@ -243,6 +248,8 @@ TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::s
                 t.Crc32 = sums.Crc32();
                 t.V1 = sums.V1();
                 t.V2 = sums.V2();
+                t.CtdbCrc = sums.CtdbCrc();
+                t.CtdbBytes = sums.CtdbBytes();
                 std::string differs;
                 if (total != expected)
                     differs += "; " + std::to_string(total / 2352) + " sectors, the table says " + std::to_string(row->Length);

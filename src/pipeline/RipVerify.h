@@ -1,7 +1,7 @@
 #pragma once
 // Checking a secure rip later against its log: the log's own checksum, then each track's file
 // decoded (WAV or FLAC) and its CRC32 and AccurateRip checksums computed again and compared with
-// what the log says. Lossy files cannot be checked this way: they are said to be unverifiable.
+// what the log says (and its CTDB CRC, for asking the database). Lossy files cannot be checked this way: they are said to be unverifiable.
 
 #include "AccurateRip.h"
 
@@ -43,6 +43,8 @@ struct TTrackCheck {
     enum class TResult { Match, Differs, Missing, Unreadable, Lossy, NotCopied } Result = TResult::Match;
     std::string Text;              // "matches", "differs: CRC32 1A2B3C4D, the log says ..."
     uint32_t Crc32 = 0, V1 = 0, V2 = 0;  // what the file gives (Match or Differs)
+    uint32_t CtdbCrc = 0;          // and its CTDB CRC, of CtdbBytes bytes
+    int64_t CtdbBytes = 0;
 };
 
 struct TRipCheck {

@@ -33,8 +33,9 @@ TSecureRipRecord::TSecureRipRecord()
 void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle, const TReadOffset& offset)
 {
     const TSecureOptions& secure = settings.Secure;
-    m_open = secure.SecureMode && (secure.WriteLog || secure.AccurateRip);
+    m_open = secure.SecureMode && (secure.WriteLog || secure.AccurateRip || settings.Ctdb.Use);
     m_checkAccurateRip = secure.AccurateRip;
+    m_checkCtdb = settings.Ctdb.Use;
     if (!m_open)
         return;
     m_log = TRipLog{};
@@ -67,9 +68,13 @@ void TSecureRipRecord::Begin(const TJobSettings& settings, HCDROM handle, const 
     }
     if (ReadMsfToc(handle, m_log.Toc)) {
         m_log.DiscId = AccurateRipDiscId(m_log.Toc);
+        m_log.CtdbId = CtdbTocId(m_log.Toc);
         if (secure.AccurateRip)
             m_lookup = std::make_shared<TAccurateRipLookup>(secure.AccurateRipServer, m_log.DiscId);
+        if (m_checkCtdb && !m_log.CtdbId.empty())
+            m_ctdb = std::make_shared<TCtdbLookup>(settings.Ctdb.Server, CtdbTocParameter(m_log.Toc));
     }
+    m_log.CtdbAsked = m_ctdb != nullptr;
 }
 
 void TSecureRipRecord::AddTrack(int number, std::string file, std::string title, int32_t status,
@@ -89,6 +94,7 @@ void TSecureRipRecord::AddTrack(int number, std::string file, std::string title,
     track.Result = result;
     if (number == 0) {  // the audio hidden before the first track
         track.AccurateRip = "none (the database keeps no audio before the first track)";
+        track.Ctdb = m_checkCtdb ? track.AccurateRip : std::string();
         m_log.Hidden = std::move(track);
         return;
     }
@@ -106,42 +112,60 @@ void TSecureRipRecord::AddUncopied(int number, std::string file, std::string tit
 
 std::shared_ptr<const TBurstCheck> TSecureRipRecord::BurstCheck(int minConfidence) const
 {
-    if (!m_lookup)
+    if (!m_lookup && !m_ctdb)
         return nullptr;
     auto check = std::make_shared<TBurstCheck>();
     std::shared_ptr<const TAccurateRipLookup> lookup = m_lookup;
-    // A database slower than 5 s is waited for once a rip, not once a track: the tracks are then
-    // read securely, as without one, and each later track only looks whether the answer came.
-    // Stop ends the wait at once.
-    check->HasEntry = [lookup, waitedOut = m_waitedOut](const std::atomic<bool>& cancel,
-                                                        const std::function<void()>& waiting) {
-        std::optional<TAccurateRipEntry> entry = lookup->TryGet();
-        if (!entry && !waitedOut->load()) {
+    std::shared_ptr<const TCtdbLookup> ctdb = m_ctdb;
+    const auto hasEntry = [lookup, ctdb] {
+        const std::optional<TAccurateRipEntry> entry = lookup ? lookup->TryGet() : std::nullopt;
+        const std::optional<TCtdbAnswer> answer = ctdb ? ctdb->TryGet() : std::nullopt;
+        return (entry && entry->Checked && !entry->Pressings.empty()) ||
+               (answer && answer->Checked && !answer->Entries.empty());
+    };
+    const auto answered = [lookup, ctdb] {
+        return (!lookup || lookup->TryGet()) && (!ctdb || ctdb->TryGet());
+    };
+    // Both databases are awaited together, for 5 s at most, and once a rip, not once a track:
+    // after that the tracks are read securely, as without them, and each later track only looks
+    // whether the answers came. Stop ends the wait at once.
+    check->HasEntry = [answered, hasEntry, waitedOut = m_waitedOut](const std::atomic<bool>& cancel,
+                                                                    const std::function<void()>& waiting) {
+        if (!answered() && !waitedOut->load()) {
             if (waiting)
                 waiting();
             const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!(entry = lookup->TryGet()) && !cancel.load(std::memory_order_acquire) &&
-                   std::chrono::steady_clock::now() < until)
+            while (!answered() && !cancel.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (!entry && !cancel.load(std::memory_order_acquire))
+            if (!answered() && !cancel.load(std::memory_order_acquire))
                 waitedOut->store(true);
         }
-        return entry && entry->Checked && !entry->Pressings.empty();
+        return hasEntry();
     };
     const TAccurateRipDiscId id = m_log.DiscId;
-    check->Confirms = [lookup, id, minConfidence](int position, uint32_t v1, uint32_t v2) {
-        const std::optional<TAccurateRipEntry> entry = lookup->TryGet();
-        if (!entry)
-            return false;
-        const TAccurateRipVerdict verdict = JudgeTrack(*entry, id, position, v1, v2);
-        return verdict.Result == TAccurateRipVerdict::Accurate && verdict.Confidence >= minConfidence;
+    check->Confirms = [lookup, ctdb, id, minConfidence](int position, const TTrackResult& result) {
+        TBurstCheck::TConfirmation confirmed;
+        if (const std::optional<TAccurateRipEntry> entry = lookup ? lookup->TryGet() : std::nullopt) {
+            const TAccurateRipVerdict verdict = JudgeTrack(*entry, id, position, result.AccurateRipV1, result.AccurateRipV2);
+            confirmed.AccurateRip = verdict.Result == TAccurateRipVerdict::Accurate && verdict.Confidence >= minConfidence;
+        }
+        if (const std::optional<TCtdbAnswer> answer = ctdb ? ctdb->TryGet() : std::nullopt) {
+            const TCtdbVerdict verdict = JudgeCtdbTrack(*answer, id.AudioTracks, position, result.CtdbCrc);
+            confirmed.Ctdb = verdict.Result == TCtdbVerdict::Accurate && verdict.Confidence >= minConfidence;
+        }
+        return confirmed;
     };
     return check;
 }
 
+std::string TSecureRipRecord::Databases() const
+{
+    return m_checkAccurateRip && m_log.CtdbAsked ? "AccurateRip and CTDB" : m_log.CtdbAsked ? "CTDB" : "AccurateRip";
+}
+
 bool TSecureRipRecord::AnswerPending() const
 {
-    return m_lookup && !m_lookup->TryGet();
+    return (m_lookup && !m_lookup->TryGet()) || (m_ctdb && !m_ctdb->TryGet());
 }
 
 void TSecureRipRecord::PollForAnswer(std::function<void()> answered)
@@ -179,6 +203,7 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
         track.AccurateRip = verdict.Text();
     }
     m_lookup.reset();
+    JudgeCtdb(waitStopped);
     if (entry)
         FindOffsetHint(*entry);
     if (!writeFile)
@@ -222,6 +247,41 @@ void TSecureRipRecord::FindOffsetHint(const TAccurateRipEntry& entry)
     m_log.OffsetHint = "AccurateRip matches this disc read with offset " + offset + " (this rip used " +
                        SignedSamples(m_log.Offset.Samples) + "): your drive's read offset is probably " + offset +
                        ". `sonvale-cli offset find --apply` or Options > Secure stores it.";
+}
+
+void TSecureRipRecord::JudgeCtdb(bool waitStopped)
+{
+    std::optional<TCtdbAnswer> answer;
+    if (m_ctdb)
+        answer = m_ctdb->TryGet();
+    m_ctdb.reset();
+    if (!answer) {
+        answer.emplace();
+        answer->Reason = !m_checkCtdb              ? "turned off"
+                         : !m_log.CtdbAsked        ? "the table of contents could not be read"
+                         : waitStopped             ? "the wait for the database's answer was stopped"
+                                                   : "the database did not answer before the rip ended";
+    }
+    int accurate = 0, judged = 0;
+    std::vector<TCtdbPart> parts;
+    for (TRipLogTrack& track : m_log.Tracks) {
+        TCtdbVerdict verdict;
+        verdict.Reason = answer->Reason;
+        if (track.Status == esDone) {
+            verdict = JudgeCtdbTrack(*answer, m_log.DiscId.AudioTracks, track.Number, track.Result.CtdbCrc);
+            accurate += verdict.Result == TCtdbVerdict::Accurate;
+            ++judged;
+            parts.push_back({track.Result.CtdbCrc, track.Result.CtdbBytes});
+        } else if (answer->Checked || !track.NotCopied.empty()) {
+            verdict.Reason = "the track was not copied";
+        }
+        track.Ctdb = verdict.Text();
+    }
+    // The disc's CRC takes every audio track, copied in this rip.
+    std::optional<uint32_t> discCrc;
+    if (WholeDisc())
+        discCrc = CtdbDiscCrc(parts);
+    m_log.CtdbDisc = CtdbDiscText(*answer, m_log.DiscId.AudioTracks, accurate, judged, discCrc);
 }
 
 bool TSecureRipRecord::WholeDisc() const

@@ -24,8 +24,6 @@
 
 namespace {
 
-// The stage shown while the extraction waits for AccurateRip's answer.
-const std::string WaitingForAccurateRip = "Waiting for AccurateRip\u2026";
 
 // "Encoding(" and so on: the caption prefixes.
 const std::string Extracting = "Extracting(";
@@ -680,6 +678,11 @@ void TRipJob::Dispatch(TMessage& message, int slot)
     }
 }
 
+std::string TRipJob::WaitingForDatabases() const
+{
+    return "Waiting for " + m_record.Databases() + "\u2026";
+}
+
 void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
 {
     switch (r->Code) {
@@ -688,13 +691,13 @@ void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
         break;
     case piWaitingForDatabase:
         // Once a rip at most: what the bar waits for, over it.
-        SetStage(WaitingForAccurateRip);
+        SetStage(WaitingForDatabases());
         break;
     case piExtracted:
         Extracted(std::move(r));
         break;
     default:
-        if (m_display.Stage == WaitingForAccurateRip)  // the wait is over: the track is read
+        if (m_display.Stage == WaitingForDatabases())  // the wait is over: the track is read
             m_display.Stage = "Extracting";
         if (SideBySide() && TrackIndex < Count()) {
             // The extraction's share of the whole job.
@@ -1261,7 +1264,7 @@ void TRipJob::Close()
     if (m_logPending) {
         if (!m_waiting) {
             m_waiting = true;
-            m_display.Stage = "Checking with AccurateRip";
+            m_display.Stage = "Checking with " + m_record.Databases();
             m_display.InitializingShown = false;
             m_display.PercentShown = false;
             Show();

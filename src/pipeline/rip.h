@@ -163,6 +163,8 @@ private:
     // after it, then those.
     void Guarded(const std::function<void()>& work);
     void ProcessInfo(std::unique_ptr<TProcessInfo> r);
+    // "Waiting for AccurateRip and CTDB…": the databases the record asks.
+    std::string WaitingForDatabases() const;
     void ExtractError(LPARAM error);
     void Extracted(std::unique_ptr<TProcessInfo> r);
     // The end of an encoding stage (an encoder's, or the job's own skip): the item's outcome,

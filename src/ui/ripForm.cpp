@@ -125,6 +125,10 @@ void TRipForm::DisplayChanged(const TRipDisplay& d)
 void TRipForm::CloseJob()
 {
     m_over = true;
+    // A secure rip's verdicts in the main window's status line (unless a read offset hint is
+    // there, which says more).
+    if (const TRipLog& log = m_job->SecureRecord(); !log.Tracks.empty() && log.OffsetHint.empty())
+        Notice(RipLogEndText(log));
     if (isVisible())
         done(QDialog::Accepted);
 }

@@ -257,7 +257,9 @@ TEST(AccurateRipTest, TheDatabaseOverHttp)
     EXPECT_EQ(JudgeTrack(fetched, id, 1, wrong.V1(), wrong.V2()).Text(), "not accurate");
 
     server.Status = 404;
-    EXPECT_EQ(JudgeTrack(FetchAccurateRip(base, id), id, 1, right.V1(), right.V2()).Text(), "not checked (HTTP 404)");
+    EXPECT_EQ(JudgeTrack(FetchAccurateRip(base, id), id, 1, right.V1(), right.V2()).Text(), "not in database");
+    server.Status = 500;
+    EXPECT_EQ(JudgeTrack(FetchAccurateRip(base, id), id, 1, right.V1(), right.V2()).Text(), "not checked (HTTP 500)");
     server.Status = 200;
     body = entry.substr(0, entry.size() - 3);
     EXPECT_EQ(JudgeTrack(FetchAccurateRip(base, id), id, 1, right.V1(), right.V2()).Text(), "not checked (a malformed entry)");

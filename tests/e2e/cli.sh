@@ -139,13 +139,13 @@ assert [t["title"] for t in d["tracks"]] == ["Track01", "Track02"], d["tracks"]
 EOF2
 rm "$work/cdinfo.dat"
 # Secure mode with a read offset of 6 samples: the track shifted by 24 bytes, and a log.
-printf '[SecureOptions]\nAccurateRipServer=http://127.0.0.1:1\n' > "$work/options.ini"
+printf '[SecureOptions]\nAccurateRipServer=http://127.0.0.1:1\n[CTDB]\nServer=http://127.0.0.1:1\n' > "$work/options.ini"
 expect 0 rip --secure --offset 6 --format wav --tracks 2 --output "$work/secure"
 cmp <(tail -c +45 "$work/secure/Track02.wav") \
     <(tail -c +$((225 * 2352 + 24 + 1)) "$work/disc/cli.bin" | head -c $((300 * 2352))) || fail "the secure rip is not shifted by 6 samples"
 log=$(ls "$work/secure"/*.log)
 grep -q "^Read offset: +6 (given with --offset)$" "$log" && grep -q "AccurateRip: not checked (no connection" "$log" || { cat "$log"; fail "the log"; }
-grep -q "^Track 02: not checked (no connection" "$work/err" && grep -q "^Log: $log$" "$work/err" || { cat "$work/err"; fail "no verdicts said"; }
+grep -q "^Track 02: AccurateRip: not checked (no connection" "$work/err" && grep -q "^Log: $log$" "$work/err" || { cat "$work/err"; fail "no verdicts said"; }
 expect 0 rip --secure --format wav --tracks 1 --output "$work/secure" --json
 python3 - "$work/out" <<'EOF2'
 import json, sys
@@ -153,6 +153,7 @@ d = json.load(open(sys.argv[1]))
 t = d["secure"]["tracks"]
 assert d["ok"] and len(t) == 1 and t[0]["track"] == 1 and t[0]["accuraterip"].startswith("not checked"), d
 assert d["secure"]["summary"].startswith("1 track, 0 accurately ripped"), d
+assert t[0]["ctdb"].startswith("not checked (no connection") and d["secure"]["ctdb"].startswith("not checked"), d
 EOF2
 [ "$(tail -n 1 "$log")" = "Log checksum: $(head -n -1 "$log" | sha256sum | cut -c1-64)" ] || fail "the log's checksum"
 grep -q "^ReadOffset=0$" "$work/options.ini" && grep -q "^SecureMode=0$" "$work/options.ini" || fail "--secure was kept in options.ini"
@@ -275,7 +276,8 @@ metaflac --list --block-type=PICTURE "$work/text/Second.flac" > "$work/pictures"
 # --release; --release 2 takes the double album's second disc; a rip after it fetches the cover
 # behind the archive's redirect and embeds it.
 mb_server() {
-  /usr/bin/python3 "$(dirname "$0")/mb_server.py" "$1" > "$work/mb.port" &
+  rm -f "$work/mb.port"  # a second server's port is not the first's
+  CTDB_ANSWER=$work/ctdb.xml /usr/bin/python3 "$(dirname "$0")/mb_server.py" "$1" > "$work/mb.port" &
   mb_pid=$!
   for _ in $(seq 1 100); do [ -s "$work/mb.port" ] && break; sleep 0.05; done
   mb_port=$(head -n 1 "$work/mb.port")
@@ -363,19 +365,43 @@ PY
 # changed (naming the track) or a line of the log edited; a missing log, a file that is no log: 1.
 "$mkdisc" --gap 2 2 --pre 2 --isrc 1 USABC2600001 --catalog 0123456789012 "$work/disc/arch.cue" 3 4 5
 export SONVALE_DISC_IMAGES=$work/disc/arch.cue
-printf '[SecureOptions]\nAccurateRip=0\n' > "$work/options.ini"
+printf '[SecureOptions]\nAccurateRip=0\n[CTDB]\nUse=0\n' > "$work/options.ini"
 expect 0 rip --secure --format flac --output "$work/arch"
 log=$(ls "$work/arch"/*.log)
 grep -q "^    INDEX 00 00:03:00$" "$work/arch"/*.cue || { cat "$work/arch"/*.cue; fail "no pregap in the cue sheet"; }
 grep -q "^CATALOG 0123456789012$" "$work/arch"/*.cue || fail "no catalogue number in the cue sheet"
 expect 0 verify "$log"
 grep -q "^Track 02: matches" "$work/out" || { cat "$work/out"; fail "verify did not check track 2"; }
+# CTDB's CRCs computed here from the image (zlib over the audio from track 1 without its first 10
+# sectors and its last 10 + sectors mod 10, cut at the log's track starts) and served by the
+# stand-in: verify --ctdb finds every track and the disc in it.
+python3 - "$log" "$work/disc/arch.bin" "$work/ctdb.xml" <<'PY'
+import re, sys, zlib
+log, image, out = sys.argv[1:]
+rows = [tuple(map(int, m.groups())) for m in re.finditer(r"^ +\d+ +\S+ +\S+ +(\d+) +(\d+)$", open(log).read(), re.M)]
+disc = open(image, "rb").read()
+first, end = rows[0][0], rows[-1][1] + 1
+sectors = end - first
+run_from, run_to = (first + 10) * 2352, (end - 10 - sectors % 10) * 2352
+crcs = ["%08x" % zlib.crc32(disc[max(s * 2352, run_from):min((e + 1) * 2352, run_to)]) for s, e in rows]
+open(out, "w").write('<ctdb><entry confidence="2" crc32="%08x" trackcrcs="%s" id="9"/></ctdb>'
+                     % (zlib.crc32(disc[run_from:run_to]), " ".join(crcs)))
+PY
+mb_server two.json
+printf '[SecureOptions]\nAccurateRip=0\n[CTDB]\nServer=http://127.0.0.1:%s\n' "$mb_port" > "$work/options.ini"
+expect 0 verify --ctdb "$log"
+grep -q "^Track 02: matches (CRC32 [0-9A-F]*); CTDB: accurately ripped (confidence 2)$" "$work/out" &&
+  grep -q "^CTDB: 3 of 3 tracks accurate; disc CRC matches (confidence 2)$" "$work/out" || { cat "$work/out"; fail "verify --ctdb"; }
 flac -d -s -f -o "$work/two.wav" "$work/arch/Track02.flac"
 python3 -c "import sys; b=bytearray(open(sys.argv[1],'rb').read()); b[5000]^=1; open(sys.argv[1],'wb').write(b)" "$work/two.wav"
 flac -s -f -o "$work/arch/Track02.flac" "$work/two.wav"
 expect 1 verify --json "$log"
 python3 -c "import json,sys; d=json.load(open(sys.argv[1])); assert [t['ok'] for t in d['tracks']] == [True, False, True] and d['intact'], d" "$work/out" \
   || fail "verify did not name track 2 alone"
+expect 1 verify --ctdb "$log"
+grep -q "^Track 02: differs: .*; CTDB: differs$" "$work/out" && grep -q "^CTDB: 2 of 3 tracks accurate; disc CRC differs$" "$work/out" ||
+  { cat "$work/out"; fail "verify --ctdb missed the changed sample"; }
+kill $mb_pid
 sed -i 's/^Damaged tracks: kept/Damaged tracks: none/' "$log"
 expect 1 verify "$log"
 grep -q "^Log: its checksum does not match" "$work/out" || { cat "$work/out"; fail "an edited log passed"; }

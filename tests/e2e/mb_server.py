@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """A stand-in for the MusicBrainz web service and the Cover Art Archive on 127.0.0.1, for the
 end-to-end tests: /ws/2/discid/<id> answers with a reply of tests/data/musicbrainz (its @DISCID@
-made the ID asked for), /release/<id>/front-500 redirects (307) to a small JPEG. Prints its port,
-then serves until killed.
+made the ID asked for), /release/<id>/front-500 redirects (307) to a small JPEG; and a stand-in of
+the CUETools database: /lookup2.php answers with the file $CTDB_ANSWER (404 while there is none).
+Prints its port, then serves until killed.
 
     mb_server.py FIXTURE        (one.json, two.json, ...)
 """
@@ -39,6 +40,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(307, b"", "text/plain", [("Location", "/images/front.jpg")])
         elif path == "/images/front.jpg":
             self.reply(200, JPEG, "image/jpeg")
+        elif path == "/lookup2.php" and os.path.isfile(os.environ.get("CTDB_ANSWER", "")):
+            with open(os.environ["CTDB_ANSWER"], "rb") as f:
+                self.reply(200, f.read(), "text/xml")
         else:
             self.reply(404, b"{}")
 

@@ -147,7 +147,7 @@ for format in "${formats[@]}"; do
   cp "$wm8eutil" "$run/WM8EUTIL"
   printf '[CommonOptions]\nOutputFolder=%s\nOutputFormat=%s\n[ID3]\nUse=1\n' "$run/Output" "${format/secure/1}" > "$run/options.ini"
   if [ "$format" = secure ]; then
-    printf '[SecureOptions]\nSecureMode=1\nReadOffset=6\nAccurateRipServer=http://127.0.0.1:1\n' >> "$run/options.ini"
+    printf '[SecureOptions]\nSecureMode=1\nReadOffset=6\nAccurateRipServer=http://127.0.0.1:1\n[CTDB]\nServer=http://127.0.0.1:1\n' >> "$run/options.ini"
   fi
   # The disc's key: the starts 00:02:00, 00:05:00 and 00:09:00 as 0x00MMSSFF, added: 4096.
   printf '[4096]\nArtist=E2E Band\nAlbum=E2E Album\nYear=2026\nGenre=118\nTrackNumber=3\n1=Alpha\n2=Beta\n3=Gamma\n' \

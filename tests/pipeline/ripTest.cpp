@@ -15,6 +15,10 @@
 #include "OutputEncoders.h"
 #include "OutputFormats.h"
 #include "ProcessEncoders.h"
+#include "Ctdb.h"
+#include "MusicBrainz.h"
+
+#include <zlib.h>
 
 #include <sys/file.h>
 #include <arpa/inet.h>
@@ -108,6 +112,7 @@ protected:
         TempDirTest::SetUp();
         Options = TOptionsSetting{};
         LoadSaveOptions(true);
+        Options.Ctdb.Server = "http://127.0.0.1:1";  // no test asks a real host
         fs::create_directory(Path("Output"));
         Options.CommonOptions.OutputFolder = Path("Output");
         Options.CommonOptions.IsKeepWav = false;
@@ -181,6 +186,28 @@ protected:
             start += lengths[t];
         }
         return v2;
+    }
+    // The CTDB CRC of each track of the image (zlib over the disc's audio without its first 10
+    // sectors and its last 10 + sectors mod 10), then the disc's.
+    std::vector<uint32_t> ImageCtdbCrcs(const std::vector<int32_t>& lengths)
+    {
+        int32_t total = 0;
+        for (const int32_t n : lengths)
+            total += n;
+        const std::string disc = ImageBytes(0, total);
+        const auto crc = [&](std::size_t from, std::size_t to) {
+            return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(disc.data()) + from, uInt(to - from)));
+        };
+        const std::size_t runFrom = 10 * CDSectorSize, runTo = std::size_t(total - 10 - total % 10) * CDSectorSize;
+        std::vector<uint32_t> crcs;
+        std::size_t at = 0;
+        for (const int32_t n : lengths) {
+            const std::size_t end = at + std::size_t(n) * CDSectorSize;
+            crcs.push_back(crc(std::max(at, runFrom), std::min(end, runTo)));
+            at = end;
+        }
+        crcs.push_back(crc(runFrom, runTo));
+        return crcs;
     }
 
     // Makes the job and starts it.
@@ -1710,8 +1737,8 @@ private:
     int m_left;
 };
 
-// A database that takes the connection and never answers: burst-first waits for it once a rip,
-// saying so ("Waiting for AccurateRip…"), not once a track; Stop ends that wait at once.
+// Databases that take the connection and never answer: burst-first waits for them once a rip,
+// saying so ("Waiting for AccurateRip and CTDB…"), not once a track; Stop ends that wait at once.
 TEST_F(RipJobTest, ASilentDatabaseIsAwaitedOnceAndStopEndsTheWait)
 {
     const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -1724,10 +1751,11 @@ TEST_F(RipJobTest, ASilentDatabaseIsAwaitedOnceAndStopEndsTheWait)
     socklen_t size = sizeof address;
     ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
     Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    Options.Ctdb.Server = Options.SecureOptions.AccurateRipServer;
     Options.CommonOptions.OutputFormat = 1;
     Options.SecureOptions.SecureMode = true;
     Options.SecureOptions.BurstFirst = true;
-    const std::string waiting = "Waiting for AccurateRip\u2026";
+    const std::string waiting = "Waiting for AccurateRip and CTDB\u2026";
 
     Start(jkRipTracks, {"01One", "02Two", "03Three"}, ImageDrive({75, 60, 90}));
     ASSERT_TRUE(WaitForClose());
@@ -1764,6 +1792,7 @@ TEST_F(RipJobTest, BurstFirstKeepsWhatAccurateRipConfirms)
     Options.CommonOptions.OutputFormat = 1;
     Options.SecureOptions.SecureMode = true;
     Options.SecureOptions.BurstFirst = true;
+    Options.Ctdb.Use = false;  // AccurateRip alone (CTDB's part: BurstFirstKeepsWhatCtdbConfirms)
     TTOC toc{};
     ModifyCDParms(h, CDP_MSF, 1);
     ASSERT_EQ(ReadTOC(h, &toc), 1);
@@ -1813,6 +1842,119 @@ TEST_F(RipJobTest, BurstFirstKeepsWhatAccurateRipConfirms)
         << second;
 }
 
+// AccurateRip does not know the disc (404), CTDB knows three of its four tracks: those three are
+// kept from the burst read, the other read again securely, every byte right; with AccurateRip
+// answering too, the log says which database confirmed each track. The lookups are asked once
+// each, at the rip's start, and the log carries CTDB's verdicts and the disc's line.
+TEST_F(RipJobTest, BurstFirstKeepsWhatCtdbConfirms)
+{
+    MusicBrainzSetInterval(0);
+    const std::shared_ptr<void> interval(nullptr, [](void*) { MusicBrainzSetInterval(1000); });
+    const std::vector<int32_t> lengths = {75, 60, 90, 45};
+    ImageDrive(lengths);
+    // Track 2's sector comes back wrong on the burst read and on the next: only a secure re-read
+    // gets it right.
+    const HCDROM h = UseDrive(std::make_shared<TCorruptingDrive>(OpenImageDrive(Path("disc.cue")), 75 + 30, 2));
+    Options.CommonOptions.OutputFormat = 1;
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.BurstFirst = true;
+    TTOC toc{};
+    ModifyCDParms(h, CDP_MSF, 1);
+    ASSERT_EQ(ReadTOC(h, &toc), 1);
+    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
+    const std::vector<uint32_t> v2 = ImageV2(lengths);
+    const std::vector<uint32_t> ctdb = ImageCtdbCrcs(lengths);
+    char entry[160];
+    // Track 2's CRC in the database is another pressing's: the corrupted burst read of it cannot
+    // match, and neither can the right one.
+    std::snprintf(entry, sizeof entry,
+                  "<ctdb><entry confidence=\"5\" crc32=\"%08x\" trackcrcs=\"%08x %08x %08x %08x\" id=\"1\"/></ctdb>",
+                  ctdb[4] + 1, ctdb[0], ctdb[1] + 1, ctdb[2], ctdb[3]);
+    bool accurateRipKnows = false;
+    TTestHttpServer server([&](const std::string& request) {
+        if (request.find("/lookup2.php?") != std::string::npos)
+            return std::string(entry);
+        // AccurateRip, when it knows the disc: tracks 1 to 3 (track 4's checksum another's).
+        std::string p = std::string(1, '\4') + Le32(id.Id1) + Le32(id.Id2) + Le32(id.CddbId);
+        for (std::size_t t = 0; t < 4; ++t)
+            p += std::string(1, '\2') + Le32(t < 3 ? v2[t] : v2[t] + 1) + Le32(0);
+        return p;
+    });
+    server.StatusFor = [&](const std::string& request) {
+        return request.find("/accuraterip/") != std::string::npos && !accurateRipKnows ? 404 : 200;
+    };
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port());
+    Options.SecureOptions.AccurateRipServer = url;
+    Options.Ctdb.Server = url;
+    Options.SecureOptions.MinConfidence = 2;
+
+    const std::vector<std::string> names = {"One", "Two", "Three", "Four"};
+    const auto rip = [&] {
+        for (const std::string& name : names)
+            fs::remove(Out(name + ".wav"));
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01One", "02Two", "03Three", "04Four"}, h);
+        EXPECT_TRUE(WaitForClose());
+        EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+        int32_t start = 0;
+        for (std::size_t t = 0; t < 4; ++t) {
+            EXPECT_TRUE(ReadFile("Output/" + names[t] + ".wav").substr(44) == ImageBytes(start, lengths[t]))
+                << "exact bytes of track " << t + 1;
+            start += lengths[t];
+        }
+        return ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
+    };
+    const auto readOf = [](const std::string& log, int track) {
+        const std::size_t block = log.find("Track " + TwoDigits(track) + "\n");
+        const std::size_t at = log.find("  Read: ", block);
+        return block == std::string::npos ? std::string() : log.substr(at + 8, log.find('\n', at) - at - 8);
+    };
+    const auto ctdbOf = [](const std::string& log, int track) {
+        const std::size_t block = log.find("Track " + TwoDigits(track) + "\n");
+        const std::size_t at = log.find("  CTDB: ", block);
+        return block == std::string::npos ? std::string() : log.substr(at + 8, log.find('\n', at) - at - 8);
+    };
+
+    std::string log = rip();
+    EXPECT_EQ(readOf(log, 1), "burst, confirmed by CTDB") << log;
+    EXPECT_EQ(readOf(log, 2), "secure, after a burst read neither AccurateRip nor CTDB confirmed") << log;
+    EXPECT_EQ(readOf(log, 3), "burst, confirmed by CTDB") << log;
+    EXPECT_EQ(readOf(log, 4), "burst, confirmed by CTDB") << log;
+    EXPECT_EQ(ctdbOf(log, 1), "accurately ripped (confidence 5)");
+    EXPECT_EQ(ctdbOf(log, 2), "differs");
+    EXPECT_NE(log.find("  AccurateRip: not in database\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nCTDB: 3 of 4 tracks accurate; disc CRC differs\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("CTDB TOC ID: " + CtdbTocId(toc) + "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Reads: 3 burst (confirmed by AccurateRip or CTDB), 1 secure after a burst read, 0 secure"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(RipLogIntact(log));
+    const QStringList requests = [&] {
+        QStringList r;
+        for (const std::string& line : server.Requests())
+            r << QString::fromStdString(line.substr(0, line.find('?')));
+        return r;
+    }();
+    EXPECT_EQ(requests.filter("lookup2.php").size(), 1) << requests.join("|").toStdString();
+
+    accurateRipKnows = true;
+    log = rip();
+    EXPECT_EQ(readOf(log, 1), "burst, confirmed by AccurateRip and CTDB") << log;
+    EXPECT_EQ(readOf(log, 3), "burst, confirmed by AccurateRip and CTDB") << log;
+    EXPECT_EQ(readOf(log, 4), "burst, confirmed by CTDB") << log;
+    // The drive's fault is spent: track 2's burst read is right now, and only AccurateRip has it.
+    EXPECT_EQ(readOf(log, 2), "burst, confirmed by AccurateRip") << log;
+
+    // The right disc CRC: the disc's line says so with its confidence.
+    std::snprintf(entry, sizeof entry,
+                  "<ctdb><entry confidence=\"5\" crc32=\"%08x\" trackcrcs=\"%08x %08x %08x %08x\" id=\"1\"/></ctdb>",
+                  ctdb[4], ctdb[0], ctdb[1], ctdb[2], ctdb[3]);
+    log = rip();
+    EXPECT_NE(log.find("\nCTDB: 4 of 4 tracks accurate; disc CRC matches (confidence 5)\n"), std::string::npos) << log;
+    EXPECT_EQ(RipLogEndText(job->SecureRecord()), "Secure rip: 4 tracks, 3 accurately ripped, 0 with unreadable sectors, "
+                                                  "0 failed. CTDB: 4 of 4 tracks accurate; disc CRC matches (confidence 5).");
+}
+
 // No database (nothing listens): the rip succeeds and the log says "not checked" with the reason.
 TEST_F(RipJobTest, SecureRipWithoutTheDatabase)
 {
@@ -1835,8 +1977,8 @@ TEST_F(RipJobTest, SecureRipWithoutTheDatabase)
 
 namespace {
 
-// A database that never answers: the job waits at its end without blocking, showing so; Stop
-// ends the wait and the log says why there is no verdict.
+// Databases that never answer: the job waits at its end without blocking, showing so; Stop ends
+// the wait and the log says why there are no verdicts.
 TEST_F(RipJobTest, SecureRipWaitsForTheDatabaseUntilStop)
 {
     const HCDROM h = ImageDrive({75});
@@ -1845,8 +1987,10 @@ TEST_F(RipJobTest, SecureRipWaitsForTheDatabaseUntilStop)
     TTestHttpServer server([](const std::string&) { return std::string(); });
     server.Mode = TTestHttpServer::Behaviour::NeverAnswer;
     Options.SecureOptions.AccurateRipServer = "http://127.0.0.1:" + std::to_string(server.Port());
+    Options.Ctdb.Server = Options.SecureOptions.AccurateRipServer;
     Start(jkRipTracks, {"01One"}, h);
-    ASSERT_TRUE(WaitUntil([this] { return !view.shown.empty() && view.shown.back().Stage == "Checking with AccurateRip"; }));
+    ASSERT_TRUE(WaitUntil(
+        [this] { return !view.shown.empty() && view.shown.back().Stage == "Checking with AccurateRip and CTDB"; }));
     EXPECT_FALSE(view.closed);
     job->btStopClick();
     EXPECT_TRUE(view.closed);
@@ -1855,6 +1999,8 @@ TEST_F(RipJobTest, SecureRipWaitsForTheDatabaseUntilStop)
     ASSERT_EQ(ReadTOC(h, &toc), 1);
     const std::string log = ReadFile("Output/" + DiscKeyOfToc(toc) + ".log");
     EXPECT_NE(log.find("AccurateRip: not checked (the wait for the database's answer was stopped)"), std::string::npos) << log;
+    EXPECT_NE(log.find("  CTDB: not checked (the wait for the database's answer was stopped)"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nCTDB: not checked (the wait for the database's answer was stopped)\n"), std::string::npos);
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ protected:
     {
         TempDirTest::SetUp();
         Options = TOptionsSetting{};
+        Options.Ctdb.Server = "http://127.0.0.1:1";  // no test asks a real host
         LoadSaveOptions(true);
         std::filesystem::create_directory(Path("Output"));
         Options.CommonOptions.OutputFolder = Path("Output");

@@ -29,6 +29,7 @@ protected:
     {
         TempDirTest::SetUp();
         Options = TOptionsSetting{};
+        Options.Ctdb.Server = "http://127.0.0.1:1";  // no test asks a real host
         AkripUseDrives({});
     }
 

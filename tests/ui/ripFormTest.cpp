@@ -19,6 +19,7 @@ protected:
     {
         TempDirTest::SetUp();
         Options = TOptionsSetting{};
+        Options.Ctdb.Server = "http://127.0.0.1:1";  // no test asks a real host
         LoadSaveOptions(true);
         mp3 = std::make_unique<TMp3EncodeProcess>(dialogs);
         wma = std::make_unique<TWMAEncodeProcess>(dialogs);
