@@ -87,6 +87,7 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     num("SecureOptions", "MinConfidence", secure.MinConfidence, 2);
     flag("SecureOptions", "WriteCue", secure.WriteCue, true);
     flag("SecureOptions", "RipHiddenTrack", secure.RipHiddenTrack, true);
+    flag("SecureOptions", "Image", secure.Image, false);
 
     num("FlacOptions", "Level", o.FlacOptions.Level, 5);
     num("OpusOptions", "BitRate", o.OpusOptions.BitRate, 160);

@@ -129,6 +129,8 @@ struct TSecureOptions {
     int32_t MinConfidence = 2;
     bool WriteCue = true;         // a cue sheet beside the log, when the whole disc is ripped
     bool RipHiddenTrack = true;   // audio before track 1 into "00 Hidden track.<ext>"
+    // The whole disc (sector 0 to the lead-out) as one WAV or FLAC file with its cue sheet.
+    bool Image = false;
 };
 
 // The AccurateRip database, by default.

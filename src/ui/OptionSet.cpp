@@ -439,14 +439,22 @@ void TOptionSetForm::BuildSecurePage()
     server->addWidget(new QLabel(QStringLiteral("Database\uFF1A"), page));
     server->addWidget(eAccurateRipServer, 1);
     v->addLayout(server);
-    ckBurstFirst = check("Burst first: read each track once, again securely only when AccurateRip does not "
-                         "confirm it",
+    ckCtdb = check("Check the tracks with the CUETools database (CTDB) too", "ckCtdb");
+    auto* ctdbServer = new QHBoxLayout;
+    eCtdbServer = new QLineEdit(page);
+    eCtdbServer->setObjectName(QStringLiteral("eCtdbServer"));
+    ctdbServer->addWidget(new QLabel(QStringLiteral("CTDB server\uFF1A"), page));
+    ctdbServer->addWidget(eCtdbServer, 1);
+    v->addLayout(ctdbServer);
+    ckBurstFirst = check("Burst first: read each track once, again securely only when neither database "
+                         "confirms it",
                          "ckBurstFirst");
     ckWriteLog = check("Write a log of the rip beside the tracks", "ckWriteLog");
     ckWriteCue = check("Write a cue sheet when the whole disc is ripped", "ckWriteCue");
     ckRipHiddenTrack = check("Rip audio hidden before the first track", "ckRipHiddenTrack");
+    ckImage = check("Copy the whole disc as one file with a cue sheet (WAV or FLAC)", "ckImage");
     v->addStretch();
-    for (QCheckBox* box : {ckSecureMode, ckAccurateRip})
+    for (QCheckBox* box : {ckSecureMode, ckAccurateRip, ckCtdb})
         connect(box, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
     PageControl1->addTab(page, QStringLiteral("Secure"));
 }
@@ -610,6 +618,9 @@ void TOptionSetForm::Fill()
     ckBurstFirst->setChecked(o.SecureOptions.BurstFirst);
     ckWriteCue->setChecked(o.SecureOptions.WriteCue);
     ckRipHiddenTrack->setChecked(o.SecureOptions.RipHiddenTrack);
+    ckImage->setChecked(o.SecureOptions.Image);
+    ckCtdb->setChecked(o.Ctdb.Use);
+    eCtdbServer->setText(QString::fromStdString(o.Ctdb.Server));
     seEncoders->setValue(o.JobOptions.Encoders);
     seFlacLevel->setValue(o.FlacOptions.Level);
     seOpusBitRate->setValue(o.OpusOptions.BitRate);
@@ -634,12 +645,13 @@ void TOptionSetForm::UpdateEnabling()
     // The offset, the damage rule, the database and the log belong to secure reads.
     const bool secure = ckSecureMode->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{seReadOffset, ckRefuseDamaged, ckAccurateRip, ckWriteLog, ckWriteCue,
-                                                      ckRipHiddenTrack})
+                                                      ckRipHiddenTrack, ckCtdb, ckImage})
         w->setEnabled(secure);
     eAccurateRipServer->setEnabled(secure && ckAccurateRip->isChecked());
+    eCtdbServer->setEnabled(secure && ckCtdb->isChecked());
     btLookUpOffset->setEnabled(secure && !m_driveKey.empty());
     btFindOffset->setEnabled(secure && !m_driveKey.empty());
-    ckBurstFirst->setEnabled(secure && ckAccurateRip->isChecked());
+    ckBurstFirst->setEnabled(secure && (ckAccurateRip->isChecked() || ckCtdb->isChecked()));
 }
 
 void TOptionSetForm::FillDrives()
@@ -786,6 +798,10 @@ void TOptionSetForm::btOkClick()
     o.SecureOptions.BurstFirst = ckBurstFirst->isChecked();
     o.SecureOptions.WriteCue = ckWriteCue->isChecked();
     o.SecureOptions.RipHiddenTrack = ckRipHiddenTrack->isChecked();
+    o.SecureOptions.Image = ckImage->isChecked();
+    o.Ctdb.Use = ckCtdb->isChecked();
+    o.Ctdb.Server = eCtdbServer->text().trimmed().isEmpty() ? std::string(DefaultCtdbServer)
+                                                            : eCtdbServer->text().trimmed().toStdString();
     o.FlacOptions.Level = seFlacLevel->value();
     o.OpusOptions.BitRate = seOpusBitRate->value();
     o.Tags.ReplayGain = ckReplayGain->isChecked();

@@ -79,6 +79,9 @@ public:
     QCheckBox* ckBurstFirst;
     QCheckBox* ckWriteCue;
     QCheckBox* ckRipHiddenTrack;
+    QCheckBox* ckCtdb;
+    QLineEdit* eCtdbServer;
+    QCheckBox* ckImage;
     // FLAC, Opus
     QSpinBox* seFlacLevel;
     QSpinBox* seOpusBitRate;

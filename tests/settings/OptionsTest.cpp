@@ -67,6 +67,7 @@ std::string DefaultFile(const std::string& folder)
            "MinConfidence=2\n"
            "WriteCue=1\n"
            "RipHiddenTrack=1\n"
+           "Image=0\n"
            "[FlacOptions]\n"
            "Level=5\n"
            "[OpusOptions]\n"

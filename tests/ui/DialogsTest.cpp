@@ -62,6 +62,7 @@ std::string Dump(const TOptionsSetting& o)
     s << '|' << x.SecureMode << x.ReadOffset << '|' << x.RefuseDamaged << x.AccurateRip << x.WriteLog << x.AccurateRipServer;
     s << '|' << o.FlacOptions.Level << '|' << o.OpusOptions.BitRate << '|' << o.Tags.ReplayGain << '|' << o.Naming.Template;
     s << '|' << o.MusicBrainz.Server << '|' << o.MusicBrainz.CoverArtServer << '|' << o.MusicBrainz.FetchCover;
+    s << '|' << x.Image << '|' << o.Ctdb.Use << o.Ctdb.Server;
     return s.str() + (o.UseID3 ? "|id3" : "|");
 }
 
@@ -149,15 +150,27 @@ TEST_F(DialogTest, OptionsSecurePage)
     EXPECT_TRUE(form.eAccurateRipServer->isEnabled());
     form.ckAccurateRip->setChecked(false);
     EXPECT_FALSE(form.eAccurateRipServer->isEnabled());
+    // Burst-first needs a database to confirm its reads: either will do.
+    EXPECT_TRUE(form.ckBurstFirst->isEnabled());
+    form.ckCtdb->setChecked(false);
+    EXPECT_FALSE(form.ckBurstFirst->isEnabled());
+    EXPECT_FALSE(form.eCtdbServer->isEnabled());
+    form.ckCtdb->setChecked(true);
+    EXPECT_TRUE(form.ckBurstFirst->isEnabled());
+    EXPECT_TRUE(form.eCtdbServer->isEnabled());
     form.ckAccurateRip->setChecked(true);
     form.seReadOffset->setValue(-5881);  // held at the range's end
     form.ckRefuseDamaged->setChecked(true);
     form.eAccurateRipServer->setText("  ");
+    form.eCtdbServer->setText(" ");
+    form.ckImage->setChecked(true);
     form.btOk->click();
     EXPECT_TRUE(Options.SecureOptions.SecureMode);
     EXPECT_EQ(Options.SecureOptions.ReadOffset, -5880);
     EXPECT_TRUE(Options.SecureOptions.RefuseDamaged);
     EXPECT_EQ(Options.SecureOptions.AccurateRipServer, DefaultAccurateRipServer);
+    EXPECT_EQ(Options.Ctdb.Server, DefaultCtdbServer);
+    EXPECT_TRUE(Options.SecureOptions.Image);
 }
 
 // With a drive open the Secure page shows that drive's offset and whence: the AccurateRip drive
