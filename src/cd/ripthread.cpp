@@ -154,32 +154,13 @@ void TCDRipThread::Execute()
     }
     TTOC toc{};
     // The track and the entry after it (the next track or the lead-out) must be in the table.
-    if (ReadTOC(DriveHandle, &toc) != 1 || !TocIsUsable(toc) || m_trackPosition < 0 ||
+    if (ReadTOC(DriveHandle, &toc) != 1 || !TocIsUsable(toc) || m_trackPosition < WholeDisc ||
         m_trackPosition > toc.LastTrack - toc.FirstTrack + 1) {
         PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
         return;
     }
     if (m_trackPosition > 0 && TocFrames(toc.Tracks[m_trackPosition]) < TocFrames(toc.Tracks[m_trackPosition - 1])) {
         PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);  // addresses that run backwards
-        return;
-    }
-    // Position 0: the audio before the first track (from sector 0 to where track 1 starts).
-    TTrackSectors track = TrackSectors(toc, std::max(m_trackPosition, 1));
-    if (m_trackPosition == 0) {
-        track.Length = track.Data ? 0 : track.Start;
-        track.Start = 0;
-        if (track.Length == 0) {  // the disc hides nothing there
-            PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
-            return;
-        }
-    }
-    if (track.Data) {
-        PostEnd(ReceivingWindow, esDataTrack);
-        return;
-    }
-
-    if (m_path.empty()) {
-        PostEnd(ReceivingWindow, esCannotCreate);
         return;
     }
     // The audio tracks' range: AccurateRip leaves out the first track's start and the last
@@ -189,22 +170,105 @@ void TCDRipThread::Execute()
     for (int p = 1; p <= count; ++p)
         if (!TrackSectors(toc, p).Data)
             lastAudio = p;
-    const TTrackSectors lastTrack = TrackSectors(toc, lastAudio);
-    m_discSamples = int64_t{lastTrack.Start + lastTrack.Length - TrackSectors(toc, 1).Start} * 588;
-    // The hidden audio is no track AccurateRip counts: nothing of it is skipped.
-    const int32_t status = ReadTrack(track.Start, track.Length, m_trackPosition == 1,
-                                     m_trackPosition == lastAudio && m_trackPosition > 0, lastTrack.Start + lastTrack.Length);
+    const TTrackSectors lastTrack = TrackSectors(toc, std::max(lastAudio, 1));
+    const int32_t discEnd = lastTrack.Start + lastTrack.Length;
+    m_discSamples = int64_t{discEnd - TrackSectors(toc, 1).Start} * 588;
+    // What the file holds: the one track, or (the whole disc) the audio before the first track
+    // and every audio track, one after another from sector 0.
+    std::vector<TRegion> regions;
+    const TTrackSectors first = TrackSectors(toc, 1);
+    if (m_trackPosition == WholeDisc) {
+        if (!first.Data && first.Start > 0)
+            regions.push_back({0, 0, first.Start});
+        for (int p = 1; p <= lastAudio && !TrackSectors(toc, p).Data; ++p)
+            regions.push_back({p, TrackSectors(toc, p).Start, TrackSectors(toc, p).Length});
+    } else if (m_trackPosition == 0) {  // the audio before the first track (sector 0 to its start)
+        if (first.Data || first.Start == 0) {  // the disc hides nothing there
+            PostMessage(ReceivingWindow, WM_EXTRACTERROR, 0, 2);
+            return;
+        }
+        regions.push_back({0, 0, first.Start});
+    } else {
+        const TTrackSectors track = TrackSectors(toc, m_trackPosition);
+        if (track.Data) {
+            PostEnd(ReceivingWindow, esDataTrack);
+            return;
+        }
+        regions.push_back({m_trackPosition, track.Start, track.Length});
+    }
+    if (regions.empty()) {  // a whole disc without audio
+        PostEnd(ReceivingWindow, esDataTrack);
+        return;
+    }
+    if (m_path.empty()) {
+        PostEnd(ReceivingWindow, esCannotCreate);
+        return;
+    }
+    const int32_t status = ReadRegions(regions, lastAudio, discEnd);
     if (status < 0)
         return;  // cancelled
     PostEnd(ReceivingWindow, status);
 }
 
-// The track read: once secure (or plain), or burst-first (plain reads, kept when AccurateRip
-// confirms them, else read again securely). The end status, or -1 when cancelled.
-int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd)
+int32_t TCDRipThread::ReadRegions(const std::vector<TRegion>& regions, int lastAudio, int32_t discEnd)
+{
+    m_results.clear();
+    const TFd file(CreateLocked(m_path));
+    if (file.get() < 0) {
+        m_writeError = errno;
+        return esCannotCreate;
+    }
+    m_fileMade = true;
+    if (!WriteWavHeader(file.get(), CanonicalWavHeader(0))) {
+        m_writeError = errno;
+        return esCannotCreate;
+    }
+    m_progressTotal = 0;
+    for (const TRegion& r : regions)
+        m_progressTotal += r.Length;
+    // Reserve the file's space up front (its size stays as written): the file system allocates it
+    // in one piece instead of a megabyte at a time. A file system that cannot reserve simply does
+    // not; unused space is given back below.
+    static_cast<void>(fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, WavHeaderSize + off_t{m_progressTotal} * CDSectorSize));
+    m_started = Clock::now();
+    m_progressBefore = 0;
+    uint64_t written = 0;
+    int32_t status = esDone;
+    for (const TRegion& r : regions) {
+        uint64_t bytes = 0;
+        status = ReadTrack(file.get(), static_cast<off_t>(WavHeaderSize + written), r, r.Position == 1,
+                           r.Position == lastAudio && r.Position > 0, discEnd, bytes);
+        written += bytes;
+        m_results.push_back(m_result);
+        m_progressBefore += r.Length;
+        if (status != esDone)
+            break;
+    }
+    // Whatever has been read is in the file, for whatever reason the reads ended; its header says
+    // 0 bytes unless every region is whole (or Stop cut the reads short: a valid WAV of what was
+    // read).
+    static_cast<void>(ftruncate(file.get(), static_cast<off_t>(WavHeaderSize + written)));
+    if ((status == esDone || status < 0) && !WriteWavHeader(file.get(), CanonicalWavHeader(written))) {
+        m_writeError = errno;
+        return status < 0 ? status : esCannotCreate;
+    }
+    if (status != esDone)
+        return status;
+    if (m_normalize && regions.size() == 1) {
+        if (!NormalizeFile(m_path, m_normalizePercent, ReceivingWindow, &m_cancel, m_meter.get()))
+            return Cancelled() ? -1 : esNormalizeFailed;
+    }
+    m_result.Loudness = std::move(m_meter);
+    return esDone;
+}
+
+// One region read into file at at: once secure (or plain), or burst-first (plain reads, kept when
+// a database confirms them, else read again securely over the same bytes). The end status, or -1
+// when cancelled; bytes: what the region's last pass wrote.
+int32_t TCDRipThread::ReadTrack(int fd, off_t at, const TRegion& region, bool firstAudio, bool lastAudio,
+                                int32_t discEnd, uint64_t& bytes)
 {
     m_result = TTrackResult{};
-    // Burst-first only where the database has an entry for the disc to confirm against.
     int32_t status;
     // While the answer is awaited the window says so, rather than "Initializing...".
     const auto waiting = [this] {
@@ -212,45 +276,46 @@ int32_t TCDRipThread::ReadTrack(int32_t start, int32_t length, bool firstAudio, 
         info->Code = piWaitingForDatabase;
         Post(ReceivingWindow, std::move(info));
     };
-    if (m_secure && m_burst && m_trackPosition > 0 && m_burst->HasEntry(m_cancel, waiting)) {
-        status = ReadPass(start, length, firstAudio, lastAudio, discEnd, false);
+    const auto pass = [&](bool paranoia) {
+        return ReadPass(fd, at, region.Start, region.Length, firstAudio, lastAudio, discEnd, paranoia, bytes);
+    };
+    // Burst-first only where a database has an entry for the disc to confirm against (neither
+    // keeps the audio hidden before the first track).
+    if (m_secure && m_burst && region.Position > 0 && m_burst->HasEntry(m_cancel, waiting)) {
+        status = pass(false);
         if (status < 0)
             return status;
         const TBurstCheck::TConfirmation confirmed =
-            status == esDone ? m_burst->Confirms(m_trackPosition, m_result) : TBurstCheck::TConfirmation{};
+            status == esDone ? m_burst->Confirms(region.Position, m_result) : TBurstCheck::TConfirmation{};
         if (confirmed.AccurateRip || confirmed.Ctdb) {
             m_result.Read = TReadKind::BurstConfirmed;
             m_result.ConfirmedByAccurateRip = confirmed.AccurateRip;
             m_result.ConfirmedByCtdb = confirmed.Ctdb;
         } else {
-            status = ReadPass(start, length, firstAudio, lastAudio, discEnd, true);
+            status = pass(true);
             m_result.Read = TReadKind::SecureAfterBurst;
         }
     } else {
-        status = ReadPass(start, length, firstAudio, lastAudio, discEnd, m_secure);
+        status = pass(m_secure);
         m_result.Read = m_secure ? TReadKind::Secure : TReadKind::Plain;
     }
-    if (status != esDone)
-        return status;
-    if (Cancelled())
+    if (status == esDone && Cancelled())
         return -1;
-    if (m_normalize && !NormalizeFile(m_path, m_normalizePercent, ReceivingWindow, &m_cancel, m_meter.get()))
-        return Cancelled() ? -1 : esNormalizeFailed;
-    m_result.Loudness = std::move(m_meter);
-    return esDone;
+    return status;
 }
 
-// One pass over the track into its file. paranoia: secure reads; otherwise plain reads (in
-// secure mode still shifted by the read offset, with silence beyond the disc). The status, or -1
-// when cancelled.
-int32_t TCDRipThread::ReadPass(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd,
-                               bool paranoia)
+// One pass over a region into the file from at on. paranoia: secure reads; otherwise plain reads
+// (in secure mode still shifted by the read offset, with silence beyond the disc). The status, or
+// -1 when cancelled; bytes: what it wrote.
+int32_t TCDRipThread::ReadPass(int fd, off_t at, int32_t start, int32_t length, bool firstAudio, bool lastAudio,
+                               int32_t discEnd, bool paranoia, uint64_t& bytes)
 {
     const TReadKind kind = m_result.Read;
     m_result = TTrackResult{};
     m_result.Read = kind;
     m_result.Secure = m_secure;
     m_result.ReadOffset = m_secure ? m_readOffset : 0;
+    bytes = 0;
     TTrackChecksums sums(int64_t{length} * 588, firstAudio, lastAudio, m_discSamples);
     // Loudness is measured on what the file ends up holding: as read, or after normalising.
     m_meter = m_loudness ? std::make_shared<TLoudness>() : nullptr;
@@ -274,109 +339,90 @@ int32_t TCDRipThread::ReadPass(int32_t start, int32_t length, bool firstAudio, b
         const int32_t from = std::max(s0, 0), to = std::min(s0 + sectors, discEnd);
         return from >= to || AkripReadSectors(DriveHandle, from, to - from, out + std::size_t(from - s0) * CDSectorSize);
     };
-    std::vector<uint8_t> span;
-    {
-        const TFd file(CreateLocked(m_path));
-        if (file.get() < 0) {
-            m_writeError = errno;
-            return esCannotCreate;
-        }
-        m_fileMade = true;
-        if (!WriteWavHeader(file.get(), CanonicalWavHeader(0)) || lseek(file.get(), WavHeaderSize, SEEK_SET) != WavHeaderSize) {
-            m_writeError = errno;
-            return esCannotCreate;
-        }
-        // Reserve the track's space up front (the file's size stays as written): the file system
-        // allocates it in one piece instead of a megabyte at a time. Unused space is given back
-        // below. A file system that cannot reserve simply does not.
-        const off_t expected = WavHeaderSize + off_t{length} * CDSectorSize;
-        static_cast<void>(fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, expected));
-
-        const Clock::time_point started = Clock::now();
-        TTrackBufMemory buffer(0, SectorsPerRead);
-        // Reads are gathered and written about 1 MiB at a time; whatever has been read is in the
-        // file before the loop ends, for whatever reason it ends.
-        std::vector<uint8_t> pending;
-        pending.reserve(PendingBytes + SectorsPerRead * CDSectorSize);
-        uint64_t written = 0;
-        int32_t done = 0;
-        bool readFailed = false, writeFailed = false;
-        const auto flush = [&] {
-            if (!pending.empty() && !writeFailed) {
-                if (WriteFully(file.get(), pending.data(), pending.size())) {
-                    written += pending.size();
-                } else {
-                    writeFailed = true;
-                    m_writeError = errno;
-                }
-            }
-            pending.clear();
-        };
-        while (done != length && !Cancelled()) {
-            const int32_t count = std::min(SectorsPerRead, length - done);
-            TTrackBuf* request = buffer.get();
-            request->StartFrame = static_cast<uint32_t>(start + done);
-            request->NumFrames = static_cast<uint32_t>(count);
-            request->MaxLen = static_cast<uint32_t>(count) * CDSectorSize;
-            request->Len = 0;
-            request->StartOffset = 0;
-            if (m_secure) {
-                // The sectors that hold this piece of the shifted track (securely: read until sure).
-                const int64_t b0 = firstByte + int64_t{done} * CDSectorSize;
-                const int64_t s0 = FloorDiv(b0, CDSectorSize);
-                const auto sectors = static_cast<int32_t>(FloorDiv(b0 + int64_t{count} * CDSectorSize - 1, CDSectorSize) - s0 + 1);
-                span.resize(static_cast<std::size_t>(sectors) * CDSectorSize);
-                if (!readSectors(static_cast<int32_t>(s0), sectors, span.data())) {
-                    readFailed = true;
-                    break;
-                }
-                if (Cancelled())
-                    break;  // a read cut short by Stop is not verified: not kept
-                const uint8_t* piece = span.data() + (b0 - s0 * CDSectorSize);
-                sums.Add(piece, static_cast<std::size_t>(count) * CDSectorSize);
-                if (readMeter)
-                    readMeter->Add(piece, static_cast<std::size_t>(count) * CDSectorSize);
-                pending.insert(pending.end(), piece, piece + static_cast<std::size_t>(count) * CDSectorSize);
-                if (pending.size() >= PendingBytes)
-                    flush();
-            } else if (ReadCDAudioLBA(DriveHandle, request) == 1) {
-                if (readMeter)
-                    readMeter->Add(buffer.Delivered(), request->Len);
-                pending.insert(pending.end(), buffer.Delivered(), buffer.Delivered() + request->Len);
-                if (pending.size() >= PendingBytes)
-                    flush();
-            } else {
-                readFailed = true;
-            }
-            done += count;
-            PostProgress(ReceivingWindow, static_cast<int32_t>(int64_t{done} * 100 / length), started);
-            if (readFailed || writeFailed)
-                break;  // not retried; the file keeps what was read, its header says 0 bytes
-        }
-        flush();
-        static_cast<void>(ftruncate(file.get(), static_cast<off_t>(WavHeaderSize + written)));
-        if (m_secure) {  // the plain reads of plain rips stay as they always were, and as fast
-            m_result.Crc32 = sums.Crc32();
-            m_result.AccurateRipV1 = sums.V1();
-            m_result.AccurateRipV2 = sums.V2();
-            m_result.CtdbCrc = sums.CtdbCrc();
-            m_result.CtdbBytes = sums.CtdbBytes();
-            m_result.Peak = sums.Peak();
-            m_result.Edges = std::make_shared<const TTrackEdges>(sums.Edges());
-        }
-        if (secure) {
-            m_result.Rereads = secure->Rereads();
-            m_result.Unreadable = secure->Unreadable();
-        }
-        if (readFailed || (m_refuseDamaged && !m_result.Unreadable.empty()))
-            return esReadFailed;
-        if (writeFailed)
-            return esCannotCreate;
-        if (!WriteWavHeader(file.get(), CanonicalWavHeader(written))) {
-            m_writeError = errno;
-            return esCannotCreate;
-        }
+    if (lseek(fd, at, SEEK_SET) != at) {
+        m_writeError = errno;
+        return esCannotCreate;
     }
+    std::vector<uint8_t> span;
+    TTrackBufMemory buffer(0, SectorsPerRead);
+    // Reads are gathered and written about 1 MiB at a time; whatever has been read is in the file
+    // before the loop ends, for whatever reason it ends.
+    std::vector<uint8_t> pending;
+    pending.reserve(PendingBytes + SectorsPerRead * CDSectorSize);
+    int32_t done = 0;
+    bool readFailed = false, writeFailed = false;
+    const auto flush = [&] {
+        if (!pending.empty() && !writeFailed) {
+            if (WriteFully(fd, pending.data(), pending.size())) {
+                bytes += pending.size();
+            } else {
+                writeFailed = true;
+                m_writeError = errno;
+            }
+        }
+        pending.clear();
+    };
+    while (done != length && !Cancelled()) {
+        const int32_t count = std::min(SectorsPerRead, length - done);
+        TTrackBuf* request = buffer.get();
+        request->StartFrame = static_cast<uint32_t>(start + done);
+        request->NumFrames = static_cast<uint32_t>(count);
+        request->MaxLen = static_cast<uint32_t>(count) * CDSectorSize;
+        request->Len = 0;
+        request->StartOffset = 0;
+        if (m_secure) {
+            // The sectors that hold this piece of the shifted track (securely: read until sure).
+            const int64_t b0 = firstByte + int64_t{done} * CDSectorSize;
+            const int64_t s0 = FloorDiv(b0, CDSectorSize);
+            const auto sectors = static_cast<int32_t>(FloorDiv(b0 + int64_t{count} * CDSectorSize - 1, CDSectorSize) - s0 + 1);
+            span.resize(static_cast<std::size_t>(sectors) * CDSectorSize);
+            if (!readSectors(static_cast<int32_t>(s0), sectors, span.data())) {
+                readFailed = true;
+                break;
+            }
+            if (Cancelled())
+                break;  // a read cut short by Stop is not verified: not kept
+            const uint8_t* piece = span.data() + (b0 - s0 * CDSectorSize);
+            sums.Add(piece, static_cast<std::size_t>(count) * CDSectorSize);
+            if (readMeter)
+                readMeter->Add(piece, static_cast<std::size_t>(count) * CDSectorSize);
+            pending.insert(pending.end(), piece, piece + static_cast<std::size_t>(count) * CDSectorSize);
+            if (pending.size() >= PendingBytes)
+                flush();
+        } else if (ReadCDAudioLBA(DriveHandle, request) == 1) {
+            if (readMeter)
+                readMeter->Add(buffer.Delivered(), request->Len);
+            pending.insert(pending.end(), buffer.Delivered(), buffer.Delivered() + request->Len);
+            if (pending.size() >= PendingBytes)
+                flush();
+        } else {
+            readFailed = true;
+        }
+        done += count;
+        PostProgress(ReceivingWindow,
+                     static_cast<int32_t>((m_progressBefore + int64_t{done}) * 100 / std::max<int64_t>(m_progressTotal, 1)),
+                     m_started);
+        if (readFailed || writeFailed)
+            break;  // not retried; the file keeps what was read
+    }
+    flush();
+    if (m_secure) {  // the plain reads of plain rips stay as they always were, and as fast
+        m_result.Crc32 = sums.Crc32();
+        m_result.AccurateRipV1 = sums.V1();
+        m_result.AccurateRipV2 = sums.V2();
+        m_result.CtdbCrc = sums.CtdbCrc();
+        m_result.CtdbBytes = sums.CtdbBytes();
+        m_result.Peak = sums.Peak();
+        m_result.Edges = std::make_shared<const TTrackEdges>(sums.Edges());
+    }
+    if (secure) {
+        m_result.Rereads = secure->Rereads();
+        m_result.Unreadable = secure->Unreadable();
+    }
+    if (readFailed || (m_refuseDamaged && !m_result.Unreadable.empty()))
+        return esReadFailed;
+    if (writeFailed)
+        return esCannotCreate;
     return esDone;
 }
 

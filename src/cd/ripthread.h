@@ -19,7 +19,10 @@
 #include "Loudness.h"
 #include "akrip32.h"
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -86,9 +89,12 @@ struct TExtractSettings {
 
 class TCDRipThread {
 public:
+    // The position that reads the whole disc into one file: from sector 0 (the audio hidden
+    // before the first track, when there is any) through every audio track to the audio's end.
+    static constexpr int WholeDisc = -1;
     // Created suspended. trackPosition: the row's position in the track list + 1, which is also
     // the track's entry in the table of contents (0: the audio before the first track, which
-    // AccurateRip does not know); path: the WAV file to write, as the job named it
+    // AccurateRip does not know; WholeDisc); path: the WAV file to write, as the job named it
     // (empty: there is no file to write, reported as a file that cannot be created).
     TCDRipThread(int trackPosition, std::string path);
     // Cancels a running thread and waits for it.
@@ -112,6 +118,9 @@ public:
     const std::string& FileName() const { return m_path; }
     // After the end report: the checksums and, in secure mode, what the reads met.
     const TTrackResult& Result() const { return m_result; }
+    // Each region's result in the file's order (WholeDisc: the hidden audio, when the disc has
+    // any, then each audio track; as far as the reads went).
+    const std::vector<TTrackResult>& Results() const { return m_results; }
     // After the end report or the thread's end: whether it created its file (a file it could not
     // create may be another writer's, and is not the job's to remove), and the system's error
     // number when creating or writing it failed (0: a name refused, or no such failure).
@@ -119,11 +128,19 @@ public:
     int WriteError() const { return m_writeError; }
 
 private:
+    // A stretch of the disc the file holds: a track (its position) or the hidden audio (0).
+    struct TRegion {
+        int Position = 0;
+        int32_t Start = 0, Length = 0;
+    };
     void Execute();
+    int32_t ReadRegions(const std::vector<TRegion>& regions, int lastAudio, int32_t discEnd);
     // firstAudio, lastAudio: the track's place among the disc's audio tracks (for the
     // checksums); discEnd: the sector where the disc's audio ends.
-    int32_t ReadTrack(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd);
-    int32_t ReadPass(int32_t start, int32_t length, bool firstAudio, bool lastAudio, int32_t discEnd, bool paranoia);
+    int32_t ReadTrack(int fd, off_t at, const TRegion& region, bool firstAudio, bool lastAudio, int32_t discEnd,
+                      uint64_t& bytes);
+    int32_t ReadPass(int fd, off_t at, int32_t start, int32_t length, bool firstAudio, bool lastAudio,
+                     int32_t discEnd, bool paranoia, uint64_t& bytes);
     bool Cancelled() const { return m_cancel.load(std::memory_order_acquire); }
 
     const int m_trackPosition;
@@ -138,6 +155,10 @@ private:
     std::shared_ptr<const TBurstCheck> m_burst;
     std::shared_ptr<TLoudness> m_meter;  // the pass's loudness, with ReplayGain
     TTrackResult m_result;
+    std::vector<TTrackResult> m_results;
+    // Progress over the whole file: the sectors of the regions before this one, and of them all.
+    int64_t m_progressBefore = 0, m_progressTotal = 0;
+    std::chrono::steady_clock::time_point m_started;
     bool m_fileMade = false;
     int m_writeError = 0;
     std::atomic<bool> m_cancel{false};

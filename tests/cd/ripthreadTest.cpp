@@ -214,7 +214,7 @@ TEST_F(RipThreadTest, DriveAndTableFailuresCreateNoFile)
         {"table unreadable", [this] { drive->TocUnreadable = true; }, 1, 2},
         {"no such track", [] {}, 3, 2},
         {"position 0 of a disc that hides nothing before track 1", [] {}, 0, 2},
-        {"position -1", [] {}, -1, 2},
+        {"position -2", [] {}, -2, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
