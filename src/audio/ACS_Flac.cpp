@@ -2,6 +2,8 @@
 
 #include "ACS_Streams.h"
 
+#include <FLAC/metadata.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -336,3 +338,75 @@ int32_t TFlacIn::ReadAudio(void* buffer, int32_t bufferSize)
     DeliveredBytes += static_cast<int64_t>(n);
     return static_cast<int32_t>(n);
 }
+
+bool AddFlacCueSheet(const std::string& path, const TFlacCueSheet& sheet, std::string& error)
+{
+    FLAC__StreamMetadata* block = FLAC__metadata_object_new(FLAC__METADATA_TYPE_CUESHEET);
+    if (!block) {
+        error = "out of memory";
+        return false;
+    }
+    FLAC__StreamMetadata_CueSheet& cue = block->data.cue_sheet;
+    std::snprintf(cue.media_catalog_number, sizeof cue.media_catalog_number, "%s", sheet.Catalog.c_str());
+    cue.lead_in = 2 * 44100;  // a CD's 2 s before sector 0
+    cue.is_cd = true;
+    bool ok = true;
+    unsigned n = 0;
+    const auto addTrack = [&](FLAC__uint64 offset, FLAC__byte number, const TFlacCueTrack* from) {
+        ok = ok && FLAC__metadata_object_cuesheet_insert_blank_track(block, n);
+        if (!ok)
+            return;
+        FLAC__StreamMetadata_CueSheet_Track& t = cue.tracks[n];
+        t.offset = offset;
+        t.number = number;
+        t.type = 0;  // audio
+        if (from) {
+            std::snprintf(t.isrc, sizeof t.isrc, "%s", from->Isrc.size() == 12 ? from->Isrc.c_str() : "");
+            t.pre_emphasis = from->PreEmphasis;
+            // The track starts at its first index; each index counts from there.
+            unsigned k = 0;
+            for (const auto& [index, at] : {std::pair{0, from->Index0}, std::pair{1, from->Index1}}) {
+                if (at < 0)
+                    continue;
+                ok = ok && FLAC__metadata_object_cuesheet_track_insert_blank_index(block, n, k);
+                if (!ok)
+                    return;
+                cue.tracks[n].indices[k].number = static_cast<FLAC__byte>(index);
+                cue.tracks[n].indices[k].offset = static_cast<FLAC__uint64>(at) - offset;
+                ++k;
+            }
+        }
+        ++n;
+    };
+    for (const TFlacCueTrack& track : sheet.Tracks)
+        addTrack(static_cast<FLAC__uint64>(track.Index0 >= 0 ? track.Index0 : track.Index1),
+                 static_cast<FLAC__byte>(track.Number), &track);
+    addTrack(static_cast<FLAC__uint64>(sheet.LeadOut), 170, nullptr);  // the lead-out
+    const char* violation = nullptr;
+    if (!ok || !FLAC__metadata_object_cuesheet_is_legal(block, true, &violation)) {
+        error = std::string("the cue sheet is not a CD's: ") + (violation ? violation : "out of memory");
+        FLAC__metadata_object_delete(block);
+        return false;
+    }
+    FLAC__Metadata_Chain* chain = FLAC__metadata_chain_new();
+    FLAC__Metadata_Iterator* it = FLAC__metadata_iterator_new();
+    ok = chain && it && FLAC__metadata_chain_read(chain, path.c_str());
+    if (ok) {
+        FLAC__metadata_iterator_init(it, chain);  // at STREAMINFO: the sheet follows it
+        ok = FLAC__metadata_iterator_insert_block_after(it, block);
+        if (ok)
+            block = nullptr;  // the chain's now
+        FLAC__metadata_chain_sort_padding(chain);
+        ok = ok && FLAC__metadata_chain_write(chain, true, false);
+    }
+    if (!ok)
+        error = chain ? FLAC__Metadata_ChainStatusString[FLAC__metadata_chain_status(chain)] : "out of memory";
+    if (block)
+        FLAC__metadata_object_delete(block);
+    if (it)
+        FLAC__metadata_iterator_delete(it);
+    if (chain)
+        FLAC__metadata_chain_delete(chain);
+    return ok;
+}
+

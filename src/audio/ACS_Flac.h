@@ -9,6 +9,7 @@
 #include <FLAC/stream_encoder.h>
 
 #include <exception>
+#include <string>
 #include <vector>
 
 class TFlacOut : public TACSFileOut {
@@ -77,3 +78,22 @@ private:
     std::vector<uint8_t> m_pcm;  // decoded, not yet delivered
     std::size_t m_pcmAt = 0;
 };
+
+// A CD's cue sheet as a FLAC file keeps it (a CUESHEET metadata block): each track's number, its
+// INDEX 00 (-1: none) and INDEX 01 in samples from the file's start (multiples of 588), its ISRC
+// and pre-emphasis; the catalogue number; the lead-out in samples.
+struct TFlacCueTrack {
+    int Number = 0;
+    int64_t Index0 = -1, Index1 = 0;
+    std::string Isrc;
+    bool PreEmphasis = false;
+};
+struct TFlacCueSheet {
+    std::string Catalog;
+    std::vector<TFlacCueTrack> Tracks;
+    int64_t LeadOut = 0;
+};
+// Adds the sheet to the FLAC file at path (rewritten in place, as metaflac does). False, and why,
+// when the sheet is not a CD's or the file cannot be rewritten.
+bool AddFlacCueSheet(const std::string& path, const TFlacCueSheet& sheet, std::string& error);
+

@@ -239,6 +239,7 @@ int32_t TCDRipThread::ReadRegions(const std::vector<TRegion>& regions, int lastA
         status = ReadTrack(file.get(), static_cast<off_t>(WavHeaderSize + written), r, r.Position == 1,
                            r.Position == lastAudio && r.Position > 0, discEnd, bytes);
         written += bytes;
+        m_result.Position = r.Position;
         m_results.push_back(m_result);
         m_progressBefore += r.Length;
         if (status != esDone)

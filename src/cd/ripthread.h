@@ -53,6 +53,7 @@ struct TTrackResult {
     // With loudness measured: the track's, on the samples as written (after normalising).
     std::shared_ptr<const TLoudness> Loudness;
     TReadKind Read = TReadKind::Plain;
+    int Position = 0;              // the track read (0: the audio before the first track)
     // BurstConfirmed: which databases confirmed the read.
     bool ConfirmedByAccurateRip = false, ConfirmedByCtdb = false;
     // Secure mode: what v1 at other read offsets needs (the key-disc hint).

@@ -847,6 +847,19 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
         settings.Common.IsKeepWav = true;
     if (!ParseJobs(args, settings))
         return UsageError("--jobs takes a number of encoders from 1 to 16", usage);
+    if (args.Has("image")) {
+        if (tracks)
+            return UsageError("--image copies the whole disc: it takes no --tracks", usage);
+        settings.Secure.SecureMode = true;
+        settings.Secure.Image = true;
+    }
+    if (settings.Secure.SecureMode && settings.Secure.Image) {
+        const TOutputFormat& format = FormatOfStored(settings.Common.OutputFormat);
+        if (format.Encoded && format.Tags != TTagFamily::FlacXiph)
+            return UsageError(std::string("a disc image is written as WAV or FLAC, not ") + std::string(format.Key) +
+                                  " (--format wav or --format flac)",
+                              usage);
+    }
 
     TDiscScan disc(dialogs);
     int status = cliOk;
@@ -1371,19 +1384,21 @@ const std::map<std::string, TCommandSyntax>& Commands()
         {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus]\n"
                  "                       [--output DIR] [--normalize PERCENT] [--keep-wav] [--lookup] [--secure]\n"
                  "                       [--offset N] [--burst-first|--no-burst-first] [--overwrite|--no-overwrite]\n"
-                 "                       [--source cddb|musicbrainz] [--release N] [--jobs N] [--json]\n"
+                 "                       [--source cddb|musicbrainz] [--release N] [--jobs N] [--image] [--json]\n"
                  "Rips the tracks of LIST (\"1,3-5\"; default: every audio track) into the output folder,\n"
                  "named by their titles in cdinfo.dat (or from the CDDB server first, with --lookup).\n"
                  "--secure verifies every sector with repeated reads, applies the drive's read offset\n"
                  "(--offset N samples, -5880..5880), checks the tracks with AccurateRip and writes a log;\n"
                  "with --burst-first (the default) each track is read once and read again securely only\n"
-                 "when AccurateRip does not confirm it.\n"
+                 "when neither AccurateRip nor the CUETools database (CTDB) confirms it.\n"
+                 "--image copies the whole disc (from sector 0, the audio hidden before track 1 included)\n"
+                 "securely into one WAV or FLAC file \"<artist> - <album>\" with its cue sheet and log.\n"
                  "--jobs N encodes up to N tracks at once while the drive reads on (default: one per\n"
                  "processor; 1 reads and encodes in turn).\n"
                  "The options override options.ini for this run only. A track whose file exists already\n"
                  "is skipped (exit status 1) unless --overwrite.\n",
                  {"drive", "tracks", "format", "output", "normalize", "offset", "source", "release", "jobs"},
-                 {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite", "burst-first", "no-burst-first"},
+                 {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite", "burst-first", "no-burst-first", "image"},
                  CommandRip}},
         {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma|flac|opus [--output DIR]\n"
                      "                           [--overwrite|--no-overwrite] [--jobs N] [--json] FILE...\n"

@@ -43,6 +43,30 @@ std::string CueSheetText(const TRipLog& log)
         line("PERFORMER " + Quoted(log.Artist));
     if (!log.Album.empty())
         line("TITLE " + Quoted(log.Album));
+    if (!log.Image.empty()) {
+        // One file from sector 0: every index at its place on the disc.
+        line("FILE " + Quoted(log.Image) + " WAVE");
+        for (const TRipLogTrack& track : log.Tracks) {
+            const int32_t start = TrackSectors(log.Toc, track.Number).Start;
+            const auto p = static_cast<std::size_t>(track.Number - 1);
+            int32_t pregap = p < log.Pregaps.size() ? log.Pregaps[p] : -1;
+            if (track.Number == 1 && start > 0)
+                pregap = 0;  // the audio before the first track is its gap
+            line("  TRACK " + TwoDigits(track.Number) + " AUDIO");
+            if (!track.Title.empty())
+                line("    TITLE " + Quoted(track.Title));
+            if (!log.Artist.empty())
+                line("    PERFORMER " + Quoted(log.Artist));
+            if (!track.Isrc.empty())
+                line("    ISRC " + track.Isrc);
+            if (track.PreEmphasis)
+                line("    FLAGS PRE");
+            if (pregap >= 0 && pregap < start)
+                line("    INDEX 00 " + Msf(pregap));
+            line("    INDEX 01 " + Msf(start));
+        }
+        return t;
+    }
     int32_t previousStart = 0;
     for (std::size_t k = 0; k < log.Tracks.size(); ++k) {
         const TRipLogTrack& track = log.Tracks[k];
@@ -79,6 +103,28 @@ std::string CueSheetText(const TRipLog& log)
         previousStart = start;
     }
     return t;
+}
+
+TFlacCueSheet FlacCueSheetOf(const TRipLog& log)
+{
+    TFlacCueSheet sheet;
+    sheet.Catalog = log.Catalog;
+    for (const TRipLogTrack& track : log.Tracks) {
+        const TTrackSectors s = TrackSectors(log.Toc, track.Number);
+        const auto p = static_cast<std::size_t>(track.Number - 1);
+        int32_t pregap = p < log.Pregaps.size() ? log.Pregaps[p] : -1;
+        if (track.Number == 1 && s.Start > 0)
+            pregap = 0;
+        TFlacCueTrack t;
+        t.Number = track.Number;
+        t.Index0 = pregap >= 0 && pregap < s.Start ? int64_t{pregap} * 588 : -1;
+        t.Index1 = int64_t{s.Start} * 588;
+        t.Isrc = track.Isrc;
+        t.PreEmphasis = track.PreEmphasis;
+        sheet.Tracks.push_back(t);
+        sheet.LeadOut = int64_t{s.Start + s.Length} * 588;
+    }
+    return sheet;
 }
 
 std::string CueSheetFileName(const std::string& logFileName)

@@ -26,7 +26,12 @@
 // A first track that starts after the disc's first sector has audio hidden before it: its INDEX 00
 // stands at the start of that audio's own file ("00 Hidden track.flac") when it was ripped, else
 // the track gets a PREGAP of that length (silence when the disc is burnt).
+//
+// A whole-disc image is one file from sector 0 to the lead-out: the sheet names it once, and each
+// index stands at its sector on the disc (the audio before the first track is that track's
+// INDEX 00 at 00:00:00).
 
+#include "ACS_Flac.h"
 #include "RipLog.h"
 
 #include <string>
@@ -34,5 +39,7 @@
 // The cue sheet of log's tracks, which must be the disc's audio tracks in order (each with its
 // file, from the folder the cue sheet is written to); times are minutes:seconds:frames (1/75 s).
 std::string CueSheetText(const TRipLog& log);
+// The cue sheet of an image rip's log as a FLAC file keeps it (the same indexes as CueSheetText).
+TFlacCueSheet FlacCueSheetOf(const TRipLog& log);
 // "<artist> - <album>.cue", or "<disc key>.cue": the log's name with ".cue".
 std::string CueSheetFileName(const std::string& logFileName);

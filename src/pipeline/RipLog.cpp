@@ -52,6 +52,8 @@ std::string RipLogText(const TRipLog& log)
     line("Read offset: " + log.Offset.Text());
     line(std::string("Damaged tracks: ") + (log.Secure.RefuseDamaged ? "refused" : "kept"));
     line(std::string("Normalized: ") + (log.Normalized ? "yes (the checksums are of the audio as read)" : "no"));
+    if (!log.Image.empty())
+        line("Image: " + log.Image + " (the disc from sector 0 to the lead-out; each track is its range of sectors)");
     line("");
     line("Table of contents");
     line("  Track  Start     Length    Start sector  End sector");

@@ -50,6 +50,9 @@ struct TRipLog {
     std::string CtdbDisc;
     std::vector<TRipLogTrack> Tracks;
     std::optional<TRipLogTrack> Hidden;  // the audio before the first track, when ripped (Number 0)
+    // A whole-disc image rip: the one file (from the output folder) holding the disc from sector 0
+    // to the lead-out, each track the range of it the table of contents gives; empty otherwise.
+    std::string Image;
     std::string Path;              // where it was written; empty when it was not
     // A rip ended early: why, and which tracks the log covers ("by the user (Stop or Ctrl+C):
     // this log covers track 01 of the 3 chosen"); empty for a rip that ran to its end.

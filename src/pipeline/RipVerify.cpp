@@ -71,6 +71,49 @@ bool IsLossy(const std::string& file)
     return false;
 }
 
+// The file's audio, which must be CD audio (16-bit stereo at 44100 Hz): WAV or FLAC. Raises when
+// it cannot be read or is not CD audio.
+std::unique_ptr<TACSInput> OpenCdAudio(const std::string& path)
+{
+    std::unique_ptr<TACSInput> input;
+    const std::string ext = std::filesystem::path(path).extension().string();
+    if (ext == ".flac" || ext == ".FLAC") {
+        auto in = std::make_unique<TFlacIn>();
+        in->FileName = path;
+        input = std::move(in);
+    } else {
+        auto in = std::make_unique<TWaveIn>();
+        in->FileName = path;
+        input = std::move(in);
+    }
+    input->OpenInput();
+    if (input->GetSampleBits() != 16 || input->GetChannelCount() != 2 || input->GetSamplingRate() != 44100) {
+        input->CloseInput();
+        throw std::runtime_error("it is not CD audio (16-bit stereo at 44100 Hz)");
+    }
+    return input;
+}
+
+// A track's checksums as computed against the log's: matches, or what differs.
+void Judge(const TLoggedTrack& logged, const TTrackChecksums& sums, int64_t bytes, int32_t logSectors, TTrackCheck& t)
+{
+    t.Crc32 = sums.Crc32();
+    t.V1 = sums.V1();
+    t.V2 = sums.V2();
+    t.CtdbCrc = sums.CtdbCrc();
+    t.CtdbBytes = sums.CtdbBytes();
+    std::string differs;
+    if (bytes != int64_t{logSectors} * 2352)
+        differs += "; " + std::to_string(bytes / 2352) + " sectors, the table says " + std::to_string(logSectors);
+    if (t.Crc32 != logged.Crc32)
+        differs += "; CRC32 " + Hex8(t.Crc32) + ", the log says " + Hex8(logged.Crc32);
+    if (t.V1 != logged.V1 || t.V2 != logged.V2)
+        differs += "; AccurateRip v1 " + Hex8(t.V1) + " v2 " + Hex8(t.V2) + ", the log says " + Hex8(logged.V1) + " and " +
+                   Hex8(logged.V2);
+    t.Result = differs.empty() ? TTrackCheck::TResult::Match : TTrackCheck::TResult::Differs;
+    t.Text = differs.empty() ? "matches (CRC32 " + Hex8(t.Crc32) + ")" : "differs:" + differs.substr(1);
+}
+
 }  // namespace
 
 std::optional<TLoggedRip> ParseRipLog(std::string_view text, std::string& why)
@@ -104,7 +147,10 @@ std::optional<TLoggedRip> ParseRipLog(std::string_view text, std::string& why)
             }
             inToc = false;
         }
-        if (Starts(line, "AccurateRip disc ID: ")) {
+        if (Starts(line, "Image: ")) {
+            const std::string_view rest = line.substr(7);
+            log.Image = std::string(rest.substr(0, rest.rfind(" (the disc from sector 0")));
+        } else if (Starts(line, "AccurateRip disc ID: ")) {
             log.DiscId = std::string(line.substr(21));
         } else if (Starts(line, "Track ") && (line.size() <= 9 || Starts(line, "Track 00 (hidden"))) {
             // "Track 07", or "Track 00 (hidden before the first track)"
@@ -185,7 +231,47 @@ TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::s
             audioTo = row.Start + row.Length;
         }
     const int64_t discSamples = int64_t{audioTo - audioFrom} * 588;
+    // An image: the one file decoded once, each track's checksums over its range of sectors.
+    struct TImageTrack {
+        std::optional<TTrackChecksums> Sums;
+        int64_t From = 0, To = 0, Bytes = 0;  // bytes of the file
+    };
+    std::vector<TImageTrack> image(log.Tracks.size());
+    std::string imageError;
+    if (!log.Image.empty() && !log.Normalized && !IsLossy(log.Image)) {
+        for (std::size_t k = 0; k < log.Tracks.size(); ++k) {
+            const int number = log.Tracks[k].Number;
+            for (const TLoggedRip::TTocRow& r : log.Toc)
+                if (r.Number == number && !r.Data) {
+                    image[k].From = int64_t{r.Start} * 2352;
+                    image[k].To = image[k].From + int64_t{r.Length} * 2352;
+                }
+            if (number == 0)  // the audio before the first track
+                image[k].To = int64_t{log.Toc.front().Start} * 2352;
+            image[k].Sums.emplace((image[k].To - image[k].From) / 4, number == firstAudio, number == lastAudio,
+                                  discSamples);
+        }
+        try {
+            const std::unique_ptr<TACSInput> input = OpenCdAudio(folder + log.Image);
+            std::vector<uint8_t> buffer(1 << 16);
+            int64_t at = 0;
+            for (int32_t got; (got = input->ReadAudio(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) {
+                for (TImageTrack& track : image) {
+                    const int64_t from = std::max(at, track.From), to = std::min(at + got, track.To);
+                    if (from < to) {
+                        track.Sums->Add(buffer.data() + (from - at), static_cast<std::size_t>(to - from));
+                        track.Bytes += to - from;
+                    }
+                }
+                at += got;
+            }
+            input->CloseInput();
+        } catch (const std::exception& e) {
+            imageError = "cannot be read: " + std::string(e.what());
+        }
+    }
     for (const TLoggedTrack& logged : log.Tracks) {
+        const std::size_t k = static_cast<std::size_t>(&logged - log.Tracks.data());
         TTrackCheck t;
         t.Number = logged.Number;
         t.File = logged.File;
@@ -216,26 +302,14 @@ TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::s
         } else if (!row) {
             t.Result = R::Unreadable;
             t.Text = "the log's table of contents has no such track";
+        } else if (!log.Image.empty() && !imageError.empty()) {
+            t.Result = R::Unreadable;
+            t.Text = imageError;
+        } else if (!log.Image.empty()) {
+            Judge(logged, *image[k].Sums, image[k].Bytes, row->Length, t);
         } else {
             try {
-                std::unique_ptr<TACSInput> input;
-                const bool flac = std::filesystem::path(path).extension() == ".flac" ||
-                                  std::filesystem::path(path).extension() == ".FLAC";
-                if (flac) {
-                    auto in = std::make_unique<TFlacIn>();
-                    in->FileName = path;
-                    input = std::move(in);
-                } else {
-                    auto in = std::make_unique<TWaveIn>();
-                    in->FileName = path;
-                    input = std::move(in);
-                }
-                input->OpenInput();
-                if (input->GetSampleBits() != 16 || input->GetChannelCount() != 2 || input->GetSamplingRate() != 44100) {
-                    input->CloseInput();
-                    throw std::runtime_error("it is not CD audio (16-bit stereo at 44100 Hz)");
-                }
-                const int64_t expected = int64_t{row->Length} * 2352;
+                const std::unique_ptr<TACSInput> input = OpenCdAudio(path);
                 TTrackChecksums sums(int64_t{row->Length} * 588, logged.Number == firstAudio, logged.Number == lastAudio,
                                      discSamples);
                 std::vector<uint8_t> buffer(1 << 16);
@@ -245,21 +319,7 @@ TRipCheck CheckRip(const TLoggedRip& log, std::string_view logText, const std::s
                     total += got;
                 }
                 input->CloseInput();
-                t.Crc32 = sums.Crc32();
-                t.V1 = sums.V1();
-                t.V2 = sums.V2();
-                t.CtdbCrc = sums.CtdbCrc();
-                t.CtdbBytes = sums.CtdbBytes();
-                std::string differs;
-                if (total != expected)
-                    differs += "; " + std::to_string(total / 2352) + " sectors, the table says " + std::to_string(row->Length);
-                if (t.Crc32 != logged.Crc32)
-                    differs += "; CRC32 " + Hex8(t.Crc32) + ", the log says " + Hex8(logged.Crc32);
-                if (t.V1 != logged.V1 || t.V2 != logged.V2)
-                    differs += "; AccurateRip v1 " + Hex8(t.V1) + " v2 " + Hex8(t.V2) + ", the log says " + Hex8(logged.V1) +
-                               " and " + Hex8(logged.V2);
-                t.Result = differs.empty() ? R::Match : R::Differs;
-                t.Text = differs.empty() ? "matches (CRC32 " + Hex8(t.Crc32) + ")" : "differs:" + differs.substr(1);
+                Judge(logged, sums, total, row->Length, t);
             } catch (const std::exception& e) {
                 t.Result = R::Unreadable;
                 t.Text = "cannot be read: " + std::string(e.what());

@@ -31,6 +31,8 @@ struct TLoggedRip {
     std::vector<TTocRow> Toc;
     std::string DiscId;            // "003-0001a2b3-...": the AccurateRip disc ID as logged
     std::vector<TLoggedTrack> Tracks;
+    // A whole-disc image rip: its one file (from sector 0; each track is its range of sectors).
+    std::string Image;
 };
 
 // The log of a Sonvale rip read; nothing (and why, for the user) for a text that is not one.

@@ -44,6 +44,8 @@ public:
     // log could not be written.
     bool Write(const std::string& folder, bool writeFile, bool waitStopped, std::string& error);
     const TRipLog& Log() const { return m_log; }
+    // A whole-disc image rip into file (from the output folder).
+    void SetImage(std::string file) { m_log.Image = std::move(file); }
     // The rip was ended early (see TRipLog::Stopped).
     void SetStopped(std::string why) { m_log.Stopped = std::move(why); }
     // Where the cue sheet was written; empty when it was not.

@@ -1,5 +1,7 @@
 #include "rip.h"
 
+#include "CueSheet.h"
+
 #include "DiscScan.h"
 #include "akrip32Drives.h"
 #include "DriveOffsetList.h"
@@ -218,6 +220,11 @@ void TRipJob::Start()
 void TRipJob::StartJob()
 {
     const TCDInfo& disc = m_settings.Disc;
+    if (ImageRip() && Format().Encoded && Format().Tags != TTagFamily::FlacXiph) {
+        Error("A disc image is written as WAV or FLAC: choose one of them as the output format, or turn the image "
+              "off (Options > Secure).");
+        Items->clear();  // nothing to do: the job ends at once
+    }
     m_items = NameJobItems(JobKind, Items ? *Items : std::vector<std::string>{}, Folder(), Format(),
                            TNaming{m_settings.Naming.Template, disc.Artist, disc.Album, disc.Year,
                                    m_settings.Naming.PortableNames});
@@ -227,7 +234,10 @@ void TRipJob::StartJob()
         for (const TJobItem& item : m_items)
             outputs.push_back(item.Output);
         m_albumFolder = CommonFolder(outputs, Folder());
-        AddHiddenTrack();
+        if (!ImageRip())
+            AddHiddenTrack();
+        else if (!m_items.empty())  // (none: a format an image cannot have)
+            MakeImageItem();
     }
     // Every file is written under a name of its own until it is whole: hidden, beside it, this
     // process's and this item's (".sonvale-4711-2-Song.flac"), so that a rip cut short (or one
@@ -289,7 +299,7 @@ void TRipJob::StartJob()
             m_trackTotal = ReadMsfToc(CDHandle, toc) ? toc.LastTrack - toc.FirstTrack + 1 : 0;
             // Side by side, each track's share of the bar is its length.
             // (The hidden audio, item 0, lies before track 1.)
-            for (std::size_t i = 0; i < m_items.size() && m_trackTotal > 0; ++i)
+            for (std::size_t i = 0; i < m_items.size() && m_trackTotal > 0 && !ImageRip(); ++i)
                 m_weight[i] = m_items[i].Track >= 1 ? TrackSectors(toc, m_items[i].Track).Length
                                                     : TrackSectors(toc, 1).Start;
             if (!AkripReadDiscText(CDHandle, m_discText))
@@ -297,6 +307,8 @@ void TRipJob::StartJob()
             if (m_settings.Secure.SecureMode)
                 ChooseOffset();
             m_record.Begin(m_settings, CDHandle, m_offset);
+            if (ImageRip())
+                m_record.SetImage(AlbumRelative(m_items.front().Output));
             TrackIndex = 0;
             StartTrack(false);
         } else if (SideBySide()) {
@@ -310,6 +322,32 @@ void TRipJob::StartJob()
         FinishJob();
         throw;
     }
+}
+
+void TRipJob::MakeImageItem()
+{
+    // Every track's title for the log and the cue sheet: as handed to the job, else the disc's.
+    TTOC toc{};
+    const bool read = ReadMsfToc(CDHandle, toc);
+    const int count = read ? toc.LastTrack - toc.FirstTrack + 1 : 0;
+    m_titles.assign(static_cast<std::size_t>(count), std::string());
+    for (int p = 1; p <= count; ++p)
+        m_titles[static_cast<std::size_t>(p - 1)] = m_settings.Disc.Tracks[static_cast<std::size_t>(p)];
+    for (const TJobItem& item : m_items)
+        if (item.Track >= 1 && item.Track <= count)
+            m_titles[static_cast<std::size_t>(item.Track - 1)] = item.Title;
+    // "<artist> - <album>.flac", named as the log is.
+    const TCDInfo& disc = m_settings.Disc;
+    const std::string log = RipLogFileName(disc.Artist, disc.Album, read ? DiscKeyOfToc(toc) : std::string(),
+                                           m_settings.Naming.PortableNames);
+    const std::string stem = m_albumFolder + log.substr(0, log.size() - 4);
+    TJobItem image;
+    image.Track = TCDRipThread::WholeDisc;
+    image.Title = disc.Album.empty() ? std::string("Disc image") : disc.Album;
+    image.Wav = stem + ".wav";
+    image.Output = Format().Encoded ? stem + std::string(Format().Extension) : image.Wav;
+    m_items = {image};
+    *Items = {FileNameOf(image.Output)};
 }
 
 void TRipJob::AddHiddenTrack()
@@ -349,8 +387,9 @@ void TRipJob::StartExtraction(const TJobItem& item)
     RipThread->ReceivingWindow = Handle();
     const TCommonOptions& common = m_settings.Common;
     const TSecureOptions& secure = m_settings.Secure;
-    RipThread->Settings = {common.IsNormalize, common.NormalizePercent, secure.SecureMode, m_offset.Samples,
-                           secure.RefuseDamaged, m_settings.Tags.ReplayGain,
+    // An image is the disc's audio as it is: never normalised (nor measured for ReplayGain).
+    RipThread->Settings = {common.IsNormalize && !ImageRip(), common.NormalizePercent, secure.SecureMode, m_offset.Samples,
+                           secure.RefuseDamaged, m_settings.Tags.ReplayGain && !ImageRip(),
                            secure.SecureMode && secure.BurstFirst ? m_record.BurstCheck(secure.MinConfidence) : nullptr};
     m_extracting = true;
     RipThread->Start();
@@ -418,8 +457,9 @@ bool TRipJob::MayRipTrack(int index)
         paths.push_back(item.Output);
     for (const std::string& path : paths)
         if (!MayReplace(path, index)) {
-            // Said in the log: a rip's log names every track chosen, read or not.
-            if (JobKind == jkRipTracks)
+            // Said in the log: a rip's log names every track chosen, read or not (an image kept
+            // is no track).
+            if (JobKind == jkRipTracks && !ImageRip())
                 m_record.AddUncopied(item.Track, AlbumRelative(item.Output), item.Title,
                                      AlbumRelative(path) + " was already there and is kept");
             return false;
@@ -1073,6 +1113,17 @@ TTrackTags TRipJob::TagsOf(int index) const
         return tags;
     }
     const TCDInfo& info = m_settings.Disc;
+    if (item.Track == TCDRipThread::WholeDisc) {  // an image: the album's tags alone
+        tags.Title = info.Album;
+        tags.Artist = info.Artist;
+        tags.Album = info.Album;
+        tags.Year = info.Year;
+        if (info.Genre >= 1 && info.Genre <= static_cast<int32_t>(GenreNames.size()))
+            tags.Genre = GenreNames[static_cast<std::size_t>(info.Genre - 1)].Name;
+        tags.Comment = info.Comment;
+        tags.Cover = m_cover ? &*m_cover : nullptr;
+        return tags;
+    }
     tags.Title = item.Title;
     tags.Artist = info.Artist;
     tags.Album = info.Album;
@@ -1102,6 +1153,10 @@ bool TRipJob::Tagged() const
 
 void TRipJob::TagItem(int index, const std::string& path)
 {
+    // A FLAC image carries its cue sheet, as the sheet beside it says.
+    if (ImageRip() && ItemFormat().Tags == TTagFamily::FlacXiph)
+        if (std::string error; !AddFlacCueSheet(path, FlacCueSheetOf(m_record.Log()), error))
+            Error("Cannot add the cue sheet to " + m_items[static_cast<std::size_t>(index)].Output + ": " + error + ".");
     if (!Tagged())
         return;
     if (ItemFormat().Tags == TTagFamily::Id3v2)
@@ -1351,7 +1406,19 @@ void TRipJob::RecordTrack(int32_t status)
     if (!RipThread)
         return;
     const TJobItem& item = m_items[static_cast<std::size_t>(TrackIndex)];
-    m_record.AddTrack(item.Track, AlbumRelative(item.Output), item.Title, status, RipThread->Result());
+    if (item.Track != TCDRipThread::WholeDisc) {
+        m_record.AddTrack(item.Track, AlbumRelative(item.Output), item.Title, status, RipThread->Result());
+        return;
+    }
+    // An image: each track as far as the reads went, the last one read with the end's status.
+    const std::vector<TTrackResult>& results = RipThread->Results();
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        const int p = results[k].Position;
+        const std::string title = p == 0                                            ? "Hidden track"
+                                  : static_cast<std::size_t>(p) <= m_titles.size() ? m_titles[static_cast<std::size_t>(p - 1)]
+                                                                                    : std::string();
+        m_record.AddTrack(p, AlbumRelative(item.Output), title, k + 1 == results.size() ? status : esDone, results[k]);
+    }
 }
 
 std::string TRipJob::AlbumRelative(const std::string& path) const

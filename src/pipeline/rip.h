@@ -137,6 +137,11 @@ public:
     TEncoder* Resampler() const { return m_slots.empty() ? nullptr : m_slots.front().Resampler.get(); }
     // Whether the job runs several encoders at once.
     bool SideBySide() const { return m_slots.size() > 1; }
+    // A secure rip of the whole disc into one file (WAV or FLAC) with its cue sheet.
+    bool ImageRip() const
+    {
+        return JobKind == jkRipTracks && m_settings.Secure.SecureMode && m_settings.Secure.Image;
+    }
 
 private:
     // One of the job's encoders, and the item it works on.
@@ -188,6 +193,9 @@ private:
     void StartJob();
     // A secure rip from the first track: the audio hidden before it as item 0.
     void AddHiddenTrack();
+    // An image rip's one item: the whole disc into "<artist> - <album>.<ext>" in the album's
+    // folder (with each track's title kept for the log).
+    void MakeImageItem();
     void StartExtraction(const TJobItem& item);
     void StartNextExtraction(bool setStage);
     // Starts the track TrackIndex, after tracks whose files the user keeps (each skipped as a
@@ -288,6 +296,7 @@ private:
     std::optional<TCoverArt> m_cover;  // a rip's front cover, from the output folder
     std::vector<std::shared_ptr<const TLoudness>> m_loudness;
     int m_trackTotal = 0;           // the disc's tracks, for the tags
+    std::vector<std::string> m_titles;  // an image rip: each track's title, [position - 1]
     TDiscText m_discText;           // its CD-TEXT and ISRCs
     std::string m_albumGain, m_albumPeak;  // once the last track is done, with ReplayGain
     std::unique_ptr<TCoverFetch> m_coverFetch;  // the release's cover on its way

@@ -256,6 +256,15 @@ protected:
     }
 
     std::string Out(const std::string& name) const { return Path("Output/" + name); }
+    // The names in the output folder (hidden ones too), sorted.
+    std::vector<std::string> OutputNames() const
+    {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(Out("")))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
     // The files under the output folder that the job writes under names of their own until they
     // are whole (".sonvale-<pid>-<item>-Two.mp3").
     std::vector<std::string> PartFiles() const
@@ -1357,6 +1366,127 @@ TEST_F(RipJobTest, ASecureRipsCueSheetGivesBackTheDisc)
     EXPECT_EQ(isText.Catalog, "0123456789012");
     EXPECT_TRUE(ReadFile("burnt.bin") == ReadFile("disc.bin")) << "the audio, byte for byte";
     burnt->Close();
+}
+
+// A whole-disc image rip of a disc with audio hidden before track 1, gaps, a pre-emphasised track,
+// an ISRC and a catalogue number, to WAV and to FLAC: one file holding the disc's bytes from
+// sector 0 to the lead-out (decoded by flac, the real peer, for FLAC); a cue sheet naming it
+// whose absolute indexes, burnt back through libcdio, give the disc's table, gaps, flags and
+// bytes; the same sheet embedded in the FLAC (metaflac exports it) with the album's tags; the log
+// has every track's checksums over its range, and verify passes, then names the one track whose
+// sample was changed. A lossy format is refused.
+TEST_F(RipJobTest, AnImageRipIsTheWholeDiscInOneFileWithItsCueSheet)
+{
+    ASSERT_EQ(std::system((std::string(MKDISC) + " --hidden 2 --gap 2 1 --gap 3 2 --pre 2 --isrc 1 USABC2600001 "
+                           "--catalog 0123456789012 '" + Path("disc.cue") + "' 3 4 5 > /dev/null").c_str()),
+              0);
+    const std::shared_ptr<TDriveBackend> disc = OpenImageDrive(Path("disc.cue"));
+    const HCDROM h = UseDrive(disc);
+    Options.CDInfo.Artist = "The Band";
+    Options.CDInfo.Album = "Whole";
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.Image = true;
+    Options.SecureOptions.AccurateRip = false;
+    Options.Ctdb.Use = false;
+    const std::string bytes = ReadFile("disc.bin");
+    const auto indexLines = [](const std::string& cue) {
+        std::string lines;
+        std::istringstream in(cue);
+        for (std::string line; std::getline(in, line);)
+            if (line.find("INDEX ") != std::string::npos || line.find("TRACK ") != std::string::npos ||
+                line.find("ISRC ") != std::string::npos || line.find("FLAGS ") != std::string::npos ||
+                line.rfind("CATALOG ", 0) == 0)
+                lines += line.substr(line.find_first_not_of(' ')) + "\n";
+        return lines;
+    };
+    for (const int format : {1, 4}) {  // WAV, FLAC
+        SCOPED_TRACE(format);
+        const std::string ext = format == 1 ? ".wav" : ".flac";
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        Options.CommonOptions.OutputFormat = format;
+        view = TRecordingView{};
+        Start(jkRipTracks, {"02Two"}, h);  // an image is the whole disc, whatever was chosen
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+        std::vector<std::string> names = {"The Band - Whole.cue", "The Band - Whole" + ext, "The Band - Whole.log"};
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(OutputNames(), names) << "the image, its cue sheet and its log";
+        const std::string image = Out("The Band - Whole" + ext);
+        if (format == 4) {
+            ASSERT_EQ(std::system(("flac -d -s -f -o '" + Path("decoded.wav") + "' '" + image + "'").c_str()), 0);
+        }
+        const std::string audio = ReadFile(format == 1 ? "Output/The Band - Whole.wav" : "decoded.wav").substr(44);
+        EXPECT_TRUE(audio == bytes) << "the disc from sector 0 to the lead-out, byte for byte: " << audio.size();
+        const std::string cue = ReadFile("Output/The Band - Whole.cue");
+        EXPECT_NE(cue.find("FILE \"The Band - Whole" + ext + "\" WAVE\n  TRACK 01"), std::string::npos) << cue;
+        EXPECT_EQ(indexLines(cue), indexLines(ReadFile("disc.cue"))) << cue;
+        if (format == 4) {
+            EXPECT_EQ(indexLines(CommandOutput("metaflac --export-cuesheet-to=- '" + image + "'")), indexLines(cue));
+            EXPECT_EQ(CommandOutput("metaflac --show-tag=ALBUM --show-tag=ARTIST '" + image + "'"),
+                      "ALBUM=Whole\nARTIST=The Band\n");
+        }
+        const std::string text = ReadFile("Output/The Band - Whole.log");
+        EXPECT_NE(text.find("Image: The Band - Whole" + ext + " (the disc from sector 0"), std::string::npos) << text;
+        EXPECT_NE(text.find("Track 00 (hidden before the first track)\n  File: The Band - Whole" + ext), std::string::npos);
+        EXPECT_NE(text.find("Track 03\n  File: The Band - Whole" + ext), std::string::npos);
+        std::string why;
+        const std::optional<TLoggedRip> logged = ParseRipLog(text, why);
+        ASSERT_TRUE(logged) << why;
+        TRipCheck check = CheckRip(*logged, text, Out(""));
+        EXPECT_TRUE(check.Ok()) << check.Summary();
+        EXPECT_EQ(check.Tracks.size(), 4u);
+        job.reset();
+    }
+
+    // The WAV image's sheet burnt back gives the disc.
+    fs::remove_all(Out(""));
+    fs::create_directory(Out(""));
+    Options.CommonOptions.OutputFormat = 1;
+    view = TRecordingView{};
+    Start(jkRipTracks, {"01One"}, h);
+    ASSERT_TRUE(WaitForClose());
+    WriteFile("burnt.cue", JoinedCueSheet(ReadFile("Output/The Band - Whole.cue"), Out(""), Path("burnt.bin")));
+    const std::shared_ptr<TDriveBackend> burnt = OpenImageDrive(Path("burnt.cue"));
+    ASSERT_TRUE(burnt && burnt->Open()) << ReadFile("burnt.cue");
+    TDiscToc was, is;
+    ASSERT_TRUE(disc->ReadToc(was));
+    ASSERT_TRUE(burnt->ReadToc(is)) << ReadFile("burnt.cue");
+    ASSERT_EQ(is.Tracks.size(), was.Tracks.size());
+    for (std::size_t t = 0; t < was.Tracks.size(); ++t) {
+        EXPECT_EQ(is.Tracks[t].Lba, was.Tracks[t].Lba) << t;
+        EXPECT_EQ(is.Tracks[t].Index0, was.Tracks[t].Index0) << t;
+        EXPECT_EQ(is.Tracks[t].Flags, was.Tracks[t].Flags) << t;
+    }
+    EXPECT_EQ(is.LeadOutLba, was.LeadOutLba);
+    EXPECT_TRUE(ReadFile("burnt.bin") == bytes);
+    burnt->Close();
+
+    // One sample changed in track 2's range: verify names that track alone.
+    {
+        std::fstream wav(Out("The Band - Whole.wav"), std::ios::in | std::ios::out | std::ios::binary);
+        wav.seekp(44 + 600 * 2352 + 6);
+        wav.put('\x55');
+    }
+    const std::string text = ReadFile("Output/The Band - Whole.log");
+    std::string why;
+    const TRipCheck check = CheckRip(*ParseRipLog(text, why), text, Out(""));
+    ASSERT_EQ(check.Tracks.size(), 4u);
+    for (const TTrackCheck& t : check.Tracks)
+        EXPECT_EQ(t.Result == TTrackCheck::TResult::Differs, t.Number == 2) << t.Number << ": " << t.Text;
+    job.reset();
+
+    // A lossy image: refused, nothing written.
+    fs::remove_all(Out(""));
+    fs::create_directory(Out(""));
+    Options.CommonOptions.OutputFormat = 2;  // Ogg Vorbis
+    view = TRecordingView{};
+    Start(jkRipTracks, {"01One"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts().join("|").toStdString(),
+              "A disc image is written as WAV or FLAC: choose one of them as the output format, or turn the image "
+              "off (Options > Secure).");
+    EXPECT_EQ(OutputNames(), std::vector<std::string>{});
 }
 
 // A drive that does not give pregaps in its table but whose Q sub-channel tells them: the secure
