@@ -409,6 +409,23 @@ expect 1 verify "$work/arch/missing.log"
 expect 1 verify "$work/options.ini"
 grep -q "it is not the log of a Sonvale rip" "$work/err" || { cat "$work/err"; fail "a file that is no log"; }
 expect 2 verify
+# The whole disc as one FLAC: its cue sheet's indexes are the disc's, metaflac exports the same
+# sheet from the file, verify passes; a lossy image and an image of some tracks are refused.
+"$mkdisc" --hidden 1 --gap 2 1 "$work/disc/whole.cue" 3 4
+export SONVALE_DISC_IMAGES=$work/disc/whole.cue
+printf '[SecureOptions]\nAccurateRip=0\n[CTDB]\nUse=0\n' > "$work/options.ini"
+expect 2 rip --image --format opus --output "$work/whole"
+grep -q "a disc image is written as WAV or FLAC, not opus" "$work/err" || { cat "$work/err"; fail "a lossy image"; }
+expect 2 rip --image --tracks 1 --output "$work/whole"
+expect 0 rip --image --format flac --output "$work/whole"
+image=$(ls "$work/whole"/*.flac)
+[ "$(ls "$work/whole" | wc -l)" -eq 3 ] || { ls -a "$work/whole"; fail "an image rip makes its file, its cue sheet and its log"; }
+indexes() { grep -E "^ *(TRACK|INDEX)" "$1" | sed 's/^ *//'; }
+cmp <(indexes "$work/whole"/*.cue) <(indexes "$work/disc/whole.cue") || { cat "$work/whole"/*.cue; fail "the image's indexes"; }
+metaflac --export-cuesheet-to="$work/exported.cue" "$image"
+cmp <(indexes "$work/exported.cue") <(indexes "$work/disc/whole.cue") || { cat "$work/exported.cue"; fail "the embedded sheet"; }
+expect 0 verify "$work/whole"/*.log
+grep -q "^Track 00: matches" "$work/out" && grep -q "^Track 02: matches" "$work/out" || { cat "$work/out"; fail "verify of an image"; }
 rm "$work/options.ini"
 
 echo "e2e cli: ok"
