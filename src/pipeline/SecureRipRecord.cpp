@@ -215,8 +215,9 @@ bool TSecureRipRecord::Write(const std::string& folder, bool writeFile, bool wai
         return false;
     }
     m_log.Path = path;
-    // The cue sheet describes a disc: it is written when every audio track was copied.
-    if (m_log.Secure.WriteCue && WholeDisc()) {
+    // The cue sheet describes a disc: it is written when every audio track was copied (and an
+    // image, when its file was made).
+    if (m_log.Secure.WriteCue && WholeDisc() && (m_log.Image.empty() || m_log.Stopped.empty())) {
         const std::string cue = folder + CueSheetFileName(name);
         if (!WriteFileWhole(cue, CueSheetText(m_log))) {
             error = "Cannot write the cue sheet " + cue + ".";

@@ -1459,6 +1459,11 @@ void TRipJob::WriteRipLog()
         m_record.SetStopped(std::string(m_driveGone ? "because the drive is gone: " : "by the user (Stop or Ctrl+C): ") +
                             "this log covers " + covered + " of the " + std::to_string(chosen) + " chosen");
     }
+    // An image read but not written (Stop while it was encoded, a full disk): the log says so.
+    if (ImageRip() && m_record.Open() && !m_outcomes.empty() && m_outcomes.front().Result != "done" &&
+        m_record.Log().Stopped.empty())
+        m_record.SetStopped(std::string(m_stopPressed ? "by the user (Stop or Ctrl+C)" : "because the image could not be written") +
+                            ": the disc was read, but " + FileNameOf(m_items.front().Output) + " was not made");
     // A folder that refused a track takes no log either (the user has been told).
     std::string error;
     if (!m_record.Write(m_albumFolder, m_settings.Secure.WriteLog && !m_folderFailed, m_waitStopped, error))
