@@ -164,7 +164,39 @@ std::string RipLogSummary(const TRipLog& log)
 
 std::string RipLogEndText(const TRipLog& log)
 {
-    return "Secure rip: " + RipLogSummary(log) + "." + (log.CtdbAsked ? " CTDB: " + log.CtdbDisc + "." : std::string());
+    // A database's word on the tracks: how many it confirms, or the one verdict they all share.
+    const auto word = [&log](const char* name, std::string TRipLogTrack::*verdict) {
+        int accurate = 0;
+        std::string shared;
+        bool same = true;
+        for (const TRipLogTrack& t : log.Tracks) {
+            const std::string& v = t.*verdict;
+            accurate += v.rfind("accurately ripped", 0) == 0;
+            const std::string kind = v.substr(0, v.find(" ("));
+            same = same && (shared.empty() || shared == kind);
+            shared = kind;
+        }
+        if (accurate == 0 && same && !shared.empty() && shared != "not accurate" && shared != "differs")
+            return std::string(name) + " " + shared;
+        return std::string(name) + " " + std::to_string(accurate) + " accurate";
+    };
+    int failed = 0;
+    for (const TRipLogTrack& t : log.Tracks)
+        failed += t.Status != 0 && t.NotCopied.empty();
+    const auto n = log.Tracks.size();
+    std::string text = "Secure rip of " + std::to_string(n) + " track" + (n == 1 ? "" : "s") + ": " +
+                       word("AccurateRip", &TRipLogTrack::AccurateRip);
+    if (log.CtdbAsked) {
+        text += ", " + word("CTDB", &TRipLogTrack::Ctdb);
+        if (log.CtdbDisc.find("; disc CRC matches") != std::string::npos)
+            text += ", disc CRC matches";
+    }
+    return text + (failed > 0 ? "; " + std::to_string(failed) + " failed" : std::string());
+}
+
+std::string RipLogEndDetail(const TRipLog& log)
+{
+    return "Summary: " + RipLogSummary(log) + (log.CtdbAsked ? "\nCTDB: " + log.CtdbDisc : std::string());
 }
 
 bool RipLogIntact(std::string_view text)

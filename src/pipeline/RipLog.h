@@ -67,10 +67,12 @@ struct TRipLog {
 std::string RipLogText(const TRipLog& log);
 // "3 tracks, 2 accurately ripped, 0 with unreadable sectors, 1 failed".
 std::string RipLogSummary(const TRipLog& log);
-// What the window says when a secure rip is over: "Secure rip: 3 tracks, 2 accurately ripped, 0
-// with unreadable sectors, 0 failed. CTDB: 3 of 3 tracks accurate; disc CRC matches (confidence
-// 4)." (without CTDB's part when it was not asked).
+// What the window's status line says when a secure rip is over, short enough for it: "Secure rip
+// of 3 tracks: AccurateRip 2 accurate, CTDB 3 accurate, disc CRC matches" (a database that gave
+// no verdict: "AccurateRip not checked", "CTDB not in database"; then "; 1 failed" when any did).
+// RipLogEndDetail gives the summary and CTDB's line in full.
 std::string RipLogEndText(const TRipLog& log);
+std::string RipLogEndDetail(const TRipLog& log);
 // Whether the last line is the checksum of everything before it.
 bool RipLogIntact(std::string_view text);
 // "<artist> - <album>.log", or "<disc key>.log" without names, named by the rules of the

@@ -436,7 +436,7 @@ void TOptionSetForm::BuildSecurePage()
     auto* server = new QHBoxLayout;
     eAccurateRipServer = new QLineEdit(page);
     eAccurateRipServer->setObjectName(QStringLiteral("eAccurateRipServer"));
-    server->addWidget(new QLabel(QStringLiteral("Database\uFF1A"), page));
+    server->addWidget(new QLabel(QStringLiteral("AccurateRip server\uFF1A"), page));
     server->addWidget(eAccurateRipServer, 1);
     v->addLayout(server);
     ckCtdb = check("Check the tracks with the CUETools database (CTDB) too", "ckCtdb");

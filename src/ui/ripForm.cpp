@@ -127,8 +127,11 @@ void TRipForm::CloseJob()
     m_over = true;
     // A secure rip's verdicts in the main window's status line (unless a read offset hint is
     // there, which says more).
-    if (const TRipLog& log = m_job->SecureRecord(); !log.Tracks.empty() && log.OffsetHint.empty())
+    if (const TRipLog& log = m_job->SecureRecord(); !log.Tracks.empty() && log.OffsetHint.empty()) {
         Notice(RipLogEndText(log));
+        if (auto* line = m_owner ? m_owner->findChild<QStatusBar*>(QStringLiteral("StatusBar1")) : nullptr)
+            line->setToolTip(QString::fromStdString(RipLogEndDetail(log)));
+    }
     if (isVisible())
         done(QDialog::Accepted);
 }

@@ -1368,6 +1368,43 @@ TEST_F(RipJobTest, ASecureRipsCueSheetGivesBackTheDisc)
     burnt->Close();
 }
 
+// The status line's words at a secure rip's end, for each kind of answer: a count of accurate
+// tracks, or the one verdict every track shares (a track CTDB calls "differs" counts 0, as
+// AccurateRip's "not accurate"), the disc's CRC when it matches, and the failed tracks.
+TEST(RipLogEndTextTest, ShortWordsForEveryAnswer)
+{
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> verdicts;  // AccurateRip, CTDB
+        bool ctdbAsked;
+        std::string disc;
+        int failed;
+        std::string want;
+    };
+    const std::vector<Case> cases = {
+        {{{"accurately ripped (confidence 3, v2)", "accurately ripped (confidence 5)"}, {"not accurate", "differs"}}, true,
+         "1 of 2 tracks accurate; disc CRC differs", 0, "Secure rip of 2 tracks: AccurateRip 1 accurate, CTDB 1 accurate"},
+        {{{"not checked (HTTP 500)", "accurately ripped (confidence 2)"}, {"not checked (x)", "accurately ripped (confidence 2)"}},
+         true, "2 of 2 tracks accurate; disc CRC matches (confidence 2)", 0,
+         "Secure rip of 2 tracks: AccurateRip not checked, CTDB 2 accurate, disc CRC matches"},
+        {{{"not in database", "not in database"}}, true, "not in database", 1,
+         "Secure rip of 1 track: AccurateRip not in database, CTDB not in database; 1 failed"},
+        {{{"not accurate", ""}, {"not accurate", ""}}, false, "", 0, "Secure rip of 2 tracks: AccurateRip 0 accurate"},
+    };
+    for (const Case& c : cases) {
+        TRipLog log;
+        log.CtdbAsked = c.ctdbAsked;
+        log.CtdbDisc = c.disc;
+        for (const auto& [accurateRip, ctdb] : c.verdicts) {
+            TRipLogTrack t;
+            t.AccurateRip = accurateRip;
+            t.Ctdb = ctdb;
+            t.Status = static_cast<int32_t>(log.Tracks.size()) < c.failed ? esReadFailed : 0;
+            log.Tracks.push_back(t);
+        }
+        EXPECT_EQ(RipLogEndText(log), c.want);
+    }
+}
+
 // A whole-disc image rip of a disc with audio hidden before track 1, gaps, a pre-emphasised track,
 // an ISRC and a catalogue number, to WAV and to FLAC: one file holding the disc's bytes from
 // sector 0 to the lead-out (decoded by flac, the real peer, for FLAC); a cue sheet naming it
@@ -2081,8 +2118,8 @@ TEST_F(RipJobTest, BurstFirstKeepsWhatCtdbConfirms)
                   ctdb[4], ctdb[0], ctdb[1], ctdb[2], ctdb[3]);
     log = rip();
     EXPECT_NE(log.find("\nCTDB: 4 of 4 tracks accurate; disc CRC matches (confidence 5)\n"), std::string::npos) << log;
-    EXPECT_EQ(RipLogEndText(job->SecureRecord()), "Secure rip: 4 tracks, 3 accurately ripped, 0 with unreadable sectors, "
-                                                  "0 failed. CTDB: 4 of 4 tracks accurate; disc CRC matches (confidence 5).");
+    EXPECT_EQ(RipLogEndText(job->SecureRecord()),
+              "Secure rip of 4 tracks: AccurateRip 3 accurate, CTDB 4 accurate, disc CRC matches");
 }
 
 // No database (nothing listens): the rip succeeds and the log says "not checked" with the reason.
