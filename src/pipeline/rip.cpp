@@ -238,6 +238,10 @@ void TRipJob::StartJob()
             AddHiddenTrack();
         else if (!m_items.empty())  // (none: a format an image cannot have)
             MakeImageItem();
+        if (ImageRip() && !m_items.empty() && m_items.front().Track != TCDRipThread::WholeDisc) {
+            m_items.clear();  // the disc cannot be one image (see MakeImageItem)
+            Items->clear();
+        }
     }
     // Every file is written under a name of its own until it is whole: hidden, beside it, this
     // process's and this item's (".sonvale-4711-2-Song.flac"), so that a rip cut short (or one
@@ -329,7 +333,14 @@ void TRipJob::MakeImageItem()
     // Every track's title for the log and the cue sheet: as handed to the job, else the disc's.
     TTOC toc{};
     const bool read = ReadMsfToc(CDHandle, toc);
-    const int count = read ? toc.LastTrack - toc.FirstTrack + 1 : 0;
+    // An image holds the disc from sector 0: a disc whose first track is data has no such audio.
+    if (!read || TrackSectors(toc, 1).Data) {
+        Error(read ? "This disc begins with a data track: its audio cannot be copied as one image from sector 0. "
+                     "Rip its tracks instead (turn the image off in Options > Secure)."
+                   : "Error while reading TOC information!");
+        return;
+    }
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
     m_titles.assign(static_cast<std::size_t>(count), std::string());
     for (int p = 1; p <= count; ++p)
         m_titles[static_cast<std::size_t>(p - 1)] = m_settings.Disc.Tracks[static_cast<std::size_t>(p)];

@@ -1526,6 +1526,28 @@ TEST_F(RipJobTest, AnImageRipIsTheWholeDiscInOneFileWithItsCueSheet)
     EXPECT_EQ(OutputNames(), std::vector<std::string>{});
 }
 
+// A disc whose first track is data (its audio after it) cannot be an image from sector 0: said,
+// nothing read or written.
+TEST_F(RipJobTest, AnImageOfADiscThatBeginsWithDataIsRefused)
+{
+    TDiscToc toc;
+    toc.Tracks = {{0, false}, {300, true}};
+    toc.LeadOutLba = 600;
+    drive = std::make_shared<TScriptedDrive>(toc);
+    const HCDROM h = UseDrive(drive);
+    Options.SecureOptions.SecureMode = true;
+    Options.SecureOptions.Image = true;
+    Options.SecureOptions.AccurateRip = false;
+    Options.Ctdb.Use = false;
+    Options.CommonOptions.OutputFormat = 1;
+    Start(jkRipTracks, {"02Two"}, h);
+    ASSERT_TRUE(WaitForClose());
+    EXPECT_EQ(dialogs.Texts().join("|").toStdString(),
+              "This disc begins with a data track: its audio cannot be copied as one image from sector 0. Rip its "
+              "tracks instead (turn the image off in Options > Secure).");
+    EXPECT_EQ(OutputNames(), std::vector<std::string>{});
+}
+
 // A drive that does not give pregaps in its table but whose Q sub-channel tells them: the secure
 // rip's record and log have the gap. (A scripted drive cannot be read through paranoia, so its
 // tracks fail here; the cue sheet's gaps are tested on images above.)
