@@ -11,7 +11,6 @@
 #include "OutputEncoders.h"
 #include "OutputFormats.h"
 #include "ProgramFolder.h"
-#include "id3.h"
 #include "ripthread.h"
 
 #include <sys/stat.h>
@@ -112,6 +111,8 @@ TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder
     , m_dialogs(dialogs)
     , m_target([this](TMessage& m) { Handle(m, -1); })
 {
+    m_tagger = std::make_unique<TJobTagger>(m_settings, JobKind, ItemFormat().Tags, dialogs,
+                                            [this](const std::string& text) { Error(text); });
     const TFileJob* job = FileJobOf(kind);
     const TEncoderFactory make = job ? job->Make : Format().MakeEncoder;
     // No more encoders than items; the first runs on the program's own processes.
@@ -263,7 +264,7 @@ void TRipJob::StartJob()
     }
     for (std::size_t i = 0; i < m_items.size(); ++i)
         m_outcomes.push_back({Item(static_cast<int>(i)), m_items[i].Output, "not done"});
-    m_loudness.assign(m_items.size(), nullptr);
+    m_tagger->Begin(m_items.size());
     m_read.assign(m_items.size(), 0.0);
     m_encoded.assign(m_items.size(), 0.0);
     // ... and each file's its size.
@@ -286,11 +287,12 @@ void TRipJob::StartJob()
             // A picture in the output folder is every track's front cover; one that is no
             // picture is said, and the rip goes on without it.
             std::string problem;
-            m_cover = FindCoverArt(m_albumFolder, &problem);
+            std::optional<TCoverArt> cover = FindCoverArt(m_albumFolder, &problem);
+            const bool hasCover = cover.has_value();
             if (!problem.empty())
                 m_view.Notice(problem);
             // A release MusicBrainz named: its front cover from the archive, while the tracks rip.
-            if (!m_cover && problem.empty() && m_settings.MusicBrainz.FetchCover &&
+            if (!hasCover && problem.empty() && m_settings.MusicBrainz.FetchCover &&
                 !m_settings.Disc.MusicBrainzRelease.empty()) {
                 // Into the album's own folder: it is that album's cover, never the next one's.
                 std::error_code ec;
@@ -300,14 +302,16 @@ void TRipJob::StartJob()
             }
             // The disc's track count and ISRCs for the tags.
             TTOC toc{};
-            m_trackTotal = ReadMsfToc(CDHandle, toc) ? toc.LastTrack - toc.FirstTrack + 1 : 0;
+            const int trackTotal = ReadMsfToc(CDHandle, toc) ? toc.LastTrack - toc.FirstTrack + 1 : 0;
             // Side by side, each track's share of the bar is its length.
             // (The hidden audio, item 0, lies before track 1.)
-            for (std::size_t i = 0; i < m_items.size() && m_trackTotal > 0 && !ImageRip(); ++i)
+            for (std::size_t i = 0; i < m_items.size() && trackTotal > 0 && !ImageRip(); ++i)
                 m_weight[i] = m_items[i].Track >= 1 ? TrackSectors(toc, m_items[i].Track).Length
                                                     : TrackSectors(toc, 1).Start;
-            if (!AkripReadDiscText(CDHandle, m_discText))
-                m_discText = TDiscText{};
+            TDiscText discText;
+            if (!AkripReadDiscText(CDHandle, discText))
+                discText = TDiscText{};
+            m_tagger->BeginRip(trackTotal, std::move(discText), std::move(cover));
             if (m_settings.Secure.SecureMode)
                 ChooseOffset();
             m_record.Begin(m_settings, CDHandle, m_offset);
@@ -836,7 +840,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     else
         RecordTrack(r->Status);
     if (RipThread)
-        m_loudness[static_cast<std::size_t>(i)] = RipThread->Result().Loudness;
+        m_tagger->SetLoudness(i, RipThread->Result().Loudness);
     // A track that could not be normalised is encoded as it was extracted.
     bool extracted = !silent && (r->Status == esDone || r->Status == esNormalizeFailed);
     if (!extracted)
@@ -956,7 +960,7 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
         RemoveIfFree(output);  // under its own name, what a failed run wrote is of no use
     if (end.End == TEncoderEnd::Done) {
         // Tagged first, then under its name: a file there is whole and tagged.
-        TagItem(i, item.OutputPart);
+        m_tagger->TagItem(item, i, item.OutputPart, ImageRip() ? &m_record.Log() : nullptr);
         Publish(item.OutputPart, item.Output, i);
     }
     // The track's WAV that was only the encoder's input goes as soon as the output is made (a
@@ -991,7 +995,7 @@ void TRipJob::AfterItem()
     const bool idle = m_ready.empty() && !m_extracting &&
                       std::none_of(m_slots.begin(), m_slots.end(), [](const TEncodeSlot& s) { return s.Running; });
     if (EncodeIndex == Count() || (m_draining && idle)) {
-        TagAlbumGain();
+        m_tagger->TagAlbumGain(m_items, DoneItems());
         FinishJob();
         Close();
         return;
@@ -1002,7 +1006,7 @@ void TRipJob::AfterItem()
 void TRipJob::NextItem(int finished)
 {
     if (finished == Count()) {
-        TagAlbumGain();
+        m_tagger->TagAlbumGain(m_items, DoneItems());
         FinishJob();
         Close();
         return;
@@ -1115,113 +1119,12 @@ void TRipJob::Progress(const TProcessInfo& r)
 
 // --- tagging ---------------------------------------------------------------
 
-TTrackTags TRipJob::TagsOf(int index) const
+std::vector<bool> TRipJob::DoneItems() const
 {
-    const TJobItem& item = m_items[static_cast<std::size_t>(index)];
-    TTrackTags tags;
-    if (JobKind != jkRipTracks) {
-        tags.Title = WithExtension(FileNameOf(item.Source), "");  // a converted file: its name
-        return tags;
-    }
-    const TCDInfo& info = m_settings.Disc;
-    if (item.Track == TCDRipThread::WholeDisc) {  // an image: the album's tags alone
-        tags.Title = info.Album;
-        tags.Artist = info.Artist;
-        tags.Album = info.Album;
-        tags.Year = info.Year;
-        if (info.Genre >= 1 && info.Genre <= static_cast<int32_t>(GenreNames.size()))
-            tags.Genre = GenreNames[static_cast<std::size_t>(info.Genre - 1)].Name;
-        tags.Comment = info.Comment;
-        tags.Cover = m_cover ? &*m_cover : nullptr;
-        return tags;
-    }
-    tags.Title = item.Title;
-    tags.Artist = info.Artist;
-    tags.Album = info.Album;
-    tags.Year = info.Year;
-    if (info.Genre >= 1 && info.Genre <= static_cast<int32_t>(GenreNames.size()))
-        tags.Genre = GenreNames[static_cast<std::size_t>(info.Genre - 1)].Name;
-    tags.Comment = info.Comment;
-    tags.Track = item.Track;
-    tags.TrackTotal = m_trackTotal;
-    if (item.Track >= 1 && static_cast<std::size_t>(item.Track) <= m_discText.TrackIsrc.size())
-        tags.Isrc = m_discText.TrackIsrc[static_cast<std::size_t>(item.Track - 1)];
-    tags.Cover = m_cover ? &*m_cover : nullptr;
-    if (const TLoudness* loudness = m_loudness[static_cast<std::size_t>(index)].get()) {
-        tags.TrackGain = ReplayGainText(loudness->Lufs());
-        tags.TrackPeak = ReplayPeakText(loudness->Peak());
-    }
-    return tags;
-}
-
-bool TRipJob::Tagged() const
-{
-    // MP3 files get tags on a rip with tags on, as they always did; the other formats always.
-    const TTagFamily family = ItemFormat().Tags;
-    return family != TTagFamily::None &&
-           (family != TTagFamily::Id3v2 || (JobKind == jkRipTracks && m_settings.UseID3));
-}
-
-void TRipJob::TagItem(int index, const std::string& path)
-{
-    // A FLAC image carries its cue sheet, as the sheet beside it says.
-    if (ImageRip() && ItemFormat().Tags == TTagFamily::FlacXiph)
-        if (std::string error; !AddFlacCueSheet(path, FlacCueSheetOf(m_record.Log()), error))
-            Error("Cannot add the cue sheet to " + m_items[static_cast<std::size_t>(index)].Output + ": " + error + ".");
-    if (!Tagged())
-        return;
-    if (ItemFormat().Tags == TTagFamily::Id3v2)
-        TagId3v1(m_items[static_cast<std::size_t>(index)], path);
-    const std::string error = WriteTags(path, ItemFormat().Tags, TagsOf(index));
-    if (!error.empty())
-        Error(error);
-}
-
-void TRipJob::TagAlbumGain()
-{
-    // The album's figures join each finished track's once the last track is done.
-    if (JobKind != jkRipTracks || !Tagged())
-        return;
-    std::vector<int> done;
-    std::vector<const TLoudness*> tracks;
-    for (int i = 0; i < Count(); ++i) {
-        // The album is its tracks: audio hidden before the first is none of them.
-        if (m_outcomes[static_cast<std::size_t>(i)].Result == "done" && m_loudness[static_cast<std::size_t>(i)] &&
-            m_items[static_cast<std::size_t>(i)].Track != 0) {
-            done.push_back(i);
-            tracks.push_back(m_loudness[static_cast<std::size_t>(i)].get());
-        }
-    }
-    if (done.empty())
-        return;
-    m_albumGain = ReplayGainText(TLoudness::AlbumLufs(tracks));
-    m_albumPeak = ReplayPeakText(TLoudness::AlbumPeak(tracks));
-    for (const int i : done) {
-        TTrackTags tags = TagsOf(i);
-        tags.AlbumGain = m_albumGain;
-        tags.AlbumPeak = m_albumPeak;
-        const std::string error = WriteTags(m_items[static_cast<std::size_t>(i)].Output, ItemFormat().Tags, tags);
-        if (!error.empty()) {
-            Error(error);
-            return;
-        }
-    }
-}
-
-void TRipJob::TagId3v1(const TJobItem& item, const std::string& path)
-{
-    const TCDInfo& info = m_settings.Disc;
-    Tid3tag tag;
-    tag.SetTitle(item.Title);
-    tag.SetArtist(info.Artist);
-    tag.SetAlbum(info.Album);
-    tag.SetYear(info.Year);
-    tag.Genre = GenreToID3(static_cast<uint8_t>(info.Genre));  // -1 (none chosen) is 255
-    tag.SetComment(info.Comment);
-    tag.SetTrack(static_cast<uint8_t>(item.Track));
-    const uint16_t result = tag.SaveToFile(path);
-    if (result > 255)
-        m_dialogs.MessageBox(QStringLiteral("Error #%1! Could not save Tag!").arg(result), Dialogs::Icon::None);
+    std::vector<bool> done;
+    for (const TItemOutcome& outcome : m_outcomes)
+        done.push_back(outcome.Result == "done");
+    return done;
 }
 
 // --- ending ----------------------------------------------------------------------------------
@@ -1291,21 +1194,9 @@ void TRipJob::CoverFetched(const TCoverFetched& fetched)
     m_coverFetch.reset();
     m_view.Notice(fetched.Message);
     std::string problem;
-    if (fetched.Written && (m_cover = FindCoverArt(m_albumFolder, &problem)) && Tagged()) {
-        // The tracks tagged before it came get it now.
-        for (int i = 0; i < static_cast<int>(m_items.size()); ++i) {
-            if (m_outcomes[static_cast<std::size_t>(i)].Result != "done")
-                continue;
-            TTrackTags tags = TagsOf(i);
-            tags.AlbumGain = m_albumGain;
-            tags.AlbumPeak = m_albumPeak;
-            if (const std::string error = WriteTags(m_items[static_cast<std::size_t>(i)].Output, ItemFormat().Tags, tags);
-                !error.empty()) {
-                Error(error);
-                break;
-            }
-        }
-    }
+    if (fetched.Written)
+        if (std::optional<TCoverArt> cover = FindCoverArt(m_albumFolder, &problem))
+            m_tagger->CoverArrived(std::move(*cover), m_items, DoneItems());
     if (!problem.empty())
         m_view.Notice(problem);
     if (m_closeWaits) {

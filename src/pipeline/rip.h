@@ -30,6 +30,7 @@
 #include "Encoder.h"
 #include "JobItems.h"
 #include "JobSettings.h"
+#include "JobTagger.h"
 #include "JobMessages.h"
 #include "Messages.h"
 #include "MusicBrainz.h"
@@ -235,13 +236,8 @@ private:
     // False (and the user told, item index skipped) when writing output would overwrite input.
     bool MayWrite(const std::string& input, const std::string& output, int index);
 
-    // Tags item index's finished file as its format and the job say.
-    void TagItem(int index, const std::string& path);
-    // Whether the job's files get tags; what item index's say.
-    bool Tagged() const;
-    TTrackTags TagsOf(int index) const;
-    // After a rip's last track: the album's ReplayGain into every finished track's tags.
-    void TagAlbumGain();
+    // Each item's file finished (its outcome "done"), for the tags.
+    std::vector<bool> DoneItems() const;
     // The cover fetch is over: said, and when a picture came, in the finished tracks' tags.
     void CoverFetched(const TCoverFetched& fetched);
     // The read offset of a secure rip (m_offset), from the drive's model.
@@ -250,7 +246,6 @@ private:
     void EndEarly();
     // A path of the album's as the log names it: from the album's folder.
     std::string AlbumRelative(const std::string& path) const;
-    void TagId3v1(const TJobItem& item, const std::string& path);
     // The format of the job's items: the rip's, or the conversion's output.
     const TOutputFormat& ItemFormat() const;
     // Records what became of item index.
@@ -293,14 +288,10 @@ private:
     bool m_handling = false;        // a report (or the start) is being handled
     std::deque<TDeferred> m_deferred;  // reports that came meanwhile
     TWaveIn m_probe;                // reads a conversion's source's header
-    std::optional<TCoverArt> m_cover;  // a rip's front cover, from the output folder
-    std::vector<std::shared_ptr<const TLoudness>> m_loudness;
-    int m_trackTotal = 0;           // the disc's tracks, for the tags
+    std::unique_ptr<TJobTagger> m_tagger;  // the files' tags, the cover and the album's gain
     std::vector<std::string> m_titles;  // an image rip: each track's title, [position - 1]
-    TDiscText m_discText;           // its CD-TEXT and ISRCs
-    std::string m_albumGain, m_albumPeak;  // once the last track is done, with ReplayGain
     std::unique_ptr<TCoverFetch> m_coverFetch;  // the release's cover on its way
-    bool m_closeWaits = false;      // the job is over and waits for the cover  // each extracted track's, with ReplayGain
+    bool m_closeWaits = false;      // the job is over and waits for the cover
     std::string m_albumFolder;   // a rip's: the folder that holds all its tracks (and the log, the
                                  // cue sheet, the cover), with its trailing "/"
     std::vector<int> m_wholeWavs;  // items whose WAV, only the encoder's input, is whole and unencoded
