@@ -179,25 +179,12 @@ const TOutputFormat& TRipJob::ItemFormat() const
 
 void TRipJob::Show()
 {
-    m_view.DisplayChanged(m_display);
+    m_show.Show();
 }
 
 void TRipJob::SetCaption(const std::string& prefix, int n, const std::string& text)
 {
-    m_display.Caption = JobCaption(prefix, n, Count(), text);
-    Show();
-}
-
-void TRipJob::SetStage(const std::string& stage)
-{
-    m_display.Stage = stage;
-    Show();
-}
-
-void TRipJob::SetBar(int percent)
-{
-    m_display.Bar = percent;
-    Show();
+    m_show.SetCaption(prefix, n, Count(), text);
 }
 
 void TRipJob::Error(const std::string& text)
@@ -265,13 +252,11 @@ void TRipJob::StartJob()
     for (std::size_t i = 0; i < m_items.size(); ++i)
         m_outcomes.push_back({Item(static_cast<int>(i)), m_items[i].Output, "not done"});
     m_tagger->Begin(m_items.size());
-    m_read.assign(m_items.size(), 0.0);
-    m_encoded.assign(m_items.size(), 0.0);
-    // ... and each file's its size.
-    m_weight.assign(m_items.size(), 1.0);
+    // Side by side, each file's share of the bar is its size.
+    std::vector<double> weights(m_items.size(), 1.0);
     for (std::size_t i = 0; i < m_items.size() && JobKind != jkRipTracks; ++i)
-        m_weight[i] = static_cast<double>(GetFileSize64(m_items[i].Source));
-    m_began = std::chrono::steady_clock::now();
+        weights[i] = static_cast<double>(GetFileSize64(m_items[i].Source));
+    m_show.BeginItems(std::move(weights));
     EncodeIndex = 0;
     m_display.EncodingShown = SideBySide();
     m_display.Elapsed.clear();
@@ -306,8 +291,8 @@ void TRipJob::StartJob()
             // Side by side, each track's share of the bar is its length.
             // (The hidden audio, item 0, lies before track 1.)
             for (std::size_t i = 0; i < m_items.size() && trackTotal > 0 && !ImageRip(); ++i)
-                m_weight[i] = m_items[i].Track >= 1 ? TrackSectors(toc, m_items[i].Track).Length
-                                                    : TrackSectors(toc, 1).Start;
+                m_show.SetWeight(i, m_items[i].Track >= 1 ? TrackSectors(toc, m_items[i].Track).Length
+                                                          : TrackSectors(toc, 1).Start);
             TDiscText discText;
             if (!AkripReadDiscText(CDHandle, discText))
                 discText = TDiscText{};
@@ -628,7 +613,7 @@ void TRipJob::StartEncoding(TEncodeSlot& slot, TEncoder& encoder, const std::str
 {
     // An estimated bar starts from nothing (a measured one from the encoder's first figure).
     if (encoder.Estimates() && !SideBySide())
-        SetBar(0);
+        m_show.SetBar(0);
     slot.Running = &encoder;
     encoder.Start(input, output, Sink(slot));
 }
@@ -746,7 +731,7 @@ void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
         break;
     case piWaitingForDatabase:
         // Once a rip at most: what the bar waits for, over it.
-        SetStage(WaitingForDatabases());
+        m_show.SetStage(WaitingForDatabases());
         break;
     case piExtracted:
         Extracted(std::move(r));
@@ -756,11 +741,10 @@ void TRipJob::ProcessInfo(std::unique_ptr<TProcessInfo> r)
             m_display.Stage = "Extracting";
         if (SideBySide() && TrackIndex < Count()) {
             // The extraction's share of the whole job.
-            double& read = m_read[static_cast<std::size_t>(TrackIndex)];
-            read = std::max(read, std::clamp(r->Code, 0, 100) / 100.0);
+            m_show.Read(static_cast<std::size_t>(TrackIndex), std::clamp(r->Code, 0, 100) / 100.0);
             ShowSideBySide();
         } else {
-            Progress(*r);
+            m_show.Progress(*r);
         }
         break;
     }
@@ -864,7 +848,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     RipThread.reset();  // it has ended with its report
     if (SideBySide()) {
         // The track waits for an encoder, and the drive reads the next one meanwhile.
-        m_read[static_cast<std::size_t>(i)] = 1;
+        m_show.Read(static_cast<std::size_t>(i), 1);
         if (extracted)
             m_ready.push_back(i);
         else
@@ -980,7 +964,8 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
 
 void TRipJob::ItemOver(int index)
 {
-    m_read[static_cast<std::size_t>(index)] = m_encoded[static_cast<std::size_t>(index)] = 1;
+    m_show.Read(static_cast<std::size_t>(index), 1);
+    m_show.Encoded(static_cast<std::size_t>(index), 1);
     EncodeIndex += 1;
 }
 
@@ -1041,80 +1026,20 @@ void TRipJob::SlotProgress(const TEncodeSlot& slot, const TProcessInfo& r)
         part /= 2;
     else if (slot.Resampled)
         part = 0.5 + part / 2;
-    double& encoded = m_encoded[static_cast<std::size_t>(slot.Item)];
-    encoded = std::max(encoded, part);
+    m_show.Encoded(static_cast<std::size_t>(slot.Item), part);
     ShowSideBySide();
 }
 
 void TRipJob::ShowSideBySide()
 {
-    // The items at work, by their place in the job: "Encoding 3 tracks: 04, 05, 06".
-    std::vector<const TEncodeSlot*> busy;
+    std::vector<TJobDisplay::TBusy> busy;
+    const TFileJob* job = FileJobOf(JobKind);
     for (const TEncodeSlot& slot : m_slots)
         if (slot.Item >= 0 && slot.Running)
-            busy.push_back(&slot);
-    std::sort(busy.begin(), busy.end(), [](const TEncodeSlot* a, const TEncodeSlot* b) { return a->Item < b->Item; });
-    const TFileJob* job = FileJobOf(JobKind);
-    const std::string prefix = job ? job->Prefix : Encoding;
-    std::string line;
-    if (!busy.empty()) {
-        line = prefix.substr(0, prefix.size() - 1) + " " + std::to_string(busy.size()) + (job ? " file" : " track") +
-               (busy.size() == 1 ? "" : "s") + ":";
-        for (const TEncodeSlot* slot : busy)
-            line += (slot == busy.front() ? " " : ", ") + TwoDigits(slot->Item + 1);
-    }
-    m_display.Encoding = line;
-    // The caption names the extraction while the drive reads (it is what the user waits for),
-    // and the first item at work after it.
-    if (!m_extracting && !busy.empty()) {
-        const TEncodeSlot& first = *busy.front();
-        const std::string& text = job ? Item(first.Item) : m_items[static_cast<std::size_t>(first.Item)].Title;
-        m_display.Caption =
-            JobCaption(first.Running == first.Resampler.get() ? Resampling : prefix, first.Item + 1, Count(), text);
-        m_display.Stage = job ? job->FirstStage : "Encoding";
-    } else if (job) {
-        m_display.Stage = job->FirstStage;
-    }
-    // The bar and the times: the whole job's. A rip's item is half read, half encoded.
-    double done = 0, whole = 0;
-    for (std::size_t i = 0; i < m_encoded.size(); ++i) {
-        const double weight = std::max(m_weight[i], 1.0);
-        done += weight * (job ? m_encoded[i] : (m_read[i] + m_encoded[i]) / 2);
-        whole += weight;
-    }
-    const double part = whole > 0 ? done / whole : 0;
-    m_display.Bar = std::max(m_display.Bar, std::min(static_cast<int>(part * 100), 100));
-    if (m_display.Bar > 0) {
-        m_display.InitializingShown = false;
-        m_display.PercentShown = true;
-    }
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_began).count();
-    m_display.Elapsed = TimeText(static_cast<int64_t>(elapsed));
-    m_display.Estimated = part > 0 ? TimeText(static_cast<int64_t>(std::nearbyint(elapsed / part))) : std::string();
-    Show();
-}
-
-void TRipJob::Progress(const TProcessInfo& r)
-{
-    m_display.Elapsed = r.ElapsedText;
-    if (r.Estimate) {
-        // An encoder's own estimate: the bar never moves back, and until there is one the
-        // times it showed stay.
-        m_display.InitializingShown = false;
-        if (!r.EstimatedText.empty()) {
-            m_display.Estimated = r.EstimatedText;
-            m_display.PercentShown = true;
-            m_display.Bar = std::max(m_display.Bar, r.Code);
-        }
-    } else {
-        m_display.Estimated = r.EstimatedText;
-        if (r.Code > 0) {
-            m_display.InitializingShown = false;
-            m_display.PercentShown = true;
-            m_display.Bar = std::min(r.Code, 100);
-        }
-    }
-    Show();
+            busy.push_back({slot.Item, job ? Item(slot.Item) : m_items[static_cast<std::size_t>(slot.Item)].Title,
+                            slot.Running == slot.Resampler.get()});
+    m_show.ShowSideBySide(std::move(busy), job ? job->Prefix : Encoding, Resampling, job ? job->FirstStage : "Encoding",
+                          job != nullptr, m_extracting, Count());
 }
 
 // --- tagging ---------------------------------------------------------------

@@ -28,6 +28,7 @@
 #include "ACS_Wave.h"
 #include "Dialogs.h"
 #include "Encoder.h"
+#include "JobDisplay.h"
 #include "JobItems.h"
 #include "JobSettings.h"
 #include "JobTagger.h"
@@ -178,7 +179,6 @@ private:
     // skipped: for the job's own end of a skipped item, that item's index + 1.
     void EncoderEnded(const TEncoderEnded& end, WPARAM skipped);
     void Resampled(TEncodeSlot& slot);
-    void Progress(const TProcessInfo& r);
     // Side by side: a slot's encoder's progress; the whole job as shown.
     void SlotProgress(const TEncodeSlot& slot, const TProcessInfo& r);
     void ShowSideBySide();
@@ -262,8 +262,6 @@ private:
     void Close();
 
     void SetCaption(const std::string& prefix, int n, const std::string& text);
-    void SetStage(const std::string& stage);
-    void SetBar(int percent);
     void Show();
     void Error(const std::string& text);
 
@@ -282,9 +280,6 @@ private:
     std::vector<TEncodeSlot> m_slots;  // the job's encoders; none for a rip to WAV
     std::deque<int> m_ready;        // side by side: extracted tracks waiting for an encoder
     int m_nextFile = 0;             // side by side: the next file to convert
-    std::vector<double> m_read, m_encoded;  // side by side: each item's stages, 0..1
-    std::vector<double> m_weight;   // ... and its share of the job: sectors, or bytes of a file
-    std::chrono::steady_clock::time_point m_began;  // the job's start, for its times
     bool m_handling = false;        // a report (or the start) is being handled
     std::deque<TDeferred> m_deferred;  // reports that came meanwhile
     TWaveIn m_probe;                // reads a conversion's source's header
@@ -310,6 +305,7 @@ private:
     bool m_waiting = false;     // ... and the window says so
     bool m_waitStopped = false; // Stop or the close box ended that wait
     TRipDisplay m_display;
+    TJobDisplay m_show{m_view, m_display};  // tells the view what m_display holds, and the progress
     std::vector<TJobItem> m_items;   // from Start: each item with its files named (JobItems)
     std::vector<TItemOutcome> m_outcomes;
     bool m_stopping = false;   // Stop is ending the job
