@@ -453,6 +453,142 @@ driver_id_t ImageDriver(const std::string& path)
     return DRIVER_UNKNOWN;
 }
 
+// A drive whose tray is a folder (a disc-changing station's tests, a machine without a drive):
+// its disc is the image put into the folder first (the oldest .cue or .toc file in it, by
+// modification time, then by name); ejecting moves that image, and the files a cue sheet names
+// beside it, into the folder's "ejected/". No image: no disc. Each look at the table of contents
+// takes the disc there is now, as a drive does after a disc was changed.
+class TFolderDrive final : public TDriveBackend {
+public:
+    explicit TFolderDrive(std::string folder)
+        : m_folder(folder.empty() || folder.back() != '/' ? folder + "/" : folder)
+    {
+    }
+
+    std::string Vendor() const override { return "Sonvale "; }
+    std::string Product() const override { return "Tray " + FileNameOf(m_folder.substr(0, m_folder.size() - 1)); }
+    bool Open() override
+    {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(m_folder, ec)) {
+            SetProblem("The tray folder " + m_folder + " does not exist.");
+            return false;
+        }
+        return true;
+    }
+    void Close() override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_inner)
+            m_inner->Close();
+        m_inner.reset();
+        m_image.clear();
+    }
+    bool ReadToc(TDiscToc& toc) override
+    {
+        const std::shared_ptr<TDriveBackend> disc = Disc(true);
+        if (!disc)
+            return false;
+        const bool read = disc->ReadToc(toc);
+        if (!read)
+            SetProblem(disc->Problem());
+        return read;
+    }
+    bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
+    {
+        const std::shared_ptr<TDriveBackend> disc = Disc(false);
+        return disc && disc->ReadAudio(lba, count, out);
+    }
+    bool ReadText(TDiscText& text) override
+    {
+        const std::shared_ptr<TDriveBackend> disc = Disc(false);
+        return disc && disc->ReadText(text);
+    }
+    bool ReadQPosition(int32_t lba, int& track, int& index) override
+    {
+        const std::shared_ptr<TDriveBackend> disc = Disc(false);
+        return disc && disc->ReadQPosition(lba, track, index);
+    }
+    bool CdioSource(std::string& source, int& driver) const override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_inner && m_inner->CdioSource(source, driver);
+    }
+    std::string Problem() const override
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_problem;
+    }
+    bool Eject() override
+    {
+        std::string image;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_inner)
+                m_inner->Close();
+            m_inner.reset();
+            m_image.clear();
+            image = FirstImage();
+        }
+        if (image.empty())
+            return true;  // an empty tray opens as well
+        const std::string ejected = m_folder + "ejected/";
+        std::error_code ec;
+        std::filesystem::create_directories(ejected, ec);
+        std::vector<std::string> files = {image};
+        if (ImageDriver(image) == DRIVER_BINCUE)
+            for (const std::string& file : CueFiles(image))
+                if (FolderOf(file) == m_folder)
+                    files.push_back(file);
+        bool moved = true;
+        for (const std::string& file : files)
+            moved = std::rename(file.c_str(), (ejected + FileNameOf(file)).c_str()) == 0 && moved;
+        if (!moved)
+            SetProblem("Cannot move " + image + " into " + ejected + ": " + std::strerror(errno) + ".");
+        return moved;
+    }
+    bool CloseTray() override { return true; }
+
+private:
+    std::string FirstImage() const { return FirstTrayImage(m_folder); }
+    // The disc in the tray: looked for again when fresh (a new look at the table), else the one
+    // last found.
+    std::shared_ptr<TDriveBackend> Disc(bool fresh)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!fresh)
+            return m_inner;
+        const std::string image = FirstImage();
+        if (image != m_image || !m_inner) {
+            if (m_inner)
+                m_inner->Close();
+            m_inner.reset();
+            m_image = image;
+            if (!image.empty()) {
+                auto inner = OpenImageDrive(image);
+                if (inner->Open())
+                    m_inner = std::move(inner);
+                else
+                    m_problem = inner->Problem().empty() ? image + ": it is not a disc image libcdio can read" : inner->Problem();
+            } else {
+                m_problem = "No disc in " + m_folder + " (the tray folder holds no .cue or .toc image).";
+            }
+        }
+        return m_inner;
+    }
+    void SetProblem(std::string problem)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_problem = std::move(problem);
+    }
+
+    const std::string m_folder;  // with its trailing "/"
+    mutable std::mutex m_mutex;
+    std::shared_ptr<TDriveBackend> m_inner;  // the image in the tray, open
+    std::string m_image;
+    std::string m_problem;
+};
+
 std::shared_ptr<TDriveBackend> OpenDeviceDrive(const std::string& device)
 {
     std::string vendor, product = FileNameOf(device);
@@ -541,6 +677,18 @@ std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path)
 }
 
 
+std::shared_ptr<TDriveBackend> OpenFolderDrive(const std::string& folder)
+{
+    QuietOnce();
+    return std::make_shared<TFolderDrive>(folder);
+}
+
+bool IsTrayFolder(const std::string& path)
+{
+    std::error_code ec;
+    return (!path.empty() && path.back() == '/') || std::filesystem::is_directory(path, ec);
+}
+
 std::vector<std::string> DiscImageProblems()
 {
     QuietOnce();
@@ -554,7 +702,12 @@ std::vector<std::string> DiscImageProblems()
             continue;
         std::string why;
         struct stat st {};
-        if (stat(path.c_str(), &st) != 0)
+        if (IsTrayFolder(path)) {
+            if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+                why = "the tray folder does not exist";
+            else if (access(path.c_str(), R_OK | W_OK | X_OK) != 0)
+                why = "the tray folder cannot be read and written";
+        } else if (stat(path.c_str(), &st) != 0)
             why = "the file does not exist";
         else if (!S_ISREG(st.st_mode) || access(path.c_str(), R_OK) != 0)
             why = "the file cannot be read";
@@ -593,7 +746,7 @@ std::vector<std::shared_ptr<TDriveBackend>> FindDrives()
         std::string path;
         while (std::getline(list, path, ':') && drives.size() < MaxCDList)
             if (!path.empty())
-                drives.push_back(OpenImageDrive(path));
+                drives.push_back(IsTrayFolder(path) ? OpenFolderDrive(path) : OpenImageDrive(path));
     }
     return drives;
 }

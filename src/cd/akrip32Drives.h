@@ -118,6 +118,13 @@ std::vector<std::string> DiscImageProblems();
 // A disc image (CUE/BIN, cdrdao TOC or NRG) read through libcdio, shown as vendor "Sonvale",
 // product "Image <file name>".
 std::shared_ptr<TDriveBackend> OpenImageDrive(const std::string& path);
+// A drive whose tray is a folder: its disc is the oldest .cue or .toc image put into it, and
+// ejecting moves that image (with the files its cue sheet names) into the folder's "ejected/".
+// Shown as vendor "Sonvale", product "Tray <folder name>". In $SONVALE_DISC_IMAGES a folder
+// ("/path/tray/") is such a drive.
+std::shared_ptr<TDriveBackend> OpenFolderDrive(const std::string& folder);
+// Whether an entry of $SONVALE_DISC_IMAGES is a tray folder: it ends in "/" or is a folder.
+bool IsTrayFolder(const std::string& path);
 
 // What a device node's failure means to the user, from what the system says of it.
 enum class TDeviceState { Fine, NoPermission, Busy, TrayOpen, NoDisc, Gone, Other };

@@ -1,5 +1,7 @@
 #include "FileSystem.h"
 
+#include <filesystem>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -102,4 +104,22 @@ TFd::~TFd()
 {
     if (m_fd >= 0)
         close(m_fd);
+}
+
+std::string FirstTrayImage(const std::string& folder)
+{
+    std::string first;
+    std::filesystem::file_time_type firstTime{};
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string path = it->path().string();
+        if (!it->is_regular_file(ec) || !(path.ends_with(".cue") || path.ends_with(".toc")))
+            continue;
+        const auto time = it->last_write_time(ec);
+        if (first.empty() || time < firstTime || (time == firstTime && path < first)) {
+            first = path;
+            firstTime = time;
+        }
+    }
+    return first;
 }

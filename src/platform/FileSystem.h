@@ -53,3 +53,7 @@ public:
 private:
     int m_fd;
 };
+
+// The disc in a tray folder (a drive that is a folder): the .cue or .toc image put into it first
+// (the oldest by modification time, then by name), as a full path; "" for none.
+std::string FirstTrayImage(const std::string& folder);

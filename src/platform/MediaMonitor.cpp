@@ -1,6 +1,13 @@
 #include "MediaMonitor.h"
 
+#include "FileSystem.h"
+
+#include <QFileSystemWatcher>
 #include <QSocketNotifier>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
 
 #include <libudev.h>
 
@@ -95,20 +102,55 @@ private:
     TMediaPresence m_presence;
 };
 
+// The tray folders of $SONVALE_DISC_IMAGES ("/path/tray/", or any entry that is a folder)
+// watched as drives: the disc in one is its first image (FirstTrayImage); another one there is a
+// disc taken out and the next put in, as udev reports them for a real drive.
+void WatchTrayFolders(TMediaMonitor& monitor)
+{
+    const char* images = std::getenv("SONVALE_DISC_IMAGES");
+    if (!images)
+        return;
+    auto* watcher = new QFileSystemWatcher(&monitor);
+    auto discs = std::make_shared<std::map<std::string, std::string>>();  // folder -> its disc
+    std::istringstream list(images);
+    for (std::string path; std::getline(list, path, ':');) {
+        std::error_code ec;
+        if (path.empty() || (path.back() != '/' && !std::filesystem::is_directory(path, ec)))
+            continue;
+        (*discs)[path] = FirstTrayImage(path);
+        watcher->addPath(QString::fromStdString(path));
+    }
+    QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, &monitor, [&monitor, discs](const QString& folder) {
+        std::string& disc = (*discs)[folder.toStdString()];
+        const std::string now = FirstTrayImage(folder.toStdString());
+        if (now == disc)
+            return;
+        const bool had = !disc.empty();
+        disc = now;
+        if (had)
+            monitor.Raise(TMediaMonitor::Event::VolumeRemoved);
+        if (!now.empty())
+            monitor.Raise(TMediaMonitor::Event::VolumeArrived);
+    });
+}
+
 }  // namespace
 
 std::unique_ptr<TMediaMonitor> CreateMediaMonitor(QObject* parent)
 {
+    std::unique_ptr<TMediaMonitor> made;
     udev* context = udev_new();
-    if (!context)
-        return std::make_unique<TMediaMonitor>(parent);
-    udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+    udev_monitor* monitor = context ? udev_monitor_new_from_netlink(context, "udev") : nullptr;
     if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor, "block", "disk") < 0 ||
         udev_monitor_enable_receiving(monitor) < 0) {
         if (monitor)
             udev_monitor_unref(monitor);
-        udev_unref(context);
-        return std::make_unique<TMediaMonitor>(parent);
+        if (context)
+            udev_unref(context);
+        made = std::make_unique<TMediaMonitor>(parent);
+    } else {
+        made = std::make_unique<TUdevMediaMonitor>(context, monitor, parent);
     }
-    return std::make_unique<TUdevMediaMonitor>(context, monitor, parent);
+    WatchTrayFolders(*made);
+    return made;
 }

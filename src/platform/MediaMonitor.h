@@ -40,6 +40,7 @@ private:
     std::map<std::string, bool> m_hasMedia;
 };
 
-// A monitor on udev's block devices: a disc appearing in or leaving a CD drive. A monitor that
-// reports nothing when udev cannot be reached (a container without udev, say).
+// A monitor on udev's block devices: a disc appearing in or leaving a CD drive (nothing when udev
+// cannot be reached: a container without udev, say), and on the tray folders of
+// $SONVALE_DISC_IMAGES: an image put into one is a disc arriving, the last one moved out a removal.
 std::unique_ptr<TMediaMonitor> CreateMediaMonitor(QObject* parent = nullptr);

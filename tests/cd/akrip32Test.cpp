@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -241,6 +242,51 @@ TEST_F(Akrip32Test, ACueSheetNamingADataFileOfAnotherNameIsRead)
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(buf.Delivered()), buf.get()->Len), bin.substr(0, 10 * CDSectorSize));
         EXPECT_EQ(CloseCDHandle(h), 1);
     }
+}
+
+// A drive whose tray is a folder: no disc while it holds no image; then the image put in first
+// (the older of two), read as a drive reads it; eject moves it and its data file into
+// "ejected/", and the next one is the disc; eject again leaves the tray empty. In
+// $SONVALE_DISC_IMAGES a folder is such a drive, and one that does not exist is said.
+TEST_F(Akrip32Test, AFolderIsADriveWhoseDiscIsTheFirstImagePutIn)
+{
+    std::filesystem::create_directory(Path("tray"));
+    const std::shared_ptr<TDriveBackend> tray = OpenFolderDrive(Path("tray"));
+    ASSERT_TRUE(tray->Open());
+    EXPECT_EQ(tray->Product(), "Tray tray");
+    TDiscToc toc;
+    EXPECT_FALSE(tray->ReadToc(toc));
+    EXPECT_NE(tray->Problem().find("No disc in " + Path("tray/")), std::string::npos) << tray->Problem();
+
+    ASSERT_EQ(std::system((std::string(MKDISC) + " " + Path("tray/b.cue") + " 1 0.5 > /dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((std::string(MKDISC) + " " + Path("tray/a.cue") + " 2 > /dev/null").c_str()), 0);
+    // b.cue was put in first (its time older), whatever the names' order.
+    const auto older = std::filesystem::last_write_time(Path("tray/a.cue")) - std::chrono::seconds(10);
+    std::filesystem::last_write_time(Path("tray/b.cue"), older);
+    const std::string bBin = ReadFile("tray/b.bin");
+    ASSERT_TRUE(tray->ReadToc(toc)) << tray->Problem();
+    EXPECT_EQ(toc.Tracks.size(), 2u);
+    std::vector<uint8_t> sector(CDSectorSize);
+    ASSERT_TRUE(tray->ReadAudio(10, 1, sector.data()));
+    EXPECT_EQ(std::string(sector.begin(), sector.end()), bBin.substr(10 * CDSectorSize, CDSectorSize));
+
+    ASSERT_TRUE(tray->Eject());
+    EXPECT_TRUE(std::filesystem::exists(Path("tray/ejected/b.cue")));
+    EXPECT_TRUE(std::filesystem::exists(Path("tray/ejected/b.bin")));
+    EXPECT_FALSE(std::filesystem::exists(Path("tray/b.bin")));
+    ASSERT_TRUE(tray->ReadToc(toc)) << tray->Problem();
+    EXPECT_EQ(toc.Tracks.size(), 1u);
+    ASSERT_TRUE(tray->Eject());
+    EXPECT_FALSE(tray->ReadToc(toc));
+    EXPECT_TRUE(std::filesystem::exists(Path("tray/ejected/a.bin")));
+
+    setenv("SONVALE_DISC_IMAGES", (Path("tray/") + ":" + Path("none/")).c_str(), 1);
+    EXPECT_EQ(DiscImageProblems(), std::vector<std::string>{Path("none/") + ": the tray folder does not exist"});
+    const std::vector<std::shared_ptr<TDriveBackend>> drives = FindDrives();
+    unsetenv("SONVALE_DISC_IMAGES");
+    ASSERT_GE(drives.size(), 2u);
+    EXPECT_EQ(drives[drives.size() - 2]->Product(), "Tray tray");
+    EXPECT_EQ(drives.back()->Product(), "Tray none");
 }
 
 // Pregaps the table does not give, found in the Q sub-channel: the first sector that names the

@@ -1,5 +1,13 @@
 #include "MediaMonitor.h"
 
+#include "TestSupport.h"
+
+#include <QSignalSpy>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -28,4 +36,40 @@ TEST(MediaMonitorTest, OnlyAChangeOfHoldingADiscIsAnEvent)
         EXPECT_EQ(presence.Change(s.drive, s.hasMedia), s.expected) << s.drive << " " << s.hasMedia;
 }
 
+class TrayMonitorTest : public TempDirTest {};
+
+// A tray folder of $SONVALE_DISC_IMAGES watched as a drive: an image put in is a disc arriving;
+// with a second one waiting, ejecting the first is a removal and an arrival; the last one moved
+// out is a removal.
+TEST_F(TrayMonitorTest, ImagesPutInAndTakenOutAreArrivalsAndRemovals)
+{
+    std::filesystem::create_directory(Path("tray"));
+    setenv("SONVALE_DISC_IMAGES", Path("tray/").c_str(), 1);
+    const std::unique_ptr<TMediaMonitor> monitor = CreateMediaMonitor();
+    unsetenv("SONVALE_DISC_IMAGES");
+    QSignalSpy arrived(monitor.get(), &TMediaMonitor::VolumeArrived);
+    QSignalSpy removed(monitor.get(), &TMediaMonitor::VolumeRemoved);
+    const auto put = [&](const std::string& name) { std::ofstream(Path("tray/" + name)) << "FILE \"x.bin\" BINARY\n"; };
+    put("one.cue");
+    ASSERT_TRUE(arrived.wait(5000));
+    EXPECT_EQ(removed.count(), 0);
+    // A file that is no image changes nothing; a second image waits behind the first.
+    std::ofstream(Path("tray/notes.txt")) << "x";
+    const auto older = std::filesystem::last_write_time(Path("tray/one.cue")) - std::chrono::seconds(10);
+    std::filesystem::last_write_time(Path("tray/one.cue"), older);
+    put("two.toc");
+    std::filesystem::create_directory(Path("tray/ejected"));
+    std::filesystem::rename(Path("tray/one.cue"), Path("tray/ejected/one.cue"));
+    ASSERT_TRUE(removed.wait(5000));
+    if (arrived.count() < 2) {
+        ASSERT_TRUE(arrived.wait(5000));
+    }
+    EXPECT_EQ(arrived.count(), 2);
+    std::filesystem::rename(Path("tray/two.toc"), Path("tray/ejected/two.toc"));
+    ASSERT_TRUE(removed.wait(5000));
+    EXPECT_EQ(removed.count(), 2);
+    EXPECT_EQ(arrived.count(), 2);
+}
+
 }  // namespace
+
