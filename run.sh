@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Sonvale (Release) and starts it. When no drive holds an audio disc, Sonvale is shown the
-# bundled sample disc (a CUE/BIN image made by tools/mkdisc) as one more drive.
+# Builds Sonvale (Release) and starts it. When no drive holds an audio disc, Sonvale is shown a
+# drive whose tray is a folder, build/release/tray/, holding the bundled sample disc (a CUE/BIN
+# image made by tools/mkdisc).
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
@@ -21,8 +22,15 @@ audio_disc_in_a_drive() {
 }
 
 if [ -z "${SONVALE_DISC_IMAGES:-}" ] && ! audio_disc_in_a_drive; then
-  export SONVALE_DISC_IMAGES="$PWD/build/release/sample-disc/sample.cue"
-  echo "No audio disc in a drive: showing the sample disc $SONVALE_DISC_IMAGES"
+  # A drive whose tray is a folder: the sample disc is put in when the tray is empty; any .cue
+  # image copied in waits behind it, and eject moves the disc into tray/ejected/.
+  tray="$PWD/build/release/tray/"
+  mkdir -p "$tray"
+  if ! ls "$tray"*.cue "$tray"*.toc >/dev/null 2>&1; then
+    cp build/release/sample-disc/sample.cue build/release/sample-disc/sample.bin "$tray"
+  fi
+  export SONVALE_DISC_IMAGES="$tray"
+  echo "No audio disc in a drive: showing the tray folder $tray (the sample disc; copy other .cue images in)"
 fi
 # A menu entry and an icon for the user (freedesktop locations), pointing at this build. It has
 # the installed package's name, so the menu shows one Sonvale: this build's, while its entry is there.

@@ -82,7 +82,8 @@ int main(int argc, char** argv)
                    "Starts Sonvale's window: rip audio CDs to WAV, MP3, Ogg Vorbis, WMA, FLAC or Opus\n"
                    "(securely, verified with AccurateRip), convert files, record and edit tags.\n"
                    "The same work without a window: sonvale-cli --help.\n"
-                   "Environment: SONVALE_DISC_IMAGES=a.cue:b.toc shows disc images as drives;\n"
+                   "Environment: SONVALE_DISC_IMAGES=a.cue:b.toc shows disc images as drives (a folder,\n"
+                   "tray/, is a drive whose disc is the first image put into it);\n"
                    "SONVALE_AUDIO=null plays and records without a sound device.\n",
                    stdout);
         return 0;
