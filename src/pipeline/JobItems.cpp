@@ -97,6 +97,8 @@ std::string FillName(std::string_view part, const TNaming& naming, int track, co
             return clean(naming.Year);
         if (field == "track")
             return TwoDigits(track);
+        if (field == "format")
+            return naming.Format;
         return std::nullopt;
     };
     std::string name;
@@ -169,15 +171,16 @@ std::string NamingTemplateProblem(const std::string& tmpl)
         if (end == std::string::npos)
             return "The file name template \"" + tmpl + "\" has a % without its field.";
         const std::string field = tmpl.substr(i + 1, end - i - 1);
-        if (field != "title" && field != "artist" && field != "album" && field != "year" && field != "track")
+        if (field != "title" && field != "artist" && field != "album" && field != "year" && field != "track" &&
+            field != "format")
             return "The file name template \"" + tmpl + "\" names no field %" + field +
-                   "% (%title%, %artist%, %album%, %year% and %track% are known).";
+                   "% (%title%, %artist%, %album%, %year%, %track% and %format% are known).";
         i = tmpl.find('%', end + 1);
     }
     if (!tmpl.empty() && tmpl.front() == '/')
         return "The file name template \"" + tmpl + "\" starts at \"/\": files must stay in the output folder.";
     // Each name between "/" of the template as typed, with every field filled in.
-    const TNaming sample{tmpl, "Artist", "Album", "2004", false};
+    const TNaming sample{tmpl, "Artist", "Album", "2004", false, "flac"};
     for (const std::string_view part : TemplateNames(tmpl)) {
         const std::string filled = FillName(part, sample, 1, "Title");
         if (filled.empty() || filled == "." || filled == "..")

@@ -11,6 +11,10 @@
 
 struct TJobItem {
     int Track = 0;          // a rip: the track's position in the list + 1; a file job: 0
+    // A rip to several formats: the item whose extraction this one's encoding reads (the track's
+    // item in the first format), and this one's format (a stored number); -1: its own, the job's.
+    int Shares = -1;
+    int32_t Format = -1;
     std::string Title;      // a rip: the title as typed (tags, captions); a file job: the source
     std::string Source;     // a file job: the file converted
     std::string Wav;        // a rip: the WAV the extraction writes (an encoded format's input)
@@ -24,12 +28,13 @@ struct TJobItem {
 std::string TrackItemText(int track, const std::string& title);
 
 // How a rip names its tracks' files: a template of fields and folders, and the disc's fields.
-//   %title%  %artist%  %album%  %year%  %track% (two digits)     "/" between folders
+//   %title%  %artist%  %album%  %year%  %track% (two digits)  %format% ("flac")   "/" between folders
 // The default, "%title%", names each file after its title alone.
 struct TNaming {
     std::string Template = "%title%";
     std::string Artist, Album, Year;
     bool Portable = true;  // names without the characters FAT and exFAT refuse
+    std::string Format{};  // the output format's key, for %format%
 };
 
 // A file or folder name holds at most this many bytes (NAME_MAX of Linux file systems).

@@ -24,8 +24,32 @@ TJobSettings TJobSettings::FromOptions()
     s.Secure = Options.SecureOptions;
     s.Ctdb = Options.Ctdb;
     s.Encoders = EncodersAtOnce(Options.JobOptions.Encoders);
+    for (const int32_t f : FormatsOfKeys(Options.JobOptions.Formats))
+        if (f != FormatOfStored(s.Common.OutputFormat).Stored && FormatOfStored(f).Encoded)
+            s.AlsoFormats.push_back(f);
     s.DriveOffsets = Options.DriveOffsets;
     return s;
+}
+
+std::vector<int32_t> FormatsOfKeys(const std::string& keys, std::string* unknown)
+{
+    std::vector<int32_t> formats;
+    std::string key;
+    for (std::size_t i = 0; i <= keys.size(); ++i) {
+        if (i < keys.size() && keys[i] != ',') {
+            if (keys[i] != ' ')
+                key += keys[i];
+            continue;
+        }
+        if (const TOutputFormat* format = FormatOfKey(key)) {
+            if (std::find(formats.begin(), formats.end(), format->Stored) == formats.end())
+                formats.push_back(format->Stored);
+        } else if (!key.empty() && unknown) {
+            *unknown = key;
+        }
+        key.clear();
+    }
+    return formats;
 }
 
 int EncodersAtOnce(int n)

@@ -25,6 +25,8 @@ struct TJobSettings {
     TSecureOptions Secure;
     TCtdbOptions Ctdb;
     int Encoders = 1;         // items encoded at once, 1..MaxEncoders (1: read, encode, read...)
+    // A rip: the formats each track is also encoded to (stored numbers, none the output format's).
+    std::vector<int32_t> AlsoFormats;
     std::map<std::string, std::string> DriveOffsets;  // [DriveOffsets]
     // --offset N: the read offset of a secure rip whatever the drive (otherwise the job chooses
     // one when it starts; see ChooseReadOffset).
@@ -33,6 +35,10 @@ struct TJobSettings {
     // The global options as they are now.
     static TJobSettings FromOptions();
 };
+
+// The formats of a list of keys ("flac,opus"; spaces allowed), in its order, each once; a key that
+// names no format is left out and said in unknown (when given).
+std::vector<int32_t> FormatsOfKeys(const std::string& keys, std::string* unknown = nullptr);
 
 // The encoders a job runs at once for the setting n: n itself (at most MaxEncoders), or for 0 one
 // per processor.

@@ -3,6 +3,7 @@
 #include "CueSheet.h"
 #include "FileSystem.h"
 #include "GlobalTables.h"
+#include "OutputFormats.h"
 #include "id3.h"
 #include "ripthread.h"
 
@@ -34,11 +35,15 @@ void TJobTagger::SetLoudness(int index, std::shared_ptr<const TLoudness> loudnes
         m_loudness[static_cast<std::size_t>(index)] = std::move(loudness);
 }
 
-bool TJobTagger::Tagged() const
+TTagFamily TJobTagger::FamilyOf(const TJobItem& item) const
+{
+    return item.Format >= 0 ? FormatOfStored(item.Format).Tags : m_family;
+}
+
+bool TJobTagger::Tagged(TTagFamily family) const
 {
     // MP3 files get tags on a rip with tags on, as they always did; the other formats always.
-    return m_family != TTagFamily::None &&
-           (m_family != TTagFamily::Id3v2 || (m_kind == jkRipTracks && m_settings.UseID3));
+    return family != TTagFamily::None && (family != TTagFamily::Id3v2 || (m_kind == jkRipTracks && m_settings.UseID3));
 }
 
 TTrackTags TJobTagger::TagsOf(const TJobItem& item, int index) const
@@ -75,14 +80,15 @@ TTrackTags TJobTagger::TagsOf(const TJobItem& item, int index) const
 void TJobTagger::TagItem(const TJobItem& item, int index, const std::string& path, const TRipLog* image)
 {
     // A FLAC image carries its cue sheet, as the sheet beside it says.
-    if (image && m_family == TTagFamily::FlacXiph)
+    const TTagFamily family = FamilyOf(item);
+    if (image && family == TTagFamily::FlacXiph)
         if (std::string error; !AddFlacCueSheet(path, FlacCueSheetOf(*image), error))
             m_error("Cannot add the cue sheet to " + item.Output + ": " + error + ".");
-    if (!Tagged())
+    if (!Tagged(family))
         return;
-    if (m_family == TTagFamily::Id3v2)
+    if (family == TTagFamily::Id3v2)
         TagId3v1(item, path);
-    const std::string error = WriteTags(path, m_family, TagsOf(item, index));
+    const std::string error = WriteTags(path, family, TagsOf(item, index));
     if (!error.empty())
         m_error(error);
 }
@@ -90,18 +96,20 @@ void TJobTagger::TagItem(const TJobItem& item, int index, const std::string& pat
 void TJobTagger::TagAlbumGain(const std::vector<TJobItem>& items, const std::vector<bool>& done)
 {
     // The album's figures join each finished track's once the last track is done.
-    if (m_kind != jkRipTracks || !Tagged())
+    if (m_kind != jkRipTracks)
         return;
     std::vector<std::size_t> tagged;
     std::vector<const TLoudness*> tracks;
     for (std::size_t i = 0; i < items.size() && i < done.size() && i < m_loudness.size(); ++i) {
-        // The album is its tracks: audio hidden before the first is none of them.
-        if (done[i] && m_loudness[i] && items[i].Track != 0) {
+        // The album is its tracks: audio hidden before the first is none of them (and a track's
+        // further formats are the same track).
+        if (done[i] && m_loudness[i] && items[i].Track != 0 && Tagged(FamilyOf(items[i]))) {
             tagged.push_back(i);
-            tracks.push_back(m_loudness[i].get());
+            if (items[i].Shares < 0)
+                tracks.push_back(m_loudness[i].get());
         }
     }
-    if (tagged.empty())
+    if (tracks.empty())
         return;
     m_albumGain = ReplayGainText(TLoudness::AlbumLufs(tracks));
     m_albumPeak = ReplayPeakText(TLoudness::AlbumPeak(tracks));
@@ -109,7 +117,7 @@ void TJobTagger::TagAlbumGain(const std::vector<TJobItem>& items, const std::vec
         TTrackTags tags = TagsOf(items[i], static_cast<int>(i));
         tags.AlbumGain = m_albumGain;
         tags.AlbumPeak = m_albumPeak;
-        const std::string error = WriteTags(items[i].Output, m_family, tags);
+        const std::string error = WriteTags(items[i].Output, FamilyOf(items[i]), tags);
         if (!error.empty()) {
             m_error(error);
             return;
@@ -120,16 +128,14 @@ void TJobTagger::TagAlbumGain(const std::vector<TJobItem>& items, const std::vec
 void TJobTagger::CoverArrived(TCoverArt cover, const std::vector<TJobItem>& items, const std::vector<bool>& done)
 {
     m_cover = std::move(cover);
-    if (!Tagged())
-        return;
     // The tracks tagged before it came get it now.
     for (std::size_t i = 0; i < items.size() && i < done.size(); ++i) {
-        if (!done[i])
+        if (!done[i] || !Tagged(FamilyOf(items[i])))
             continue;
         TTrackTags tags = TagsOf(items[i], static_cast<int>(i));
         tags.AlbumGain = m_albumGain;
         tags.AlbumPeak = m_albumPeak;
-        if (const std::string error = WriteTags(items[i].Output, m_family, tags); !error.empty()) {
+        if (const std::string error = WriteTags(items[i].Output, FamilyOf(items[i]), tags); !error.empty()) {
             m_error(error);
             break;
         }

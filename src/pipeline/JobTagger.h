@@ -34,8 +34,10 @@ public:
     // Item index's loudness, measured as it was read (ReplayGain).
     void SetLoudness(int index, std::shared_ptr<const TLoudness> loudness);
 
-    // Whether the job's files get tags at all.
-    bool Tagged() const;
+    // The tag family of item's file (a further format's, or the job's), and whether files of it
+    // get tags at all.
+    TTagFamily FamilyOf(const TJobItem& item) const;
+    bool Tagged(TTagFamily family) const;
     // What item index's file says.
     TTrackTags TagsOf(const TJobItem& item, int index) const;
     // Tags item index's finished file at path. image: a FLAC image's record, whose cue sheet the

@@ -117,6 +117,8 @@ TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder
     const TEncoderFactory make = job ? job->Make : Format().MakeEncoder;
     // No more encoders than items; the first runs on the program's own processes.
     const int encoders = make ? std::clamp(std::min(m_settings.Encoders, Count()), 1, MaxEncoders) : 0;
+    // (A rip to several formats has an encoded first format: see TJobSettings::AlsoFormats.)
+    const bool formats = kind == jkRipTracks && make && !ImageRip();
     m_slots.resize(static_cast<std::size_t>(encoders));
     for (int n = 0; n < encoders; ++n) {
         TEncodeSlot& slot = m_slots[static_cast<std::size_t>(n)];
@@ -125,6 +127,9 @@ TRipJob::TRipJob(TRipView& view, Dialogs& dialogs, TMp3EncodeProcess& mp3Encoder
             slot.Wma = std::make_unique<TWMAEncodeProcess>(dialogs);
         }
         slot.Encoder = make({n > 0 ? *slot.Mp3 : mp3Encoder, n > 0 ? *slot.Wma : wmaEncoder, kind, m_settings});
+        for (const int32_t f : formats ? m_settings.AlsoFormats : std::vector<int32_t>{})
+            if (const TEncoderFactory other = FormatOfStored(f).MakeEncoder)
+                slot.Others[f] = other({n > 0 ? *slot.Mp3 : mp3Encoder, n > 0 ? *slot.Wma : wmaEncoder, kind, m_settings});
         if (job && job->ResampleFile) {
             slot.Resampler = std::make_unique<TResampler>();
             // "MyMP3ReTemp.wav", and for the second encoder "MyMP3ReTemp2.wav"...
@@ -215,7 +220,7 @@ void TRipJob::StartJob()
     }
     m_items = NameJobItems(JobKind, Items ? *Items : std::vector<std::string>{}, Folder(), Format(),
                            TNaming{m_settings.Naming.Template, disc.Artist, disc.Album, disc.Year,
-                                   m_settings.Naming.PortableNames});
+                                   m_settings.Naming.PortableNames, std::string(Format().Key)});
     m_outcomes.clear();
     if (JobKind == jkRipTracks) {
         std::vector<std::string> outputs;
@@ -226,6 +231,8 @@ void TRipJob::StartJob()
             AddHiddenTrack();
         else if (!m_items.empty())  // (none: a format an image cannot have)
             MakeImageItem();
+        if (!ImageRip() && !m_slots.empty() && !m_slots.front().Others.empty())
+            AddFormats();
         if (ImageRip() && !m_items.empty() && m_items.front().Track != TCDRipThread::WholeDisc) {
             m_items.clear();  // the disc cannot be one image (see MakeImageItem)
             Items->clear();
@@ -245,7 +252,9 @@ void TRipJob::StartJob()
     };
     for (std::size_t i = 0; i < m_items.size(); ++i) {
         TJobItem& item = m_items[i];
-        if (!item.Wav.empty())  // a conversion has none
+        if (item.Shares >= 0)  // the WAV of the item it reads
+            item.WavPart = m_items[static_cast<std::size_t>(item.Shares)].WavPart;
+        else if (!item.Wav.empty())  // a conversion has none
             item.WavPart = partOf(item.Wav, i);
         item.OutputPart = item.Output == item.Wav ? item.WavPart : partOf(item.Output, i);
     }
@@ -348,6 +357,115 @@ void TRipJob::MakeImageItem()
     image.Output = Format().Encoded ? stem + std::string(Format().Extension) : image.Wav;
     m_items = {image};
     *Items = {FileNameOf(image.Output)};
+}
+
+void TRipJob::AddFormats()
+{
+    // Each format's files through the template, in the format's own folder: "%format%/" before a
+    // template that does not say where.
+    const TCDInfo& disc = m_settings.Disc;
+    std::string tmpl = m_settings.Naming.Template;
+    if (tmpl.find("%format%") == std::string::npos)
+        tmpl = "%format%/" + tmpl;
+    const auto name = [&](const TOutputFormat& format) {
+        std::vector<std::string> texts;
+        for (const TJobItem& item : m_items)
+            texts.push_back(TrackItemText(item.Track, item.Title));
+        TNaming naming{tmpl, disc.Artist, disc.Album, disc.Year, m_settings.Naming.PortableNames, std::string(format.Key)};
+        return NameJobItems(JobKind, texts, Folder(), format, naming);
+    };
+    const std::vector<TJobItem> first = name(Format());
+    std::vector<std::vector<TJobItem>> others;
+    for (const auto& [f, encoder] : m_slots.front().Others)
+        others.push_back(name(FormatOfStored(f)));
+    std::vector<TJobItem> items;
+    std::vector<std::string> texts;
+    for (std::size_t t = 0; t < m_items.size(); ++t) {
+        const int reader = static_cast<int>(items.size());
+        TJobItem item = m_items[t];
+        item.Wav = first[t].Wav;
+        item.Output = first[t].Output;
+        items.push_back(item);
+        texts.push_back((*Items)[t]);
+        std::size_t k = 0;
+        for (const auto& [f, encoder] : m_slots.front().Others) {
+            TJobItem other = others[k++][t];
+            other.Track = item.Track;
+            other.Title = item.Title;
+            other.Wav = item.Wav;
+            other.Shares = reader;
+            other.Format = f;
+            items.push_back(other);
+            texts.push_back((*Items)[t]);
+        }
+        m_groupLeft[reader] = static_cast<int>(1 + m_slots.front().Others.size());
+    }
+    m_items = std::move(items);
+    *Items = std::move(texts);
+}
+
+TEncoder& TRipJob::EncoderFor(TEncodeSlot& slot, int index)
+{
+    const int32_t format = m_items[static_cast<std::size_t>(index)].Format;
+    const auto it = format < 0 ? slot.Others.end() : slot.Others.find(format);
+    return it == slot.Others.end() ? *slot.Encoder : *it->second;
+}
+
+int TRipJob::ReaderOf(int index) const
+{
+    const int shares = m_items[static_cast<std::size_t>(index)].Shares;
+    return shares >= 0 ? shares : index;
+}
+
+void TRipJob::GroupItemOver(int index, bool failed)
+{
+    const int reader = ReaderOf(index);
+    const auto left = m_groupLeft.find(reader);
+    if (left == m_groupLeft.end()) {  // one format: the WAV is the item's own
+        KeepOrRemoveWav(index, failed);
+        return;
+    }
+    m_groupFailed[reader] = m_groupFailed[reader] || failed;
+    if (--left->second <= 0)
+        KeepOrRemoveWav(reader, m_groupFailed[reader]);
+}
+
+void TRipJob::SharesRead(int reader)
+{
+    for (int j = reader + 1; j < Count() && m_items[static_cast<std::size_t>(j)].Shares == reader; ++j)
+        StartShared(j);
+}
+
+void TRipJob::StartShared(int index)
+{
+    const TJobItem& item = m_items[static_cast<std::size_t>(index)];
+    const std::string& read = m_readResult[item.Shares];
+    bool ready = read == "done" && MayRipTrack(index);
+    // The format's own folder, made as the tracks need it (as an extraction makes its own).
+    if (std::error_code ec; ready && !std::filesystem::create_directories(FolderOf(item.Output), ec) && ec) {
+        if (!StopForFolderProblem(FirstMissingFolder(FolderOf(item.Output)), ec.value(), true))
+            Error("Cannot make the folder " + FirstMissingFolder(FolderOf(item.Output)) + ": " + ec.message() + ".");
+        SetOutcome(index, "failed");
+        ready = false;
+    }
+    if (ready && !SideBySide()) {
+        m_display.Stage = "Encoding";
+        SetCaption(Encoding, index + 1, item.Title);
+        StartEncoding(m_slots.front(), EncoderFor(m_slots.front(), index), EncoderInput(item), item.OutputPart);
+        return;
+    }
+    if (ready) {
+        m_ready.push_back(index);
+        return;
+    }
+    if (read != "done")  // as its track went (MayRipTrack sets a kept file's outcome)
+        SetOutcome(index, read.empty() ? "failed" : read.c_str());
+    if (!SideBySide()) {
+        Skip(index);  // its end report ends it in its group
+        return;
+    }
+    GroupItemOver(index, false);
+    ItemOver(index);
 }
 
 void TRipJob::AddHiddenTrack()
@@ -470,11 +588,25 @@ bool TRipJob::MayRipTrack(int index)
 void TRipJob::StartTrack(bool setStage)
 {
     const TOutputFormat& format = Format();
-    while (TrackIndex < Count() && !MayRipTrack(TrackIndex)) {
+    while (TrackIndex < Count()) {
+        const int i = TrackIndex;
+        // An item of a further format: its track was read for the item before it (side by side
+        // it was queued, or ended, then).
+        if (m_items[static_cast<std::size_t>(i)].Shares >= 0) {
+            TrackIndex += 1;
+            if (SideBySide())
+                continue;
+            StartShared(i);
+            return;
+        }
+        if (MayRipTrack(i))
+            break;
+        m_readResult[i] = m_outcomes[static_cast<std::size_t>(i)].Result;
         TrackIndex += 1;
         if (format.Encoded) {
             if (SideBySide()) {  // nothing to encode: the next track is read at once
-                ItemOver(TrackIndex - 1);
+                ItemOver(i);
+                SharesRead(i);
                 continue;
             }
             // The track's encoding stage ends as skipped; its end report moves the job on.
@@ -635,7 +767,7 @@ void TRipJob::StartReady()
         const TJobItem& item = m_items[static_cast<std::size_t>(index)];
         slot.Item = index;
         slot.Resampled = false;
-        StartEncoding(slot, *slot.Encoder, EncoderInput(item), item.OutputPart);
+        StartEncoding(slot, EncoderFor(slot, index), EncoderInput(item), item.OutputPart);
     }
 }
 
@@ -824,7 +956,8 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     else
         RecordTrack(r->Status);
     if (RipThread)
-        m_tagger->SetLoudness(i, RipThread->Result().Loudness);
+        for (int j = i; j < Count() && ReaderOf(j) == i; ++j)  // the item and its further formats
+            m_tagger->SetLoudness(j, RipThread->Result().Loudness);
     // A track that could not be normalised is encoded as it was extracted.
     bool extracted = !silent && (r->Status == esDone || r->Status == esNormalizeFailed);
     if (!extracted)
@@ -835,6 +968,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     else if (!WavIsOutput())
         m_wholeWavs.push_back(i);
     TrackIndex += 1;
+    m_readResult[i] = extracted ? "done" : silent ? "skipped" : "failed";
 
     const TOutputFormat& format = Format();
     if (!extracted || !format.Encoded)  // an encoded track's outcome is its encoding's
@@ -853,6 +987,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
             m_ready.push_back(i);
         else
             ItemOver(i);
+        SharesRead(i);
         StartReady();
         ShowSideBySide();  // as it stands while the next track is asked about
         StartTrack(true);
@@ -951,7 +1086,7 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
     // whole album to FLAC never needs all its WAVs at once); when it could not be made, the
     // track as read stays for the user.
     if (JobKind == jkRipTracks && !WavIsOutput())
-        KeepOrRemoveWav(i, end.End != TEncoderEnd::Done);
+        GroupItemOver(i, end.End != TEncoderEnd::Done);
     if (SideBySide()) {
         slot->Item = -1;
         ItemOver(i);

@@ -46,6 +46,7 @@
 
 #include <chrono>
 #include <deque>
+#include <map>
 
 #include <functional>
 #include <memory>
@@ -151,6 +152,8 @@ private:
         std::unique_ptr<TMp3EncodeProcess> Mp3;  // every slot but the first: runs of its own
         std::unique_ptr<TWMAEncodeProcess> Wma;
         std::unique_ptr<TEncoder> Encoder;
+        // A rip to several formats: the encoder of each further format (by its stored number).
+        std::map<int32_t, std::unique_ptr<TEncoder>> Others;
         std::unique_ptr<TEncoder> Resampler;     // a conversion's that resamples, else null
         std::string ResampleFile;                // the resampler's output, in the output folder
         TEncoder* Running = nullptr;             // the stage under way, until its end is handled
@@ -238,6 +241,19 @@ private:
 
     // Each item's file finished (its outcome "done"), for the tags.
     std::vector<bool> DoneItems() const;
+    // A rip to several formats: each track's item in every further format after its own, each
+    // reading the first one's WAV (m_items, Items and the outcomes grow alike).
+    void AddFormats();
+    // The encoder of item index's format in slot.
+    TEncoder& EncoderFor(TEncodeSlot& slot, int index);
+    // Item index's group: the item whose extraction it reads (itself for one that reads).
+    int ReaderOf(int index) const;
+    // The items of further formats that read item reader's track, once it was read (side by side).
+    void SharesRead(int reader);
+    // An item of a further format whose track was read: encoded (or skipped as its track was).
+    void StartShared(int index);
+    // Item index's encoding is over: when its group's last, the WAV they read goes (or is kept).
+    void GroupItemOver(int index, bool failed);
     // The cover fetch is over: said, and when a picture came, in the finished tracks' tags.
     void CoverFetched(const TCoverFetched& fetched);
     // The read offset of a secure rip (m_offset), from the drive's model.
@@ -290,6 +306,9 @@ private:
     std::string m_albumFolder;   // a rip's: the folder that holds all its tracks (and the log, the
                                  // cue sheet, the cover), with its trailing "/"
     std::vector<int> m_wholeWavs;  // items whose WAV, only the encoder's input, is whole and unencoded
+    std::map<int, int> m_groupLeft;     // several formats: a reading item's group, items yet to end
+    std::map<int, bool> m_groupFailed;  // ... and whether one of them failed
+    std::map<int, std::string> m_readResult;  // a reading item's extraction: "done", "failed", "skipped"
     // The WAV of item index, whole and not encoded: kept under its name (when keep, and the name is
     // free) or removed.
     void KeepOrRemoveWav(int index, bool keep);

@@ -99,6 +99,7 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     str("MusicBrainz", "CoverArtServer", mb.CoverArtServer, "https://coverartarchive.org");
     flag("MusicBrainz", "FetchCover", mb.FetchCover, true);
     num("JobOptions", "Encoders", o.JobOptions.Encoders, 1);
+    str("JobOptions", "Formats", o.JobOptions.Formats, "");
     str("CTDB", "Server", o.Ctdb.Server, DefaultCtdbServer);
     flag("CTDB", "Use", o.Ctdb.Use, true);
     // One key a drive model, after every other section: "PLEXTOR - DVDR PX-716A=+30 found".

@@ -75,6 +75,9 @@ struct TMusicBrainzOptions {
 constexpr int MaxEncoders = 16;
 struct TJobOptions {
     int32_t Encoders = 1;         // 1..16; 0: one per processor. 1 alternates reading and encoding
+    // The formats a rip also encodes each track to, beside OutputFormat, from the one read: their
+    // keys, "opus,mp3"; empty: none.
+    std::string Formats;
 };
 
 // The CUETools database, a second opinion beside AccurateRip.

@@ -1926,6 +1926,85 @@ private:
     int m_left;
 };
 
+// A drive that counts the sectors read from it.
+class TCountingDrive : public TDriveLayer {
+public:
+    using TDriveLayer::TDriveLayer;
+    bool ReadAudio(int32_t lba, int32_t count, uint8_t* out) override
+    {
+        sectors += count;
+        return TDriveLayer::ReadAudio(lba, count, out);
+    }
+    std::atomic<int64_t> sectors{0};
+};
+
+// A rip to FLAC that also encodes to Opus and MP3 reads each track once and makes, in each
+// format's own folder ("%format%/" before a template that does not say), the same files as a rip
+// to that format alone: FLAC and MP3 byte for byte, Opus the same samples (opusdec); each with its
+// format's own tags; one outcome per track and format. Alike with one encoder and with two.
+TEST_F(RipJobTest, SeveralFormatsFromOneReadAreEachFormatsOwnRip)
+{
+    const std::vector<int32_t> lengths = {75, 60};
+    ImageDrive(lengths);
+    const auto counting = std::make_shared<TCountingDrive>(OpenImageDrive(Path("disc.cue")));
+    const HCDROM h = UseDrive(counting);
+    Options.CDInfo.Artist = "Band";
+    Options.CDInfo.Album = "Album";
+    Options.UseID3 = true;
+    const std::vector<std::pair<int, std::string>> formats = {{4, "flac"}, {5, "opus"}, {0, "mp3"}};
+    const auto decoded = [&](const std::string& path) {
+        const std::string key = path.substr(path.rfind('.') + 1);
+        const std::string out = Path("decoded.wav");
+        const std::string command = key == "flac" ? "flac -d -s -f -o '" + out + "' '" + path + "'"
+                                    : key == "opus" ? "opusdec --quiet '" + path + "' '" + out + "'"
+                                                    : "lame --quiet --decode '" + path + "' '" + out + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return ReadFile("decoded.wav");
+    };
+    // Each format alone, into a folder of its own.
+    Options.Naming.Template = "%format%/%title%";
+    for (const auto& [stored, key] : formats) {
+        Options.CommonOptions.OutputFormat = stored;
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01One", "02Two"}, h);
+        ASSERT_TRUE(WaitForClose());
+        job.reset();
+    }
+    fs::rename(Out(""), Path("Alone"));
+    for (const int encoders : {1, 2}) {
+        SCOPED_TRACE(encoders);
+        fs::remove_all(Out(""));
+        fs::create_directory(Out(""));
+        Options.Naming.Template = "%title%";
+        Options.CommonOptions.OutputFormat = 4;
+        Options.JobOptions.Formats = "opus, mp3";
+        Options.JobOptions.Encoders = encoders;
+        counting->sectors = 0;
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01One", "02Two"}, h);
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join("|").toStdString();
+        EXPECT_EQ(counting->sectors, 75 + 60) << "each track read once";
+        ASSERT_EQ(job->Outcomes().size(), 6u);
+        for (const TItemOutcome& outcome : job->Outcomes())
+            EXPECT_EQ(outcome.Result, "done") << outcome.Output;
+        for (const auto& [stored, key] : formats) {
+            for (const char* name : {"One", "Two"}) {
+                const std::string file = key + "/" + name + "." + key;
+                ASSERT_TRUE(fs::exists(Out(file))) << file;
+                if (key == "opus")
+                    EXPECT_TRUE(decoded(Out(file)) == decoded(Path("Alone/" + file))) << file;
+                else
+                    EXPECT_TRUE(ReadFile("Output/" + file) == ReadFile("Alone/" + file)) << file;
+            }
+        }
+        EXPECT_EQ(CommandOutput("metaflac --show-tag=TITLE '" + Out("flac/Two.flac") + "'"), "TITLE=Two\n");
+        EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+        EXPECT_FALSE(fs::exists(Out("flac/One.wav")));
+        job.reset();
+    }
+}
+
 // Databases that take the connection and never answer: burst-first waits for them once a rip,
 // saying so ("Waiting for AccurateRip and CTDB…"), not once a track; Stop ends that wait at once.
 TEST_F(RipJobTest, ASilentDatabaseIsAwaitedOnceAndStopEndsTheWait)

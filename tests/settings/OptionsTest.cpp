@@ -83,6 +83,7 @@ std::string DefaultFile(const std::string& folder)
            "FetchCover=1\n"
            "[JobOptions]\n"
            "Encoders=1\n"
+           "Formats=\n"
            "[CTDB]\n"
            "Server=http://db.cuetools.net\n"
            "Use=1\n";
