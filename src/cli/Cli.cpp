@@ -831,10 +831,15 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
         settings.Secure.SecureMode = true;  // the offset is applied by secure reads
     }
     if (const auto it = args.Values.find("format"); it != args.Values.end()) {
-        const TOutputFormat* format = FormatOfKey(it->second);
-        if (!format)
-            return UsageError("--format takes mp3, wav, ogg, wma, flac or opus", usage);
-        settings.Common.OutputFormat = format->Stored;
+        // One format, or a list ("flac,opus"): each track read once and encoded to each.
+        std::string unknown;
+        const std::vector<int32_t> formats = FormatsOfKeys(it->second, &unknown);
+        if (formats.empty() || !unknown.empty())
+            return UsageError("--format takes mp3, wav, ogg, wma, flac or opus, or a list of them like flac,opus", usage);
+        if (formats.size() > 1 && std::any_of(formats.begin(), formats.end(), [](int32_t f) { return !FormatOfStored(f).Encoded; }))
+            return UsageError("--format lists encoded formats only: the WAV of each track is kept with --keep-wav", usage);
+        settings.Common.OutputFormat = formats.front();
+        settings.AlsoFormats.assign(formats.begin() + 1, formats.end());
     }
     if (const auto it = args.Values.find("normalize"); it != args.Values.end()) {
         const auto percent = ParseNumber(it->second, 1, 100);
@@ -850,6 +855,8 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
     if (args.Has("image")) {
         if (tracks)
             return UsageError("--image copies the whole disc: it takes no --tracks", usage);
+        if (!settings.AlsoFormats.empty())
+            return UsageError("--image writes one file: it takes one --format", usage);
         settings.Secure.SecureMode = true;
         settings.Secure.Image = true;
     }
@@ -1381,7 +1388,7 @@ const std::map<std::string, TCommandSyntax>& Commands()
                     "the disc and prints what it found; --apply stores it in cdinfo.dat under the disc key.\n"
                     "When several releases hold the disc they are listed; --release N takes the Nth.\n",
                     {"drive", "source", "release"}, {"apply"}, CommandLookup}},
-        {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus]\n"
+        {"rip", {"Usage: sonvale-cli rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus[,...]]\n"
                  "                       [--output DIR] [--normalize PERCENT] [--keep-wav] [--lookup] [--secure]\n"
                  "                       [--offset N] [--burst-first|--no-burst-first] [--overwrite|--no-overwrite]\n"
                  "                       [--source cddb|musicbrainz] [--release N] [--jobs N] [--image] [--json]\n"
@@ -1393,6 +1400,8 @@ const std::map<std::string, TCommandSyntax>& Commands()
                  "once and read again securely only when neither database confirms it.\n"
                  "--image copies the whole disc (from sector 0, the audio hidden before track 1 included)\n"
                  "securely into one WAV or FLAC file \"<artist> - <album>\" with its cue sheet and log.\n"
+                 "--format flac,opus,mp3 reads each track once and encodes it to each format, each in a\n"
+                 "folder of its own (%format% in [Naming] Template says where; default \"%format%/\" first).\n"
                  "--jobs N encodes up to N tracks at once while the drive reads on (default: one per\n"
                  "processor; 1 reads and encodes in turn).\n"
                  "The options override options.ini for this run only. A track whose file exists already\n"

@@ -27,6 +27,12 @@ TJobSettings TJobSettings::FromOptions()
     for (const int32_t f : FormatsOfKeys(Options.JobOptions.Formats))
         if (f != FormatOfStored(s.Common.OutputFormat).Stored && FormatOfStored(f).Encoded)
             s.AlsoFormats.push_back(f);
+    // WAV with further formats: the first of them is encoded, and each track's WAV kept beside it.
+    if (!FormatOfStored(s.Common.OutputFormat).Encoded && !s.AlsoFormats.empty()) {
+        s.Common.OutputFormat = s.AlsoFormats.front();
+        s.AlsoFormats.erase(s.AlsoFormats.begin());
+        s.Common.IsKeepWav = true;
+    }
     s.DriveOffsets = Options.DriveOffsets;
     return s;
 }

@@ -3,6 +3,7 @@
 #include "FileSystem.h"
 #include "Global.h"
 #include "JobItems.h"
+#include "JobSettings.h"
 #include "OutputFormats.h"
 #include "ProgramFolder.h"
 #include "DriveOffsetList.h"
@@ -148,9 +149,10 @@ void TOptionSetForm::BuildOutputPage()
     auto* naming = new QGroupBox(QStringLiteral("File names"), page);
     auto* namingLayout = new QVBoxLayout(naming);
     eNamingTemplate = Edit(naming, "eNamingTemplate");
-    eNamingTemplate->setToolTip(QStringLiteral("%title% %artist% %album% %year% %track%, and \"/\" for folders"));
+    eNamingTemplate->setToolTip(QStringLiteral("%title% %artist% %album% %year% %track% %format%, and \"/\" for folders"));
     namingLayout->addWidget(eNamingTemplate);
-    auto* namingHelp = new QLabel(QStringLiteral("%title% %artist% %album% %year% %track%; \"/\" makes folders"), naming);
+    auto* namingHelp =
+        new QLabel(QStringLiteral("%title% %artist% %album% %year% %track% %format%; \"/\" makes folders"), naming);
     namingHelp->setWordWrap(true);
     namingLayout->addWidget(namingHelp);
     v->addWidget(naming);
@@ -184,6 +186,20 @@ void TOptionSetForm::BuildOutputPage()
     seEncoders->setToolTip(QStringLiteral("How many tracks or files are encoded at the same time"));
     f->addWidget(new QLabel(QStringLiteral("Encoders at once:"), format), 2, 0);
     f->addWidget(seEncoders, 2, 1, 1, 2);
+    // A rip also encodes each track to these, from the one read, each in a folder of its own.
+    auto* also = new QHBoxLayout;
+    for (const TOutputFormat& of : OutputFormats()) {
+        if (!of.Encoded)
+            continue;
+        auto* box = new QCheckBox(QString::fromUtf8(of.Key.data(), static_cast<qsizetype>(of.Key.size())), format);
+        box->setObjectName(QStringLiteral("ckAlso_") + QString::fromUtf8(of.Key.data(), static_cast<qsizetype>(of.Key.size())));
+        ckAlso.push_back({of.Stored, box});
+        also->addWidget(box);
+        connect(box, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
+    }
+    also->addStretch();
+    f->addWidget(new QLabel(QStringLiteral("Also encode to:"), format), 3, 0);
+    f->addLayout(also, 3, 1, 1, 3);
     f->setColumnStretch(3, 1);
     v->addWidget(format);
 
@@ -622,6 +638,10 @@ void TOptionSetForm::Fill()
     ckCtdb->setChecked(o.Ctdb.Use);
     eCtdbServer->setText(QString::fromStdString(o.Ctdb.Server));
     seEncoders->setValue(o.JobOptions.Encoders);
+    for (const auto& [stored, box] : ckAlso) {
+        const std::vector<int32_t> also = FormatsOfKeys(o.JobOptions.Formats);
+        box->setChecked(std::find(also.begin(), also.end(), stored) != also.end());
+    }
     seFlacLevel->setValue(o.FlacOptions.Level);
     seOpusBitRate->setValue(o.OpusOptions.BitRate);
     ckReplayGain->setChecked(o.Tags.ReplayGain);
@@ -642,6 +662,9 @@ void TOptionSetForm::UpdateEnabling()
     // Keeping the WAV means something only where the WAV is not itself the output.
     const int formatRow = cbOutputFormat->currentIndex();
     ckbKeepWav->setEnabled(formatRow < 0 || OutputFormats()[static_cast<std::size_t>(formatRow)].Encoded);
+    // The output format itself is no further one.
+    for (const auto& [stored, box] : ckAlso)
+        box->setEnabled(formatRow < 0 || OutputFormats()[static_cast<std::size_t>(formatRow)].Stored != stored);
     // The offset, the damage rule, the database and the log belong to secure reads.
     const bool secure = ckSecureMode->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{seReadOffset, ckRefuseDamaged, ckAccurateRip, ckWriteLog, ckWriteCue,
@@ -815,6 +838,10 @@ void TOptionSetForm::btOkClick()
     o.MusicBrainz.CoverArtServer = address(eCoverArtServer, "https://coverartarchive.org");
     o.MusicBrainz.FetchCover = ckFetchCover->isChecked();
     o.JobOptions.Encoders = seEncoders->value();
+    o.JobOptions.Formats.clear();
+    for (const auto& [stored, box] : ckAlso)
+        if (box->isChecked() && box->isEnabled())
+            o.JobOptions.Formats += (o.JobOptions.Formats.empty() ? "" : ",") + std::string(FormatOfStored(stored).Key);
 
     if (cbCDList->count() > 0 && (cbCDList->currentIndex() != m_shownDrive || ckbCDDb->isChecked() != m_shownCDDb))
     {

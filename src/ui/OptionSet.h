@@ -37,6 +37,8 @@ public:
     QCheckBox* ckNormalize;
     QSpinBox* SpinEdit1;
     QSpinBox* seEncoders;
+    // "Also encode to": each encoded format's box (its stored number), [JobOptions] Formats.
+    std::vector<std::pair<int32_t, QCheckBox*>> ckAlso;
     QGroupBox* gbRipTime;
     QCheckBox* cbRipTime;
     QLineEdit* eRipTime;

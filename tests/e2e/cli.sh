@@ -409,6 +409,12 @@ expect 1 verify "$work/arch/missing.log"
 expect 1 verify "$work/options.ini"
 grep -q "it is not the log of a Sonvale rip" "$work/err" || { cat "$work/err"; fail "a file that is no log"; }
 expect 2 verify
+# Several formats from one read, each in its own folder; WAV in a list, and an image of two
+# formats, are usage errors.
+expect 0 rip --format flac,opus --tracks 1 --output "$work/both"
+[ -f "$work/both/flac/Track01.flac" ] && [ -f "$work/both/opus/Track01.opus" ] || { find "$work/both"; fail "rip --format flac,opus"; }
+expect 2 rip --format wav,flac --output "$work/both"
+expect 2 rip --image --format flac,opus --output "$work/both"
 # The whole disc as one FLAC: its cue sheet's indexes are the disc's, metaflac exports the same
 # sheet from the file, verify passes; a lossy image and an image of some tracks are refused.
 "$mkdisc" --hidden 1 --gap 2 1 "$work/disc/whole.cue" 3 4

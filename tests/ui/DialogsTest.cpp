@@ -362,6 +362,27 @@ TEST_F(DialogTest, OptionsEncodersAtOnce)
     }
 }
 
+// "Also encode to": the boxes of [JobOptions] Formats checked (an unknown key left out); the
+// output format's own box cannot be checked; OK stores the checked keys in the table's order.
+TEST_F(DialogTest, OptionsAlsoEncodeTo)
+{
+    TDiscScan disc(dialogs);
+    Options.CommonOptions.OutputFormat = 4;  // FLAC
+    Options.JobOptions.Formats = "opus, nope,mp3";
+    TOptionSetForm form(nullptr, dialogs, disc);
+    const auto box = [&](const char* key) { return form.findChild<QCheckBox*>(QStringLiteral("ckAlso_") + key); };
+    ASSERT_TRUE(box("opus") && box("mp3") && box("flac") && box("ogg") && box("wma"));
+    EXPECT_EQ(box("wav"), nullptr);
+    EXPECT_TRUE(box("opus")->isChecked());
+    EXPECT_TRUE(box("mp3")->isChecked());
+    EXPECT_FALSE(box("ogg")->isChecked());
+    EXPECT_FALSE(box("flac")->isEnabled());
+    box("ogg")->setChecked(true);
+    box("mp3")->setChecked(false);
+    form.btOk->click();
+    EXPECT_EQ(Options.JobOptions.Formats, "ogg,opus");
+}
+
 // Filling and the enabling rules; a bit rate of 64 round trip; the Default buttons; the folder
 // browser; what OK stores.
 TEST_F(DialogTest, OptionsShowStoreAndFollowTheirRules)
