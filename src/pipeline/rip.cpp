@@ -441,10 +441,10 @@ void TRipJob::StartShared(int index)
     const TJobItem& item = m_items[static_cast<std::size_t>(index)];
     const std::string& read = m_readResult[item.Shares];
     bool ready = read == "done" && MayRipTrack(index);
-    // The format's own folder, made as the tracks need it (as an extraction makes its own).
+    // The format's own folder, made as the tracks need it (as an extraction makes its own). One
+    // that cannot be made (a file in its place) fails this format's file; the others go on.
     if (std::error_code ec; ready && !std::filesystem::create_directories(FolderOf(item.Output), ec) && ec) {
-        if (!StopForFolderProblem(FirstMissingFolder(FolderOf(item.Output)), ec.value(), true))
-            Error("Cannot make the folder " + FirstMissingFolder(FolderOf(item.Output)) + ": " + ec.message() + ".");
+        Error("Cannot make the folder " + FirstMissingFolder(FolderOf(item.Output)) + ": " + ec.message() + ".");
         SetOutcome(index, "failed");
         ready = false;
     }
