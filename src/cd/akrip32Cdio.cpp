@@ -476,11 +476,11 @@ public:
         }
         return true;
     }
+    // (An image drive let go is closed by the last reader holding it: a read under way on
+    // another thread finishes first.)
     void Close() override
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_inner)
-            m_inner->Close();
         m_inner.reset();
         m_image.clear();
     }
@@ -524,8 +524,6 @@ public:
         std::string image;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_inner)
-                m_inner->Close();
             m_inner.reset();
             m_image.clear();
             image = FirstImage();
@@ -560,8 +558,6 @@ private:
             return m_inner;
         const std::string image = FirstImage();
         if (image != m_image || !m_inner) {
-            if (m_inner)
-                m_inner->Close();
             m_inner.reset();
             m_image = image;
             if (!image.empty()) {
