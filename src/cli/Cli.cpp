@@ -20,6 +20,8 @@
 #include "id3.h"
 #include "Tagging.h"
 #include "rip.h"
+#include "MediaMonitor.h"
+#include "Station.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -58,12 +60,15 @@ const char* const ProgramUsage =
     "  lookup [--drive N] [--source cddb|musicbrainz] [--release N] [--apply]\n"
     "                              ask the CDDB server (or MusicBrainz); --apply keeps the\n"
     "                              result in cdinfo.dat\n"
-    "  rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus] [--output DIR]\n"
+    "  rip [--drive N] [--tracks LIST] [--format mp3|wav|ogg|wma|flac|opus[,...]] [--output DIR]\n"
     "      [--normalize PERCENT] [--keep-wav] [--lookup] [--source cddb|musicbrainz] [--release N]\n"
-    "      [--secure] [--offset N] [--burst-first|--no-burst-first] [--overwrite] [--jobs N]\n"
+    "      [--secure] [--offset N] [--burst-first|--no-burst-first] [--overwrite] [--jobs N] [--image]\n"
     "                              rip tracks (LIST like 1,3-5; default all); --secure verifies\n"
-    "                              every sector and checks AccurateRip, --offset N (samples)\n"
-    "                              applies the drive's read offset\n"
+    "                              every sector and checks AccurateRip and CTDB, --offset N\n"
+    "                              (samples) applies the drive's read offset, --image copies\n"
+    "                              the whole disc into one file with its cue sheet\n"
+    "  station [--drive LIST] [--output DIR] [--format LIST] [--jobs N] [--again] [--no-eject]\n"
+    "                              rip every disc put into a drive, unattended, until Ctrl+C\n"
     "  convert --to mp3|wav|ogg|wma|flac|opus [--output DIR] [--jobs N] FILE...\n"
     "                              convert WAV files (MP3 or FLAC files with --to wav)\n"
     "  tag show|set|remove FILE [--title T] [--artist A] [--album A] [--year Y]\n"
@@ -157,7 +162,7 @@ extern "C" void OnSignal(int sig)
     if (g_holding.load()) {
         g_heldSignal = sig;
     } else if (g_watching.load()) {
-        const char byte = 1;
+        const char byte = static_cast<char>(sig);  // which one: a station ends on SIGTERM with 0
         [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
     } else {
         signal(sig, SIG_DFL);
@@ -206,8 +211,8 @@ public:
         m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this, onSignal = std::move(onSignal)] {
             char buffer[16];
-            while (read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
-            }
+            for (ssize_t n; (n = read(g_signalPipe[0], buffer, sizeof buffer)) > 0;)
+                Signal = buffer[n - 1];
             Interrupted = true;
             onSignal();
         });
@@ -217,6 +222,7 @@ public:
     // Outside a watch a signal ends the program as by default (OnSignal).
     ~TSignalWatch() { g_watching = false; }
     bool Interrupted = false;
+    int Signal = 0;  // the last one caught
 
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
@@ -801,6 +807,63 @@ int RunJobToEnd(TJobKind kind, HCDROM handle, std::vector<std::string> items, co
     return status;
 }
 
+// --format: one format, or a list ("flac,opus"), each track read once and encoded to each; the
+// usage error, or "".
+std::string ParseFormats(const TCliArgs& args, TJobSettings& settings)
+{
+    const auto it = args.Values.find("format");
+    if (it == args.Values.end())
+        return {};
+    std::string unknown;
+    const std::vector<int32_t> formats = FormatsOfKeys(it->second, &unknown);
+    if (formats.empty() || !unknown.empty())
+        return "--format takes mp3, wav, ogg, wma, flac or opus, or a list of them like flac,opus";
+    if (formats.size() > 1 && std::any_of(formats.begin(), formats.end(), [](int32_t f) { return !FormatOfStored(f).Encoded; }))
+        return "--format lists encoded formats only: the WAV of each track is kept with --keep-wav";
+    settings.Common.OutputFormat = formats.front();
+    settings.AlsoFormats.assign(formats.begin() + 1, formats.end());
+    return {};
+}
+
+// The station: every disc put into a watched drive ripped, recorded and ejected, until Ctrl+C
+// (exit status 130) or SIGTERM (0), which end the rips under way first.
+int CommandStation(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput&)
+{
+    const char* usage = Commands().at("station").Usage;
+    TJobSettings settings = TJobSettings::FromOptions();
+    if (const std::string error = ParseFormats(args, settings); !error.empty())
+        return UsageError(error, usage);
+    if (!ParseJobs(args, settings))
+        return UsageError("--jobs takes a number of encoders from 1 to 16", usage);
+    TStationOptions options;
+    if (const auto it = args.Values.find("drive"); it != args.Values.end()) {
+        const auto drives = ParseTrackList(it->second);
+        if (!drives)
+            return UsageError("--drive takes drive numbers like 1,2 (see: sonvale-cli drives)", usage);
+        for (const int d : *drives)
+            options.Drives.push_back(d - 1);
+    }
+    options.Again = args.Has("again");
+    options.Eject = !args.Has("no-eject");
+    options.Jobs = settings.Encoders;
+    options.OnDisc = Options.Station.OnDisc;
+    for (const std::string& problem : DiscImageProblems())
+        PrintError(problem);
+    if (!PrepareOutputFolder(args, settings.Common.OutputFolder))
+        return cliFailed;
+    QEventLoop loop;
+    TStation station(options, settings, dialogs, [](const std::string& line) {
+        std::fprintf(stderr, "sonvale-cli: %s\n", TerminalText(line).c_str());
+        std::fflush(stderr);
+    });
+    const std::unique_ptr<TMediaMonitor> monitor = CreateMediaMonitor();
+    if (!station.Start(monitor.get()))
+        return cliFailed;
+    TSignalWatch interrupts([&] { station.Stop([&loop] { loop.quit(); }); });
+    loop.exec();
+    return interrupts.Signal == SIGTERM ? cliOk : cliInterrupted;
+}
+
 int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
 {
     const char* usage = Commands().at("rip").Usage;
@@ -830,17 +893,8 @@ int CommandRip(const TCliArgs& args, TCliDialogs& dialogs, TCliOutput& out)
         settings.OffsetGiven = negative ? -*samples : *samples;
         settings.Secure.SecureMode = true;  // the offset is applied by secure reads
     }
-    if (const auto it = args.Values.find("format"); it != args.Values.end()) {
-        // One format, or a list ("flac,opus"): each track read once and encoded to each.
-        std::string unknown;
-        const std::vector<int32_t> formats = FormatsOfKeys(it->second, &unknown);
-        if (formats.empty() || !unknown.empty())
-            return UsageError("--format takes mp3, wav, ogg, wma, flac or opus, or a list of them like flac,opus", usage);
-        if (formats.size() > 1 && std::any_of(formats.begin(), formats.end(), [](int32_t f) { return !FormatOfStored(f).Encoded; }))
-            return UsageError("--format lists encoded formats only: the WAV of each track is kept with --keep-wav", usage);
-        settings.Common.OutputFormat = formats.front();
-        settings.AlsoFormats.assign(formats.begin() + 1, formats.end());
-    }
+    if (const std::string error = ParseFormats(args, settings); !error.empty())
+        return UsageError(error, usage);
     if (const auto it = args.Values.find("normalize"); it != args.Values.end()) {
         const auto percent = ParseNumber(it->second, 1, 100);
         if (!percent)
@@ -1409,6 +1463,16 @@ const std::map<std::string, TCommandSyntax>& Commands()
                  {"drive", "tracks", "format", "output", "normalize", "offset", "source", "release", "jobs"},
                  {"keep-wav", "lookup", "secure", "overwrite", "no-overwrite", "burst-first", "no-burst-first", "image"},
                  CommandRip}},
+        {"station", {"Usage: sonvale-cli station [--drive LIST] [--output DIR] [--format LIST] [--jobs N]\n"
+                     "                           [--again] [--no-eject]\n"
+                     "Watches every drive (or LIST, \"1,2\") until Ctrl+C or SIGTERM: each audio disc put in\n"
+                     "is ripped securely (burst-first, AccurateRip and CTDB) into the output folder as\n"
+                     "%artist%/%album%/%track% %title%, in each --format, named by its CD-TEXT (else its disc\n"
+                     "ID as the album), recorded in $XDG_DATA_HOME/sonvale/station.json and ejected. A disc\n"
+                     "in that history is skipped unless --again; one that cannot be ripped is recorded and\n"
+                     "ejected. [Station] OnDisc runs a command when a disc is done (%log%, %folder%,\n"
+                     "%result%, %artist%, %album%). Several drives rip at once; --jobs N encoders in all.\n",
+                     {"drive", "output", "format", "jobs"}, {"again", "no-eject"}, CommandStation}},
         {"convert", {"Usage: sonvale-cli convert --to mp3|wav|ogg|wma|flac|opus [--output DIR]\n"
                      "                           [--overwrite|--no-overwrite] [--jobs N] [--json] FILE...\n"
                      "Converts WAV files to MP3, Ogg Vorbis, WMA, FLAC or Opus, or MP3 or FLAC files to WAV\n"

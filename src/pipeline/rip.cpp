@@ -402,6 +402,11 @@ void TRipJob::AddFormats()
     }
     m_items = std::move(items);
     *Items = std::move(texts);
+    // The log, the cue sheet and the cover go with the output format's files.
+    std::vector<std::string> outputs;
+    for (const TJobItem& item : first)
+        outputs.push_back(item.Output);
+    m_albumFolder = CommonFolder(outputs, Folder());
 }
 
 TEncoder& TRipJob::EncoderFor(TEncodeSlot& slot, int index)

@@ -102,6 +102,7 @@ void Exchange(TProfileFile& ini, TOptionsSetting& o, bool load)
     str("JobOptions", "Formats", o.JobOptions.Formats, "");
     str("CTDB", "Server", o.Ctdb.Server, DefaultCtdbServer);
     flag("CTDB", "Use", o.Ctdb.Use, true);
+    str("Station", "OnDisc", o.Station.OnDisc, "");
     // One key a drive model, after every other section: "PLEXTOR - DVDR PX-716A=+30 found".
     if (load) {
         o.DriveOffsets.clear();

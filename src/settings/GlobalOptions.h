@@ -87,6 +87,13 @@ struct TCtdbOptions {
     bool Use = true;
 };
 
+// The ripping station (sonvale-cli station).
+struct TStationSettings {
+    // A command run when a disc is done; its words' %log%, %folder%, %result%, %artist% and
+    // %album% become the disc's ("notify-send 'Ripped' '%artist% - %album%: %result%'").
+    std::string OnDisc;
+};
+
 struct TCDOptions {
     int32_t Index = 0;            // drive chosen in the options dialog, -1 none
     bool CDDb = false;            // "Get CD information from CD DB" (kept, not acted on)
@@ -158,6 +165,7 @@ struct TOptionsSetting {
     TMusicBrainzOptions MusicBrainz;
     TJobOptions JobOptions;
     TCtdbOptions Ctdb;
+    TStationSettings Station;
     // [DriveOffsets]: each drive model's read offset and how it was known ("VENDOR - MODEL" ->
     // "+667 found", "+30 list", "+6 manual"; see DriveOffsets.h).
     std::map<std::string, std::string> DriveOffsets;

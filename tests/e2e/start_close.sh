@@ -47,9 +47,9 @@ keys=$(grep -c '=' "$work/options.ini")
 # The 29 keys of the options, the 6 of secure ripping, then the FLAC level, the Opus bit rate,
 # ReplayGain, the naming template and its portable names, the 3 of MusicBrainz, burst-first and its confidence, and
 # the encoders at once and the further formats, the cue sheet's, the hidden track's and the disc
-# image's switches, and CTDB's server and switch.
-if [ "$keys" -ne 52 ]; then
-  echo "options.ini holds $keys keys, not 52:"; cat "$work/options.ini"; exit 1
+# image's switches, CTDB's server and switch, and the station's command.
+if [ "$keys" -ne 53 ]; then
+  echo "options.ini holds $keys keys, not 53:"; cat "$work/options.ini"; exit 1
 fi
 grep -q "^OutputFolder=$work/Output$" "$work/options.ini" || { echo "wrong output folder"; cat "$work/options.ini"; exit 1; }
 # The image is the only drive (this machine's drives may add more before it; the disc key is the

@@ -1999,6 +1999,21 @@ TEST_F(RipJobTest, SeveralFormatsFromOneReadAreEachFormatsOwnRip)
             }
         }
         EXPECT_EQ(CommandOutput("metaflac --show-tag=TITLE '" + Out("flac/Two.flac") + "'"), "TITLE=Two\n");
+        // A secure rip's log and cue sheet go with the output format's files, naming them.
+        if (encoders == 2) {
+            Options.SecureOptions.SecureMode = true;
+            Options.SecureOptions.AccurateRip = false;
+            Options.Ctdb.Use = false;
+            fs::remove_all(Out(""));
+            fs::create_directory(Out(""));
+            job.reset();
+            view = TRecordingView{};
+            Start(jkRipTracks, {"01One", "02Two"}, h);
+            ASSERT_TRUE(WaitForClose());
+            EXPECT_NE(ReadFile("Output/flac/Band - Album.cue").find("FILE \"Two.flac\" WAVE"), std::string::npos);
+            EXPECT_NE(ReadFile("Output/flac/Band - Album.log").find("  File: Two.flac\n"), std::string::npos);
+            EXPECT_TRUE(fs::exists(Out("opus/Two.opus")));
+        }
         EXPECT_EQ(PartFiles(), std::vector<std::string>{});
         EXPECT_FALSE(fs::exists(Out("flac/One.wav")));
         job.reset();

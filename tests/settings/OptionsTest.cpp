@@ -86,7 +86,9 @@ std::string DefaultFile(const std::string& folder)
            "Formats=\n"
            "[CTDB]\n"
            "Server=http://db.cuetools.net\n"
-           "Use=1\n";
+           "Use=1\n"
+           "[Station]\n"
+           "OnDisc=\n";
 }
 
 TEST_F(OptionsTest, NoFileGivesDefaultsAndSavingWritesEveryKeyInOrder)

@@ -1,0 +1,338 @@
+#include "Station.h"
+
+#include "AccurateRip.h"
+#include "Ctdb.h"
+#include "DiscScan.h"
+#include "FileSystem.h"
+#include "Global.h"
+#include "MediaMonitor.h"
+#include "MusicBrainz.h"
+#include "OutputFormats.h"
+#include "akrip32Drives.h"
+#include "rip.h"
+
+#include <QDateTime>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+std::string Now()
+{
+    return QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
+}
+
+std::string AccurateRipIdText(const TTOC& toc)
+{
+    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
+    char text[48];
+    std::snprintf(text, sizeof text, "%03d-%08x-%08x-%08x", id.AudioTracks, id.Id1, id.Id2, id.CddbId);
+    return text;
+}
+
+}  // namespace
+
+// One drive of the station: its handle while a disc is worked on, the disc last seen, its job.
+struct TStation::TDrive : public TRipView {
+    TStation* Station = nullptr;
+    int Position = 0;
+    TCDRec Rec{};
+    std::string Name;
+    HCDROM Handle = 0;
+    std::string LastKey;                 // the disc seen there last; "" an empty tray
+    std::unique_ptr<TMp3EncodeProcess> Mp3;
+    std::unique_ptr<TWMAEncodeProcess> Wma;
+    std::unique_ptr<TRipJob> Job;
+    TStationDisc Disc;                   // the record of the disc being ripped
+    TRipDisplay Shown;                   // what its job shows
+
+    void DisplayChanged(const TRipDisplay& display) override { Shown = display; }
+    void CloseJob() override
+    {
+        // Not from inside the job's own call: it is destroyed there.
+        QTimer::singleShot(0, [station = Station, this] { station->Finished(*this); });
+    }
+    void Notice(const std::string& text) override { Station->m_say(Name + ": " + text); }
+};
+
+TStation::TStation(TStationOptions options, TJobSettings settings, Dialogs& dialogs,
+                   std::function<void(const std::string&)> say)
+    : m_options(std::move(options))
+    , m_settings(std::move(settings))
+    , m_dialogs(dialogs)
+    , m_say(std::move(say))
+    , m_history(m_options.HistoryPath.empty() ? DefaultStationHistoryPath() : m_options.HistoryPath)
+{
+    m_poll.setInterval(2000);
+    QObject::connect(&m_poll, &QTimer::timeout, [this] { Look(); });
+}
+
+TStation::~TStation()
+{
+    for (const std::unique_ptr<TDrive>& drive : m_drives) {
+        drive->Job.reset();
+        if (drive->Handle != 0)
+            CloseCDHandle(drive->Handle);
+    }
+}
+
+bool TStation::Start(TMediaMonitor* monitor)
+{
+    std::string error;
+    if (!m_history.Load(error))
+        m_say(error);
+    if (!m_history.Save(error)) {
+        m_say(error);
+        return false;
+    }
+    TCDList list{};
+    list.Max = MaxCDList;
+    GetCDList(&list);
+    for (int p = 0; p < list.Num; ++p) {
+        if (!m_options.Drives.empty() &&
+            std::find(m_options.Drives.begin(), m_options.Drives.end(), p) == m_options.Drives.end())
+            continue;
+        auto drive = std::make_unique<TDrive>();
+        drive->Station = this;
+        drive->Position = p;
+        drive->Rec = list.Cd[p];
+        drive->Name = std::string(list.Cd[p].Vendor) + " " + list.Cd[p].ProductId;
+        drive->Mp3 = std::make_unique<TMp3EncodeProcess>(m_dialogs);
+        drive->Wma = std::make_unique<TWMAEncodeProcess>(m_dialogs);
+        m_say("Watching drive " + std::to_string(p + 1) + ": " + drive->Name);
+        m_drives.push_back(std::move(drive));
+    }
+    if (m_drives.empty()) {
+        m_say("No drive to watch.");
+        return false;
+    }
+    if (monitor) {
+        QObject::connect(monitor, &TMediaMonitor::VolumeArrived, [this] { Look(); });
+        QObject::connect(monitor, &TMediaMonitor::VolumeRemoved, [this] { Look(); });
+    }
+    m_poll.start();
+    Look();
+    return true;
+}
+
+void TStation::Look()
+{
+    if (m_stopping)
+        return;
+    for (const std::unique_ptr<TDrive>& drive : m_drives)
+        if (!drive->Job)
+            LookAt(*drive);
+}
+
+void TStation::LookAt(TDrive& drive)
+{
+    TGetCDHand request{};
+    request.Size = 12;
+    request.Ver = 1;
+    request.HostAdapter = drive.Rec.HostAdapter;
+    request.Target = drive.Rec.Target;
+    request.Lun = drive.Rec.Lun;
+    drive.Handle = GetCDHandle(&request);
+    TTOC toc{};
+    if (drive.Handle == 0 || !ReadMsfToc(drive.Handle, toc)) {
+        drive.LastKey.clear();  // no disc (or no table): the next one is new
+        if (drive.Handle != 0)
+            CloseCDHandle(drive.Handle);
+        drive.Handle = 0;
+        return;
+    }
+    const std::string key = DiscKeyOfToc(toc) + "-" + AccurateRipIdText(toc);
+    if (key == drive.LastKey) {  // the disc already worked on, still there
+        CloseCDHandle(drive.Handle);
+        drive.Handle = 0;
+        return;
+    }
+    drive.LastKey = key;
+    TStationDisc disc;
+    disc.Drive = drive.Name;
+    disc.Start = Now();
+    disc.MusicBrainzId = MusicBrainzDiscId(toc);
+    disc.CtdbId = CtdbTocId(toc);
+    disc.AccurateRipId = AccurateRipIdText(toc);
+    if (!IsAudioDisc(toc)) {
+        disc.Result = "failed";
+        disc.Note = "no audio on the disc";
+        Record(drive, std::move(disc), true);
+        return;
+    }
+    if (const TStationDisc* before = m_history.RippedBefore(disc.MusicBrainzId, disc.CtdbId, disc.AccurateRipId);
+        before && !m_options.Again) {
+        disc.Result = "skipped";
+        disc.Artist = before->Artist;
+        disc.Album = before->Album;
+        disc.Folder = before->Folder;
+        disc.Note = "ripped before (record " + before->Id + "): not ripped again";
+        Record(drive, std::move(disc), true);
+        return;
+    }
+    // Its names: the disc's CD-TEXT, else its disc ID as the album (two discs never share files).
+    TJobSettings settings = m_settings;
+    TCDInfo& info = settings.Disc;
+    info = TCDInfo{};
+    TDiscText text;
+    if (AkripReadDiscText(drive.Handle, text)) {
+        info.Artist = text.Performer;
+        info.Album = text.Title;
+    }
+    if (info.Album.empty())
+        info.Album = disc.MusicBrainzId;
+    if (info.Artist.empty())
+        info.Artist = "Unknown Artist";
+    // Another disc of the same names (the discs of a set, discs whose CD-TEXT says the same) gets
+    // its disc ID after the album: two discs never share a folder or a file.
+    const auto other = [&](const TStationDisc& d) {
+        return d.Artist == info.Artist && d.Album == info.Album && d.MusicBrainzId != disc.MusicBrainzId &&
+               d.Result != "failed" && d.Result != "skipped";
+    };
+    bool taken = std::any_of(m_history.Discs().begin(), m_history.Discs().end(), other);
+    for (const std::unique_ptr<TDrive>& d : m_drives)
+        taken = taken || (d->Job && other(d->Disc));
+    if (taken)
+        info.Album += " (" + disc.MusicBrainzId + ")";
+    std::vector<std::string> items;
+    const int count = toc.LastTrack - toc.FirstTrack + 1;
+    for (int p = 1; p <= count; ++p) {
+        if (TrackSectors(toc, p).Data)
+            continue;
+        const auto i = static_cast<std::size_t>(p - 1);
+        std::string title = i < text.TrackTitles.size() && !text.TrackTitles[i].empty() ? text.TrackTitles[i]
+                                                                                          : "Track " + TwoDigits(p);
+        info.Tracks[static_cast<std::size_t>(p)] = title;
+        items.push_back(TrackItemText(p, title));
+    }
+    info.TrackNumber = count;
+    settings.Secure.SecureMode = true;
+    settings.Secure.BurstFirst = true;
+    settings.Secure.Image = false;
+    settings.Naming.Template = m_options.Template;
+    settings.Encoders = std::max(1, m_options.Jobs / static_cast<int>(m_drives.size()));
+    disc.Artist = info.Artist;
+    disc.Album = info.Album;
+    disc.Formats.push_back(std::string(FormatOfStored(settings.Common.OutputFormat).Key));
+    for (const int32_t f : settings.AlsoFormats)
+        disc.Formats.push_back(std::string(FormatOfStored(f).Key));
+    disc.Result = "ripping";
+    drive.Disc = disc;
+    m_say(drive.Name + ": ripping " + info.Artist + " - " + info.Album);
+    drive.Job = std::make_unique<TRipJob>(drive, m_dialogs, *drive.Mp3, *drive.Wma, jkRipTracks, drive.Handle,
+                                          std::move(items), std::move(settings));
+    try {
+        drive.Job->Start();
+    } catch (const std::exception& e) {
+        m_say(drive.Name + ": " + e.what());
+        Finished(drive);
+    }
+}
+
+void TStation::Finished(TDrive& drive)
+{
+    if (!drive.Job)
+        return;
+    TStationDisc disc = drive.Disc;
+    const TRipLog& log = drive.Job->SecureRecord();
+    disc.Log = log.Path;
+    if (!log.Path.empty() && log.Path.size() > 4) {
+        const std::string cue = log.Path.substr(0, log.Path.size() - 4) + ".cue";
+        if (std::error_code ec; std::filesystem::exists(cue, ec))
+            disc.Cue = cue;
+    }
+    // Each track: its worst outcome over the formats, and its verdicts.
+    int failed = 0, done = 0;
+    std::vector<std::string> folders;
+    for (const TItemOutcome& outcome : drive.Job->Outcomes()) {
+        const int number = std::atoi(outcome.Item.substr(0, 2).c_str());
+        auto it = std::find_if(disc.Tracks.begin(), disc.Tracks.end(), [&](const TStationTrack& t) { return t.Number == number; });
+        if (it == disc.Tracks.end()) {
+            disc.Tracks.push_back({number, outcome.Result, "", ""});
+            it = disc.Tracks.end() - 1;
+        } else if (outcome.Result != "done") {
+            it->Result = outcome.Result;
+        }
+        if (outcome.Result == "done")
+            folders.push_back(FolderOf(outcome.Output));
+    }
+    for (TStationTrack& t : disc.Tracks) {
+        for (const TRipLogTrack& l : log.Tracks)
+            if (l.Number == t.Number) {
+                t.AccurateRip = l.AccurateRip;
+                t.Ctdb = l.Ctdb;
+            }
+        (t.Result == "done" ? done : failed) += 1;
+    }
+    if (!folders.empty())
+        disc.Folder = folders.front();
+    const bool stopped = m_stopping;
+    disc.Result = stopped ? "stopped" : failed == 0 && done > 0 ? "ripped" : done > 0 ? "ripped with errors" : "failed";
+    drive.Job.reset();
+    Record(drive, std::move(disc), !stopped);
+    CheckStopped();
+}
+
+void TStation::Record(TDrive& drive, TStationDisc disc, bool eject)
+{
+    disc.End = Now();
+    m_say(drive.Name + ": " + disc.Artist + " - " + disc.Album + ": " + disc.Result +
+          (disc.Note.empty() ? std::string() : " (" + disc.Note + ")"));
+    const std::size_t at = m_history.Add(std::move(disc));
+    std::string error;
+    if (!m_history.Save(error))
+        m_say(error);
+    if (m_history.Discs()[at].Result != "skipped" || !m_options.OnDisc.empty())
+        RunOnDisc(m_history.Discs()[at]);
+    if (drive.Handle != 0) {
+        if (eject && m_options.Eject)
+            AkripEject(drive.Handle);
+        CloseCDHandle(drive.Handle);
+        drive.Handle = 0;
+    }
+}
+
+void TStation::RunOnDisc(const TStationDisc& disc)
+{
+    if (m_options.OnDisc.empty())
+        return;
+    QStringList words = QProcess::splitCommand(QString::fromStdString(m_options.OnDisc));
+    if (words.isEmpty())
+        return;
+    const std::vector<std::pair<QString, std::string>> fields = {{QStringLiteral("%log%"), disc.Log},
+                                                                {QStringLiteral("%folder%"), disc.Folder},
+                                                                {QStringLiteral("%result%"), disc.Result},
+                                                                {QStringLiteral("%artist%"), disc.Artist},
+                                                                {QStringLiteral("%album%"), disc.Album}};
+    for (QString& word : words)
+        for (const auto& [field, value] : fields)
+            word.replace(field, QString::fromStdString(value));
+    const QString program = words.takeFirst();
+    if (!QProcess::startDetached(program, words))
+        m_say("Cannot run " + program.toStdString() + " ([Station] OnDisc).");
+}
+
+void TStation::Stop(std::function<void()> done)
+{
+    m_stopping = true;
+    m_stopped = std::move(done);
+    m_poll.stop();
+    for (const std::unique_ptr<TDrive>& drive : m_drives)
+        if (drive->Job)
+            drive->Job->btStopClick();
+    CheckStopped();
+}
+
+void TStation::CheckStopped()
+{
+    if (!m_stopping || !m_stopped)
+        return;
+    if (std::any_of(m_drives.begin(), m_drives.end(), [](const std::unique_ptr<TDrive>& d) { return d->Job != nullptr; }))
+        return;
+    auto done = std::move(m_stopped);
+    m_stopped = nullptr;
+    done();
+}
