@@ -33,6 +33,46 @@ std::string AccurateRipIdText(const TTOC& toc)
     return text;
 }
 
+// A command line's words as a POSIX shell splits them (blanks between words; '...' as it stands;
+// "..." with \" \\ \$ \` escaped; a backslash outside quotes takes the next character), nothing
+// else of a shell: the words are run as they are, so a disc's names put into them are never
+// commands themselves.
+std::vector<std::string> SplitWords(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t' || c == '\n') {
+            if (inWord)
+                words.push_back(word);
+            word.clear();
+            inWord = false;
+            continue;
+        }
+        inWord = true;
+        if (c == '\'') {
+            const std::size_t end = line.find('\'', i + 1);
+            word += line.substr(i + 1, (end == std::string::npos ? line.size() : end) - i - 1);
+            i = end == std::string::npos ? line.size() : end;
+        } else if (c == '"') {
+            for (++i; i < line.size() && line[i] != '"'; ++i) {
+                if (line[i] == '\\' && i + 1 < line.size() && std::string("\"\\$`").find(line[i + 1]) != std::string::npos)
+                    ++i;
+                word += line[i];
+            }
+        } else if (c == '\\' && i + 1 < line.size()) {
+            word += line[++i];
+        } else {
+            word += c;
+        }
+    }
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
 }  // namespace
 
 // One drive of the station: its handle while a disc is worked on, the disc last seen, its job.
@@ -182,21 +222,25 @@ void TStation::LookAt(TDrive& drive)
         info.Artist = text.Performer;
         info.Album = text.Title;
     }
+    // (An ID of the disc for its names: MusicBrainz's, else CTDB's, else AccurateRip's.)
+    const std::string id = !disc.MusicBrainzId.empty() ? disc.MusicBrainzId
+                           : !disc.CtdbId.empty()      ? disc.CtdbId
+                                                       : disc.AccurateRipId;
     if (info.Album.empty())
-        info.Album = disc.MusicBrainzId;
+        info.Album = id;
     if (info.Artist.empty())
         info.Artist = "Unknown Artist";
     // Another disc of the same names (the discs of a set, discs whose CD-TEXT says the same) gets
     // its disc ID after the album: two discs never share a folder or a file.
     const auto other = [&](const TStationDisc& d) {
-        return d.Artist == info.Artist && d.Album == info.Album && d.MusicBrainzId != disc.MusicBrainzId &&
+        return d.Artist == info.Artist && d.Album == info.Album && d.AccurateRipId != disc.AccurateRipId &&
                d.Result != "failed" && d.Result != "skipped";
     };
     bool taken = std::any_of(m_history.Discs().begin(), m_history.Discs().end(), other);
     for (const std::unique_ptr<TDrive>& d : m_drives)
         taken = taken || (d->Job && other(d->Disc));
     if (taken)
-        info.Album += " (" + disc.MusicBrainzId + ")";
+        info.Album += " (" + id + ")";
     std::vector<std::string> items;
     const int count = toc.LastTrack - toc.FirstTrack + 1;
     for (int p = 1; p <= count; ++p) {
@@ -299,7 +343,9 @@ void TStation::RunOnDisc(const TStationDisc& disc)
 {
     if (m_options.OnDisc.empty())
         return;
-    QStringList words = QProcess::splitCommand(QString::fromStdString(m_options.OnDisc));
+    QStringList words;
+    for (const std::string& word : SplitWords(m_options.OnDisc))
+        words << QString::fromStdString(word);
     if (words.isEmpty())
         return;
     const std::vector<std::pair<QString, std::string>> fields = {{QStringLiteral("%log%"), disc.Log},
