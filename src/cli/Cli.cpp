@@ -1467,8 +1467,9 @@ const std::map<std::string, TCommandSyntax>& Commands()
                      "                           [--again] [--no-eject]\n"
                      "Watches every drive (or LIST, \"1,2\") until Ctrl+C or SIGTERM: each audio disc put in\n"
                      "is ripped securely (burst-first, AccurateRip and CTDB) into the output folder as\n"
-                     "%artist%/%album%/%track% %title%, in each --format, named by its CD-TEXT (else its disc\n"
-                     "ID as the album), recorded in $XDG_DATA_HOME/sonvale/station.json and ejected. A disc\n"
+                     "%artist%/%album%/%track% %title%, in each --format, named by MusicBrainz (else its\n"
+                     "CD-TEXT, else its disc ID as the album), recorded in $XDG_DATA_HOME/sonvale/station.json\n"
+                     "and ejected. A disc\n"
                      "in that history is skipped unless --again; one that cannot be ripped is recorded and\n"
                      "ejected. [Station] OnDisc runs a command when a disc is done (%log%, %folder%,\n"
                      "%result%, %artist%, %album%). Several drives rip at once; --jobs N encoders in all.\n",

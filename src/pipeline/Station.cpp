@@ -10,6 +10,7 @@
 #include "OutputFormats.h"
 #include "akrip32Drives.h"
 #include "rip.h"
+#include "BackgroundFetch.h"
 
 #include <QDateTime>
 #include <QProcess>
@@ -86,6 +87,10 @@ struct TStation::TDrive : public TRipView {
     std::unique_ptr<TMp3EncodeProcess> Mp3;
     std::unique_ptr<TWMAEncodeProcess> Wma;
     std::unique_ptr<TRipJob> Job;
+    // The disc being looked up in MusicBrainz, its table and CD-TEXT until then.
+    std::unique_ptr<TBackgroundFetch<TMusicBrainzResult>> Lookup;
+    TTOC Toc{};
+    TDiscText Text;
     TStationDisc Disc;                   // the record of the disc being ripped
     TRipDisplay Shown;                   // what its job shows
 
@@ -108,6 +113,17 @@ TStation::TStation(TStationOptions options, TJobSettings settings, Dialogs& dial
 {
     m_poll.setInterval(2000);
     QObject::connect(&m_poll, &QTimer::timeout, [this] { Look(); });
+    m_answers.setInterval(50);
+    QObject::connect(&m_answers, &QTimer::timeout, [this] {
+        bool waiting = false;
+        for (const std::unique_ptr<TDrive>& drive : m_drives) {
+            if (drive->Lookup && drive->Lookup->TryGet())
+                Rip(*drive);
+            waiting = waiting || drive->Lookup;
+        }
+        if (!waiting)
+            m_answers.stop();
+    });
 }
 
 TStation::~TStation()
@@ -163,7 +179,7 @@ void TStation::Look()
     if (m_stopping)
         return;
     for (const std::unique_ptr<TDrive>& drive : m_drives)
-        if (!drive->Job)
+        if (!drive->Job && !drive->Lookup)
             LookAt(*drive);
 }
 
@@ -213,14 +229,66 @@ void TStation::LookAt(TDrive& drive)
         Record(drive, std::move(disc), true);
         return;
     }
-    // Its names: the disc's CD-TEXT, else its disc ID as the album (two discs never share files).
+    // Its names: MusicBrainz's (asked on a thread of its own), else its CD-TEXT, else its disc ID.
+    drive.Disc = disc;
+    drive.Toc = toc;
+    drive.Text = TDiscText{};
+    if (!AkripReadDiscText(drive.Handle, drive.Text))
+        drive.Text = TDiscText{};
+    drive.Lookup = std::make_unique<TBackgroundFetch<TMusicBrainzResult>>(
+        [options = m_settings.MusicBrainz, toc](const std::atomic<bool>* cancel) {
+            return LookupMusicBrainz(options, toc, cancel);
+        });
+    m_say(drive.Name + ": looking the disc up");
+    m_answers.start();
+}
+
+void TStation::Rip(TDrive& drive)
+{
+    const TMusicBrainzResult found = drive.Lookup->Wait();
+    drive.Lookup.reset();
+    if (m_stopping) {
+        CloseCDHandle(drive.Handle);
+        drive.Handle = 0;
+        CheckStopped();
+        return;
+    }
+    TStationDisc disc = drive.Disc;
+    const TTOC& toc = drive.Toc;
+    const TDiscText& text = drive.Text;
     TJobSettings settings = m_settings;
     TCDInfo& info = settings.Disc;
     info = TCDInfo{};
-    TDiscText text;
-    if (AkripReadDiscText(drive.Handle, text)) {
-        info.Artist = text.Performer;
-        info.Album = text.Title;
+    info.Artist = text.Performer;
+    info.Album = text.Title;
+    std::vector<std::string> titles = text.TrackTitles;
+    if (!found.Releases.empty()) {
+        // The release whose barcode is the disc's catalogue number, else the first (and the user
+        // is told to check when there were several).
+        const auto digits = [](const std::string& s) {
+            std::string d;
+            for (const char c : s)
+                if (c >= '0' && c <= '9')
+                    d += c;
+            return d.empty() ? d : d.substr(d.find_first_not_of('0') == std::string::npos ? d.size() - 1 : d.find_first_not_of('0'));
+        };
+        const TMbRelease* chosen = &found.Releases.front();
+        bool sure = found.Releases.size() == 1;
+        for (const TMbRelease& r : found.Releases)
+            if (!text.Catalog.empty() && !r.Barcode.empty() && digits(r.Barcode) == digits(text.Catalog)) {
+                chosen = &r;
+                sure = true;
+            }
+        const TCddbFields fields = MusicBrainzFields(*chosen);
+        info.Artist = fields.Artist.value_or(info.Artist);
+        info.Album = fields.Album.value_or(info.Album);
+        info.Year = fields.Year.value_or("");
+        info.MusicBrainzRelease = fields.MusicBrainzRelease.value_or("");
+        if (fields.HasTitles)
+            titles = fields.Titles;
+        disc.Release = ReleaseSummary(*chosen);
+        if (!sure)
+            disc.Note = "release chosen without you: check";
     }
     // (An ID of the disc for its names: MusicBrainz's, else CTDB's, else AccurateRip's.)
     const std::string id = !disc.MusicBrainzId.empty() ? disc.MusicBrainzId
@@ -247,8 +315,7 @@ void TStation::LookAt(TDrive& drive)
         if (TrackSectors(toc, p).Data)
             continue;
         const auto i = static_cast<std::size_t>(p - 1);
-        std::string title = i < text.TrackTitles.size() && !text.TrackTitles[i].empty() ? text.TrackTitles[i]
-                                                                                          : "Track " + TwoDigits(p);
+        std::string title = i < titles.size() && !titles[i].empty() ? titles[i] : "Track " + TwoDigits(p);
         info.Tracks[static_cast<std::size_t>(p)] = title;
         items.push_back(TrackItemText(p, title));
     }

@@ -1,7 +1,7 @@
 #pragma once
 // A ripping station: every audio disc put into any of its drives ripped securely (burst-first,
-// AccurateRip and CTDB), named (its CD-TEXT, else its disc ID as the album, so that two discs never
-// share a file), into the output folder in every format asked for, recorded in the history and
+// AccurateRip and CTDB), named (MusicBrainz's release, else its CD-TEXT, else its disc ID as the
+// album, so that two discs never share a file), into the output folder in every format asked for, recorded in the history and
 // ejected; several drives at once, each its own job. A disc in the history (by its MusicBrainz,
 // CTDB or AccurateRip ID) is skipped with a note unless asked again; a disc that cannot be ripped
 // is recorded and ejected, and the station goes on.
@@ -57,6 +57,8 @@ private:
     struct TDrive;
     void Look();
     void LookAt(TDrive& drive);
+    // The disc's lookup answered (or nothing to ask): its names, then its rip.
+    void Rip(TDrive& drive);
     void Finished(TDrive& drive);
     void Record(TDrive& drive, TStationDisc disc, bool eject);
     void RunOnDisc(const TStationDisc& disc);
@@ -69,6 +71,7 @@ private:
     TStationHistory m_history;
     std::vector<std::unique_ptr<TDrive>> m_drives;
     QTimer m_poll;
+    QTimer m_answers;  // looks for the lookups' answers while any runs
     bool m_stopping = false;
     std::function<void()> m_stopped;
 };
