@@ -418,6 +418,13 @@ std::string TAccurateRipDiscId::Path() const
     return path;
 }
 
+std::string TAccurateRipDiscId::Text() const
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%03d-%08x-%08x-%08x", AudioTracks, Id1, Id2, CddbId);
+    return text;
+}
+
 TAccurateRipDiscId AccurateRipDiscId(const TTOC& toc)
 {
     TAccurateRipDiscId id;

@@ -106,6 +106,8 @@ struct TAccurateRipDiscId {
     uint32_t Id1 = 0, Id2 = 0, CddbId = 0;
     // "dBAR-011-0016e4a1-00d2ca2c-9f0ae10b.bin" under "a/1/4/", as the database files them.
     std::string Path() const;
+    // "011-0016e4a1-00d2ca2c-9f0ae10b", as a log gives it.
+    std::string Text() const;
 };
 
 // The IDs of a usable table read in MSF mode. Track offsets count from sector 0 (00:02:00). id1

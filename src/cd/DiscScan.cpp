@@ -13,6 +13,9 @@ namespace {
 // 44100 frames a second of 4 bytes (16-bit stereo).
 constexpr double WavBytesPerSecond = 176400.0;
 
+
+}  // namespace
+
 TGetCDHand HandleRequest(const TCDRec& rec)
 {
     TGetCDHand request{};
@@ -23,8 +26,6 @@ TGetCDHand HandleRequest(const TCDRec& rec)
     request.Lun = rec.Lun;
     return request;
 }
-
-}  // namespace
 
 TCDList DriveList()
 {

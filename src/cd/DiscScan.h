@@ -68,6 +68,8 @@ std::string DiscKeyOf(HCDROM handle);
 
 // The drives in the program's order (physical drives, then disc images).
 TCDList DriveList();
+// The request for a handle to the drive of a list entry.
+TGetCDHand HandleRequest(const TCDRec& rec);
 // The table of the disc in drive position of the list, in MSF mode, through a handle of its own;
 // false when the drive cannot be opened or holds no usable table.
 bool ReadDriveToc(const TCDList& list, int position, TTOC& toc);

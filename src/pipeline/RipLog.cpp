@@ -65,10 +65,7 @@ std::string RipLogText(const TRipLog& log)
                       Msf(s.Length).c_str(), s.Start, s.Start + s.Length - 1, s.Data ? "  data" : "");
         line(row);
     }
-    char ids[96];
-    std::snprintf(ids, sizeof ids, "AccurateRip disc ID: %03d-%08x-%08x-%08x", log.DiscId.AudioTracks, log.DiscId.Id1,
-                  log.DiscId.Id2, log.DiscId.CddbId);
-    line(ids);
+    line("AccurateRip disc ID: " + log.DiscId.Text());
     if (!log.CtdbId.empty())
         line("CTDB TOC ID: " + log.CtdbId);
     line("");

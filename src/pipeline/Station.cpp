@@ -16,7 +16,6 @@
 #include <QProcess>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -24,14 +23,6 @@ namespace {
 std::string Now()
 {
     return QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
-}
-
-std::string AccurateRipIdText(const TTOC& toc)
-{
-    const TAccurateRipDiscId id = AccurateRipDiscId(toc);
-    char text[48];
-    std::snprintf(text, sizeof text, "%03d-%08x-%08x-%08x", id.AudioTracks, id.Id1, id.Id2, id.CddbId);
-    return text;
 }
 
 // A command line's words as a POSIX shell splits them (blanks between words; '...' as it stands;
@@ -144,9 +135,7 @@ bool TStation::Start(TMediaMonitor* monitor)
         m_say(error);
         return false;
     }
-    TCDList list{};
-    list.Max = MaxCDList;
-    GetCDList(&list);
+    const TCDList list = DriveList();
     for (int p = 0; p < list.Num; ++p) {
         if (!m_options.Drives.empty() &&
             std::find(m_options.Drives.begin(), m_options.Drives.end(), p) == m_options.Drives.end())
@@ -155,7 +144,7 @@ bool TStation::Start(TMediaMonitor* monitor)
         drive->Station = this;
         drive->Position = p;
         drive->Rec = list.Cd[p];
-        drive->Name = std::string(list.Cd[p].Vendor) + " " + list.Cd[p].ProductId;
+        drive->Name = DriveDisplayName(list.Cd[p]);
         drive->Mp3 = std::make_unique<TMp3EncodeProcess>(m_dialogs);
         drive->Wma = std::make_unique<TWMAEncodeProcess>(m_dialogs);
         m_say("Watching drive " + std::to_string(p + 1) + ": " + drive->Name);
@@ -185,12 +174,7 @@ void TStation::Look()
 
 void TStation::LookAt(TDrive& drive)
 {
-    TGetCDHand request{};
-    request.Size = 12;
-    request.Ver = 1;
-    request.HostAdapter = drive.Rec.HostAdapter;
-    request.Target = drive.Rec.Target;
-    request.Lun = drive.Rec.Lun;
+    const TGetCDHand request = HandleRequest(drive.Rec);
     drive.Handle = GetCDHandle(&request);
     TTOC toc{};
     if (drive.Handle == 0 || !ReadMsfToc(drive.Handle, toc)) {
@@ -200,7 +184,7 @@ void TStation::LookAt(TDrive& drive)
         drive.Handle = 0;
         return;
     }
-    const std::string key = DiscKeyOfToc(toc) + "-" + AccurateRipIdText(toc);
+    const std::string key = DiscKeyOfToc(toc) + "-" + AccurateRipDiscId(toc).Text();
     if (key == drive.LastKey) {  // the disc already worked on, still there
         CloseCDHandle(drive.Handle);
         drive.Handle = 0;
@@ -212,7 +196,7 @@ void TStation::LookAt(TDrive& drive)
     disc.Start = Now();
     disc.MusicBrainzId = MusicBrainzDiscId(toc);
     disc.CtdbId = CtdbTocId(toc);
-    disc.AccurateRipId = AccurateRipIdText(toc);
+    disc.AccurateRipId = AccurateRipDiscId(toc).Text();
     if (!IsAudioDisc(toc)) {
         disc.Result = "failed";
         disc.Note = "no audio on the disc";
