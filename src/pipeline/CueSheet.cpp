@@ -27,6 +27,16 @@ std::string Quoted(std::string text)
     return "\"" + text + "\"";
 }
 
+// Where a track's INDEX 00 stands on the disc in an image rip (-1: none): as the disc tells it,
+// and for a first track after sector 0 the disc's start (the audio before it is its gap).
+int32_t ImagePregap(const TRipLog& log, int number, int32_t start)
+{
+    const auto p = static_cast<std::size_t>(number - 1);
+    if (number == 1 && start > 0)
+        return 0;
+    return p < log.Pregaps.size() ? log.Pregaps[p] : -1;
+}
+
 }  // namespace
 
 std::string CueSheetText(const TRipLog& log)
@@ -43,24 +53,25 @@ std::string CueSheetText(const TRipLog& log)
         line("PERFORMER " + Quoted(log.Artist));
     if (!log.Album.empty())
         line("TITLE " + Quoted(log.Album));
+    // A track's lines before its indexes.
+    const auto head = [&](const TRipLogTrack& track) {
+        line("  TRACK " + TwoDigits(track.Number) + " AUDIO");
+        if (!track.Title.empty())
+            line("    TITLE " + Quoted(track.Title));
+        if (!log.Artist.empty())
+            line("    PERFORMER " + Quoted(log.Artist));
+        if (!track.Isrc.empty())
+            line("    ISRC " + track.Isrc);
+        if (track.PreEmphasis)
+            line("    FLAGS PRE");
+    };
     if (!log.Image.empty()) {
         // One file from sector 0: every index at its place on the disc.
         line("FILE " + Quoted(log.Image) + " WAVE");
         for (const TRipLogTrack& track : log.Tracks) {
             const int32_t start = TrackSectors(log.Toc, track.Number).Start;
-            const auto p = static_cast<std::size_t>(track.Number - 1);
-            int32_t pregap = p < log.Pregaps.size() ? log.Pregaps[p] : -1;
-            if (track.Number == 1 && start > 0)
-                pregap = 0;  // the audio before the first track is its gap
-            line("  TRACK " + TwoDigits(track.Number) + " AUDIO");
-            if (!track.Title.empty())
-                line("    TITLE " + Quoted(track.Title));
-            if (!log.Artist.empty())
-                line("    PERFORMER " + Quoted(log.Artist));
-            if (!track.Isrc.empty())
-                line("    ISRC " + track.Isrc);
-            if (track.PreEmphasis)
-                line("    FLAGS PRE");
+            const int32_t pregap = ImagePregap(log, track.Number, start);
+            head(track);
             if (pregap >= 0 && pregap < start)
                 line("    INDEX 00 " + Msf(pregap));
             line("    INDEX 01 " + Msf(start));
@@ -78,15 +89,7 @@ std::string CueSheetText(const TRipLog& log)
         const bool hidden = k == 0 && log.Hidden && log.Hidden->Status == 0 && start > 0;
         if (k == 0)
             line("FILE " + Quoted(hidden ? log.Hidden->File : track.File) + " WAVE");
-        line("  TRACK " + TwoDigits(track.Number) + " AUDIO");
-        if (!track.Title.empty())
-            line("    TITLE " + Quoted(track.Title));
-        if (!log.Artist.empty())
-            line("    PERFORMER " + Quoted(log.Artist));
-        if (!track.Isrc.empty())
-            line("    ISRC " + track.Isrc);
-        if (track.PreEmphasis)
-            line("    FLAGS PRE");
+        head(track);
         if (hidden) {
             line("    INDEX 00 00:00:00");
             line("FILE " + Quoted(track.File) + " WAVE");
@@ -111,10 +114,7 @@ TFlacCueSheet FlacCueSheetOf(const TRipLog& log)
     sheet.Catalog = log.Catalog;
     for (const TRipLogTrack& track : log.Tracks) {
         const TTrackSectors s = TrackSectors(log.Toc, track.Number);
-        const auto p = static_cast<std::size_t>(track.Number - 1);
-        int32_t pregap = p < log.Pregaps.size() ? log.Pregaps[p] : -1;
-        if (track.Number == 1 && s.Start > 0)
-            pregap = 0;
+        const int32_t pregap = ImagePregap(log, track.Number, s.Start);
         TFlacCueTrack t;
         t.Number = track.Number;
         t.Index0 = pregap >= 0 && pregap < s.Start ? int64_t{pregap} * 588 : -1;
