@@ -105,6 +105,8 @@ const std::string FakeLameBody =
     "printf 'mp3' > \"$out\"\n"
     "printf '              ( 5%%)|    0:01/    0:20|\\r' >&2\n";
 
+std::string JoinedCueSheet(const std::string& cue, const std::string& folder, const std::string& binPath);
+
 class RipJobTest : public TempDirTest {
 protected:
     void SetUp() override
@@ -256,6 +258,27 @@ protected:
     }
 
     std::string Out(const std::string& name) const { return Path("Output/" + name); }
+    // The cue sheet Output/<cue> burnt back (its files joined into burnt.bin, read through
+    // libcdio as a burner would write it): the same table, gaps and flags as disc, and disc.bin's
+    // bytes. burnt: that disc, open.
+    void ExpectBurntBackIsTheDisc(const std::string& cue, TDriveBackend& disc, std::shared_ptr<TDriveBackend>& burnt)
+    {
+        WriteFile("burnt.cue", JoinedCueSheet(ReadFile("Output/" + cue), Out(""), Path("burnt.bin")));
+        burnt = OpenImageDrive(Path("burnt.cue"));
+        ASSERT_TRUE(burnt && burnt->Open()) << ReadFile("burnt.cue");
+        TDiscToc was, is;
+        ASSERT_TRUE(disc.ReadToc(was));
+        ASSERT_TRUE(burnt->ReadToc(is)) << ReadFile("burnt.cue");
+        ASSERT_EQ(is.Tracks.size(), was.Tracks.size());
+        for (std::size_t t = 0; t < was.Tracks.size(); ++t) {
+            SCOPED_TRACE(t);
+            EXPECT_EQ(is.Tracks[t].Lba, was.Tracks[t].Lba);
+            EXPECT_EQ(is.Tracks[t].Index0, was.Tracks[t].Index0);
+            EXPECT_EQ(is.Tracks[t].Flags, was.Tracks[t].Flags);
+        }
+        EXPECT_EQ(is.LeadOutLba, was.LeadOutLba);
+        EXPECT_TRUE(ReadFile("burnt.bin") == ReadFile("disc.bin")) << "the audio, byte for byte";
+    }
     // The names in the output folder (hidden ones too), sorted.
     std::vector<std::string> OutputNames() const
     {
@@ -1344,27 +1367,17 @@ TEST_F(RipJobTest, ASecureRipsCueSheetGivesBackTheDisc)
     view = TRecordingView{};
     Start(jkRipTracks, {"01One", "02Two", "03Three"}, h);
     ASSERT_TRUE(WaitForClose());
-    WriteFile("burnt.cue", JoinedCueSheet(ReadFile("Output/The Band - Gaps.cue"), Out(""), Path("burnt.bin")));
-    const std::shared_ptr<TDriveBackend> burnt = OpenImageDrive(Path("burnt.cue"));
-    ASSERT_TRUE(burnt && burnt->Open()) << ReadFile("burnt.cue");
-    TDiscToc was, is;
+    std::shared_ptr<TDriveBackend> burnt;
+    ExpectBurntBackIsTheDisc("The Band - Gaps.cue", *image, burnt);
+    ASSERT_TRUE(burnt);
+    TDiscToc was;
     ASSERT_TRUE(image->ReadToc(was));
-    ASSERT_TRUE(burnt->ReadToc(is)) << ReadFile("burnt.cue");
-    ASSERT_EQ(is.Tracks.size(), was.Tracks.size());
-    for (std::size_t t = 0; t < was.Tracks.size(); ++t) {
-        SCOPED_TRACE(t);
-        EXPECT_EQ(is.Tracks[t].Lba, was.Tracks[t].Lba);
-        EXPECT_EQ(is.Tracks[t].Index0, was.Tracks[t].Index0);
-        EXPECT_EQ(is.Tracks[t].Flags, was.Tracks[t].Flags);
-    }
     EXPECT_EQ(was.Tracks[1].Index0, 225);
-    EXPECT_EQ(is.LeadOutLba, was.LeadOutLba);
     TDiscText wasText, isText;
     ASSERT_TRUE(image->ReadText(wasText));
     ASSERT_TRUE(burnt->ReadText(isText));
     EXPECT_EQ(isText.TrackIsrc, wasText.TrackIsrc);
     EXPECT_EQ(isText.Catalog, "0123456789012");
-    EXPECT_TRUE(ReadFile("burnt.bin") == ReadFile("disc.bin")) << "the audio, byte for byte";
     burnt->Close();
 }
 
@@ -1483,20 +1496,9 @@ TEST_F(RipJobTest, AnImageRipIsTheWholeDiscInOneFileWithItsCueSheet)
     view = TRecordingView{};
     Start(jkRipTracks, {"01One"}, h);
     ASSERT_TRUE(WaitForClose());
-    WriteFile("burnt.cue", JoinedCueSheet(ReadFile("Output/The Band - Whole.cue"), Out(""), Path("burnt.bin")));
-    const std::shared_ptr<TDriveBackend> burnt = OpenImageDrive(Path("burnt.cue"));
-    ASSERT_TRUE(burnt && burnt->Open()) << ReadFile("burnt.cue");
-    TDiscToc was, is;
-    ASSERT_TRUE(disc->ReadToc(was));
-    ASSERT_TRUE(burnt->ReadToc(is)) << ReadFile("burnt.cue");
-    ASSERT_EQ(is.Tracks.size(), was.Tracks.size());
-    for (std::size_t t = 0; t < was.Tracks.size(); ++t) {
-        EXPECT_EQ(is.Tracks[t].Lba, was.Tracks[t].Lba) << t;
-        EXPECT_EQ(is.Tracks[t].Index0, was.Tracks[t].Index0) << t;
-        EXPECT_EQ(is.Tracks[t].Flags, was.Tracks[t].Flags) << t;
-    }
-    EXPECT_EQ(is.LeadOutLba, was.LeadOutLba);
-    EXPECT_TRUE(ReadFile("burnt.bin") == bytes);
+    std::shared_ptr<TDriveBackend> burnt;
+    ExpectBurntBackIsTheDisc("The Band - Whole.cue", *disc, burnt);
+    ASSERT_TRUE(burnt);
     burnt->Close();
 
     // One sample changed in track 2's range: verify names that track alone.
