@@ -448,20 +448,20 @@ void TOptionSetForm::BuildSecurePage()
     connect(btLookUpOffset, &QPushButton::clicked, this, [this] { LookUpOffset(); });
     connect(btFindOffset, &QPushButton::clicked, this, [this] { FindOffset(); });
     ckRefuseDamaged = check("Fail a track with a sector that cannot be read", "ckRefuseDamaged");
+    // A database's address: its label, then the field over the rest of the row.
+    const auto server = [page, v](const char* label, const char* name) {
+        auto* row = new QHBoxLayout;
+        auto* edit = new QLineEdit(page);
+        edit->setObjectName(QLatin1String(name));
+        row->addWidget(new QLabel(QString::fromUtf8(label), page));
+        row->addWidget(edit, 1);
+        v->addLayout(row);
+        return edit;
+    };
     ckAccurateRip = check("Check the tracks with AccurateRip", "ckAccurateRip");
-    auto* server = new QHBoxLayout;
-    eAccurateRipServer = new QLineEdit(page);
-    eAccurateRipServer->setObjectName(QStringLiteral("eAccurateRipServer"));
-    server->addWidget(new QLabel(QStringLiteral("AccurateRip server\uFF1A"), page));
-    server->addWidget(eAccurateRipServer, 1);
-    v->addLayout(server);
+    eAccurateRipServer = server("AccurateRip server\uFF1A", "eAccurateRipServer");
     ckCtdb = check("Check the tracks with the CUETools database (CTDB) too", "ckCtdb");
-    auto* ctdbServer = new QHBoxLayout;
-    eCtdbServer = new QLineEdit(page);
-    eCtdbServer->setObjectName(QStringLiteral("eCtdbServer"));
-    ctdbServer->addWidget(new QLabel(QStringLiteral("CTDB server\uFF1A"), page));
-    ctdbServer->addWidget(eCtdbServer, 1);
-    v->addLayout(ctdbServer);
+    eCtdbServer = server("CTDB server\uFF1A", "eCtdbServer");
     ckBurstFirst = check("Burst first: read each track once, again securely only when neither database "
                          "confirms it",
                          "ckBurstFirst");
