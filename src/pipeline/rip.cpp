@@ -607,6 +607,17 @@ void TRipJob::StartTrack(bool setStage)
         if (MayRipTrack(i))
             break;
         m_readResult[i] = m_outcomes[static_cast<std::size_t>(i)].Result;
+        // Its own file is kept, but a further format's is missing: the track is read for that.
+        const auto missing = [&] {
+            for (int j = i + 1; j < Count() && m_items[static_cast<std::size_t>(j)].Shares == i; ++j)
+                if (!Exists(m_items[static_cast<std::size_t>(j)].Output))
+                    return true;
+            return false;
+        };
+        if (!WavIsOutput() && m_readResult[i] == "skipped" && missing()) {
+            m_readOnly.insert(i);
+            break;
+        }
         TrackIndex += 1;
         if (format.Encoded) {
             if (SideBySide()) {  // nothing to encode: the next track is read at once
@@ -965,6 +976,8 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
             m_tagger->SetLoudness(j, RipThread->Result().Loudness);
     // A track that could not be normalised is encoded as it was extracted.
     bool extracted = !silent && (r->Status == esDone || r->Status == esNormalizeFailed);
+    // Read for further formats alone: its own file, kept, stays as it was.
+    const bool readOnly = m_readOnly.count(i) > 0;
     if (!extracted)
         unlink(item.WavPart.c_str());  // a refused damaged track, a read that failed: no whole track
     // A WAV the user keeps is whole now: under its own name (the encoder reads it there).
@@ -976,7 +989,7 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     m_readResult[i] = extracted ? "done" : silent ? "skipped" : "failed";
 
     const TOutputFormat& format = Format();
-    if (!extracted || !format.Encoded)  // an encoded track's outcome is its encoding's
+    if (!readOnly && (!extracted || !format.Encoded))  // an encoded track's outcome is its encoding's
         SetOutcome(i, extracted ? "done" : silent ? "skipped" : "failed");
     if (!format.Encoded) {
         // WAV output (or a format number edited into options.ini that names none: the WAV is
@@ -988,18 +1001,21 @@ void TRipJob::Extracted(std::unique_ptr<TProcessInfo> r)
     if (SideBySide()) {
         // The track waits for an encoder, and the drive reads the next one meanwhile.
         m_show.Read(static_cast<std::size_t>(i), 1);
-        if (extracted)
+        if (extracted && !readOnly) {
             m_ready.push_back(i);
-        else
+        } else {
+            if (readOnly)
+                GroupItemOver(i, false);
             ItemOver(i);
+        }
         SharesRead(i);
         StartReady();
         ShowSideBySide();  // as it stands while the next track is asked about
         StartTrack(true);
         return;
     }
-    if (!extracted) {
-        Skip(i);
+    if (!extracted || readOnly) {
+        Skip(i);  // (its end report ends it in its group)
         return;
     }
     m_display.Stage = "Encoding";
@@ -1090,8 +1106,8 @@ void TRipJob::EncoderEnded(const TEncoderEnded& end, WPARAM skipped)
     // The track's WAV that was only the encoder's input goes as soon as the output is made (a
     // whole album to FLAC never needs all its WAVs at once); when it could not be made, the
     // track as read stays for the user.
-    if (JobKind == jkRipTracks && !WavIsOutput())
-        GroupItemOver(i, end.End != TEncoderEnd::Done);
+    if (JobKind == jkRipTracks && !WavIsOutput())  // (a skipped item wrote nothing: no failure)
+        GroupItemOver(i, end.End != TEncoderEnd::Done && end.End != TEncoderEnd::Skipped);
     if (SideBySide()) {
         slot->Item = -1;
         ItemOver(i);

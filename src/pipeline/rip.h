@@ -47,6 +47,7 @@
 #include <chrono>
 #include <deque>
 #include <map>
+#include <set>
 
 #include <functional>
 #include <memory>
@@ -308,6 +309,9 @@ private:
     std::vector<int> m_wholeWavs;  // items whose WAV, only the encoder's input, is whole and unencoded
     std::map<int, int> m_groupLeft;     // several formats: a reading item's group, items yet to end
     std::map<int, bool> m_groupFailed;  // ... and whether one of them failed
+    // Items whose own file is kept (there before, the user kept it) whose track is read all the
+    // same for further formats whose files are missing (a rip cut short and run again).
+    std::set<int> m_readOnly;
     std::map<int, std::string> m_readResult;  // a reading item's extraction: "done", "failed", "skipped"
     // The WAV of item index, whole and not encoded: kept under its name (when keep, and the name is
     // free) or removed.

@@ -2001,6 +2001,29 @@ TEST_F(RipJobTest, SeveralFormatsFromOneReadAreEachFormatsOwnRip)
             }
         }
         EXPECT_EQ(CommandOutput("metaflac --show-tag=TITLE '" + Out("flac/Two.flac") + "'"), "TITLE=Two\n");
+        EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+        EXPECT_FALSE(fs::exists(Out("flac/One.wav")));
+        // Run again after a rip cut short (Two's Opus file missing), keeping the files there:
+        // Two is read again for its Opus file alone; nothing else is written or lost.
+        fs::remove(Out("opus/Two.opus"));
+        const std::string flacTwo = ReadFile("Output/flac/Two.flac");
+        job.reset();
+        dialogs.answers.assign(5, Dialogs::Answer::No);  // five files there: keep each
+        counting->sectors = 0;
+        view = TRecordingView{};
+        Start(jkRipTracks, {"01One", "02Two"}, h);
+        ASSERT_TRUE(WaitForClose());
+        EXPECT_EQ(counting->sectors, 60) << "Two read once, One not at all";
+        EXPECT_TRUE(decoded(Out("opus/Two.opus")) == decoded(Path("Alone/opus/Two.opus")));
+        EXPECT_TRUE(ReadFile("Output/flac/Two.flac") == flacTwo);
+        std::vector<std::string> results;
+        for (const TItemOutcome& outcome : job->Outcomes())
+            results.push_back(outcome.Result);
+        EXPECT_EQ(results, (std::vector<std::string>{"skipped", "skipped", "skipped", "skipped", "skipped", "done"}));
+        EXPECT_EQ(PartFiles(), std::vector<std::string>{});
+        EXPECT_FALSE(fs::exists(Out("flac/Two.wav")));
+        dialogs.shown.clear();
+        job.reset();
         // A secure rip's log and cue sheet go with the output format's files, naming them.
         if (encoders == 2) {
             Options.SecureOptions.SecureMode = true;
@@ -2016,9 +2039,6 @@ TEST_F(RipJobTest, SeveralFormatsFromOneReadAreEachFormatsOwnRip)
             EXPECT_NE(ReadFile("Output/flac/Band - Album.log").find("  File: Two.flac\n"), std::string::npos);
             EXPECT_TRUE(fs::exists(Out("opus/Two.opus")));
         }
-        EXPECT_EQ(PartFiles(), std::vector<std::string>{});
-        EXPECT_FALSE(fs::exists(Out("flac/One.wav")));
-        job.reset();
     }
 }
 
